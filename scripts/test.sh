@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds everything from nothing (packages, dependencies, Wine prefix included)
+# and runs every test: the native sanitizer build first, then the Windows build
+# under Wine. Ends with ctest's summary line of the Windows run.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${CAMTOVRA_BUILD_DIR:-$ROOT/build}"
+JOBS="${JOBS:-$(nproc)}"
+
+"$ROOT/scripts/build.sh"
+
+status=0
+echo "== native tests (ASan, UBSan)"
+ctest --test-dir "$BUILD/native" -j "$JOBS" --output-on-failure || status=1
+
+echo "== Windows tests (Wine)"
+"$ROOT/scripts/wine-prefix.sh" "$BUILD/win/wineprefix" start
+trap '"$ROOT/scripts/wine-prefix.sh" "$BUILD/win/wineprefix" stop' EXIT
+ctest --test-dir "$BUILD/win" -j "$JOBS" --output-on-failure || status=1
+exit $status
