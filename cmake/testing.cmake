@@ -22,3 +22,42 @@ function(camtovra_add_gtest name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES ${_props} TIMEOUT 120)
 endfunction()
+
+# camtovra_add_fuzzer(<name> SOURCES <files...> LIBS <targets...> CORPUS <dir>)
+# libFuzzer target of the native clang build. The test command runs it for a
+# bounded time over the corpus kept in the repo (read only; new inputs go to a
+# folder of the build).
+set(CAMTOVRA_FUZZ_SECONDS 10 CACHE STRING "Seconds each fuzzer runs in the test command")
+function(camtovra_add_fuzzer name)
+  cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(CAMTOVRA_WINDOWS OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang" OR NOT CAMTOVRA_SANITIZE)
+    return()
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(_work ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  file(MAKE_DIRECTORY ${_work})
+  add_test(NAME fuzz.${name}
+    COMMAND ${name} -max_total_time=${CAMTOVRA_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+            ${_work} ${F_CORPUS})
+  set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 300
+    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+endfunction()
+
+# camtovra_add_benchmark(<name> SOURCES <files...> LIBS <targets...>)
+# Google Benchmark program of the native optimised build (build/bench, no
+# sanitizers). The test command builds it and smoke-runs it once; run it by
+# hand for the figures.
+function(camtovra_add_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  if(CAMTOVRA_WINDOWS OR CAMTOVRA_SANITIZE OR NOT TARGET benchmark::benchmark)
+    return()
+  endif()
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
+  add_dependencies(camtovra_benchmarks ${name})
+  add_test(NAME bench.${name} COMMAND ${name} --benchmark_min_time=0.001)
+  set_tests_properties(bench.${name} PROPERTIES LABELS benchmark TIMEOUT 600)
+endfunction()

@@ -18,3 +18,10 @@ if [ ! -f "$BUILD/native/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/native" -G Ninja >/dev/null
 fi
 cmake --build "$BUILD/native" -j "$JOBS"
+
+# Optimised native build without sanitizers: only the benchmarks.
+if [ ! -f "$BUILD/bench/build.ninja" ]; then
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/bench" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release -DCAMTOVRA_SANITIZE=OFF >/dev/null
+fi
+cmake --build "$BUILD/bench" -j "$JOBS" --target camtovra_benchmarks

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything from nothing (packages, dependencies, Wine prefix included)
-# and runs every test: the native sanitizer build first, then the Windows build
-# under Wine. Ends with ctest's summary line of the Windows run.
+# and runs every test: the native sanitizer build (unit tests and bounded fuzzer
+# runs), a smoke run of the benchmarks, then the Windows build under Wine. Ends with ctest's summary line of the Windows run.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${CAMTOVRA_BUILD_DIR:-$ROOT/build}"
@@ -12,6 +12,9 @@ JOBS="${JOBS:-$(nproc)}"
 status=0
 echo "== native tests (ASan, UBSan)"
 ctest --test-dir "$BUILD/native" -j "$JOBS" --output-on-failure || status=1
+
+echo "== benchmarks (one short smoke run each)"
+ctest --test-dir "$BUILD/bench" -L benchmark -j "$JOBS" --output-on-failure || status=1
 
 echo "== Windows tests (Wine)"
 "$ROOT/scripts/wine-prefix.sh" "$BUILD/win/wineprefix" start
