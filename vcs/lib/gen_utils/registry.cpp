@@ -2,21 +2,18 @@
 
 namespace utils {
 
-namespace {
-LSTATUS query_type_and_size(HKEY key, const std::wstring& name, DWORD& type, DWORD& size)
+LSTATUS reg_query_type_and_size(HKEY key, std::wstring_view name, DWORD& type, DWORD& size)
 {
     type = REG_NONE;
     size = 0;
-    return RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size);
+    return RegQueryValueExW(key, std::wstring(name).c_str(), nullptr, &type, nullptr, &size);
 }
-} // namespace
 
 LSTATUS reg_read_value(HKEY key, std::wstring_view name, void* buffer, DWORD length, DWORD expected_type)
 {
-    const std::wstring value_name(name);
     DWORD type = REG_NONE;
     DWORD size = 0;
-    if (const LSTATUS status = query_type_and_size(key, value_name, type, size); status != ERROR_SUCCESS) {
+    if (const LSTATUS status = reg_query_type_and_size(key, name, type, size); status != ERROR_SUCCESS) {
         return status;
     }
     if (type != expected_type || size > length) {
@@ -24,7 +21,7 @@ LSTATUS reg_read_value(HKEY key, std::wstring_view name, void* buffer, DWORD len
     }
     DWORD read = length;
     const LSTATUS status =
-        RegQueryValueExW(key, value_name.c_str(), nullptr, &type, static_cast<BYTE*>(buffer), &read);
+        RegQueryValueExW(key, std::wstring(name).c_str(), nullptr, &type, static_cast<BYTE*>(buffer), &read);
     if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && type != expected_type)) {
         return ERROR_INVALID_PARAMETER; // changed between the two queries
     }
@@ -33,10 +30,9 @@ LSTATUS reg_read_value(HKEY key, std::wstring_view name, void* buffer, DWORD len
 
 LSTATUS reg_read_string(HKEY key, std::wstring_view name, std::wstring& out)
 {
-    const std::wstring value_name(name);
     DWORD type = REG_NONE;
     DWORD size = 0;
-    if (const LSTATUS status = query_type_and_size(key, value_name, type, size); status != ERROR_SUCCESS) {
+    if (const LSTATUS status = reg_query_type_and_size(key, name, type, size); status != ERROR_SUCCESS) {
         return status;
     }
     if (type != REG_SZ) {

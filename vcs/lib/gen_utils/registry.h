@@ -22,6 +22,9 @@ struct hkey_closer {
 };
 using unique_hkey = std::unique_ptr<std::remove_pointer_t<HKEY>, hkey_closer>;
 
+// Type and stored size of a value; the query's Win32 error when it is missing.
+LSTATUS reg_query_type_and_size(HKEY key, std::wstring_view name, DWORD& type, DWORD& size);
+
 // Reads a value of `expected_type` into buffer. Win32 error code: the query's
 // error for a missing value, ERROR_INVALID_PARAMETER (87) for a value of
 // another type or larger than the buffer. An empty name is the default value.

@@ -27,10 +27,9 @@ bool property_store_registry::read_int(std::wstring_view name, std::int64_t& val
     if (!key_) {
         return false;
     }
-    const std::wstring value_name = terminated(name);
     DWORD type = REG_NONE;
     DWORD size = 0;
-    if (RegQueryValueExW(key_.get(), value_name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    if (reg_query_type_and_size(key_.get(), name, type, size) != ERROR_SUCCESS) {
         return false;
     }
     // Only a value of exactly its type's size is a number: a shorter one
@@ -59,10 +58,9 @@ bool property_store_registry::read_string(std::wstring_view name, std::wstring& 
     if (!key_) {
         return false;
     }
-    const std::wstring value_name = terminated(name);
     DWORD type = REG_NONE;
     DWORD size = 0;
-    if (RegQueryValueExW(key_.get(), value_name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    if (reg_query_type_and_size(key_.get(), name, type, size) != ERROR_SUCCESS) {
         return false;
     }
     if (type != REG_SZ) {
@@ -107,7 +105,8 @@ int property_store_registry::value_kind(std::wstring_view name)
         return none;
     }
     DWORD type = REG_NONE;
-    if (RegQueryValueExW(key_.get(), terminated(name).c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) {
+    DWORD size = 0;
+    if (reg_query_type_and_size(key_.get(), name, type, size) != ERROR_SUCCESS) {
         return none;
     }
     switch (type) {
