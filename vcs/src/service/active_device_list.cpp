@@ -1,0 +1,295 @@
+#include "service/active_device_list.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "gen_utils/log.h"
+#include "gen_utils/registry.h"
+#include "gen_utils/thread_name.h"
+
+namespace cam_service {
+
+namespace {
+bool same_guid(const GUID& a, const GUID& b) noexcept
+{
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+// Cameras without a stored GUID all carry the zero GUID: they can never be
+// told apart, so they are never looked up by it.
+bool is_zero_guid(const GUID& guid) noexcept
+{
+    return same_guid(guid, GUID{});
+}
+} // namespace
+
+std::chrono::milliseconds read_idle_timeout(HKEY root, const std::wstring& path)
+{
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+        return active_device_list::default_idle_timeout;
+    }
+    const utils::unique_hkey key(raw);
+    std::int32_t value = 0;
+    DWORD size = sizeof(value);
+    DWORD type = 0;
+    // The value must be a REG_DWORD of exactly four bytes.
+    if (RegQueryValueExW(key.get(), L"idle_device_timeout", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(value)) {
+        return active_device_list::default_idle_timeout;
+    }
+    return std::chrono::milliseconds(std::max<std::int32_t>(value, 0));
+}
+
+std::atomic<std::shared_ptr<active_device_list>>& active_device_list_instance()
+{
+    static std::atomic<std::shared_ptr<active_device_list>> instance;
+    return instance;
+}
+
+std::shared_ptr<active_device_list> active_device_list::create()
+{
+    return create(options{});
+}
+
+std::shared_ptr<active_device_list> active_device_list::create(options settings)
+{
+    return std::shared_ptr<active_device_list>(new active_device_list(std::move(settings)));
+}
+
+active_device_list::active_device_list(options settings) : settings_(std::move(settings))
+{
+    worker_ = std::thread([this] { run(); });
+}
+
+active_device_list::~active_device_list()
+{
+    {
+        std::lock_guard lock(list_lock_);
+        stop_requested_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) {
+        if (worker_.get_id() == std::this_thread::get_id()) {
+            worker_.detach();
+        } else {
+            worker_.join();
+        }
+    }
+}
+
+std::shared_ptr<active_device_handle> active_device_list::open_device(const GUID& device_id,
+                                                                      const std::shared_ptr<active_device_info>& info)
+{
+    std::lock_guard open(open_lock_);
+    if (paused_) {
+        return {};
+    }
+    std::lock_guard list(list_lock_);
+    const bool reusable = !is_zero_guid(device_id);
+
+    std::shared_ptr<active_device_base> camera;
+    if (reusable) {
+        const auto active = std::find_if(active_.begin(), active_.end(),
+                                         [&](const active_entry& e) { return same_guid(e.device_id, device_id); });
+        if (active != active_.end()) {
+            if (auto handle = active->handle.lock()) {
+                return handle;
+            }
+            auto handle = std::make_shared<active_device_handle>(active->device, device_id, weak_from_this());
+            active->handle = handle;
+            return handle;
+        }
+        const auto idle = std::find_if(idle_.begin(), idle_.end(),
+                                       [&](const idle_entry& e) { return same_guid(e.device_id, device_id); });
+        if (idle != idle_.end()) {
+            camera = std::move(idle->device);
+            idle_.erase(idle);
+        }
+    }
+    if (!camera) {
+        if (!info || !info->info()) {
+            return {};
+        }
+        active_device_base* opened = info->info()->create_device(device_id, info->device_key());
+        if (opened == nullptr) {
+            return {};
+        }
+        camera = std::shared_ptr<active_device_base>(opened, ref_count_dtor{});
+    }
+    auto handle = std::make_shared<active_device_handle>(camera, device_id, weak_from_this());
+    active_.push_back({device_id, std::move(camera), handle});
+    return handle;
+}
+
+void active_device_list::make_idle(const GUID& device_id, const active_device_base* device)
+{
+    std::shared_ptr<active_device_base> unusable;
+    std::lock_guard lock(list_lock_);
+    const auto active = std::find_if(active_.begin(), active_.end(), [&](const active_entry& e) {
+        return same_guid(e.device_id, device_id) && e.device.get() == device;
+    });
+    if (active == active_.end() || !active->handle.expired()) {
+        return;
+    }
+    auto camera = std::move(active->device);
+    active_.erase(active);
+    if (is_zero_guid(device_id)) {
+        return; // could never be found again: released with the handle
+    }
+    idle_.push_back({device_id, std::move(camera), std::chrono::steady_clock::now()});
+    wake_.notify_all();
+}
+
+void active_device_list::on_list_changed(std::uint32_t kind, const GUID& device_guid)
+{
+    if (kind != list_change_removed || is_zero_guid(device_guid)) {
+        return;
+    }
+    std::shared_ptr<active_device_handle> handle;
+    std::shared_ptr<active_device_base> camera;
+    {
+        std::lock_guard lock(list_lock_);
+        const auto idle = std::find_if(idle_.begin(), idle_.end(),
+                                       [&](const idle_entry& e) { return same_guid(e.device_id, device_guid); });
+        if (idle != idle_.end()) {
+            idle_.erase(idle);
+            return;
+        }
+        const auto active = std::find_if(active_.begin(), active_.end(),
+                                         [&](const active_entry& e) { return same_guid(e.device_id, device_guid); });
+        if (active == active_.end()) {
+            return;
+        }
+        handle = active->handle.lock();
+        camera = std::move(active->device);
+        active_.erase(active);
+    }
+    if (handle) {
+        handle->invalidate();
+    }
+}
+
+void active_device_list::release_all()
+{
+    std::vector<std::shared_ptr<active_device_handle>> live;
+    {
+        std::lock_guard lock(list_lock_);
+        for (auto& entry : active_) {
+            if (auto handle = entry.handle.lock()) {
+                handle->invalidate();
+                live.push_back(std::move(handle));
+            }
+        }
+        active_.clear();
+        idle_.clear();
+    }
+}
+
+void active_device_list::pause()
+{
+    std::lock_guard open(open_lock_);
+    paused_ = true;
+    release_all();
+}
+
+void active_device_list::resume()
+{
+    {
+        std::lock_guard open(open_lock_);
+        paused_ = false;
+    }
+    // Stopping the discover service dropped every notifier client, this list
+    // among them: without registering again it would never hear of a removal.
+    subscribe();
+}
+
+std::size_t active_device_list::active_count() const
+{
+    std::lock_guard lock(list_lock_);
+    return active_.size();
+}
+
+std::size_t active_device_list::idle_count() const
+{
+    std::lock_guard lock(list_lock_);
+    return idle_.size();
+}
+
+void active_device_list::subscribe()
+{
+    std::lock_guard lock(source_lock_);
+    if (unsubscribed_) {
+        return;
+    }
+    if (!source_ && settings_.change_source) {
+        source_ = settings_.change_source();
+    }
+    if (!source_) {
+        return;
+    }
+    // Removed first so that a list registered already is not told twice.
+    source_->remove_list_client(client_name);
+    source_->add_list_client(client_name, [this](std::uint32_t kind, const GUID& device_guid) {
+        try {
+            on_list_changed(kind, device_guid);
+        } catch (const std::exception& e) {
+            log_line(logging::level_error, "[CamTovra] cam_service::active_device_list::on_list_changed, {}\n",
+                     e.what());
+        }
+    });
+}
+
+void active_device_list::idle_loop(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(list_lock_);
+    while (!stop_requested_) {
+        if (idle_.empty()) {
+            wake_.wait(lock, [&] { return stop_requested_ || !idle_.empty(); });
+        } else {
+            const auto deadline = std::chrono::steady_clock::now() + timeout;
+            wake_.wait_until(lock, deadline, [&] { return stop_requested_; });
+        }
+        if (stop_requested_ || idle_.empty()) {
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        std::erase_if(idle_, [&](const idle_entry& e) { return e.idle_since + timeout < now; });
+    }
+}
+
+void active_device_list::run() noexcept
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    utils::set_thread_description("active_device_list thread");
+    try {
+        subscribe();
+        idle_loop(read_idle_timeout(settings_.settings_root, settings_.settings_path));
+    } catch (const std::exception& e) {
+        log_line(logging::level_error, "[CamTovra] cam_service::active_device_list thread failed: {}\n", e.what());
+    }
+    std::shared_ptr<list_change_source> source;
+    {
+        std::lock_guard lock(source_lock_);
+        unsubscribed_ = true;
+        source.swap(source_);
+    }
+    try {
+        if (source) {
+            source->remove_list_client(client_name);
+        }
+        release_all();
+    } catch (...) {
+    }
+    source.reset();
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+}
+
+} // namespace cam_service

@@ -1,0 +1,22 @@
+# Discover service, client process tracker and the active device list.
+add_library(service_devices STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/process_tracker.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/active_device_info.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/active_device_handle.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/active_device_list.cpp)
+target_include_directories(service_devices PUBLIC ${PROJECT_SOURCE_DIR}/vcs/src)
+target_link_libraries(service_devices PUBLIC gen_utils device_impl_tools ole32)
+
+camtovra_add_gtest(process_tracker_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/process_tracker_tests.cpp
+  LIBS service_devices fake_devices)
+target_compile_definitions(process_tracker_tests PRIVATE
+  WAIT_FOR_EVENT_EXE="$<TARGET_FILE:wait_for_event>")
+add_dependencies(process_tracker_tests wait_for_event)
+
+camtovra_add_gtest(active_device_list_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/active_device_list_tests.cpp
+  LIBS service_devices fake_devices)
+target_compile_definitions(active_device_list_tests PRIVATE
+  EVENT_STATE_PROBE_EXE="$<TARGET_FILE:event_state_probe>")
+add_dependencies(active_device_list_tests event_state_probe)

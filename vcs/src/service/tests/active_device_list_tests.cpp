@@ -1,0 +1,348 @@
+#include "service/active_device_list.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <condition_variable>
+#include <map>
+#include <regex>
+
+#include "fake_device_factory.h"
+#include "gen_utils/string_conv.h"
+#include "test_process.h"
+
+namespace {
+
+using cam_service::active_device_info;
+using cam_service::active_device_list;
+using fake_devices::device_stats;
+using fake_devices::fake_camera;
+using fake_devices::fake_device_info;
+
+GUID make_guid()
+{
+    GUID guid{};
+    EXPECT_EQ(CoCreateGuid(&guid), S_OK);
+    return guid;
+}
+
+bool event_is_set(HANDLE event)
+{
+    return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+// A settings key under HKCU per test, deleted afterwards.
+struct settings_key {
+    std::wstring path = L"Software\\CamTovraTests\\" + win32::make_unique_global_name(L"").substr(7);
+    utils::unique_hkey key;
+
+    settings_key()
+    {
+        HKEY raw = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr);
+        key.reset(raw);
+    }
+    ~settings_key()
+    {
+        key.reset();
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+    }
+    void set(DWORD type, const void* data, DWORD size) const
+    {
+        RegSetValueExW(key.get(), L"idle_device_timeout", 0, type, static_cast<const BYTE*>(data), size);
+    }
+    void set_timeout(std::int32_t ms) const { set(REG_DWORD, &ms, sizeof(ms)); }
+};
+
+struct active_device_list_test : ::testing::Test {
+    settings_key settings;
+    std::shared_ptr<device_stats> stats = std::make_shared<device_stats>();
+    std::shared_ptr<active_device_list> list;
+
+    void start(std::int32_t timeout_ms)
+    {
+        settings.set_timeout(timeout_ms);
+        active_device_list::options options;
+        options.settings_root = HKEY_CURRENT_USER;
+        options.settings_path = settings.path;
+        list = active_device_list::create(options);
+    }
+    std::shared_ptr<active_device_info> camera(const GUID& guid, bool open_fails = false)
+    {
+        fake_camera cam{L"cam_key", L"Camera", open_fails};
+        return std::make_shared<active_device_info>(
+            guid, nullptr, cam_service::adopt_device_info(new fake_device_info(cam, stats)));
+    }
+};
+
+TEST_F(active_device_list_test, opening_an_open_camera_again_returns_its_handle)
+{
+    start(60000);
+    const GUID id = make_guid();
+    auto info = camera(id);
+    auto first = list->open_device(id, info);
+    ASSERT_TRUE(first);
+    auto second = list->open_device(id, info);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(stats->create_calls, 1);
+    EXPECT_EQ(list->active_count(), 1u);
+
+    // "Global\" + the camera's GUID + a fresh GUID, in registry form.
+    const std::string name = utils::to_utf8(first->event_name());
+    const std::string prefix = "Global\\" + win32::guid_to_string(id);
+    ASSERT_EQ(name.substr(0, prefix.size()), prefix);
+    EXPECT_TRUE(std::regex_match(name.substr(prefix.size()),
+                                 std::regex(R"(\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\})")))
+        << name;
+}
+
+TEST_F(active_device_list_test, camera_reopened_within_the_idle_timeout_is_reused)
+{
+    start(60000);
+    const GUID id = make_guid();
+    auto info = camera(id);
+    auto handle = list->open_device(id, info);
+    const auto* device = handle->device().get();
+    const std::wstring first_event = handle->event_name();
+    handle.reset();
+    EXPECT_EQ(list->idle_count(), 1u);
+    EXPECT_EQ(list->active_count(), 0u);
+
+    handle = list->open_device(id, info);
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->device().get(), device);
+    EXPECT_NE(handle->event_name(), first_event);
+    EXPECT_EQ(stats->create_calls, 1);
+    EXPECT_EQ(stats->devices_released(), 0);
+    EXPECT_EQ(list->idle_count(), 0u);
+}
+
+TEST_F(active_device_list_test, camera_idle_past_the_timeout_is_closed_and_opened_anew)
+{
+    for (const std::int32_t timeout : {0, 30}) {
+        stats = std::make_shared<device_stats>();
+        start(timeout);
+        const GUID id = make_guid();
+        auto info = camera(id);
+        list->open_device(id, info).reset();
+        ASSERT_TRUE(stats->wait_released(1)) << "timeout " << timeout;
+        EXPECT_EQ(list->idle_count(), 0u);
+
+        auto handle = list->open_device(id, info);
+        ASSERT_TRUE(handle);
+        EXPECT_EQ(stats->create_calls, 2);
+        handle.reset();
+        list.reset();
+        EXPECT_EQ(stats->devices_alive(), 0);
+    }
+}
+
+TEST_F(active_device_list_test, removal_frees_an_idle_camera_at_once)
+{
+    start(60000);
+    const GUID id = make_guid();
+    list->open_device(id, camera(id)).reset();
+    ASSERT_EQ(list->idle_count(), 1u);
+    list->on_list_changed(cam_service::list_change_removed, id);
+    EXPECT_EQ(list->idle_count(), 0u);
+    EXPECT_EQ(stats->devices_released(), 1);
+}
+
+TEST_F(active_device_list_test, removal_of_an_open_camera_sets_its_event_for_other_processes)
+{
+    start(60000);
+    const GUID id = make_guid();
+    auto handle = list->open_device(id, camera(id));
+    auto probe = [&] { return fake_devices::start_child(EVENT_STATE_PROBE_EXE, handle->event_name()).wait(); };
+    EXPECT_EQ(probe(), 1u);
+
+    list->on_list_changed(cam_service::list_change_removed, id);
+    EXPECT_TRUE(event_is_set(handle->event()));
+    EXPECT_FALSE(handle->device());
+    EXPECT_EQ(stats->devices_released(), 1);
+    EXPECT_EQ(list->active_count(), 0u);
+    EXPECT_EQ(probe(), 0u);
+
+    // The dead handle's release neither idles nor reopens anything.
+    handle.reset();
+    EXPECT_EQ(list->idle_count(), 0u);
+}
+
+TEST_F(active_device_list_test, unknown_removals_and_other_kinds_change_nothing)
+{
+    start(60000);
+    const GUID id = make_guid();
+    auto handle = list->open_device(id, camera(id));
+    for (const std::uint32_t kind : {0u, 1u, 3u, 256u, 0xFFFFFFFFu}) {
+        list->on_list_changed(kind, id);
+    }
+    list->on_list_changed(cam_service::list_change_removed, make_guid());
+    list->on_list_changed(cam_service::list_change_removed, GUID{});
+    EXPECT_FALSE(event_is_set(handle->event()));
+    EXPECT_TRUE(handle->device());
+    EXPECT_EQ(list->active_count(), 1u);
+}
+
+TEST_F(active_device_list_test, pause_releases_every_camera_and_refuses_to_open_until_resumed)
+{
+    start(60000);
+    const GUID open_id = make_guid();
+    const GUID idle_id = make_guid();
+    auto open_info = camera(open_id);
+    auto handle = list->open_device(open_id, open_info);
+    list->open_device(idle_id, camera(idle_id)).reset();
+
+    list->pause();
+    EXPECT_TRUE(event_is_set(handle->event()));
+    EXPECT_FALSE(handle->device());
+    EXPECT_EQ(stats->devices_alive(), 0);
+    EXPECT_FALSE(list->open_device(open_id, open_info));
+
+    list->resume();
+    auto reopened = list->open_device(open_id, open_info);
+    ASSERT_TRUE(reopened);
+    EXPECT_NE(reopened, handle);
+    EXPECT_EQ(stats->create_calls, 3);
+}
+
+TEST_F(active_device_list_test, a_camera_that_cannot_be_opened_gives_no_handle)
+{
+    start(60000);
+    const GUID id = make_guid();
+    EXPECT_FALSE(list->open_device(id, camera(id, true)));
+    EXPECT_FALSE(list->open_device(id, nullptr));
+    EXPECT_EQ(list->active_count(), 0u);
+}
+
+TEST_F(active_device_list_test, cameras_without_a_guid_never_share_a_handle)
+{
+    start(60000);
+    auto first = list->open_device(GUID{}, camera(GUID{}));
+    auto second = list->open_device(GUID{}, camera(GUID{}));
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first, second);
+    EXPECT_NE(first->device(), second->device());
+
+    // Not reusable, so not kept idle: released with its handle.
+    first.reset();
+    EXPECT_EQ(stats->devices_released(), 1);
+    EXPECT_EQ(list->idle_count(), 0u);
+    EXPECT_TRUE(second->device());
+    EXPECT_EQ(list->active_count(), 1u);
+}
+
+TEST_F(active_device_list_test, destruction_invalidates_live_handles_and_releases_every_camera)
+{
+    start(60000);
+    const GUID a = make_guid();
+    const GUID b = make_guid();
+    auto handle = list->open_device(a, camera(a));
+    list->open_device(b, camera(b)).reset();
+    list.reset();
+    EXPECT_TRUE(event_is_set(handle->event()));
+    EXPECT_EQ(stats->devices_alive(), 0);
+}
+
+// Stands in for the discover service's notifier.
+struct fake_source : cam_service::list_change_source {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::multimap<std::wstring, callback> clients;
+    int adds = 0;
+
+    void add_list_client(const std::wstring& name, callback on_change) override
+    {
+        {
+            std::lock_guard lock(mutex);
+            clients.emplace(name, std::move(on_change));
+            ++adds;
+        }
+        changed.notify_all();
+    }
+    bool remove_list_client(const std::wstring& name) override
+    {
+        std::lock_guard lock(mutex);
+        const auto found = clients.find(name);
+        if (found == clients.end()) {
+            return false;
+        }
+        clients.erase(found);
+        return true;
+    }
+    bool wait_adds(int count)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return adds >= count; });
+    }
+    void post(std::uint32_t kind, const GUID& guid)
+    {
+        std::lock_guard lock(mutex);
+        for (auto& [name, on_change] : clients) {
+            on_change(kind, guid);
+        }
+    }
+    std::size_t count(const std::wstring& name)
+    {
+        std::lock_guard lock(mutex);
+        return clients.count(name);
+    }
+};
+
+TEST_F(active_device_list_test, list_hears_removals_as_device_list_client_again_after_resume)
+{
+    settings.set_timeout(60000);
+    auto source = std::make_shared<fake_source>();
+    {
+        active_device_list::options options;
+        options.settings_root = HKEY_CURRENT_USER;
+        options.settings_path = settings.path;
+        options.change_source = [source] { return source; };
+        list = active_device_list::create(options);
+    }
+    ASSERT_TRUE(source->wait_adds(1));
+    EXPECT_EQ(source->count(L"device_list"), 1u);
+
+    // A stop of the discover service drops every client; continue must bring
+    // the list back, once.
+    list->pause();
+    source->remove_list_client(L"device_list");
+    list->resume();
+    list->resume();
+    EXPECT_EQ(source->count(L"device_list"), 1u);
+
+    const GUID id = make_guid();
+    auto handle = list->open_device(id, camera(id));
+    source->post(cam_service::list_change_removed, id);
+    EXPECT_TRUE(event_is_set(handle->event()));
+
+    list.reset();
+    EXPECT_EQ(source->count(L"device_list"), 0u);
+    EXPECT_EQ(source.use_count(), 1);
+}
+
+TEST(read_idle_timeout, takes_only_a_four_byte_dword_and_clamps_negative_values)
+{
+    const settings_key settings;
+    using std::chrono::milliseconds;
+    EXPECT_EQ(cam_service::read_idle_timeout(HKEY_CURRENT_USER, settings.path), milliseconds(5000));
+    EXPECT_EQ(cam_service::read_idle_timeout(HKEY_CURRENT_USER, settings.path + L"\\missing"), milliseconds(5000));
+
+    settings.set_timeout(250);
+    EXPECT_EQ(cam_service::read_idle_timeout(HKEY_CURRENT_USER, settings.path), milliseconds(250));
+    settings.set_timeout(0);
+    EXPECT_EQ(cam_service::read_idle_timeout(HKEY_CURRENT_USER, settings.path), milliseconds(0));
+    settings.set_timeout(-20);
+    EXPECT_EQ(cam_service::read_idle_timeout(HKEY_CURRENT_USER, settings.path), milliseconds(0));
+
+    const std::uint64_t qword = 250;
+    settings.set(REG_QWORD, &qword, sizeof(qword));
+    EXPECT_EQ(cam_service::read_idle_timeout(HKEY_CURRENT_USER, settings.path), milliseconds(5000));
+    const wchar_t text[] = L"250";
+    settings.set(REG_SZ, text, sizeof(text));
+    EXPECT_EQ(cam_service::read_idle_timeout(HKEY_CURRENT_USER, settings.path), milliseconds(5000));
+    const std::uint16_t two_bytes = 250;
+    settings.set(REG_DWORD, &two_bytes, sizeof(two_bytes));
+    EXPECT_EQ(cam_service::read_idle_timeout(HKEY_CURRENT_USER, settings.path), milliseconds(5000));
+}
+
+} // namespace

@@ -1,0 +1,134 @@
+#include "service/process_tracker.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+#include "test_process.h"
+
+namespace {
+
+using service::process_tracker;
+
+// A client process that lives until `release` is called or it is killed.
+struct client {
+    std::wstring event_name = win32::make_unique_global_name(L"camtovra_tracker_client_");
+    win32::unique_handle exit_event{CreateEventW(nullptr, TRUE, FALSE, event_name.c_str())};
+    fake_devices::child_process child = fake_devices::start_child(WAIT_FOR_EVENT_EXE, event_name);
+
+    void release() const { SetEvent(exit_event.get()); }
+    void kill() const { TerminateProcess(child.process.get(), 9); }
+};
+
+// Records the order in which actions ran and signals after `expected` runs.
+struct action_log {
+    std::mutex mutex;
+    std::vector<int> runs;
+    win32::unique_handle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::size_t expected = 1;
+
+    process_tracker::exit_action action(int id)
+    {
+        return [this, id] {
+            std::lock_guard lock(mutex);
+            runs.push_back(id);
+            if (runs.size() >= expected) {
+                SetEvent(done.get());
+            }
+        };
+    }
+    bool wait() const { return WaitForSingleObject(done.get(), 20000) == WAIT_OBJECT_0; }
+};
+
+TEST(process_tracker, runs_each_exit_action_once_in_key_order_when_the_client_exits)
+{
+    client c;
+    ASSERT_TRUE(c.child.process);
+    auto tracker = process_tracker::create(c.child.id);
+    EXPECT_EQ(tracker->process_id(), c.child.id);
+    EXPECT_FALSE(tracker->exited());
+
+    const int keys[3] = {};
+    action_log log;
+    log.expected = 2;
+    EXPECT_TRUE(tracker->add_exit_action(&keys[2], log.action(2)));
+    EXPECT_TRUE(tracker->add_exit_action(&keys[0], log.action(99)));
+    EXPECT_TRUE(tracker->add_exit_action(&keys[0], log.action(0))); // replaces 99
+    EXPECT_TRUE(tracker->add_exit_action(&keys[1], log.action(1)));
+    tracker->remove_exit_action(&keys[1]);
+
+    c.release();
+    EXPECT_EQ(c.child.wait(), 0u);
+    ASSERT_TRUE(log.wait());
+    EXPECT_TRUE(tracker->exited());
+    {
+        std::lock_guard lock(log.mutex);
+        EXPECT_EQ(log.runs, (std::vector<int>{0, 2}));
+    }
+    // Too late: refused, never run.
+    EXPECT_FALSE(tracker->add_exit_action(&keys[1], log.action(5)));
+    tracker.reset();
+    std::lock_guard lock(log.mutex);
+    EXPECT_EQ(log.runs.size(), 2u);
+}
+
+TEST(process_tracker, killed_client_runs_its_actions_and_a_throwing_action_does_not_stop_the_rest)
+{
+    client c;
+    auto tracker = process_tracker::create(c.child.id);
+    const int keys[2] = {};
+    action_log log;
+    tracker->add_exit_action(&keys[0], [] { throw std::runtime_error("action failed"); });
+    tracker->add_exit_action(&keys[1], log.action(1));
+    c.kill();
+    ASSERT_TRUE(log.wait());
+    EXPECT_TRUE(tracker->exited());
+}
+
+TEST(process_tracker, an_action_may_drop_the_last_reference_to_its_tracker)
+{
+    client c;
+    auto tracker = process_tracker::create(c.child.id);
+    action_log log;
+    auto* slot = &tracker;
+    tracker->add_exit_action(slot, [slot, &log] {
+        slot->reset();
+        log.action(1)();
+    });
+    c.kill();
+    ASSERT_TRUE(log.wait());
+    EXPECT_EQ(tracker, nullptr);
+}
+
+TEST(process_tracker, creation_fails_for_a_process_that_cannot_be_opened)
+{
+    for (const std::uint32_t id : {0u, 0xFFFFFFF0u}) {
+        try {
+            process_tracker::create(id);
+            ADD_FAILURE() << "process id " << id;
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "Failed to open process handle current process id.");
+        }
+    }
+}
+
+TEST(process_tracker, an_action_added_for_an_ended_client_is_run_or_refused_never_lost)
+{
+    client c;
+    c.release();
+    ASSERT_EQ(c.child.wait(), 0u);
+    // The child's handle keeps its id valid: the tracker opens an ended process.
+    auto tracker = process_tracker::create(c.child.id);
+    action_log log;
+    const int key = 0;
+    if (tracker->add_exit_action(&key, log.action(1))) {
+        EXPECT_TRUE(log.wait());
+    }
+    tracker.reset(); // waits for a running callback
+    std::lock_guard lock(log.mutex);
+    EXPECT_LE(log.runs.size(), 1u);
+}
+
+} // namespace
