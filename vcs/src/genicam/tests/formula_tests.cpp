@@ -1,0 +1,438 @@
+// The formula language end to end: tokens, parse levels, compiled programs,
+// parse failures and what every operator computes.
+
+#include "genicam/formula_evaluator.h"
+#include "genicam/formula_functions.h"
+#include "genicam/formula_parser.h"
+#include "genicam/formula_tokenizer.h"
+#include "genicam/genicam_error.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <string>
+
+namespace {
+
+using namespace genicam::formula;
+
+// Names a, b, c (variables 1000-1002), K (integer constant 10), X (an
+// Expression "a*2") and "TO".
+class test_names final : public formula_name_resolver {
+public:
+    test_names()
+    {
+        expression_.push_back(formula_instruction::load(1000));
+        expression_.push_back(formula_instruction::push(formula_value::from_integer(2)));
+        expression_.push_back(lookup_operator(tk_multiply));
+    }
+    std::optional<formula_symbol> find_identifier(std::string_view name) const override
+    {
+        if (name == "a" || name == "PI" || name == "E") {
+            return formula_symbol::variable(1000);
+        }
+        if (name == "b") {
+            return formula_symbol::variable(1001);
+        }
+        if (name == "c") {
+            return formula_symbol::variable(1002);
+        }
+        if (name == "K") {
+            return formula_symbol::value(formula_value::from_integer(10));
+        }
+        if (name == "X") {
+            return formula_symbol::expand(expression_);
+        }
+        if (name == "TO") {
+            return formula_symbol::variable(to_from_id);
+        }
+        return std::nullopt;
+    }
+
+private:
+    formula_program expression_;
+};
+
+class test_values final : public formula_variable_table {
+public:
+    std::map<std::int64_t, formula_value> values;
+    outcome::std_result<formula_value> get_value(std::int64_t id, formula_value input, std::uint32_t) const override
+    {
+        if (id == to_from_id) {
+            return input;
+        }
+        const auto it = values.find(id);
+        if (it == values.end()) {
+            return GenICam::make_error_code(GenICam::errc::formula_parse_failed);
+        }
+        return it->second;
+    }
+};
+
+// A program as text: "push 1, push 2.5, load 1000, call *, call SIN, select".
+std::string dump(const formula_program& program)
+{
+    static const char* const operator_names[] = {"~",  "neg", "+", "-",  "*",  "/",  "%", "**", ">", ">=", "<",
+                                                 "<=", "=",   "<>", "&&", "||", "&", "|", "^",  ">>", "<<"};
+    static const char* const function_names[] = {"SIN", "COS", "ABS", "SGN", "TRUNC", "SQRT", "NEG"};
+    std::string out;
+    for (const formula_instruction& i : program) {
+        if (!out.empty()) {
+            out += ", ";
+        }
+        switch (i.kind) {
+        case instruction_kind::push_integer:
+            out += "push " + std::to_string(i.integer);
+            break;
+        case instruction_kind::push_float: {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.17g", i.real);
+            out += std::string("push ") + text;
+            break;
+        }
+        case instruction_kind::load_variable:
+            out += "load " + std::to_string(i.integer);
+            break;
+        case instruction_kind::select:
+            out += "select";
+            break;
+        case instruction_kind::call_unary:
+        case instruction_kind::call_binary: {
+            std::string name = "?";
+            for (std::uint32_t code = 0; code <= tk_shift_left; ++code) {
+                const formula_instruction op = lookup_operator(code);
+                if (op.kind == i.kind && op.integer == i.integer) {
+                    name = operator_names[code];
+                }
+            }
+            for (const char* f : function_names) {
+                if (i.kind == instruction_kind::call_unary && find_unary_function(f) == i.unary && name == "?") {
+                    name = f;
+                }
+            }
+            if (i.kind == instruction_kind::call_binary && find_binary_function("ROUND") == i.binary) {
+                name = "ROUND";
+            }
+            out += "call " + name;
+            break;
+        }
+        }
+    }
+    return out;
+}
+
+compile_result compile(std::string_view text)
+{
+    static const test_names names;
+    return compile_formula(text, names);
+}
+
+formula_value run(std::string_view text, const test_values& values = {})
+{
+    const compile_result c = compile(text);
+    EXPECT_TRUE(c.succeeded()) << text << ": code " << c.code;
+    auto r = run_program(values, c.program, 0, formula_value::from_integer(0));
+    EXPECT_TRUE(r) << text;
+    return r ? r.value() : formula_value{};
+}
+
+TEST(formula_tokenizer, reads_operators_numbers_names_and_function_names)
+{
+    struct {
+        const char* text;
+        std::uint32_t kind;
+        const char* rest;
+    } cases[] = {
+        {"  ** 2", tk_power, " 2"},      {"<>1", tk_not_equal, "1"},   {"<1", tk_less, "1"},
+        {"0x1F+1", tk_number, "+1"},     {"12", tk_number, ""},        {"7.", tk_number, ""},
+        {"Width.Max*2", tk_name, "*2"},  {"SIN (0)", tk_function, "0)"}, {".5", tk_name, ""},
+        {"$", tk_end, "$"},              {" \t\r\n", tk_end, ""},      {"_a1", tk_name, ""},
+    };
+    for (const auto& c : cases) {
+        const formula_token t = next_token(c.text);
+        EXPECT_EQ(t.kind, c.kind) << c.text;
+        EXPECT_EQ(t.rest, c.rest) << c.text;
+    }
+    EXPECT_EQ(next_token("SIN (0)").name, "SIN");
+    EXPECT_EQ(next_token("$").reason, invalid_character);
+    EXPECT_EQ(next_token("").reason, end_of_text);
+
+    formula_value v;
+    EXPECT_EQ(read_number_literal("0x1F", v), 4u);
+    EXPECT_TRUE(v.is_integer);
+    EXPECT_EQ(v.integer(), 31);
+    EXPECT_EQ(read_number_literal("2e3+1", v), 3u);
+    EXPECT_FALSE(v.is_integer);
+    EXPECT_EQ(v.real(), 2000.0);
+    EXPECT_EQ(read_number_literal("1e-3", v), 4u);
+    EXPECT_EQ(v.real(), 0.001);
+    EXPECT_EQ(read_number_literal("7abc", v), 1u);
+    EXPECT_EQ(v.integer(), 7);
+    EXPECT_EQ(read_number_literal("0xg", v), 0u);
+    // Twenty nines wrap silently instead of failing.
+    EXPECT_EQ(read_number_literal("99999999999999999999", v), 20u);
+    EXPECT_TRUE(v.is_integer);
+}
+
+TEST(formula_parser, emits_postfix_in_the_documented_precedence)
+{
+    struct {
+        const char* text;
+        const char* program;
+    } cases[] = {
+        {"1+2*3", "push 1, push 2, push 3, call *, call +"},
+        {"(1+2)*3", "push 1, push 2, call +, push 3, call *"},
+        // Comparisons and logic share the loosest level, left to right.
+        {"a > b && c", "load 1000, load 1001, call >, load 1002, call &&"},
+        {"a && b = c", "load 1000, load 1001, call &&, load 1002, call ="},
+        {"a = b | c", "load 1000, load 1001, load 1002, call |, call ="},
+        {"a + b & c", "load 1000, load 1001, call +, load 1002, call &"},
+        {"2 ** 3 ** 2", "push 2, push 3, call **, push 2, call **"},
+        {"-a * b", "load 1000, call neg, load 1001, call *"},
+        {"+~1", "push 1, call ~"},
+        {"a ? b : c ? 1 : 2", "load 1000, load 1001, load 1002, push 1, push 2, select, select"},
+        {"SIN (0)", "push 0, call SIN"},
+        {"ROUND(2.5, 0)", "push 2.5, push 0, call ROUND"},
+        {"PI", "push 3.1415926535897931"},
+        {"E", "push 2.7182818284590451"},
+        {"K + X", "push 10, load 1000, push 2, call *, call +"},
+        {"1 2", "push 1"},
+        {"1 +", "push 1"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        const compile_result r = compile(c.text);
+        EXPECT_TRUE(r.succeeded()) << c.text << ": code " << r.code;
+        EXPECT_EQ(dump(r.program), c.program) << c.text;
+    }
+}
+
+TEST(formula_parser, reports_each_failure_with_its_code)
+{
+    struct {
+        const char* text;
+        std::uint32_t code;
+    } cases[] = {
+        {"2 $ 3", parse_invalid_token},
+        {"2 + $", parse_invalid_token},
+        {"nobody + 1", parse_unmapped_variable},
+        {".5", parse_unmapped_variable},
+        {"Sin(0)", parse_unknown_function},
+        {"round(2.5, 0)", parse_unknown_function},
+        {"ROUND(2.5)", parse_unknown_function},
+        {"SIN(1, 2, 3)", parse_unknown_function},
+        {"SIN(1 2)", parse_missing_comma_or_close},
+        {"1 ? 2 , 3", parse_missing_colon},
+        {"(1", parse_missing_close},
+        {"(1 2", parse_missing_close},
+        {"-", parse_nothing_after_prefix},
+        {"*2", parse_no_factor},
+    };
+    for (const auto& c : cases) {
+        const compile_result r = compile(c.text);
+        EXPECT_EQ(r.code, c.code) << c.text << " -> " << parse_code_text(r.code);
+        EXPECT_TRUE(r.program.empty()) << c.text;
+    }
+    const compile_result unmapped = compile("1 + nobody");
+    EXPECT_EQ(unmapped.unmapped_name, "nobody");
+    EXPECT_EQ(unmapped.rest, "nobody");
+    EXPECT_STREQ(parse_code_text(parse_missing_colon), "expected colon for tri-nary operator.");
+}
+
+TEST(formula_parser, bounds_nesting_and_program_size_instead_of_exhausting_the_stack)
+{
+    const std::string deep = std::string(10000, '(') + "1" + std::string(10000, ')');
+    EXPECT_EQ(compile(deep).code, parse_too_complex);
+    EXPECT_EQ(compile(std::string(10000, '-') + "1").code, parse_too_complex);
+    std::string nested_calls;
+    for (int i = 0; i < 10000; ++i) {
+        nested_calls += "SIN(";
+    }
+    EXPECT_EQ(compile(nested_calls + "1").code, parse_too_complex);
+    EXPECT_TRUE(compile(std::string(40, '(') + "1" + std::string(40, ')')).succeeded());
+
+    // 10,000 tokens in a flat formula compile and run.
+    std::string flat = "1";
+    for (int i = 0; i < 5000; ++i) {
+        flat += "+1";
+    }
+    EXPECT_EQ(run(flat).integer(), 5001);
+
+    // An Expression used twice per step doubles the program; the size cap stops it.
+    class doubling final : public formula_name_resolver {
+    public:
+        formula_program big;
+        std::optional<formula_symbol> find_identifier(std::string_view) const override
+        {
+            return formula_symbol::expand(big);
+        }
+    } names;
+    for (int i = 0; i < 70000; ++i) {
+        names.big.push_back(formula_instruction::push(formula_value::from_integer(1)));
+    }
+    EXPECT_EQ(compile_formula("Y + Y", names).code, parse_too_complex);
+}
+
+struct value_case {
+    const char* text;
+    bool is_integer;
+    double value;
+};
+
+void expect_values(const value_case* begin, const value_case* end, const test_values& values = {})
+{
+    for (const value_case* c = begin; c != end; ++c) {
+        const formula_value v = run(c->text, values);
+        EXPECT_EQ(v.is_integer, c->is_integer) << c->text;
+        if (std::isnan(c->value)) {
+            EXPECT_TRUE(std::isnan(to_double(v))) << c->text;
+        } else {
+            EXPECT_EQ(to_double(v), c->value) << c->text;
+            EXPECT_EQ(std::signbit(to_double(v)), std::signbit(c->value)) << c->text;
+        }
+    }
+}
+
+TEST(formula_evaluator, computes_arithmetic_in_integers_or_doubles)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const value_case cases[] = {
+        {"7/2", true, 3},
+        {"7/2.0", false, 3.5},
+        {"7.0/0", false, inf},
+        {"-7/2", true, -3},
+        {"7 % 3", true, 1},
+        {"-7 % 3", true, -1},
+        {"7.6 % 3", true, 2},
+        {"2**3**2", true, 64},
+        {"2**0.5", false, 1.4142135623730951},
+        {"2 ** 10", true, 1024},
+        {"2 ** -1", true, 0},
+        {"2 ** 64", true, -9223372036854775808.0},
+        {"-2 ** 2", true, 4},
+        {"9223372036854775807 + 1", true, -9223372036854775808.0},
+        {"0x7FFFFFFFFFFFFFFF * 2", true, -2},
+        {"-(0x7FFFFFFFFFFFFFFF + 1)", true, -9223372036854775808.0},
+        {"3 > 2.5", true, 1},
+        {"1 = 1.0", true, 1},
+        {"0.1 + 0.2 = 0.3", true, 0},
+        {"1 <> 2", true, 1},
+        {"1 && 0.0", true, 0},
+        {"0 || -0.0", true, 0},
+        {"5.5 & 3", true, 2},
+        {"1 << 65", true, 2},
+        {"-8 >> 1", true, -4},
+        {"1 << 64", true, 1},
+        {"~0", true, -1},
+        {"6 ^ 3", true, 5},
+        {"0 ? 1 : 2", true, 2},
+        {"0.5 ? 1 : 2.5", true, 1},
+    };
+    expect_values(std::begin(cases), std::end(cases));
+}
+
+TEST(formula_evaluator, computes_every_function)
+{
+    const value_case cases[] = {
+        {"ABS(-3)", false, 3.0},
+        {"SGN(-3)", true, -1},
+        {"SGN(0)", true, 0},
+        {"SGN(-0.0)", false, -0.0},
+        {"SGN(2.5)", false, 1.0},
+        {"TRUNC(-2.7)", false, -2.0},
+        {"TRUNC(2.7)", false, 2.0},
+        {"TRUNC(1e300)", false, -9223372036854775808.0},
+        {"ROUND(2.5, 0)", false, 3.0},
+        {"ROUND(-2.5, 0)", false, -3.0},
+        {"ROUND(-2.3, 0)", false, -2.0},
+        {"ROUND(0.125, 2)", false, 0.13},
+        {"ROUND(2.345, 2)", false, 2.35},
+        {"ROUND(1250, -2)", false, 1300.0},
+        {"NEG(5)", true, -5},
+        {"NEG(0.0)", false, -0.0},
+        {"-0.0", false, -0.0},
+        {"sin(0)", false, 0.0},
+        {"COS(0)", false, 1.0},
+        {"SQRT(-1)", false, std::nan("")},
+        {"LN(E)", false, 1.0},
+        {"LG(1000)", false, 3.0},
+        {"FLOOR(-1.5)", false, -2.0},
+        {"CEIL(1.2)", false, 2.0},
+        {"EXP(0)", false, 1.0},
+        {"ATAN(0) + ASIN(0) + TAN(0)", false, 0.0},
+        {"ACOS(1)", false, 0.0},
+        {"abs(neg(2))", false, 2.0},
+    };
+    expect_values(std::begin(cases), std::end(cases));
+}
+
+TEST(formula_evaluator, reads_variables_and_treats_nan_as_true)
+{
+    test_values values;
+    values.values[1000] = formula_value::from_double(std::nan(""));
+    values.values[1001] = formula_value::from_integer(4);
+    const value_case cases[] = {
+        {"a ? 1 : 2", true, 1},
+        {"b * 2 + X", false, std::nan("")},
+        {"a = a", true, 0},
+        {"a <> a", true, 1},
+        {"a & 1", true, 0}, // NaN converts to INT64_MIN, whose low bit is 0
+    };
+    expect_values(std::begin(cases), std::end(cases), values);
+
+    // The converter's input value is handed through unchanged.
+    const compile_result c = compile("TO * 2");
+    auto r = run_program(values, c.program, 0, formula_value::from_double(1.25));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r.value().real(), 2.5);
+}
+
+TEST(formula_evaluator, fails_without_faulting_where_no_result_is_defined)
+{
+    const test_values values;
+    const char* failing[] = {
+        "1/0", "1%0", "(0x7FFFFFFFFFFFFFFF + 1) / -1", "(0x7FFFFFFFFFFFFFFF + 1) % -1", "c + 1", "5 % 0.2",
+    };
+    for (const char* text : failing) {
+        const compile_result c = compile(text);
+        ASSERT_TRUE(c.succeeded()) << text;
+        auto r = run_program(values, c.program, 0, {});
+        ASSERT_FALSE(r) << text;
+        EXPECT_EQ(r.error(), GenICam::make_error_code(GenICam::errc::formula_parse_failed)) << text;
+    }
+    auto none = run_program(values, formula_program{}, 0, {});
+    ASSERT_FALSE(none);
+    EXPECT_EQ(none.error(), GenICam::make_error_code(GenICam::errc::not_implemented));
+}
+
+TEST(formula_evaluator, names_each_stack_fault)
+{
+    struct fixed_source final : formula_variable_source {
+        outcome::std_result<formula_value> get_value(std::int64_t) override
+        {
+            return GenICam::make_error_code(GenICam::errc::not_implemented);
+        }
+    } source;
+    const auto run_raw = [&](std::initializer_list<formula_instruction> code) {
+        formula_program p;
+        for (const auto& i : code) {
+            p.push_back(i);
+        }
+        return evaluate(p, source);
+    };
+    const formula_instruction one = formula_instruction::push(formula_value::from_integer(1));
+    EXPECT_STREQ(run_raw({lookup_operator(tk_negate)}).error, "Failed to get 1 parameter for unary function.");
+    EXPECT_STREQ(run_raw({one, lookup_operator(tk_plus)}).error, "Failed to get 2 parameters for binary function.");
+    EXPECT_STREQ(run_raw({one, one, formula_instruction::select()}).error,
+                 "Failed to get 3 parameters for condition operator.");
+    EXPECT_STREQ(run_raw({formula_instruction::load(1000)}).error, "Failed to look up variable name.");
+    EXPECT_STREQ(run_raw({}).error, "Unbalanced calc stack.");
+    // Values left below the top are ignored.
+    const evaluation_result two = run_raw({one, formula_instruction::push(formula_value::from_integer(2))});
+    EXPECT_EQ(two.error, nullptr);
+    EXPECT_EQ(two.value.integer(), 2);
+}
+
+} // namespace
