@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace genicam::formula {
 namespace {
@@ -204,15 +205,34 @@ bool sign_of(formula_value a, formula_value& r) noexcept
     return true;
 }
 
+// Powers up to 10^22 are exact doubles; build them by multiplication rather
+// than trusting every runtime's pow to be exact.
+double power_of_ten(std::int64_t n) noexcept
+{
+    if (n > 22) {
+        return std::pow(10.0, static_cast<double>(n));
+    }
+    double p = 1.0;
+    for (std::int64_t i = 0; i < n; ++i) {
+        p *= 10.0;
+    }
+    return p;
+}
+
 bool round_to(formula_value x, formula_value digits, formula_value& r) noexcept
 {
     const double v = to_double(x);
     const std::int64_t n = to_integer(digits);
     if (n == 0) {
         r = real_value(std::round(v));
-    } else {
-        const double p = std::pow(10.0, static_cast<double>(n));
+    } else if (n > 0) {
+        const double p = power_of_ten(n);
         r = real_value(std::round(v * p) / p);
+    } else {
+        // Negative digits divide by the exact positive power, so that
+        // ROUND(1250, -2) is 1300 whatever the runtime's pow makes of 10^-2.
+        const double p = power_of_ten(n == int64_min ? std::numeric_limits<std::int64_t>::max() : -n);
+        r = real_value(std::round(v / p) * p);
     }
     return true;
 }
