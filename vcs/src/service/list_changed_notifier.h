@@ -1,0 +1,70 @@
+#pragma once
+// Tells every registered client that the camera list changed: mailslot clients
+// get the 152-byte list-changed message by WriteFile, callback clients inside
+// the service get it by reference. Clients stay in registration order.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/session_mailslot.h"
+
+namespace service {
+
+class list_changed_notifier {
+public:
+    using callback = std::function<void(const DShowDeviceService::mailslot_event&)>;
+    // Writes one message into an open mailslot; false when the write failed.
+    using mailslot_writer = std::function<bool(HANDLE mailslot, const void* data, DWORD size)>;
+
+    // WriteFile, unless a test supplies its own writer.
+    explicit list_changed_notifier(mailslot_writer write = write_file);
+    // Sends the closing message to every client still registered.
+    ~list_changed_notifier();
+    list_changed_notifier(const list_changed_notifier&) = delete;
+    list_changed_notifier& operator=(const list_changed_notifier&) = delete;
+
+    // Appends a callback client. Callbacks run on the posting thread with the
+    // notifier's mutex held: they must not register or remove clients.
+    int add_client(std::wstring name, callback on_message);
+
+    // Opens a mailslot for writing and appends it as a client. E_INVALIDARG for
+    // a name outside the local mailslot namespace (nothing is opened), the
+    // HRESULT of the Win32 error when it cannot be opened, S_OK otherwise.
+    HRESULT open_mailslot(std::wstring_view name);
+
+    // Removes the first client of that exact name; false when there is none.
+    bool remove_client(std::wstring_view name);
+
+    // Writes the message to every client in order. A mailslot whose write fails
+    // is dropped, so a reader that went away is not tried again.
+    void post(const DShowDeviceService::mailslot_event& message);
+
+    // Posts the closing message, then drops every client.
+    void close();
+
+    // Names of the registered clients in list order.
+    std::vector<std::wstring> client_names() const;
+
+    static bool write_file(HANDLE mailslot, const void* data, DWORD size);
+
+private:
+    struct client {
+        std::wstring name;
+        std::shared_ptr<void> mailslot; // CloseHandle when the last holder lets go
+        callback on_message;
+    };
+
+    mailslot_writer write_;
+    mutable std::mutex mutex_;
+    std::list<client> clients_;
+};
+
+} // namespace service
