@@ -1,0 +1,242 @@
+#include "genicam/genicam_doc.h"
+
+#include "genicam/eval_depth_guard.h"
+#include "genicam/genicam_log.h"
+#include "genicam/ieval.h"
+#include "genicam/iport.h"
+#include "genicam/node_base_impl_value.h"
+#include "genicam/node_factory.h"
+#include "genicam/number_text.h"
+#include "genicam/xml_value_readers.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+namespace GenICam::impl {
+
+namespace {
+
+// Upper bound of dependents entries that the closure step of one build may
+// add in all (see node_base_impl_value::set_expansion_budget).
+constexpr std::size_t expansion_budget = std::size_t{1} << 22;
+
+} // namespace
+
+genicam_doc::genicam_doc() = default;
+
+genicam_doc::~genicam_doc() = default;
+
+bool genicam_doc::load_xml(const void* text, std::size_t length, load_options options)
+{
+    if (loaded_) {
+        GENICAM_LOG(1, "%s, The document is loaded already; a second load is refused.\n",
+                    "GenICam::impl::genicam_doc::load_xml");
+        return false;
+    }
+    load_options_ = options;
+    // One spare byte keeps the copy zero-terminated for the parser.
+    xml_text_.assign(static_cast<const char*>(text), static_cast<const char*>(text) + length);
+    xml_text_.push_back('\0');
+    xml_.reset();
+    const pugi::xml_parse_result parsed = xml_.load_buffer_inplace(xml_text_.data(), length);
+    if (!parsed) {
+        GENICAM_LOG(1, "The XML document does contain errors : \"%s\" @ offset=%td.\n", parsed.description(),
+                    static_cast<std::ptrdiff_t>(parsed.offset));
+        return false;
+    }
+    loaded_ = true;
+    build_nodes();
+    return true;
+}
+
+void genicam_doc::build_nodes()
+{
+    node_factory factory(*this, allocator_, load_options_.include_debug_properties);
+    const std::size_t count = factory.plan(root());
+    allocator_.prepare();
+    nodes_.reserve(count);
+    factory.create(root(), nodes_);
+    sort_nodes_by_name(nodes_);
+    for (INode* node : nodes_) {
+        node->get_eval().resolve_references(*this);
+        if (node->get_streamable()) {
+            streamable_nodes_.push_back(node);
+        }
+    }
+    node_base_impl_value::set_expansion_budget(expansion_budget);
+    for (INode* node : nodes_) {
+        node->get_eval().expand_dependents();
+    }
+    dependency_map_.clear();
+}
+
+pugi::xml_node genicam_doc::root() const
+{
+    return xml_.first_child();
+}
+
+IPort* genicam_doc::find_port(std::string_view name)
+{
+    const std::string_view wanted = name.empty() ? std::string_view("Device") : name;
+    for (INode* node : nodes_) {
+        if (node->get_node_type() == node_type::Port && node->get_name() == wanted) {
+            if (auto* port = dynamic_cast<IPort*>(node)) {
+                return port;
+            }
+        }
+    }
+    return nullptr;
+}
+
+INode* genicam_doc::find_node(std::string_view name)
+{
+    if (name.empty()) {
+        return nullptr;
+    }
+    const auto it = std::lower_bound(nodes_.begin(), nodes_.end(), name,
+                                     [](const INode* node, std::string_view n) { return node->get_name() < n; });
+    if (it != nodes_.end() && (*it)->get_name() == name) {
+        return *it;
+    }
+    return nullptr;
+}
+
+void genicam_doc::for_each_node(std::function<void(INode&)> visitor)
+{
+    for (INode* node : nodes_) {
+        visitor(*node);
+    }
+}
+
+void genicam_doc::for_each_streamable_node(std::function<void(INode&)> visitor)
+{
+    for (INode* node : streamable_nodes_) {
+        visitor(*node);
+    }
+}
+
+std::string_view genicam_doc::model_name()
+{
+    return root().attribute("ModelName").value();
+}
+
+std::string_view genicam_doc::vendor_name()
+{
+    return root().attribute("VendorName").value();
+}
+
+std::string_view genicam_doc::tool_tip()
+{
+    return root().attribute("ToolTip").value();
+}
+
+std::uint32_t genicam_doc::standard_name_space()
+{
+    return parse_standard_name_space(root().attribute("StandardNameSpace").value()).value_or(0);
+}
+
+std::uint32_t genicam_doc::version_attribute(const char* name) const
+{
+    const parsed_integer parsed = parse_integer_text(root().attribute(name).value());
+    if (!parsed.ok() || parsed.value < 0 || parsed.value > 0xffffffffLL) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(parsed.value);
+}
+
+std::uint32_t genicam_doc::major_version()
+{
+    return version_attribute("MajorVersion");
+}
+
+std::uint32_t genicam_doc::minor_version()
+{
+    return version_attribute("MinorVersion");
+}
+
+std::uint32_t genicam_doc::sub_minor_version()
+{
+    return version_attribute("SubMinorVersion");
+}
+
+std::vector<INode*> genicam_doc::streamable_nodes()
+{
+    return streamable_nodes_;
+}
+
+std::string genicam_doc::dump(int kind)
+{
+    std::string out;
+    if (kind == 0) {
+        dump_node_counts(out);
+    } else if (kind == 1) {
+        for (INode* node : nodes_) {
+            fmt::format_to(std::back_inserter(out), "    {:32} {:3}\n", node->get_name(),
+                           node->get_eval().dependent_count());
+        }
+    }
+    return out;
+}
+
+void genicam_doc::dump_node_counts(std::string& out)
+{
+    out += node_factory::count_report(root(), load_options_.include_debug_properties);
+}
+
+bool genicam_doc::is_hidden_debug_property(pugi::xml_node element) const
+{
+    return impl::is_hidden_debug_property(element, load_options_.include_debug_properties);
+}
+
+void genicam_doc::add_callback(INode& node, const node_callback& callback)
+{
+    callbacks_[&node].push_back(callback);
+}
+
+void genicam_doc::remove_callbacks(INode& node)
+{
+    const auto it = callbacks_.find(&node);
+    if (it != callbacks_.end()) {
+        it->second.clear();
+    }
+}
+
+void genicam_doc::fire_callbacks(INode& node)
+{
+    const auto it = callbacks_.find(&node);
+    if (it == callbacks_.end() || it->second.empty()) {
+        return;
+    }
+    // Callbacks that write features fire further callbacks; a loop of such
+    // writes ends at the evaluation bound instead of the stack's end.
+    const eval_depth_guard guard;
+    if (!guard) {
+        GENICAM_LOG(1, "%s, %s (\"%.*s\"). Callbacks nested too deep, not fired.\n",
+                    "GenICam::impl::genicam_doc::fire_callbacks", "node", static_cast<int>(node.get_name().size()),
+                    node.get_name().data());
+        return;
+    }
+    // A callback may register or remove callbacks (also its own): fire from a
+    // snapshot so that the list being walked cannot change under the walk.
+    const std::vector<node_callback> snapshot = it->second;
+    for (const node_callback& callback : snapshot) {
+        callback(node);
+    }
+}
+
+void genicam_doc::add_dependency(IEval& node, IEval& dependent)
+{
+    dependency_map_[&node].push_back_unique(&dependent);
+}
+
+std::span<IEval* const> genicam_doc::get_dependencies(IEval& node)
+{
+    const auto it = dependency_map_.find(&node);
+    if (it == dependency_map_.end()) {
+        return {};
+    }
+    return {it->second.data(), it->second.size()};
+}
+
+} // namespace GenICam::impl

@@ -1,0 +1,54 @@
+#include "genicam/node_base_impl_value.h"
+
+#include "genicam/genicam_log.h"
+
+#include <unordered_set>
+
+namespace GenICam::impl {
+
+void node_base_impl_value::add_dependent(INode& dependent)
+{
+    IEval* eval = &dependent.get_eval();
+    if (eval != this) {
+        dependents.push_back_unique(eval);
+    }
+}
+
+void node_base_impl_value::expand_dependents()
+{
+    std::unordered_set<IEval*> listed(dependents.begin(), dependents.end());
+    for (std::uint32_t i = 0; i < dependents.size(); ++i) {
+        IEval* entry = dependents[i];
+        if (entry == this) {
+            continue;
+        }
+        const std::span<IEval* const> further = entry->get_dependents();
+        if (!further.empty()) {
+            dependents.reserve(dependents.size() + static_cast<std::uint32_t>(further.size()));
+        }
+        for (IEval* candidate : further) {
+            if (candidate == this || listed.count(candidate) != 0) {
+                continue;
+            }
+            if (expansion_budget_ == 0) {
+                GENICAM_LOG(1, "%s, %s (\"%s\"). Dependency graph too large, dependents left out.\n",
+                            "GenICam::impl::node_base_impl_value::expand_dependents", element_name(), name_text());
+                return;
+            }
+            if (dependents.push_back(candidate)) {
+                listed.insert(candidate);
+                --expansion_budget_;
+            }
+        }
+    }
+}
+
+void node_base_impl_value::propagate_change()
+{
+    for (IEval* dependent : dependents) {
+        dependent->invalidate();
+    }
+    fire_own_callbacks();
+}
+
+} // namespace GenICam::impl

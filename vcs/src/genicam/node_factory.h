@@ -1,0 +1,82 @@
+#pragma once
+// Turns the elements of a parsed description into node objects, in three
+// walks that share one dispatch (node_class_table): planning (announces arena
+// memory), creation (builds the nodes) and counting (the node-count report).
+// All three skip the same hidden debug properties, so creation never needs
+// more than planning announced.
+
+#include "genicam/document_allocator.h"
+#include "genicam/document_services.h"
+#include "genicam/inode.h"
+
+#include <pugixml.hpp>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace GenICam::impl {
+
+// Calls `handler` with every element under `parent` that is neither "Group"
+// nor "StructReg", descending into those two at any depth. Iterative, so
+// nesting depth costs no stack.
+template <class Handler>
+void walk_node_elements(pugi::xml_node parent, Handler&& handler)
+{
+    pugi::xml_node current = parent.first_child();
+    while (current) {
+        if (current.type() == pugi::node_element) {
+            const std::string_view name = current.name();
+            if (name == "Group" || name == "StructReg") {
+                if (pugi::xml_node inner = current.first_child()) {
+                    current = inner;
+                    continue;
+                }
+            } else {
+                handler(current);
+            }
+        }
+        while (current && !current.next_sibling()) {
+            current = current.parent();
+            if (current == parent) {
+                return;
+            }
+        }
+        if (current) {
+            current = current.next_sibling();
+        }
+    }
+}
+
+// True when the element's Extension carries a "VCDIsDebugProperty" whose
+// integer text is nonzero and debug properties are not wanted.
+bool is_hidden_debug_property(pugi::xml_node element, bool include_debug_properties);
+
+class node_factory {
+public:
+    node_factory(document_services& services, document_allocator& allocator, bool include_debug_properties) noexcept
+        : services_(services)
+        , allocator_(allocator)
+        , include_debug_(include_debug_properties)
+    {
+    }
+
+    // Planning walk: announces every node's memory; returns the node count.
+    std::size_t plan(pugi::xml_node root);
+    // Creation walk: builds every node into the prepared arena and appends
+    // it to `nodes`. Raises std::bad_alloc when the arena refuses.
+    void create(pugi::xml_node root, std::vector<INode*>& nodes);
+
+    // The node-count report of the elements under `root`.
+    static std::string count_report(pugi::xml_node root, bool include_debug_properties);
+
+private:
+    document_services& services_;
+    document_allocator& allocator_;
+    bool include_debug_;
+};
+
+// Sorts by name: byte-wise over the shorter length, then the shorter first.
+void sort_nodes_by_name(std::vector<INode*>& nodes);
+
+} // namespace GenICam::impl
