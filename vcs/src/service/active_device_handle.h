@@ -6,9 +6,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "device_impl/device_impl_tools/cam_service_itf.h"
 #include "gen_utils/win32_utils.h"
@@ -16,6 +18,13 @@
 namespace cam_service {
 
 class active_device_list;
+
+// HRESULT_FROM_WIN32(ERROR_DEVICE_REMOVED): the camera behind an object is gone.
+inline constexpr HRESULT device_gone = static_cast<HRESULT>(0x80070651);
+
+// Name of a KS property set for log lines: one of the known sets, otherwise
+// the GUID in registry form.
+std::string property_set_name(const GUID& property_set);
 
 class active_device_handle {
 public:
@@ -33,6 +42,20 @@ public:
     std::shared_ptr<active_device_base> device() const;
     // Sets the device-lost event, then lets go of the camera.
     void invalidate() noexcept;
+
+    // KS property requests, passed to the camera unchanged. 0x80070651 once
+    // the camera is gone, E_POINTER without a property set. Each call is
+    // traced at level 4 in the category of KS calls.
+    HRESULT set(const GUID* property_set, std::uint32_t id, void* instance, std::uint32_t instance_size, void* data,
+                std::uint32_t data_size);
+    HRESULT get(const GUID* property_set, std::uint32_t id, void* instance, std::uint32_t instance_size, void* data,
+                std::uint32_t data_size, std::uint32_t* returned);
+    HRESULT query_supported(const GUID* property_set, std::uint32_t id, std::uint32_t* type_support);
+
+    // Stream-channel operations of the camera; 0x80070651 once it is gone.
+    HRESULT close_stream_channel();
+    HRESULT get_base_data(void* block);
+    HRESULT get_frame_info(std::uint32_t index, void* block, std::uint64_t* frame_id);
 
     const GUID& device_id() const noexcept { return device_id_; }
     const std::wstring& event_name() const noexcept { return event_name_; }

@@ -16,7 +16,9 @@ add_dependencies(process_tracker_tests wait_for_event)
 
 camtovra_add_gtest(active_device_list_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/active_device_list_tests.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/tests/active_device_handle_tests.cpp
   LIBS service_devices fake_devices)
 target_compile_definitions(active_device_list_tests PRIVATE
   EVENT_STATE_PROBE_EXE="$<TARGET_FILE:event_state_probe>")
 add_dependencies(active_device_list_tests event_state_probe)
+
