@@ -3,9 +3,10 @@ add_library(service_devices STATIC
   ${CMAKE_CURRENT_LIST_DIR}/process_tracker.cpp
   ${CMAKE_CURRENT_LIST_DIR}/active_device_info.cpp
   ${CMAKE_CURRENT_LIST_DIR}/active_device_handle.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/active_device_list.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/active_device_list.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/discover_service.cpp)
 target_include_directories(service_devices PUBLIC ${PROJECT_SOURCE_DIR}/vcs/src)
-target_link_libraries(service_devices PUBLIC gen_utils device_impl_tools ole32)
+target_link_libraries(service_devices PUBLIC service_notification properties gen_utils device_impl_tools ole32)
 
 camtovra_add_gtest(process_tracker_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/process_tracker_tests.cpp
@@ -22,3 +23,10 @@ target_compile_definitions(active_device_list_tests PRIVATE
   EVENT_STATE_PROBE_EXE="$<TARGET_FILE:event_state_probe>")
 add_dependencies(active_device_list_tests event_state_probe)
 
+# The discover service touches the machine's one video-input category (a reset
+# removes every marked instance): its cases run one at a time, beside nothing
+# else that holds this lock.
+add_executable(discover_service_tests ${CMAKE_CURRENT_LIST_DIR}/tests/discover_service_tests.cpp)
+target_link_libraries(discover_service_tests PRIVATE service_devices fake_devices GTest::gtest_main GTest::gmock)
+gtest_discover_tests(discover_service_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 120 RESOURCE_LOCK camtovra_video_input_category)
