@@ -46,6 +46,12 @@ std::chrono::milliseconds read_idle_timeout(HKEY root, const std::wstring& path)
     return std::chrono::milliseconds(std::max<std::int32_t>(value, 0));
 }
 
+std::atomic<std::shared_ptr<active_device_list>>& active_device_list_instance()
+{
+    static std::atomic<std::shared_ptr<active_device_list>> instance;
+    return instance;
+}
+
 std::shared_ptr<active_device_list> active_device_list::create()
 {
     return create(options{});

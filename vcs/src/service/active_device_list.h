@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -112,5 +113,9 @@ private:
 // milliseconds (a negative value counts as 0); 5000 ms when the key or a
 // 4-byte REG_DWORD value is missing.
 std::chrono::milliseconds read_idle_timeout(HKEY root, const std::wstring& path);
+
+// The process-wide list, filled by the service module. Users copy the pointer
+// out (load) first and do nothing when it is empty; it may be emptied at any time.
+std::atomic<std::shared_ptr<active_device_list>>& active_device_list_instance();
 
 } // namespace cam_service
