@@ -8,6 +8,13 @@
 #include "genicam/node_class_table.h"
 
 #include "genicam/category_type.h"
+#include "genicam/converter_type.h"
+#include "genicam/float_reg_type.h"
+#include "genicam/int_reg_type.h"
+#include "genicam/masked_int_reg_type.h"
+#include "genicam/port_type.h"
+#include "genicam/string_reg_type.h"
+#include "genicam/swissknife_type.h"
 #include "genicam/xml_value_readers.h"
 
 #include <cstring>
@@ -66,10 +73,10 @@ using nt = node_type;
 
 // Row order is the dispatch order.
 const node_class_row table[] = {
-    {"IntConverter", nullptr, "int_converter_type", nullptr, nt::Integer, true, false},
-    {"IntSwissKnife", nullptr, "int_swissknife_type", nullptr, nt::Integer, true, false},
-    {"Converter", nullptr, "float_converter_type", nullptr, nt::Float, true, false},
-    {"SwissKnife", nullptr, "float_swissknife_type", nullptr, nt::Float, true, false},
+    {"IntConverter", nullptr, "int_converter_type", &node_class_ops_of<int_converter_type>, nt::Integer, true, false},
+    {"IntSwissKnife", nullptr, "int_swissknife_type", &node_class_ops_of<int_swissknife_type>, nt::Integer, true, false},
+    {"Converter", nullptr, "float_converter_type", &node_class_ops_of<float_converter_type>, nt::Float, true, false},
+    {"SwissKnife", nullptr, "float_swissknife_type", &node_class_ops_of<float_swissknife_type>, nt::Float, true, false},
     {"Category", nullptr, "category_type", &node_class_ops_of<category_type>, nt::Category, false, false},
     {"Integer", constant_value, "integer_constant_value_type", nullptr, nt::Integer, false, false},
     {"Integer", has_value, "integer_floating_value_type", nullptr, nt::Integer, true, false},
@@ -87,17 +94,17 @@ const node_class_row table[] = {
     {"Enumeration", has_value, "enumeration_Value_type", nullptr, nt::Enumeration, true, false},
     {"Enumeration", has_pvalue, "enumeration_pValue_type", nullptr, nt::Enumeration, false, false},
     {"String", nullptr, "string_type", nullptr, nt::String, true, false},
-    {"FloatReg", constant_address_and_length, "float_reg_type_const_address", nullptr, nt::Float, true, false},
-    {"FloatReg", nullptr, "float_reg_type_dyn", nullptr, nt::Float, true, true},
-    {"IntReg", constant_address_and_length, "int_reg_type_const_address", nullptr, nt::Integer, true, false},
-    {"IntReg", nullptr, "int_reg_type_dyn", nullptr, nt::Integer, true, true},
-    {"Register", nullptr, "register_type", nullptr, nt::Register, true, true},
-    {"MaskedIntReg", constant_address, "masked_int_reg_type_const_address", nullptr, nt::Integer, true, true},
-    {"MaskedIntReg", nullptr, "masked_int_reg_type_dyn_address", nullptr, nt::Integer, true, true},
-    {"StringReg", nullptr, "string_reg_type", nullptr, nt::String, true, true},
-    {"StructEntry", nullptr, "struct_entry_type", nullptr, nt::Integer, true, true},
-    {"Port", device_port, "port_device_type", nullptr, nt::Port, false, false},
-    {"Port", chunk_port, "port_chunk_type", nullptr, nt::Port, false, false},
+    {"FloatReg", constant_address_and_length, "float_reg_type_const_address", &node_class_ops_of<float_reg_type_const_address>, nt::Float, true, false},
+    {"FloatReg", nullptr, "float_reg_type_dyn", &node_class_ops_of<float_reg_type_dyn>, nt::Float, true, true},
+    {"IntReg", constant_address_and_length, "int_reg_type_const_address", &node_class_ops_of<int_reg_type_const_address>, nt::Integer, true, false},
+    {"IntReg", nullptr, "int_reg_type_dyn", &node_class_ops_of<int_reg_type_dyn>, nt::Integer, true, true},
+    {"Register", nullptr, "register_type", &node_class_ops_of<register_type>, nt::Register, true, true},
+    {"MaskedIntReg", constant_address, "masked_int_reg_type_const_address", &node_class_ops_of<masked_int_reg_type_const_address>, nt::Integer, true, true},
+    {"MaskedIntReg", nullptr, "masked_int_reg_type_dyn_address", &node_class_ops_of<masked_int_reg_type_dyn_address>, nt::Integer, true, true},
+    {"StringReg", nullptr, "string_reg_type", &node_class_ops_of<string_reg_type>, nt::String, true, true},
+    {"StructEntry", nullptr, "struct_entry_type", &node_class_ops_of<struct_entry_type>, nt::Integer, true, true},
+    {"Port", device_port, "port_device_type", &node_class_ops_of<port_device_type>, nt::Port, false, false},
+    {"Port", chunk_port, "port_chunk_type", &node_class_ops_of<port_chunk_type>, nt::Port, false, false},
 };
 
 } // namespace

@@ -1,0 +1,91 @@
+#pragma once
+// The way register nodes reach their port: a per-node cache of the last bytes
+// read or written at one address, governed by the node's "Cachable" policy
+// and the request flags, and the conversion between register bytes and
+// integers in the node's byte order. Also the bit-field arithmetic of
+// MaskedIntReg and StructEntry.
+
+#include "genicam/genicam_types.h"
+#include "genicam/iport.h"
+
+#include <pugixml.hpp>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace GenICam {
+class IGenICamDoc;
+}
+
+namespace GenICam::impl {
+
+// The Port node named by the element's "pPort" ("Device" when absent or
+// empty); none when there is no such port.
+IPort* resolve_port(IGenICamDoc& document, pugi::xml_node element);
+
+// Decodes `length` bytes (1 to 8) into the low bits of an unsigned value.
+std::uint64_t decode_integer(const std::uint8_t* bytes, std::int64_t length, bool big_endian) noexcept;
+// The `length` low bytes of `value`; nothing for a length outside 1 to 8.
+std::array<std::uint8_t, 8> pack_integer(std::uint64_t value, std::int64_t length, bool big_endian) noexcept;
+
+class register_cache {
+public:
+    std::error_code cached_read(std::uint64_t address, void* buffer, std::int64_t length, std::uint32_t flags);
+    std::error_code cached_write(std::uint64_t address, const void* data, std::int64_t length, std::uint32_t flags);
+    // The bytes as an integer in the node's byte order, without sign extension.
+    result<std::uint64_t> read_integer(std::uint64_t address, std::int64_t length, std::uint32_t flags);
+    std::error_code write_integer(std::uint64_t address, std::uint64_t value, std::int64_t length,
+                                  std::uint32_t flags);
+    void invalidate() noexcept { cached_length = 0; }
+
+    IPort* port = nullptr;
+    std::array<std::uint8_t, 8> cached_bytes{};
+    std::uint64_t cached_address = 0;
+    std::uint8_t cached_length = 0; // 0: empty
+    cache_mode mode = cache_mode::NoCache;
+    bool big_endian = true;
+
+private:
+    void store(std::uint64_t address, const void* data, std::int64_t length) noexcept;
+};
+
+// StringReg's cache: the last text read or written at one address.
+class string_cache {
+public:
+    result<std::string> read_string(std::uint64_t address, std::int64_t length, std::uint32_t flags);
+    std::error_code update_string_cache(std::uint64_t address, const void* bytes, std::int64_t length);
+    void invalidate() noexcept { valid = false; }
+
+    IPort* port = nullptr;
+    std::uint64_t cached_address = 0;
+    std::string cached_text;
+    bool valid = false;
+    cache_mode mode = cache_mode::WriteThrough;
+};
+
+// Bit numbers count from the least significant bit for little-endian
+// registers and from the most significant bit of the register for big-endian
+// ones.
+struct bit_range {
+    std::int32_t lsb = 0;
+    std::int32_t msb = 0;
+};
+
+// "Bit", else "MSB" and "LSB", else both 0; negative numbers are not taken.
+bit_range parse_bit_range(pugi::xml_node element);
+
+// True when both bit numbers lie inside a register of `length` bytes (1 to 8):
+// only then are the mask and shift below defined.
+bool bit_range_fits(bit_range range, std::int64_t length) noexcept;
+std::uint64_t bit_mask(bit_range range, bool big_endian, std::int64_t length) noexcept;
+// The distance from the field's lowest value bit to bit 0.
+std::uint32_t bit_shift(bit_range range, bool big_endian, std::int64_t length) noexcept;
+std::int64_t extract_bits(bit_range range, bool big_endian, std::int64_t length, bool is_signed,
+                          std::uint64_t raw) noexcept;
+// The field's limits: 0 / 2^(w+1)-1 unsigned (2^63-1 for a 64-bit field),
+// -2^w / 2^w-1 signed, where the field is |msb - lsb| + 1 = w + 1 bits wide.
+std::int64_t bit_field_min(bit_range range, bool is_signed) noexcept;
+std::int64_t bit_field_max(bit_range range, bool is_signed) noexcept;
+
+} // namespace GenICam::impl

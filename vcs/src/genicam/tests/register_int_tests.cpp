@@ -1,0 +1,248 @@
+// IntReg through an in-memory device: byte order, sign, limits, the cache
+// modes and flags, address terms and bad lengths.
+
+#include "genicam/ieval.h"
+#include "genicam/iinteger.h"
+#include "register_test_port.h"
+#include "test_documents.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <thread>
+
+namespace {
+
+using genicam_test::bind_device;
+using genicam_test::load_nodes;
+using genicam_test::log_capture;
+using genicam_test::memory_device_port;
+using GenICam::errc;
+using GenICam::IInteger;
+namespace flags = GenICam::access_flags;
+
+std::error_code code(errc e)
+{
+    return make_error_code(e);
+}
+
+IInteger& integer(GenICam::impl::genicam_doc& doc, std::string_view name)
+{
+    auto* i = dynamic_cast<IInteger*>(doc.find_node(name));
+    EXPECT_NE(i, nullptr) << name;
+    return *i;
+}
+
+std::string int_reg(std::string_view name, std::string_view body)
+{
+    return "<IntReg Name=\"" + std::string(name) + "\">" + std::string(body) + "</IntReg>";
+}
+
+class int_reg_test : public testing::Test {
+protected:
+    void load(const std::string& nodes)
+    {
+        doc_ = load_nodes(std::string(genicam_test::device_port) + nodes);
+        bind_device(*doc_, device_);
+    }
+    IInteger& node(std::string_view name) { return integer(*doc_, name); }
+
+    memory_device_port device_;
+    std::unique_ptr<GenICam::impl::genicam_doc> doc_;
+};
+
+TEST_F(int_reg_test, decodes_byte_order_and_sign)
+{
+    load(int_reg("LE2S", "<Address>0x10</Address><Length>2</Length><Endianess>LittleEndian</Endianess>"
+                         "<Sign>Signed</Sign>") +
+         int_reg("BE3", "<Address>0x20</Address><Length>3</Length>") +
+         int_reg("U8", "<Address>0x30</Address><Length>8</Length><Endianess>LittleEndian</Endianess>") +
+         int_reg("S8", "<Address>0x30</Address><Length>8</Length><Sign>Signed</Sign>") +
+         int_reg("U1", "<Address>0x40</Address><Length>1</Length>"));
+    device_.put(0x10, {0xFF, 0x7F});
+    EXPECT_EQ(node("LE2S").get_val().value(), 32767);
+    device_.put(0x10, {0x00, 0x80});
+    EXPECT_EQ(node("LE2S").get_val().value(), -32768);
+    device_.put(0x20, {0x01, 0x02, 0x03});
+    EXPECT_EQ(node("BE3").get_val().value(), 66051);
+    device_.put(0x30, {0, 0, 0, 0, 0, 0, 0, 0x80});
+    EXPECT_EQ(node("U8").get_val().value(), std::numeric_limits<std::int64_t>::min()) << "64 bits handed on";
+
+    EXPECT_EQ(node("BE3").get_min().value(), 0);
+    EXPECT_EQ(node("BE3").get_max().value(), 16777215);
+    EXPECT_EQ(node("LE2S").get_min().value(), -32768);
+    EXPECT_EQ(node("LE2S").get_max().value(), 32767);
+    EXPECT_EQ(node("U8").get_max().value(), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(node("S8").get_min().value(), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(node("U1").get_default().error(), code(errc::not_implemented));
+
+    // Bits that do not fit are dropped, without a range check.
+    EXPECT_FALSE(node("U1").set_val(0x1FF));
+    EXPECT_EQ(device_.get(0x40, 1)[0], 0xFF);
+    EXPECT_EQ(device_.last_write_length, 1);
+    EXPECT_FALSE(node("LE2S").set_val(-2));
+    EXPECT_EQ(device_.get(0x10, 2), (std::vector<std::uint8_t>{0xFE, 0xFF}));
+}
+
+TEST_F(int_reg_test, refuses_lengths_outside_one_to_eight)
+{
+    log_capture log;
+    load(int_reg("Zero", "<Address>0</Address><Length>0</Length>") +
+         int_reg("Nine", "<Address>0</Address><Length>9</Length>") +
+         int_reg("Negative", "<Address>0</Address><Length>-1</Length>") +
+         R"(<IntSwissKnife Name="Huge"><Formula>1 &lt;&lt; 40</Formula></IntSwissKnife>)" +
+         int_reg("Linked", "<Address>0</Address><pLength>Huge</pLength>"));
+    for (const char* name : {"Zero", "Nine", "Negative", "Linked"}) {
+        EXPECT_EQ(node(name).get_val().error(), code(errc::index_out_of_range)) << name;
+        EXPECT_EQ(node(name).set_val(1), code(errc::index_out_of_range)) << name;
+        EXPECT_EQ(node(name).get_max().error(), code(errc::index_out_of_range)) << name;
+    }
+    EXPECT_EQ(device_.calls(), 0);
+    EXPECT_NE(log.text().find("IntReg (\"Nine\"). Invalid Length value=9 out of range [1;8]."), std::string::npos);
+}
+
+TEST_F(int_reg_test, cache_modes_decide_when_the_device_is_asked)
+{
+    load(int_reg("NoCache", "<Address>0x10</Address><Length>4</Length>") +
+         int_reg("Through", "<Address>0x20</Address><Length>4</Length><Cachable>WriteThrough</Cachable>") +
+         int_reg("Around", "<Address>0x30</Address><Length>4</Length><Cachable>WriteAround</Cachable>"));
+    IInteger& no_cache = node("NoCache");
+    EXPECT_EQ(no_cache.get_val(flags::cache_only).error(), code(errc::no_cached_value));
+    EXPECT_EQ(no_cache.get_val().value(), 0);
+    EXPECT_EQ(no_cache.get_val().value(), 0);
+    EXPECT_EQ(device_.reads, 2) << "NoCache always reads the device";
+    EXPECT_EQ(no_cache.get_val(flags::cache_only).value(), 0) << "but keeps the bytes for cache-only reads";
+    EXPECT_EQ(no_cache.set_val(5, flags::cache_only), code(errc::not_implemented));
+    EXPECT_EQ(device_.reads, 2);
+
+    IInteger& through = node("Through");
+    EXPECT_FALSE(through.set_val(7));
+    EXPECT_EQ(through.get_val().value(), 7);
+    EXPECT_EQ(device_.reads, 2) << "WriteThrough answers from the cache";
+    device_.put(0x20, {0, 0, 0, 9});
+    EXPECT_EQ(through.get_val().value(), 7);
+    EXPECT_EQ(through.get_val(flags::bypass_cache).value(), 9);
+    EXPECT_EQ(device_.reads, 3);
+    EXPECT_FALSE(through.set_val(11, flags::cache_only));
+    EXPECT_EQ(device_.get(0x20, 4)[3], 9) << "a cache-only write does not reach the device";
+    EXPECT_EQ(through.get_val().value(), 11);
+
+    IInteger& around = node("Around");
+    EXPECT_FALSE(around.set_val(3));
+    EXPECT_EQ(around.get_val().value(), 3);
+    EXPECT_EQ(device_.reads, 4) << "WriteAround reads the device after a write";
+    EXPECT_EQ(around.get_val().value(), 3);
+    EXPECT_EQ(device_.reads, 4) << "then serves from the cache";
+    around.get_eval().invalidate();
+    EXPECT_EQ(around.get_val().value(), 3);
+    EXPECT_EQ(device_.reads, 5) << "invalidation drops the cached bytes";
+}
+
+TEST_F(int_reg_test, a_failed_write_through_leaves_no_value_in_the_cache)
+{
+    load(int_reg("Through", "<Address>0x20</Address><Length>2</Length><Cachable>WriteThrough</Cachable>"));
+    IInteger& through = node("Through");
+    EXPECT_FALSE(through.set_val(5));
+    device_.fail_writes = true;
+    EXPECT_EQ(through.set_val(6), code(errc::device_lost));
+    device_.fail_writes = false;
+    EXPECT_EQ(through.get_val(flags::cache_only).error(), code(errc::no_cached_value));
+    EXPECT_EQ(through.get_val().value(), 5) << "the read reaches the device, which kept 5";
+}
+
+TEST_F(int_reg_test, every_access_is_one_port_call_on_the_calling_thread)
+{
+    load(int_reg("R", "<Address>0x10</Address><Length>4</Length>"));
+    std::thread worker([&] {
+        EXPECT_FALSE(node("R").set_val(1));
+        EXPECT_TRUE(node("R").get_val());
+    });
+    const std::thread::id worker_id = worker.get_id();
+    worker.join();
+    ASSERT_EQ(device_.calls(), 2);
+    EXPECT_EQ(device_.threads[0], worker_id);
+    EXPECT_EQ(device_.threads[1], worker_id);
+}
+
+TEST_F(int_reg_test, unbound_or_missing_ports_answer_their_error)
+{
+    auto doc = load_nodes(std::string(genicam_test::device_port) + int_reg("R", "<Address>0</Address><Length>1</Length>") +
+                          int_reg("Other", "<Address>0</Address><Length>1</Length><pPort>Nowhere</pPort>"));
+    log_capture log;
+    EXPECT_EQ(integer(*doc, "R").get_val().error(), code(errc::invalid_parameter));
+    EXPECT_EQ(integer(*doc, "Other").get_val().error(), code(errc::not_implemented));
+    EXPECT_EQ(integer(*doc, "Other").set_val(1), code(errc::not_implemented));
+}
+
+TEST_F(int_reg_test, address_terms_add_constants_links_and_indexed_offsets)
+{
+    log_capture log;
+    load(int_reg("Const", "<Address>0x1000</Address><Address>0x20</Address><Length>4</Length>") +
+         int_reg("Index", "<Address>0x800</Address><Length>1</Length>") +
+         int_reg("Off", "<Address>0x801</Address><Length>1</Length>") +
+         R"(<IntSwissKnife Name="Base"><Formula>0x100</Formula></IntSwissKnife>)" +
+         int_reg("ByKnife", "<IntSwissKnife Name=\"Inner\"><Formula>0x40</Formula></IntSwissKnife>"
+                            "<Address>0x4</Address><Length>1</Length>") +
+         int_reg("ByAddress", "<pAddress>Base</pAddress><pAddress>Missing</pAddress><Length>1</Length>") +
+         int_reg("ByIndex", "<Address>0x100</Address><pIndex>Index</pIndex><Length>4</Length>") +
+         int_reg("WithOffset", "<Address>0x100</Address><pIndex Offset=\"8\">Index</pIndex><Length>4</Length>") +
+         int_reg("WithPOffset",
+                 "<Address>0x100</Address><pIndex Offset=\"8\" pOffset=\"Off\">Index</pIndex><Length>4</Length>") +
+         int_reg("NoLength", "<Address>0x200</Address><pLength>Nowhere</pLength>"));
+    const std::string text = log.text();
+    device_.put(0x800, {3, 2});
+    device_.put(0x44, {0x44});
+    device_.put(0x100, {0x55});
+    device_.put(0x10C, {0, 0, 0, 0x0C});
+    device_.put(0x118, {0, 0, 0, 0x18});
+    device_.put(0x11E, {0, 0, 0, 0x1E});
+    device_.put(0x200, {0, 0, 0, 0x07});
+    EXPECT_EQ(node("ByKnife").get_val().value(), 0x44);
+    EXPECT_EQ(node("ByAddress").get_val().value(), 0x55) << "the missing pAddress term is left out";
+    EXPECT_EQ(node("ByIndex").get_val().value(), 0x0C) << "0x100 + 3 x Length";
+    EXPECT_EQ(node("WithOffset").get_val().value(), 0x18) << "0x100 + 3 x 8";
+    EXPECT_EQ(node("WithPOffset").get_val().value(), 0x1E) << "0x100 + 3 x (8 + 2)";
+    EXPECT_EQ(node("NoLength").get_val().value(), 7) << "4 bytes long";
+
+    device_.put(0x800, {0});
+    EXPECT_EQ(node("ByIndex").get_val().value(), 0x55000000) << "a new index reaches the next read";
+    device_.put(0x1020, {0, 0, 0, 0x42});
+    EXPECT_EQ(node("Const").get_val().value(), 0x42);
+
+    EXPECT_EQ(genicam_test::count_of(text, "Node contains invalid \"pAddress\" XML element."), 1u);
+    EXPECT_NE(text.find("resolve_references_len, node=\"NoLength\". Node contains neither pLength nor Length XML "
+                        "elements."),
+              std::string::npos);
+}
+
+TEST_F(int_reg_test, an_address_cycle_fails_instead_of_recursing)
+{
+    load(int_reg("A", "<pAddress>B</pAddress><Length>1</Length>") +
+         int_reg("B", "<pAddress>A</pAddress><Length>1</Length>"));
+    bool read = true;
+    std::error_code written;
+    {
+        log_capture log;
+        read = static_cast<bool>(node("A").get_val());
+        written = node("B").set_val(1);
+    }
+    EXPECT_FALSE(read);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(device_.calls(), 0);
+}
+
+TEST_F(int_reg_test, a_write_invalidates_dependents_and_fires_callbacks)
+{
+    load(int_reg("Selector", "<Address>0x10</Address><Length>1</Length>") +
+         int_reg("Selected", "<Address>0x20</Address><pAddress>Selector</pAddress><Length>1</Length>"
+                             "<Cachable>WriteThrough</Cachable>"));
+    int fired = 0;
+    ASSERT_FALSE(node("Selected").register_callback([&](GenICam::INode&) { ++fired; }));
+    device_.put(0x21, {0x21});
+    EXPECT_EQ(node("Selected").get_val().value(), 0);
+    EXPECT_FALSE(node("Selector").set_val(1));
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(node("Selected").get_val().value(), 0x21) << "the cached bytes of the old address are gone";
+}
+
+} // namespace

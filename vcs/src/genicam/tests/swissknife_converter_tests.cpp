@@ -1,0 +1,186 @@
+// Converter and SwissKnife nodes loaded from descriptions: how their
+// variables, constants and Expressions are bound, what reads and writes
+// compute and how a broken description is survived.
+
+#include "genicam/genicam_doc.h"
+#include "genicam/ifloat.h"
+#include "genicam/iinteger.h"
+#include "test_documents.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace {
+
+using genicam_test::load_nodes;
+using genicam_test::log_capture;
+using GenICam::errc;
+using GenICam::IFloat;
+using GenICam::IInteger;
+
+IInteger& integer(GenICam::impl::genicam_doc& doc, std::string_view name)
+{
+    GenICam::INode* node = doc.find_node(name);
+    EXPECT_NE(node, nullptr) << name;
+    auto* i = dynamic_cast<IInteger*>(node);
+    EXPECT_NE(i, nullptr) << name;
+    return *i;
+}
+
+IFloat& floating(GenICam::impl::genicam_doc& doc, std::string_view name)
+{
+    auto* f = dynamic_cast<IFloat*>(doc.find_node(name));
+    EXPECT_NE(f, nullptr) << name;
+    return *f;
+}
+
+std::error_code code(errc e)
+{
+    return make_error_code(e);
+}
+
+TEST(swissknife, computes_from_constants_expressions_and_other_swissknives)
+{
+    auto doc = load_nodes(R"(
+        <IntSwissKnife Name="Base"><Formula>0x10 + 4</Formula></IntSwissKnife>
+        <IntSwissKnife Name="S">
+          <Constant Name="C">5 apples</Constant>
+          <pVariable Name="B">Base</pVariable>
+          <Expression Name="X">C * 2</Expression>
+          <Expression Name="Y">X + B</Expression>
+          <Formula>Y + 1</Formula>
+        </IntSwissKnife>
+        <SwissKnife Name="F"><pVariable Name="S">S</pVariable><Formula>S / 2</Formula></SwissKnife>
+        <IntSwissKnife Name="Round"><Formula>5 / 2.0</Formula></IntSwissKnife>
+        <SwissKnife Name="Widen"><Formula>6 / 2</Formula></SwissKnife>
+        <SwissKnife Name="Pi"><pVariable Name="PI">Base</pVariable><Formula>PI</Formula></SwissKnife>)");
+    EXPECT_EQ(integer(*doc, "S").get_val().value(), 31);
+    // A float node sees an integer variable as a double: 31 / 2.0.
+    EXPECT_EQ(floating(*doc, "F").get_val().value(), 15.5);
+    EXPECT_EQ(integer(*doc, "Round").get_val().value(), 3);
+    EXPECT_EQ(floating(*doc, "Widen").get_val().value(), 3.0);
+    EXPECT_EQ(floating(*doc, "Pi").get_val().value(), 3.141592653589793);
+}
+
+TEST(swissknife, is_read_only_with_fixed_limits)
+{
+    log_capture log;
+    auto doc = load_nodes(R"(
+        <IntSwissKnife Name="I"><Formula>1</Formula></IntSwissKnife>
+        <SwissKnife Name="F"><ImposedAccessMode>WO</ImposedAccessMode><Formula>1</Formula></SwissKnife>)");
+    IInteger& i = integer(*doc, "I");
+    EXPECT_EQ(i.get_access_mode(), GenICam::access_mode::RO);
+    EXPECT_EQ(i.set_val(5), code(errc::not_implemented));
+    EXPECT_EQ(i.get_min().value(), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(i.get_max().value(), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(i.get_inc().value(), 1);
+    EXPECT_EQ(i.get_default().error(), code(errc::not_implemented));
+
+    IFloat& f = floating(*doc, "F");
+    EXPECT_EQ(f.get_access_mode(), GenICam::access_mode::WO);
+    EXPECT_EQ(f.set_val(1.0), code(errc::not_implemented));
+    EXPECT_EQ(f.get_min().value(), 2.2250738585072014e-308);
+    EXPECT_EQ(f.get_max().value(), 1.7976931348623157e308);
+    EXPECT_EQ(f.get_inc().error(), code(errc::not_implemented));
+    EXPECT_NE(log.text().find("Trying to change access mode from ImposedAccessMode == WO to RO."),
+              std::string::npos);
+}
+
+TEST(swissknife, range_variables_read_the_limits_of_their_node)
+{
+    auto doc = load_nodes(R"(
+        <IntSwissKnife Name="W"><Formula>7</Formula></IntSwissKnife>
+        <SwissKnife Name="G"><Formula>7</Formula></SwissKnife>
+        <IntSwissKnife Name="S">
+          <pVariable Name="W.Max">W</pVariable><pVariable Name="W.Inc">W</pVariable>
+          <Formula>W.Max - W.Inc</Formula>
+        </IntSwissKnife>
+        <SwissKnife Name="T"><pVariable Name="G.Min">G</pVariable><Formula>G.Min * 2</Formula></SwissKnife>)");
+    EXPECT_EQ(integer(*doc, "S").get_val().value(), std::numeric_limits<std::int64_t>::max() - 1);
+    EXPECT_EQ(floating(*doc, "T").get_val().value(), 2 * 2.2250738585072014e-308);
+}
+
+TEST(swissknife, broken_descriptions_leave_a_node_that_answers_errors)
+{
+    log_capture log;
+    auto doc = load_nodes(R"(
+        <Category Name="Cat"/>
+        <IntSwissKnife Name="NoFormula"/>
+        <IntSwissKnife Name="Self"><pVariable Name="A">Self</pVariable><Formula>A + 1</Formula></IntSwissKnife>
+        <IntSwissKnife Name="Later">
+          <Expression Name="X">Y + 1</Expression><Expression Name="Y">2</Expression><Formula>X</Formula>
+        </IntSwissKnife>
+        <IntSwissKnife Name="Unknown"><pVariable Name="A">Nowhere</pVariable><Formula>A</Formula></IntSwissKnife>
+        <IntSwissKnife Name="BadMin"><pVariable Name="C.Min">Cat</pVariable><Formula>C.Min</Formula></IntSwissKnife>
+        <IntSwissKnife Name="ToFrom"><Formula>TO + FROM</Formula></IntSwissKnife>
+        <IntSwissKnife Name="Div"><Formula>(0x7FFFFFFFFFFFFFFF + 1) / -1</Formula></IntSwissKnife>
+        <IntSwissKnife Name="Deep"><Formula>)" + std::string(10000, '(') + "1" + std::string(10000, ')') +
+                          R"(</Formula></IntSwissKnife>)");
+    const std::string text = log.text();
+    EXPECT_NE(text.find("SwissKnife (\"NoFormula\"). Failed due to missing Formula member."), std::string::npos);
+    EXPECT_NE(text.find("failed to parse Constant named=\"X\" content=\"Y + 1\"."), std::string::npos);
+    EXPECT_NE(text.find("Failed to map variable \"Y\" to either a constant or a pValue."), std::string::npos);
+    EXPECT_NE(text.find("km_parse_tree failed with result=Failed to map a variable name to a identifier_id. "
+                        "Last token view:\nY + 1."),
+              std::string::npos);
+    EXPECT_NE(text.find("create_resulting_entry, invalid node type for pVariable with \".Min\" specifier."),
+              std::string::npos);
+    EXPECT_NE(text.find("SwissKnife (\"ToFrom\"). failed to evaluate \"TO + FROM\""), std::string::npos);
+
+    for (const char* name : {"NoFormula", "Later", "Unknown", "BadMin", "ToFrom", "Deep"}) {
+        EXPECT_EQ(integer(*doc, name).get_val().error(), code(errc::not_implemented)) << name;
+    }
+    // A variable naming its own node fails its evaluation instead of recursing forever.
+    EXPECT_EQ(integer(*doc, "Self").get_val().error(), code(errc::formula_parse_failed));
+    EXPECT_EQ(integer(*doc, "Div").get_val().error(), code(errc::formula_parse_failed));
+}
+
+TEST(converter, translates_reads_and_fails_writes_to_a_read_only_target)
+{
+    auto doc = load_nodes(R"(
+        <IntSwissKnife Name="Raw"><Formula>10</Formula></IntSwissKnife>
+        <IntConverter Name="Half"><pValue>Raw</pValue><FormulaFrom>FROM / 2</FormulaFrom>
+          <FormulaTo>TO * 2</FormulaTo></IntConverter>
+        <Converter Name="Scaled"><pValue>Raw</pValue><FormulaFrom>FROM * 0.25</FormulaFrom>
+          <FormulaTo>TO * 4</FormulaTo></Converter>
+        <IntConverter Name="Choose"><pValue>Raw</pValue><FormulaFrom>FROM = 0 ? 1 : 2</FormulaFrom>
+          <FormulaTo>TO</FormulaTo></IntConverter>)");
+    IInteger& half = integer(*doc, "Half");
+    EXPECT_EQ(half.get_val().value(), 5);
+    EXPECT_EQ(half.set_val(7), code(errc::not_implemented)) << "the SwissKnife target refuses the write";
+    EXPECT_EQ(half.get_access_mode(), GenICam::access_mode::RO) << "the target's RO applies";
+    EXPECT_EQ(floating(*doc, "Scaled").get_val().value(), 2.5);
+    EXPECT_EQ(integer(*doc, "Choose").get_val().value(), 2);
+}
+
+TEST(converter, missing_or_broken_formulas_answer_not_implemented)
+{
+    log_capture log;
+    auto doc = load_nodes(R"(
+        <IntSwissKnife Name="Raw"><Formula>10</Formula></IntSwissKnife>
+        <IntConverter Name="NoTarget"><pValue>Nowhere</pValue><FormulaFrom>FROM</FormulaFrom>
+          <FormulaTo>TO</FormulaTo></IntConverter>
+        <IntConverter Name="NoTo"><pValue>Raw</pValue><FormulaFrom>FROM</FormulaFrom></IntConverter>
+        <Converter Name="BadTo"><pValue>Raw</pValue><FormulaFrom>FROM + 1</FormulaFrom>
+          <FormulaTo>TO +* 1</FormulaTo></Converter>
+        <Converter Name="BadFrom"><pValue>Raw</pValue><FormulaFrom>SIN(</FormulaFrom>
+          <FormulaTo>TO</FormulaTo></Converter>)");
+    const std::string text = log.text();
+    EXPECT_NE(text.find("Converter (\"NoTarget\"). Failed due to missing pValue element."), std::string::npos);
+    EXPECT_NE(text.find("Converter (\"NoTo\"). Failed due to missing FormulaFrom/FormulaTo member(s)."),
+              std::string::npos);
+    EXPECT_NE(text.find("Converter (\"BadTo\"). failed to evaluate \"TO +* 1\""), std::string::npos);
+
+    for (const char* name : {"NoTarget", "NoTo"}) {
+        EXPECT_EQ(integer(*doc, name).get_val().error(), code(errc::not_implemented)) << name;
+        EXPECT_EQ(integer(*doc, name).set_val(1), code(errc::not_implemented)) << name;
+    }
+    IFloat& bad_to = floating(*doc, "BadTo");
+    EXPECT_EQ(bad_to.get_val().value(), 11.0) << "FormulaFrom still serves reads";
+    EXPECT_EQ(bad_to.set_val(1.0), code(errc::not_implemented));
+    // "SIN(" runs into the end of the text: it compiles to nothing and fails at evaluation.
+    EXPECT_FALSE(floating(*doc, "BadFrom").get_val());
+}
+
+} // namespace
