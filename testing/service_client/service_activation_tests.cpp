@@ -1,0 +1,202 @@
+// Out-of-process COM activation of the discover service, as a local server
+// and as the service that the service control manager starts, marshalled
+// through the proxy/stub library; and the service's controls.
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "camtovra_service.h"
+#include "service_test_support.h"
+
+namespace {
+
+using namespace service_test;
+
+struct com_scope {
+    com_scope() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ~com_scope() { CoUninitialize(); }
+};
+
+struct discover_service_client {
+    ICamTovraDiscoverService* service = nullptr;
+    HRESULT created = E_FAIL;
+
+    discover_service_client()
+    {
+        created = CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
+                                   IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
+    }
+    ~discover_service_client()
+    {
+        if (service != nullptr) {
+            service->Release();
+        }
+    }
+
+    std::uint64_t read64(ULONG id, HRESULT* hr = nullptr) const
+    {
+        std::uint64_t value = 0;
+        ULONG size = 0;
+        const HRESULT result = service->GetServiceProperty(id, reinterpret_cast<unsigned char*>(&value), 8, &size);
+        if (hr != nullptr) {
+            *hr = result;
+        }
+        return value;
+    }
+    std::uint32_t read32(ULONG id) const
+    {
+        std::uint32_t value = 0xFFFFFFFF;
+        ULONG size = 0;
+        service->GetServiceProperty(id, reinterpret_cast<unsigned char*>(&value), 4, &size);
+        return value;
+    }
+};
+
+std::uint64_t file_version_of(const std::wstring& path)
+{
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    std::vector<BYTE> block(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data()) ||
+        !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length)) {
+        return 0;
+    }
+    return std::uint64_t{info->dwFileVersionMS} << 32 | info->dwFileVersionLS;
+}
+
+// The properties that every activation mode must answer across processes.
+void expect_service_properties_across_processes(const discover_service_client& client)
+{
+    HRESULT hr = E_FAIL;
+    const std::uint64_t process_id = client.read64(26, &hr);
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_NE(process_id, 0u);
+    EXPECT_NE(process_id, GetCurrentProcessId());
+
+    const std::uint64_t version = client.read64(5, &hr);
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(version, file_version_of(service_exe()));
+    EXPECT_NE(version, 0u);
+
+    unsigned char five[4] = {5, 0, 0, 0};
+    EXPECT_EQ(client.service->SetServiceProperty(25, five, 4), S_OK);
+    EXPECT_EQ(client.read32(25), 5u);
+    unsigned char zero[4] = {};
+    EXPECT_EQ(client.service->SetServiceProperty(25, zero, 4), S_OK);
+    EXPECT_EQ(client.read32(25), 0u);
+    EXPECT_EQ(client.service->SetServiceProperty(25, five, 2), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+
+    unsigned char small[4] = {};
+    ULONG size = 0;
+    EXPECT_EQ(client.service->GetServiceProperty(26, small, 4, &size), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(size, 8u);
+    size = 0;
+    EXPECT_EQ(client.service->GetServiceProperty(5, nullptr, 0, &size), S_FALSE);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(client.service->GetServiceProperty(77, small, 4, &size), E_NOTIMPL);
+    EXPECT_EQ(client.service->SetServiceProperty(26, small, 4), E_NOTIMPL);
+    // No discover service yet: no service-defaults store behind id 24.
+    EXPECT_EQ(client.service->GetServiceProperty(24, small, 4, &size), E_FAIL);
+}
+
+class service_activation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        remove_all_registration();
+        remove_log_level();
+    }
+    void TearDown() override
+    {
+        remove_all_registration();
+        remove_log_level();
+    }
+};
+
+TEST_F(service_activation, local_server_answers_from_its_own_process_through_the_proxy_stub)
+{
+    ASSERT_EQ(run_service_exe(L"-RegServer"), 0u);
+    ASSERT_EQ(register_proxy_stub(), 0u);
+    DWORD server = 0;
+    {
+        com_scope com;
+        const discover_service_client client;
+        ASSERT_EQ(client.created, S_OK);
+        expect_service_properties_across_processes(client);
+        server = static_cast<DWORD>(client.read64(26));
+        EXPECT_EQ(service_state(), 0u) << "no service runs in local-server mode";
+    }
+    EXPECT_TRUE(quit_local_server(server));
+}
+
+TEST_F(service_activation, activation_starts_the_service_which_follows_pause_continue_and_stop)
+{
+    set_log_level_dword(0x105);
+    ASSERT_EQ(run_service_exe(L"-Service"), 0u);
+    ASSERT_EQ(register_proxy_stub(), 0u);
+    {
+        com_scope com;
+        const discover_service_client client;
+        ASSERT_EQ(client.created, S_OK);
+        EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(client.read64(26), service_process_id());
+        EXPECT_EQ(client.read32(25), 5u) << "service_log_level 0x105 gives level 5";
+        expect_service_properties_across_processes(client);
+    }
+
+    EXPECT_EQ(send_control(SERVICE_CONTROL_PAUSE), 0u);
+    EXPECT_TRUE(wait_for_state(SERVICE_PAUSED));
+    EXPECT_EQ(send_control(SERVICE_CONTROL_CONTINUE), 0u);
+    EXPECT_TRUE(wait_for_state(SERVICE_RUNNING));
+    EXPECT_EQ(send_control(SERVICE_CONTROL_INTERROGATE), 0u);
+    EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
+    send_control(200); // a control the service does not know
+    Sleep(200);
+    EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
+
+    EXPECT_EQ(send_control(SERVICE_CONTROL_STOP), 0u);
+    EXPECT_TRUE(wait_for_state(SERVICE_STOPPED));
+}
+
+TEST_F(service_activation, log_level_stored_as_text_leaves_level_zero)
+{
+    set_log_level_text(L"5");
+    ASSERT_EQ(run_service_exe(L"-Service"), 0u);
+    ASSERT_EQ(register_proxy_stub(), 0u);
+    ASSERT_EQ(start_service(), 0u);
+    ASSERT_TRUE(wait_for_state(SERVICE_RUNNING));
+    {
+        com_scope com;
+        const discover_service_client client;
+        ASSERT_EQ(client.created, S_OK);
+        EXPECT_EQ(client.read32(25), 0u);
+    }
+    stop_service();
+    EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(service_activation, stop_right_after_start_ends_stopped_and_the_service_starts_again)
+{
+    ASSERT_EQ(run_service_exe(L"-Service"), 0u);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(start_service(), 0u);
+        // The first STOP the manager lets through must end the service.
+        DWORD sent = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+        for (int i = 0; i < 200 && sent != ERROR_SUCCESS; ++i) {
+            sent = send_control(SERVICE_CONTROL_STOP);
+            if (sent != ERROR_SUCCESS) {
+                Sleep(5);
+            }
+        }
+        EXPECT_EQ(sent, 0u);
+        EXPECT_TRUE(wait_for_state(SERVICE_STOPPED)) << "round " << round;
+    }
+}
+
+} // namespace
