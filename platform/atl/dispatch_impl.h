@@ -73,15 +73,19 @@ private:
     // Loaded once per interface; null when the executable carries no library.
     static ITypeInfo* type_info()
     {
-        static com_ptr<ITypeInfo> info = [] {
-            com_ptr<ITypeInfo> loaded;
-            com_ptr<ITypeLib> library;
-            if (SUCCEEDED(load_module_type_library(library.put()))) {
-                library->GetTypeInfoOfGuid(__uuidof(I), loaded.put());
-            }
-            return loaded;
-        }();
-        return info.get();
+        try {
+            static com_ptr<ITypeInfo> info = [] {
+                com_ptr<ITypeInfo> loaded;
+                com_ptr<ITypeLib> library;
+                if (SUCCEEDED(load_module_type_library(library.put()))) {
+                    library->GetTypeInfoOfGuid(__uuidof(I), loaded.put());
+                }
+                return loaded;
+            }();
+            return info.get();
+        } catch (...) {
+            return nullptr;
+        }
     }
 };
 

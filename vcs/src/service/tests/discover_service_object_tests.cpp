@@ -96,4 +96,31 @@ TEST_F(discover_service_object, methods_check_pointers_and_answer_e_fail_without
     EXPECT_EQ(service_->AttachDeviceServer(1, service_.get()), E_NOTIMPL);
 }
 
+TEST_F(discover_service_object, idispatch_answers_through_the_type_library)
+{
+    atl::com_ptr<IDispatch> dispatch;
+    ASSERT_EQ(service_->QueryInterface(IID_IDispatch, dispatch.put_void()), S_OK);
+    UINT count = 0;
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    atl::com_ptr<ITypeInfo> info;
+    ASSERT_EQ(dispatch->GetTypeInfo(0, 0, info.put()), S_OK);
+    EXPECT_EQ(dispatch->GetTypeInfo(1, 0, info.put()), DISP_E_BADINDEX);
+
+    const struct {
+        const wchar_t* name;
+        DISPID id;
+    } methods[] = {{L"GetDiscoveredDeviceList", 1}, {L"SetServiceProperty", 5}, {L"GetServiceProperty", 6},
+                   {L"AttachDeviceServer", 8}};
+    for (const auto& method : methods) {
+        LPOLESTR name = const_cast<LPOLESTR>(method.name);
+        DISPID id = -1;
+        EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+        EXPECT_EQ(id, method.id);
+    }
+    LPOLESTR unknown = const_cast<LPOLESTR>(L"NoSuchMethod");
+    DISPID id = 0;
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &unknown, 1, 0, &id), DISP_E_UNKNOWNNAME);
+}
+
 } // namespace
