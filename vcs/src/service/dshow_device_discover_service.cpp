@@ -16,7 +16,7 @@ STDMETHODIMP CDShowDeviceDiscoverService::GetDiscoveredDeviceList(DShowDeviceSer
         return E_POINTER;
     }
     try {
-        const auto service = service::discover_service_instance().get();
+        const auto service = service::discover_service_instance().load();
         if (!service) {
             return E_FAIL;
         }
@@ -37,7 +37,7 @@ STDMETHODIMP CDShowDeviceDiscoverService::GetDeviceInstanceInfo(DShowDeviceServe
         return E_POINTER;
     }
     try {
-        const auto service = service::discover_service_instance().get();
+        const auto service = service::discover_service_instance().load();
         if (!service) {
             return E_FAIL;
         }
@@ -53,7 +53,7 @@ STDMETHODIMP CDShowDeviceDiscoverService::RegisterEventMailslot(ULONG, BSTR Mail
         return E_POINTER;
     }
     try {
-        const auto service = service::discover_service_instance().get();
+        const auto service = service::discover_service_instance().load();
         if (!service) {
             return E_FAIL;
         }
@@ -69,7 +69,7 @@ STDMETHODIMP CDShowDeviceDiscoverService::RemoveEventMailslot(ULONG, BSTR MailSl
         return E_POINTER;
     }
     try {
-        const auto service = service::discover_service_instance().get();
+        const auto service = service::discover_service_instance().load();
         if (!service) {
             return E_FAIL;
         }
@@ -109,7 +109,7 @@ STDMETHODIMP CDShowDeviceDiscoverService::CreateDevice(ULONG, DShowDeviceServer_
     }
     *ppDevice = nullptr;
     try {
-        const auto service = service::discover_service_instance().get();
+        const auto service = service::discover_service_instance().load();
         if (!service) {
             return E_FAIL;
         }

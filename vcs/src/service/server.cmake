@@ -41,7 +41,7 @@ add_library(camtovra_service_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/dshow_device_discover_service.cpp)
 target_include_directories(camtovra_service_core PUBLIC ${PROJECT_SOURCE_DIR}/vcs/src)
 target_link_libraries(camtovra_service_core PUBLIC
-  camtovra_service_idl atl_lite gen_utils properties_store advapi32 user32 wtsapi32)
+  camtovra_service_idl atl_lite service_devices service_notification gen_utils properties_store advapi32 user32 wtsapi32)
 
 set(CAMTOVRA_SERVICE_VERSION 1.0.0.1)
 string(REPLACE "." "," _version_comma ${CAMTOVRA_SERVICE_VERSION})

@@ -1,26 +1,46 @@
 #include "service/service_components.h"
 
 #include "service/service_holders.h"
+#include "service/session_proxy_start.h"
 
-// The discover service and the active-device list are not part of this
-// executable yet: until they are, start-up creates nothing, the holders stay
-// empty and every COM method answers as it does for an empty holder.
+// The discover service is not part of this executable yet: until it is,
+// start-up creates only the active-device list, the discover-service holder
+// stays empty and every COM method answers as it does without one.
 
 namespace service::components {
 
-void create() {}
+void create()
+{
+    cam_service::active_device_list_instance().store(cam_service::active_device_list::create());
+}
 
 void stop()
 {
-    discover_service_instance().reset();
-    cam_service::active_device_list_instance().reset();
+    // Each object is released outside the holder, after it has been emptied.
+    discover_service_instance().exchange(nullptr).reset();
+    cam_service::active_device_list_instance().exchange(nullptr).reset();
 }
 
-void pause() {}
+void pause()
+{
+    if (const auto list = cam_service::active_device_list_instance().load()) {
+        list->pause();
+    }
+}
 
-void resume() {}
+void resume()
+{
+    if (const auto list = cam_service::active_device_list_instance().load()) {
+        list->resume();
+    }
+}
 
-void on_session_logon(DWORD) {}
+void on_session_logon(DWORD session_id)
+{
+    if (discover_service_instance().load()) {
+        start_session_proxy(session_id);
+    }
+}
 
 std::shared_ptr<utils::property_store_itf> service_defaults()
 {

@@ -1,16 +1,14 @@
 #pragma once
-// The two process-wide holders that the service module fills at start-up and
-// empties on stop: the discover service and the active-device list. Each is a
-// function-local static, made on first use.
+// The process-wide holders that the service module fills at start-up and
+// empties on stop. Each is a function-local static made on first use; users
+// copy the pointer out (load) and work only with their own counted copy.
 
-#include "service/instance_holder.h"
+#include <atomic>
+#include <memory>
+
+#include "service/active_device_list.h" // cam_service::active_device_list_instance
 
 namespace service {
 class discover_service;
-instance_holder<discover_service>& discover_service_instance();
+std::atomic<std::shared_ptr<discover_service>>& discover_service_instance();
 } // namespace service
-
-namespace cam_service {
-class active_device_list;
-instance_holder<active_device_list>& active_device_list_instance();
-} // namespace cam_service

@@ -123,7 +123,7 @@ CServiceMainModule::CServiceMainModule() : class_objects_(service::class_object_
 CServiceMainModule::~CServiceMainModule()
 {
     try {
-        service::discover_service_instance().reset();
+        service::discover_service_instance().exchange(nullptr).reset();
     } catch (...) {
     }
     atl::set_current_module(nullptr);

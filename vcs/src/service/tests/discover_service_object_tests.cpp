@@ -68,7 +68,7 @@ TEST_F(discover_service_object, process_id_and_log_level_round_trip_through_the_
 
 TEST_F(discover_service_object, methods_check_pointers_and_answer_e_fail_without_a_discover_service)
 {
-    ASSERT_FALSE(service::discover_service_instance().get());
+    ASSERT_FALSE(service::discover_service_instance().load());
     ULONG count = 7;
     DShowDeviceServer_DeviceId device{};
     EXPECT_EQ(service_->GetDiscoveredDeviceList(nullptr, 0, &count), E_POINTER);
