@@ -1,11 +1,11 @@
 #include "service/service_components.h"
 
+#include "service/discover_service.h"
 #include "service/service_holders.h"
 #include "service/session_proxy_start.h"
 
-// The discover service is not part of this executable yet: until it is,
-// start-up creates only the active-device list, the discover-service holder
-// stays empty and every COM method answers as it does without one.
+// Start-up does not create the discover service yet: its holder stays empty
+// and every COM method answers as it does without one.
 
 namespace service::components {
 
@@ -44,7 +44,8 @@ void on_session_logon(DWORD session_id)
 
 std::shared_ptr<utils::property_store_itf> service_defaults()
 {
-    return {};
+    const auto service = discover_service_instance().load();
+    return service ? service->service_defaults() : nullptr;
 }
 
 } // namespace service::components
