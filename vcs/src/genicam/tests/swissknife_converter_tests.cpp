@@ -5,6 +5,7 @@
 #include "genicam/genicam_doc.h"
 #include "genicam/ifloat.h"
 #include "genicam/iinteger.h"
+#include "register_test_port.h"
 #include "test_documents.h"
 
 #include <gtest/gtest.h>
@@ -152,6 +153,40 @@ TEST(converter, translates_reads_and_fails_writes_to_a_read_only_target)
     EXPECT_EQ(half.get_access_mode(), GenICam::access_mode::RO) << "the target's RO applies";
     EXPECT_EQ(floating(*doc, "Scaled").get_val().value(), 2.5);
     EXPECT_EQ(integer(*doc, "Choose").get_val().value(), 2);
+}
+
+TEST(converter, round_trips_through_a_register_target)
+{
+    auto doc = load_nodes(std::string(genicam_test::device_port) + R"(
+        <IntReg Name="Raw"><Address>0x10</Address><Length>2</Length></IntReg>
+        <IntConverter Name="Half"><pValue>Raw</pValue><FormulaFrom>FROM / 2</FormulaFrom>
+          <FormulaTo>TO * 2</FormulaTo></IntConverter>
+        <Converter Name="Volts"><pValue>Raw</pValue><FormulaFrom>FROM / 10.0</FormulaFrom>
+          <FormulaTo>TO * 10</FormulaTo></Converter>
+        <IntSwissKnife Name="Twice"><pVariable Name="A">Raw</pVariable><Formula>A * 2</Formula></IntSwissKnife>)");
+    genicam_test::memory_device_port device;
+    genicam_test::bind_device(*doc, device);
+    device.put(0x10, {0, 10});
+    IInteger& half = integer(*doc, "Half");
+    EXPECT_EQ(half.get_val().value(), 5);
+    EXPECT_EQ(integer(*doc, "Twice").get_val().value(), 20);
+    EXPECT_FALSE(half.set_val(7));
+    EXPECT_EQ(device.get(0x10, 2), (std::vector<std::uint8_t>{0, 14}));
+    EXPECT_EQ(half.get_val().value(), 7);
+    EXPECT_EQ(integer(*doc, "Twice").get_val().value(), 28) << "a variable's change reaches the next read";
+
+    IFloat& volts = floating(*doc, "Volts");
+    // The target's integer arrives as it is: only the 10.0 makes this a division of doubles.
+    EXPECT_EQ(volts.get_val().value(), 1.4);
+    // 2.26 * 10 is 22.599999999999998: the target's integer write rounds it.
+    EXPECT_FALSE(volts.set_val(2.26));
+    EXPECT_EQ(device.get(0x10, 2), (std::vector<std::uint8_t>{0, 23}));
+
+    // The converter's read of its target passes the target's error on unchanged.
+    device.fail_reads = true;
+    EXPECT_EQ(half.get_val().error(), code(errc::device_lost));
+    // A failing variable fails the SwissKnife's evaluation.
+    EXPECT_EQ(integer(*doc, "Twice").get_val().error(), code(errc::formula_parse_failed));
 }
 
 TEST(converter, missing_or_broken_formulas_answer_not_implemented)
