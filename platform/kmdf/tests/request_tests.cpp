@@ -1,0 +1,219 @@
+// Framework requests of the stand-in, driven through the host: completion
+// exactly once, cancellation before and after a request becomes cancelable
+// and after completion, buffered output, zero-length reads, file contexts.
+
+#include "kmdf_host.h"
+#include "wdf.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+struct FILE_DATA {
+    int opens;
+};
+WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(FILE_DATA, get_file_data)
+
+constexpr ULONG code_echo = CTL_CODE(0x8001, 1, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG code_twice = CTL_CODE(0x8001, 2, METHOD_BUFFERED, FILE_ANY_ACCESS);
+
+std::atomic<WDFREQUEST> g_held{nullptr};
+std::atomic<NTSTATUS> g_mark_status{STATUS_PENDING};
+std::atomic<int> g_reads_seen{0};
+std::atomic<int> g_closes{0};
+
+VOID cancel_read(WDFREQUEST request)
+{
+    g_held = nullptr;
+    WdfRequestComplete(request, STATUS_CANCELLED);
+}
+
+VOID on_read(WDFQUEUE, WDFREQUEST request, size_t)
+{
+    ++g_reads_seen;
+    g_held = request;
+    g_mark_status = WdfRequestMarkCancelableEx(request, &cancel_read);
+    if (g_mark_status == STATUS_CANCELLED) {
+        g_held = nullptr;
+        WdfRequestComplete(request, STATUS_CANCELLED);
+    }
+}
+
+VOID on_ioctl(WDFQUEUE, WDFREQUEST request, size_t, size_t, ULONG code)
+{
+    PVOID in = nullptr;
+    PVOID out = nullptr;
+    size_t in_length = 0;
+    if (!NT_SUCCESS(WdfRequestRetrieveInputBuffer(request, 4, &in, &in_length)) ||
+        !NT_SUCCESS(WdfRequestRetrieveOutputBuffer(request, 4, &out, nullptr))) {
+        WdfRequestComplete(request, STATUS_BUFFER_TOO_SMALL);
+        return;
+    }
+    ULONG value;
+    memcpy(&value, in, 4);
+    value = ~value;
+    memcpy(out, &value, 4);
+    WdfRequestCompleteWithInformation(request, STATUS_SUCCESS, 4);
+    if (code == code_twice) {
+        WdfRequestComplete(request, STATUS_SUCCESS);
+    }
+}
+
+VOID on_create(WDFDEVICE, WDFREQUEST request, WDFFILEOBJECT file)
+{
+    get_file_data(file)->opens++;
+    PUNICODE_STRING name = WdfFileObjectGetFileName(file);
+    WdfRequestComplete(request, name->Length == 0 || name->Buffer[0] != L'x' ? STATUS_SUCCESS : STATUS_ACCESS_DENIED);
+}
+
+VOID on_close(WDFFILEOBJECT) { ++g_closes; }
+
+NTSTATUS on_add(WDFDRIVER, PWDFDEVICE_INIT init)
+{
+    WDF_FILEOBJECT_CONFIG file_config;
+    WDF_FILEOBJECT_CONFIG_INIT(&file_config, &on_create, &on_close, nullptr);
+    WDF_OBJECT_ATTRIBUTES file_attributes;
+    WDF_OBJECT_ATTRIBUTES_INIT_CONTEXT_TYPE(&file_attributes, FILE_DATA);
+    WdfDeviceInitSetFileObjectConfig(init, &file_config, &file_attributes);
+    WDFDEVICE device;
+    NTSTATUS status = WdfDeviceCreate(&init, WDF_NO_OBJECT_ATTRIBUTES, &device);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    WDF_IO_QUEUE_CONFIG queue_config;
+    WDF_IO_QUEUE_CONFIG_INIT_DEFAULT_QUEUE(&queue_config, WdfIoQueueDispatchParallel);
+    queue_config.EvtIoRead = &on_read;
+    queue_config.EvtIoDeviceControl = &on_ioctl;
+    return WdfIoQueueCreate(device, &queue_config, WDF_NO_OBJECT_ATTRIBUTES, nullptr);
+}
+
+NTSTATUS entry(PDRIVER_OBJECT driver, PUNICODE_STRING path)
+{
+    WDF_DRIVER_CONFIG config;
+    WDF_DRIVER_CONFIG_INIT(&config, &on_add);
+    return WdfDriverCreate(driver, path, WDF_NO_OBJECT_ATTRIBUTES, &config, WDF_NO_HANDLE);
+}
+
+class request_test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kmdf::clear_violations();
+        g_held = nullptr;
+        g_reads_seen = 0;
+        g_closes = 0;
+        pdo.DriverObject = &pdo_driver;
+        pdo.StackSize = 1;
+        ASSERT_EQ(host.load(), STATUS_SUCCESS);
+        ASSERT_EQ(host.add_device(&pdo, L"\\Registry\\Machine\\none", &device), STATUS_SUCCESS);
+        ASSERT_EQ(host.open(device, L"", &file), STATUS_SUCCESS);
+    }
+    void TearDown() override
+    {
+        host.remove_device(device);
+        EXPECT_TRUE(kmdf::violations().empty()) << kmdf::violations().front();
+    }
+
+    DRIVER_OBJECT pdo_driver{};
+    DEVICE_OBJECT pdo{};
+    kmdf::host host{&entry};
+    WDFDEVICE device = nullptr;
+    WDFFILEOBJECT file = nullptr;
+};
+
+TEST_F(request_test, buffered_output_returns_the_completed_bytes)
+{
+    ULONG in = 0x12345678;
+    ULONG out = 0;
+    const kmdf::io_result result = host.ioctl(file, code_echo, &in, 4, &out, 4);
+    EXPECT_EQ(result.status, STATUS_SUCCESS);
+    EXPECT_EQ(result.information, 4u);
+    EXPECT_EQ(out, ~0x12345678u);
+}
+
+TEST_F(request_test, second_completion_is_reported_and_not_delivered)
+{
+    ULONG in = 1;
+    ULONG out = 0;
+    std::atomic<int> completions{0};
+    host.submit_ioctl(file, code_twice, &in, 4, &out, 4, [&](NTSTATUS, ULONG_PTR) { ++completions; });
+    EXPECT_EQ(completions.load(), 1);
+    ASSERT_EQ(kmdf::violations().size(), 1u);
+    kmdf::clear_violations();
+}
+
+TEST_F(request_test, cancel_after_marking_runs_the_routine_once)
+{
+    char buffer[16];
+    std::atomic<NTSTATUS> status{STATUS_PENDING};
+    const auto ticket = host.submit_read(file, buffer, sizeof buffer, [&](NTSTATUS s, ULONG_PTR) { status = s; });
+    EXPECT_EQ(g_mark_status.load(), STATUS_SUCCESS);
+    EXPECT_EQ(host.pending_requests(), 1u);
+    EXPECT_TRUE(host.cancel(ticket));
+    EXPECT_EQ(status.load(), STATUS_CANCELLED);
+    EXPECT_FALSE(host.cancel(ticket)); // completed: nothing left to cancel
+    EXPECT_EQ(host.pending_requests(), 0u);
+}
+
+TEST_F(request_test, completion_after_unmark_wins_over_a_later_cancel)
+{
+    char buffer[16];
+    std::atomic<NTSTATUS> status{STATUS_PENDING};
+    const auto ticket = host.submit_read(file, buffer, sizeof buffer, [&](NTSTATUS s, ULONG_PTR) { status = s; });
+    WDFREQUEST request = g_held.exchange(nullptr);
+    ASSERT_EQ(WdfRequestUnmarkCancelable(request), STATUS_SUCCESS);
+    WdfRequestCompleteWithInformation(request, STATUS_SUCCESS, 16);
+    EXPECT_EQ(status.load(), STATUS_SUCCESS);
+    EXPECT_FALSE(host.cancel(ticket));
+}
+
+TEST_F(request_test, unmark_after_cancel_reports_cancelled)
+{
+    char buffer[16];
+    // Hold the request without a cancel routine being run: cancel first, then
+    // the driver's unmark learns that the routine has been taken.
+    std::atomic<NTSTATUS> status{STATUS_PENDING};
+    const auto ticket = host.submit_read(file, buffer, sizeof buffer, [&](NTSTATUS s, ULONG_PTR) { status = s; });
+    WDFREQUEST request = g_held.load();
+    EXPECT_TRUE(host.cancel(ticket));
+    EXPECT_EQ(status.load(), STATUS_CANCELLED);
+    // The request is gone; a late call on it is caught.
+    WdfRequestUnmarkCancelable(request);
+    EXPECT_EQ(kmdf::violations().size(), 1u);
+    kmdf::clear_violations();
+}
+
+TEST_F(request_test, zero_length_read_completes_without_reaching_the_driver)
+{
+    char buffer[1];
+    EXPECT_EQ(host.read(file, buffer, 0).status, STATUS_SUCCESS);
+    EXPECT_EQ(g_reads_seen.load(), 0);
+}
+
+TEST_F(request_test, close_cancels_outstanding_reads_then_closes)
+{
+    char buffer[16];
+    std::atomic<NTSTATUS> status{STATUS_PENDING};
+    host.submit_read(file, buffer, sizeof buffer, [&](NTSTATUS s, ULONG_PTR) { status = s; });
+    host.close(file);
+    EXPECT_EQ(status.load(), STATUS_CANCELLED);
+    EXPECT_EQ(g_closes.load(), 1);
+}
+
+TEST_F(request_test, refused_create_leaves_no_file_and_each_file_has_its_context)
+{
+    WDFFILEOBJECT refused = nullptr;
+    EXPECT_EQ(host.open(device, L"x", &refused), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(refused, nullptr);
+    WDFFILEOBJECT second = nullptr;
+    ASSERT_EQ(host.open(device, L"\\pipe_81", &second), STATUS_SUCCESS);
+    EXPECT_EQ(get_file_data(second)->opens, 1);
+    EXPECT_NE(get_file_data(second), get_file_data(file));
+    host.close(second);
+    EXPECT_EQ(g_closes.load(), 1);
+}
+
+} // namespace

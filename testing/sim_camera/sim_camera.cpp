@@ -1,0 +1,708 @@
+#include "sim_camera.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim_camera {
+namespace {
+
+PURB urb_of(PIRP irp) { return static_cast<PURB>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1); }
+
+camera* camera_of(PDEVICE_OBJECT device) { return static_cast<camera*>(device->DeviceExtension); }
+
+std::uint8_t* transfer_buffer(PMDL mdl, PVOID buffer)
+{
+    return static_cast<std::uint8_t*>(mdl != nullptr ? MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority) : buffer);
+}
+
+bool is_control_function(USHORT function)
+{
+    switch (function) {
+    case URB_FUNCTION_VENDOR_DEVICE:
+    case URB_FUNCTION_VENDOR_INTERFACE:
+    case URB_FUNCTION_VENDOR_ENDPOINT:
+    case URB_FUNCTION_VENDOR_OTHER:
+    case URB_FUNCTION_CLASS_DEVICE:
+    case URB_FUNCTION_CLASS_INTERFACE:
+    case URB_FUNCTION_CLASS_ENDPOINT:
+    case URB_FUNCTION_CLASS_OTHER:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::uint32_t default_payload(std::uint8_t endpoint, std::span<std::uint8_t> buffer, std::uint64_t sequence)
+{
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        buffer[i] = static_cast<std::uint8_t>(sequence + i);
+    }
+    return static_cast<std::uint32_t>(buffer.size());
+}
+
+// Walks the descriptor set for the interface descriptor (number, alternate)
+// and its endpoints.
+struct found_interface {
+    const std::uint8_t* descriptor = nullptr;
+    std::vector<const std::uint8_t*> endpoints;
+};
+
+found_interface find_interface(const bytes& set, std::uint8_t number, std::uint8_t alternate)
+{
+    found_interface result;
+    std::size_t at = 0;
+    bool inside = false;
+    while (at + 2 <= set.size()) {
+        const std::uint8_t length = set[at];
+        if (length < 2 || at + length > set.size()) {
+            break;
+        }
+        const std::uint8_t type = set[at + 1];
+        if (type == USB_INTERFACE_DESCRIPTOR_TYPE && length >= 9) {
+            if (inside) {
+                break;
+            }
+            inside = set[at + 2] == number && set[at + 3] == alternate;
+            if (inside) {
+                result.descriptor = &set[at];
+            }
+        } else if (inside && type == USB_ENDPOINT_DESCRIPTOR_TYPE && length >= 7) {
+            result.endpoints.push_back(&set[at]);
+        }
+        at += length;
+    }
+    return result;
+}
+
+} // namespace
+
+camera::camera()
+{
+    device_descriptor_bytes = device_descriptor();
+    configuration_bytes = uvc_camera_configuration();
+    strings[0] = {4, 0x03, 0x09, 0x04};
+    strings[1] = string_descriptor(u"Corvane");
+    strings[2] = string_descriptor(u"CamTovra Sim");
+    strings[3] = string_descriptor(u"SIM00001");
+    generator_ = &default_payload;
+    driver_.MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = &camera::dispatch_internal;
+    driver_.MajorFunction[IRP_MJ_PNP] = &camera::dispatch_pnp;
+    pdo_.DriverObject = &driver_;
+    pdo_.DeviceExtension = this;
+    pdo_.StackSize = 1;
+    thread_ = std::thread([this] { worker(); });
+}
+
+camera::~camera()
+{
+    {
+        std::lock_guard lock(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+    // Nothing may stay pending on a device that goes away.
+    finish_taken(take_pending([](PIRP) { return true; }), STATUS_NO_SUCH_DEVICE, USBD_STATUS_DEVICE_GONE);
+}
+
+void camera::add_control_handler(control_handler handler)
+{
+    std::lock_guard lock(lock_);
+    handlers_.push_back(std::move(handler));
+}
+
+void camera::set_payload_generator(payload_generator generator)
+{
+    std::lock_guard lock(lock_);
+    generator_ = generator ? std::move(generator) : payload_generator(&default_payload);
+}
+
+void camera::set_completion_mode(completion_mode mode)
+{
+    std::lock_guard lock(lock_);
+    mode_ = mode;
+}
+
+void camera::remove()
+{
+    removed_ = true;
+    finish_taken(take_pending([](PIRP) { return true; }), STATUS_NO_SUCH_DEVICE, USBD_STATUS_DEVICE_GONE);
+}
+
+std::size_t camera::held_transfers() const
+{
+    std::lock_guard lock(lock_);
+    return held_.size();
+}
+
+bool camera::wait_for_held(std::size_t count, unsigned timeout_ms) const
+{
+    std::unique_lock lock(lock_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return held_.size() >= count; });
+}
+
+std::size_t camera::release_transfers(std::size_t count, USBD_STATUS status)
+{
+    std::size_t taken = 0;
+    const auto irps = take_pending([&](PIRP irp) {
+        if (taken >= count || urb_of(irp)->UrbHeader.Function != URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER) {
+            return false;
+        }
+        ++taken;
+        return true;
+    });
+    for (PIRP irp : irps) {
+        if (USBD_SUCCESS(status)) {
+            fill_transfer(irp);
+            complete(irp, STATUS_SUCCESS, status);
+        } else {
+            urb_of(irp)->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
+            complete(irp, STATUS_UNSUCCESSFUL, status);
+        }
+    }
+    return irps.size();
+}
+
+std::vector<std::uint32_t> camera::configuration_read_lengths() const
+{
+    std::lock_guard lock(lock_);
+    return configuration_read_lengths_;
+}
+
+std::vector<control_record> camera::control_log() const
+{
+    std::lock_guard lock(lock_);
+    return control_log_;
+}
+
+int camera::selected_alternate(std::uint8_t interface_number) const
+{
+    std::lock_guard lock(lock_);
+    const auto found = selected_.find(interface_number);
+    return found == selected_.end() ? -1 : found->second;
+}
+
+USBD_PIPE_HANDLE camera::pipe_handle(std::uint8_t endpoint) const
+{
+    std::lock_guard lock(lock_);
+    const auto found = pipes_.find(endpoint);
+    return found == pipes_.end() ? nullptr : found->second.handle;
+}
+
+// ---------------------------------------------------------------- dispatch
+
+NTSTATUS camera::dispatch_internal(PDEVICE_OBJECT device, PIRP irp)
+{
+    camera* self = camera_of(device);
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+    case IOCTL_INTERNAL_USB_SUBMIT_URB:
+        return self->submit_urb(irp, urb_of(irp));
+    case IOCTL_INTERNAL_USB_RESET_PORT:
+        ++self->stats.port_resets;
+        irp->IoStatus.Status = self->removed_ ? STATUS_NO_SUCH_DEVICE
+                               : self->reset_port_fails ? STATUS_UNSUCCESSFUL
+                                                        : STATUS_SUCCESS;
+        break;
+    case IOCTL_INTERNAL_USB_QUERY_CAPABILITY: {
+        const auto* capability = static_cast<const GUID*>(stack->Parameters.Others.Argument1);
+        const bool super = capability != nullptr &&
+                           IsEqualGUID(*capability, GUID_USB_CAPABILITY_DEVICE_CONNECTION_SUPER_SPEED_COMPATIBLE);
+        irp->IoStatus.Status = super && self->super_speed && !self->removed_ ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED;
+        break;
+    }
+    default:
+        irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+        break;
+    }
+    const NTSTATUS status = irp->IoStatus.Status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+NTSTATUS camera::dispatch_pnp(PDEVICE_OBJECT device, PIRP irp)
+{
+    camera* self = camera_of(device);
+    if (IoGetCurrentIrpStackLocation(irp)->MinorFunction == IRP_MN_QUERY_INTERFACE) {
+        self->query_interface(irp);
+    }
+    const NTSTATUS status = irp->IoStatus.Status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+NTSTATUS camera::query_interface(PIRP irp)
+{
+    auto& query = IoGetCurrentIrpStackLocation(irp)->Parameters.QueryInterface;
+    if (query.InterfaceType == nullptr || !IsEqualGUID(*query.InterfaceType, USB_BUS_INTERFACE_USBDI_GUID) ||
+        query.Version < USB_BUSIF_USBDI_VERSION_1 || query.Size < sizeof(USB_BUS_INTERFACE_USBDI_V1) ||
+        query.Interface == nullptr || !bus_interface_available || removed_) {
+        return irp->IoStatus.Status; // left as the caller preset it
+    }
+    auto* bus = reinterpret_cast<PUSB_BUS_INTERFACE_USBDI_V1>(query.Interface);
+    *bus = {};
+    bus->Size = sizeof(USB_BUS_INTERFACE_USBDI_V1);
+    bus->Version = USB_BUSIF_USBDI_VERSION_1;
+    bus->BusContext = this;
+    bus->InterfaceReference = [](PVOID context) { ++static_cast<camera*>(context)->stats.bus_interface_references; };
+    bus->InterfaceDereference = [](PVOID context) { --static_cast<camera*>(context)->stats.bus_interface_references; };
+    bus->GetUSBDIVersion = [](PVOID context, PUSBD_VERSION_INFORMATION info, PULONG capabilities) {
+        if (info != nullptr) {
+            info->USBDI_Version = 0x600;
+            info->Supported_USB_Version = static_cast<camera*>(context)->supported_usb_version;
+        }
+        if (capabilities != nullptr) {
+            *capabilities = 0;
+        }
+    };
+    bus->IsDeviceHighSpeed = [](PVOID context) -> BOOLEAN { return static_cast<camera*>(context)->high_speed; };
+    bus->InterfaceReference(this);
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS camera::submit_urb(PIRP irp, PURB urb)
+{
+    if (urb == nullptr) {
+        irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (removed_) {
+        return complete(irp, STATUS_NO_SUCH_DEVICE, USBD_STATUS_DEVICE_GONE);
+    }
+    const USHORT function = urb->UrbHeader.Function;
+    switch (function) {
+    case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
+        return get_descriptor(irp, urb);
+    case URB_FUNCTION_SELECT_CONFIGURATION:
+        return select_configuration(irp, urb);
+    case URB_FUNCTION_SELECT_INTERFACE:
+        return select_interface(irp, urb);
+    case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER:
+        return bulk_transfer(irp, urb);
+    case URB_FUNCTION_ABORT_PIPE:
+    case URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL:
+        return pipe_request(irp, urb);
+    default:
+        if (is_control_function(function)) {
+            return control_transfer(irp, urb);
+        }
+        return complete(irp, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_URB_FUNCTION);
+    }
+}
+
+NTSTATUS camera::complete(PIRP irp, NTSTATUS status, USBD_STATUS usbd_status)
+{
+    urb_of(irp)->UrbHeader.Status = usbd_status;
+    irp->IoStatus.Status = status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+// ---------------------------------------------------------------- descriptors and selection
+
+NTSTATUS camera::get_descriptor(PIRP irp, PURB urb)
+{
+    auto& request = urb->UrbControlDescriptorRequest;
+    bytes source;
+    {
+        std::lock_guard lock(lock_);
+        switch (request.DescriptorType) {
+        case USB_DEVICE_DESCRIPTOR_TYPE:
+            source = device_descriptor_bytes;
+            break;
+        case USB_CONFIGURATION_DESCRIPTOR_TYPE:
+            ++stats.configuration_reads;
+            configuration_read_lengths_.push_back(request.TransferBufferLength);
+            source = configuration_bytes;
+            break;
+        case USB_STRING_DESCRIPTOR_TYPE: {
+            const auto found = strings.find(request.Index);
+            if (found != strings.end()) {
+                source = found->second;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (source.empty()) {
+        request.TransferBufferLength = 0;
+        return complete(irp, STATUS_UNSUCCESSFUL, USBD_STATUS_STALL_PID);
+    }
+    std::size_t count = std::min<std::size_t>(request.TransferBufferLength, source.size());
+    if (descriptor_reply_limit != 0) {
+        count = std::min<std::size_t>(count, descriptor_reply_limit);
+    }
+    std::uint8_t* buffer = transfer_buffer(request.TransferBufferMDL, request.TransferBuffer);
+    if (count != 0 && buffer == nullptr) {
+        return complete(irp, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PARAMETER);
+    }
+    if (count != 0) {
+        memcpy(buffer, source.data(), count);
+    }
+    request.TransferBufferLength = static_cast<ULONG>(count);
+    return complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
+}
+
+bool camera::fill_interface(PUSBD_INTERFACE_INFORMATION info, ULONG room)
+{
+    // Called with lock_ held.
+    const found_interface found = find_interface(configuration_bytes, info->InterfaceNumber, info->AlternateSetting);
+    if (found.descriptor == nullptr || found.endpoints.size() != info->NumberOfPipes ||
+        room < GET_USBD_INTERFACE_SIZE(info->NumberOfPipes) || info->Length < GET_USBD_INTERFACE_SIZE(info->NumberOfPipes)) {
+        return false;
+    }
+    // The stack aborts what was in flight on the interface's old pipes.
+    for (auto it = pipes_.begin(); it != pipes_.end();) {
+        it = it->second.interface_number == info->InterfaceNumber ? pipes_.erase(it) : std::next(it);
+    }
+    info->Class = found.descriptor[5];
+    info->SubClass = found.descriptor[6];
+    info->Protocol = found.descriptor[7];
+    info->InterfaceHandle = reinterpret_cast<USBD_INTERFACE_HANDLE>(static_cast<ULONG_PTR>(0x1000 + info->InterfaceNumber));
+    for (ULONG i = 0; i < info->NumberOfPipes; ++i) {
+        const std::uint8_t* ep = found.endpoints[i];
+        USBD_PIPE_INFORMATION& pipe = info->Pipes[i];
+        pipe.EndpointAddress = ep[2];
+        pipe.PipeType = static_cast<USBD_PIPE_TYPE>(ep[3] & 3);
+        pipe.MaximumPacketSize = static_cast<USHORT>(ep[4] | (ep[5] << 8));
+        pipe.Interval = ep[6];
+        pipe.PipeHandle = reinterpret_cast<USBD_PIPE_HANDLE>(static_cast<ULONG_PTR>(0x50000 + 16 * next_pipe_id_++));
+        if (pipe.MaximumTransferSize == USBD_DEFAULT_MAXIMUM_TRANSFER_SIZE) {
+            pipe.MaximumTransferSize = 4 * 1024 * 1024;
+        }
+        pipes_[pipe.EndpointAddress] = {pipe.EndpointAddress, info->InterfaceNumber, pipe.PipeHandle, 0};
+    }
+    selected_[info->InterfaceNumber] = info->AlternateSetting;
+    return true;
+}
+
+NTSTATUS camera::select_configuration(PIRP irp, PURB urb)
+{
+    ++stats.select_configurations;
+    if (no_bandwidth) {
+        return complete(irp, STATUS_UNSUCCESSFUL, USBD_STATUS_NO_BANDWIDTH);
+    }
+    auto& request = urb->UrbSelectConfiguration;
+    std::vector<PIRP> aborted;
+    bool ok = request.ConfigurationDescriptor != nullptr;
+    {
+        std::lock_guard lock(lock_);
+        auto* at = reinterpret_cast<std::uint8_t*>(&request.Interface);
+        auto* const end = reinterpret_cast<std::uint8_t*>(urb) + urb->UrbHeader.Length;
+        // Every interface information record that the request carries.
+        while (ok && end - at >= static_cast<std::ptrdiff_t>(GET_USBD_INTERFACE_SIZE(0))) {
+            auto* info = reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(at);
+            if (info->Length == 0) {
+                ok = false;
+                break;
+            }
+            ok = fill_interface(info, static_cast<ULONG>(end - at));
+            at += info->Length;
+        }
+        if (ok) {
+            configured_ = true;
+            request.ConfigurationHandle = reinterpret_cast<USBD_CONFIGURATION_HANDLE>(static_cast<ULONG_PTR>(0xC0F1));
+        }
+    }
+    return ok ? complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS)
+              : complete(irp, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PARAMETER);
+}
+
+NTSTATUS camera::select_interface(PIRP irp, PURB urb)
+{
+    ++stats.select_interfaces;
+    auto& request = urb->UrbSelectInterface;
+    const std::uint8_t number = request.Interface.InterfaceNumber;
+    // Transfers in flight on the interface's old pipes end first.
+    std::vector<USBD_PIPE_HANDLE> old_handles;
+    {
+        std::lock_guard lock(lock_);
+        for (const auto& [endpoint, pipe] : pipes_) {
+            if (pipe.interface_number == number) {
+                old_handles.push_back(pipe.handle);
+            }
+        }
+    }
+    finish_taken(take_pending([&](PIRP irp_pending) {
+                     const PURB pending = urb_of(irp_pending);
+                     return pending->UrbHeader.Function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER &&
+                            std::find(old_handles.begin(), old_handles.end(),
+                                      pending->UrbBulkOrInterruptTransfer.PipeHandle) != old_handles.end();
+                 }),
+                 STATUS_CANCELLED, USBD_STATUS_CANCELED);
+    bool ok;
+    {
+        std::lock_guard lock(lock_);
+        const ULONG room = urb->UrbHeader.Length > offsetof(_URB_SELECT_INTERFACE, Interface)
+                               ? urb->UrbHeader.Length - offsetof(_URB_SELECT_INTERFACE, Interface)
+                               : 0;
+        ok = configured_ && request.ConfigurationHandle != nullptr && fill_interface(&request.Interface, room);
+    }
+    return ok ? complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS)
+              : complete(irp, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PARAMETER);
+}
+
+// ---------------------------------------------------------------- control transfers
+
+NTSTATUS camera::control_transfer(PIRP irp, PURB urb)
+{
+    auto& request = urb->UrbControlVendorClassRequest;
+    const USHORT function = urb->UrbHeader.Function;
+    control_setup setup;
+    setup.vendor = function == URB_FUNCTION_VENDOR_DEVICE || function == URB_FUNCTION_VENDOR_INTERFACE ||
+                   function == URB_FUNCTION_VENDOR_ENDPOINT || function == URB_FUNCTION_VENDOR_OTHER;
+    switch (function) {
+    case URB_FUNCTION_VENDOR_DEVICE:
+    case URB_FUNCTION_CLASS_DEVICE:
+        setup.recipient = 0;
+        break;
+    case URB_FUNCTION_VENDOR_INTERFACE:
+    case URB_FUNCTION_CLASS_INTERFACE:
+        setup.recipient = 1;
+        break;
+    case URB_FUNCTION_VENDOR_ENDPOINT:
+    case URB_FUNCTION_CLASS_ENDPOINT:
+        setup.recipient = 2;
+        break;
+    default:
+        setup.recipient = 3;
+        break;
+    }
+    setup.device_to_host = (request.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0;
+    setup.request = request.Request;
+    setup.value = request.Value;
+    setup.index = request.Index;
+    setup.length = static_cast<std::uint16_t>(std::min<ULONG>(request.TransferBufferLength, 0xFFFF));
+    std::uint8_t* buffer = transfer_buffer(request.TransferBufferMDL, request.TransferBuffer);
+    if (setup.length != 0 && buffer == nullptr) {
+        return complete(irp, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PARAMETER);
+    }
+    const std::span<std::uint8_t> data(buffer, buffer == nullptr ? 0 : setup.length);
+
+    std::vector<control_handler> handlers;
+    {
+        std::lock_guard lock(lock_);
+        control_record record{function, request.TransferFlags, setup, {}};
+        if (!setup.device_to_host) {
+            record.out_data.assign(data.begin(), data.end());
+        }
+        control_log_.push_back(std::move(record));
+        handlers = handlers_;
+    }
+    std::optional<control_reply> reply;
+    if (!controls_never_complete) {
+        for (auto& handler : handlers) {
+            reply = handler(setup, data);
+            if (reply) {
+                break;
+            }
+        }
+    }
+    if (controls_never_complete || (reply && reply->never_complete)) {
+        return pend(irp, false);
+    }
+    if (!reply) {
+        reply = control_reply{USBD_STATUS_STALL_PID, 0, false};
+    }
+    if (!USBD_SUCCESS(reply->status)) {
+        request.TransferBufferLength = 0;
+        return complete(irp, STATUS_UNSUCCESSFUL, reply->status);
+    }
+    request.TransferBufferLength = std::min<ULONG>(reply->length, setup.length);
+    return complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
+}
+
+// ---------------------------------------------------------------- transfers on pipes
+
+NTSTATUS camera::bulk_transfer(PIRP irp, PURB urb)
+{
+    auto& transfer = urb->UrbBulkOrInterruptTransfer;
+    completion_mode mode;
+    bool known = false;
+    {
+        std::lock_guard lock(lock_);
+        for (const auto& [endpoint, pipe] : pipes_) {
+            known = known || pipe.handle == transfer.PipeHandle;
+        }
+        mode = mode_;
+    }
+    if (!known) {
+        transfer.TransferBufferLength = 0;
+        return complete(irp, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PIPE_HANDLE);
+    }
+    ++stats.bulk_transfers;
+    int babble = babble_transfers.load();
+    while (babble > 0 && !babble_transfers.compare_exchange_weak(babble, babble - 1)) {
+    }
+    if (babble > 0) {
+        transfer.TransferBufferLength = 0;
+        return complete(irp, STATUS_UNSUCCESSFUL, USBD_STATUS_BABBLE_DETECTED);
+    }
+    switch (mode) {
+    case completion_mode::inline_completion:
+        fill_transfer(irp);
+        return complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
+    case completion_mode::deferred:
+        return pend(irp, true);
+    case completion_mode::held:
+    default:
+        return pend(irp, false);
+    }
+}
+
+void camera::fill_transfer(PIRP irp)
+{
+    auto& transfer = urb_of(irp)->UrbBulkOrInterruptTransfer;
+    std::uint8_t endpoint = 0;
+    std::uint64_t sequence = 0;
+    payload_generator generator;
+    {
+        std::lock_guard lock(lock_);
+        for (auto& [address, pipe] : pipes_) {
+            if (pipe.handle == transfer.PipeHandle) {
+                endpoint = address;
+                sequence = pipe.sequence++;
+            }
+        }
+        generator = generator_;
+    }
+    std::uint8_t* buffer = transfer_buffer(transfer.TransferBufferMDL, transfer.TransferBuffer);
+    const std::uint32_t length = buffer == nullptr ? 0 : transfer.TransferBufferLength;
+    const std::uint32_t produced = generator(endpoint, std::span<std::uint8_t>(buffer, length), sequence);
+    transfer.TransferBufferLength = std::min(produced, length);
+}
+
+NTSTATUS camera::pipe_request(PIRP irp, PURB urb)
+{
+    const USBD_PIPE_HANDLE handle = urb->UrbPipeRequest.PipeHandle;
+    if (urb->UrbHeader.Function == URB_FUNCTION_ABORT_PIPE) {
+        ++stats.aborts;
+        finish_taken(take_pending([&](PIRP pending) {
+                         const PURB p = urb_of(pending);
+                         return p->UrbHeader.Function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER &&
+                                p->UrbBulkOrInterruptTransfer.PipeHandle == handle;
+                     }),
+                     STATUS_CANCELLED, USBD_STATUS_CANCELED);
+        return complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
+    }
+    ++stats.pipe_resets;
+    int busy = reset_pipe_busy.load();
+    while (busy > 0 && !reset_pipe_busy.compare_exchange_weak(busy, busy - 1)) {
+    }
+    if (busy > 0) {
+        return complete(irp, STATUS_UNSUCCESSFUL, USBD_STATUS_ERROR_BUSY);
+    }
+    int failures = reset_pipe_failures.load();
+    while (failures > 0 && !reset_pipe_failures.compare_exchange_weak(failures, failures - 1)) {
+    }
+    if (failures > 0) {
+        return complete(irp, STATUS_UNSUCCESSFUL, USBD_STATUS_STALL_PID);
+    }
+    return complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
+}
+
+// ---------------------------------------------------------------- pending transfers
+
+NTSTATUS camera::pend(PIRP irp, bool on_thread)
+{
+    IoMarkIrpPending(irp);
+    bool gone = false;
+    {
+        std::lock_guard lock(lock_);
+        IoSetCancelRoutine(irp, &camera::cancel_transfer);
+        if (removed_ && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+            gone = true;
+        } else if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+            // Cancelled before it could be held: end it now.
+        } else {
+            (on_thread ? deferred_ : held_).push_back(irp);
+            changed_.notify_all();
+            return STATUS_PENDING;
+        }
+    }
+    urb_of(irp)->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
+    if (gone) {
+        complete(irp, STATUS_NO_SUCH_DEVICE, USBD_STATUS_DEVICE_GONE);
+    } else {
+        complete(irp, STATUS_CANCELLED, USBD_STATUS_CANCELED);
+    }
+    return STATUS_PENDING;
+}
+
+VOID camera::cancel_transfer(PDEVICE_OBJECT device, PIRP irp)
+{
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    camera* self = camera_of(device);
+    {
+        std::lock_guard lock(self->lock_);
+        std::erase(self->held_, irp);
+        std::erase(self->deferred_, irp);
+        self->changed_.notify_all();
+    }
+    if (urb_of(irp)->UrbHeader.Function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER) {
+        urb_of(irp)->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
+    } else {
+        urb_of(irp)->UrbControlVendorClassRequest.TransferBufferLength = 0;
+    }
+    self->complete(irp, STATUS_CANCELLED, USBD_STATUS_CANCELED);
+}
+
+std::vector<PIRP> camera::take_pending(const std::function<bool(PIRP)>& which)
+{
+    std::vector<PIRP> taken;
+    std::lock_guard lock(lock_);
+    for (auto* list : {&held_, &deferred_}) {
+        for (auto it = list->begin(); it != list->end();) {
+            if (!which(*it)) {
+                ++it;
+                continue;
+            }
+            // Without the cancel routine the canceller owns the transfer.
+            if (IoSetCancelRoutine(*it, nullptr) != nullptr) {
+                taken.push_back(*it);
+            }
+            it = list->erase(it);
+        }
+    }
+    changed_.notify_all();
+    return taken;
+}
+
+void camera::finish_taken(const std::vector<PIRP>& irps, NTSTATUS status, USBD_STATUS usbd_status)
+{
+    for (PIRP irp : irps) {
+        const PURB urb = urb_of(irp);
+        if (urb->UrbHeader.Function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER) {
+            urb->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
+        } else {
+            urb->UrbControlVendorClassRequest.TransferBufferLength = 0;
+        }
+        complete(irp, status, usbd_status);
+    }
+}
+
+void camera::worker()
+{
+    for (;;) {
+        {
+            std::unique_lock lock(lock_);
+            changed_.wait(lock, [&] { return stopping_ || !deferred_.empty(); });
+            if (stopping_) {
+                return;
+            }
+        }
+        const auto irps = take_pending([&](PIRP irp) {
+            return std::find(deferred_.begin(), deferred_.end(), irp) != deferred_.end();
+        });
+        for (PIRP irp : irps) {
+            fill_transfer(irp);
+            complete(irp, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
+        }
+    }
+}
+
+} // namespace sim_camera
