@@ -1,9 +1,11 @@
 #include "service/service_installer.h"
 
+#include <cstdio>
 #include <memory>
 #include <type_traits>
 
 #include "gen_utils/log.h"
+#include "gen_utils/win32_utils.h"
 
 namespace service {
 
@@ -19,11 +21,42 @@ struct sc_handle_closer {
 };
 using unique_sc_handle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, sc_handle_closer>;
 
+constexpr DWORD message_box_wait_ms = 30000;
+
 } // namespace
 
+namespace {
+
+struct message_box_request {
+    std::wstring text;
+    std::wstring title;
+};
+
+DWORD WINAPI show_message_box(LPVOID context)
+{
+    const std::unique_ptr<message_box_request> request(static_cast<message_box_request*>(context));
+    MessageBoxW(nullptr, request->text.c_str(), request->title.c_str(), MB_OK | MB_SERVICE_NOTIFICATION);
+    return 0;
+}
+
+} // namespace
+
+// The text goes to standard error and into a message box. Nobody may be there
+// to close the box (an unattended install, a desktop without a display), so
+// the installer waits for it at most a while and then goes on.
 void service_installer::report(const wchar_t* text) const
 {
-    MessageBoxW(nullptr, text, name_.c_str(), MB_OK | MB_SERVICE_NOTIFICATION);
+    try {
+        std::fwprintf(stderr, L"%ls: %ls\n", name_.c_str(), text);
+        std::fflush(stderr);
+        auto request = std::make_unique<message_box_request>(message_box_request{text, name_});
+        const win32::unique_handle thread{CreateThread(nullptr, 0, &show_message_box, request.get(), 0, nullptr)};
+        if (thread) {
+            request.release();
+            WaitForSingleObject(thread.get(), message_box_wait_ms);
+        }
+    } catch (...) {
+    }
 }
 
 bool service_installer::is_installed() const
