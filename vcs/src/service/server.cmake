@@ -67,7 +67,7 @@ target_link_libraries(CamTovraServicePS PRIVATE rpcrt4 ole32 oleaut32 uuid)
 # --- Tests ------------------------------------------------------------------
 camtovra_add_gtest(camtovra_service_tests
   SOURCES tests/command_line_tests.cpp tests/service_properties_tests.cpp
-          tests/discover_service_object_tests.cpp tests/type_library.rc
+          tests/discover_service_object_tests.cpp tests/interface_records_tests.cpp tests/type_library.rc
   LIBS camtovra_service_core properties)
 target_include_directories(camtovra_service_tests PRIVATE ${_gen})
 set_source_files_properties(tests/type_library.rc PROPERTIES OBJECT_DEPENDS ${_gen}/camtovra_service.tlb)
