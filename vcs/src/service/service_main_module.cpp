@@ -541,41 +541,46 @@ void CServiceMainModule::monitor_shutdown() noexcept
 
 void CServiceMainModule::handler(DWORD control) noexcept
 {
-    try {
-        switch (control) {
-        case SERVICE_CONTROL_STOP:
-            stop_requested_ = true;
-            service::components::stop();
-            set_state(SERVICE_STOP_PENDING);
-            report_status();
-            post_quit();
-            break;
-        case SERVICE_CONTROL_PAUSE:
-            service::components::pause();
-            set_state(SERVICE_PAUSED);
-            report_status();
-            break;
-        case SERVICE_CONTROL_CONTINUE:
-            service::components::resume();
-            set_state(SERVICE_RUNNING);
-            report_status();
-            break;
-        case SERVICE_CONTROL_INTERROGATE:
-            break;
-        case SERVICE_CONTROL_SHUTDOWN:
-            stop_requested_ = true;
-            service::components::stop();
-            utils::async_logger::instance().stop();
-            break;
-        default:
-            log_event(L"Bad service request");
-            break;
+    // A component that fails is logged; the state change still follows, so a
+    // STOP always ends the loop and no control leaves the service pending.
+    const auto guarded = [control](void (*operation)()) {
+        try {
+            operation();
+        } catch (const std::exception& e) {
+            log_line(logging::level_error, "[CamTovra] CServiceMainModule::handler, control {} failed: {}\n",
+                     control, e.what());
+        } catch (...) {
+            log_line(logging::level_error, "[CamTovra] CServiceMainModule::handler, control {} failed\n", control);
         }
-    } catch (const std::exception& e) {
-        log_line(logging::level_error, "[CamTovra] CServiceMainModule::handler, control {} failed: {}\n", control,
-                 e.what());
-    } catch (...) {
-        log_line(logging::level_error, "[CamTovra] CServiceMainModule::handler, control {} failed\n", control);
+    };
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        stop_requested_ = true;
+        guarded(&service::components::stop);
+        set_state(SERVICE_STOP_PENDING);
+        report_status();
+        post_quit();
+        break;
+    case SERVICE_CONTROL_PAUSE:
+        guarded(&service::components::pause);
+        set_state(SERVICE_PAUSED);
+        report_status();
+        break;
+    case SERVICE_CONTROL_CONTINUE:
+        guarded(&service::components::resume);
+        set_state(SERVICE_RUNNING);
+        report_status();
+        break;
+    case SERVICE_CONTROL_INTERROGATE:
+        break;
+    case SERVICE_CONTROL_SHUTDOWN:
+        stop_requested_ = true;
+        guarded(&service::components::stop);
+        utils::async_logger::instance().stop();
+        break;
+    default:
+        log_event(L"Bad service request");
+        break;
     }
 }
 
