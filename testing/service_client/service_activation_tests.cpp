@@ -188,7 +188,7 @@ TEST_F(service_activation, stop_right_after_start_ends_stopped_and_the_service_s
         ASSERT_EQ(start_service(), 0u);
         // The first STOP the manager lets through must end the service.
         DWORD sent = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-        for (int i = 0; i < 200 && sent != ERROR_SUCCESS; ++i) {
+        for (int i = 0; i < 2000 && sent != ERROR_SUCCESS; ++i) {
             sent = send_control(SERVICE_CONTROL_STOP);
             if (sent != ERROR_SUCCESS) {
                 Sleep(5);
