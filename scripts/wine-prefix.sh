@@ -5,7 +5,7 @@
 #          second and services are not ended when the last client exits.
 #   stop:  ends that wineserver (and with it every Wine process of the prefix).
 set -euo pipefail
-export WINEPREFIX=$1
+export WINEPREFIX="$(realpath -m "$1")"
 export WINEDEBUG=-all
 unset DISPLAY
 server=/usr/lib/wine/wineserver
