@@ -114,6 +114,7 @@ void destroy_object(object* o)
 request_object::~request_object()
 {
     if (output_mdl != nullptr) {
+        MmUnlockPages(output_mdl); // the I/O manager's lock on the caller's buffer
         IoFreeMdl(output_mdl);
     }
 }

@@ -256,8 +256,11 @@ void usb_bulk_pipe::complete_transfer_success(transfer_slot* slot, NTSTATUS stat
         "usb::usb_bulk_pipe::complete_transfer_success, WDFREQUEST=%p, completion_status=0x%x, byte=%u.\n",
         static_cast<void*>(request), static_cast<unsigned>(status), static_cast<unsigned>(bytes));
     slot->request_context->slot = nullptr;
-    WdfRequestCompleteWithInformation(request, status, bytes);
+    // The slot goes back first: a read that user mode submits as soon as it
+    // sees this completion finds it free, and nothing of the pipe is touched
+    // while the request completes.
     return_slot(slot);
+    WdfRequestCompleteWithInformation(request, status, bytes);
 }
 
 void usb_bulk_pipe::complete_transfer_cancel_running(transfer_slot* slot)
@@ -268,8 +271,8 @@ void usb_bulk_pipe::complete_transfer_cancel_running(transfer_slot* slot)
                            "are reponsible for completion\n",
                            static_cast<void*>(request));
         slot->request_context->slot = nullptr;
-        WdfRequestCompleteWithInformation(request, STATUS_CANCELLED, 0);
         return_slot(slot);
+        WdfRequestCompleteWithInformation(request, STATUS_CANCELLED, 0);
     } else {
         NOXKM_LOG_TRANSFER("usb::usb_bulk_pipe::complete_transfer_cancel_running, WDFREQUEST=%p was canceled and "
                            "cancel handler is reponsible for completion\n",

@@ -1,0 +1,284 @@
+// The I/O-control contract with user mode: records, lengths and statuses of
+// every code, pipe files and what a removed device answers.
+
+#include "driver_bench.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using noxkm_test::driver_bench;
+
+class ioctl_test : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(bench.start(), STATUS_SUCCESS); device_file = bench.open(L""); }
+    void TearDown() override
+    {
+        bench.host.close(device_file);
+        EXPECT_TRUE(bench.violations_left().empty());
+    }
+
+    kmdf::io_result descriptor(std::uint32_t kind, std::uint32_t index, void* out, ULONG out_length)
+    {
+        const noxkm::descriptor_request request{kind, index, 9};
+        return bench.ioctl(device_file, IOCTL_NOXKM_GET_DESCRIPTOR, &request, sizeof request, out, out_length);
+    }
+    kmdf::io_result select(std::uint32_t interface_number, std::uint32_t alternate, noxkm::interface_info* info,
+                           std::uint32_t reserved = 0)
+    {
+        const noxkm::select_interface_request request{reserved, interface_number, alternate};
+        return bench.ioctl(device_file, IOCTL_NOXKM_SELECT_INTERFACE, &request, sizeof request, info, sizeof *info);
+    }
+
+    driver_bench bench;
+    WDFFILEOBJECT device_file = nullptr;
+};
+
+TEST_F(ioctl_test, device_and_configuration_descriptors_answer_with_their_sizes)
+{
+    std::uint8_t out[4096] = {};
+    kmdf::io_result r = descriptor(noxkm::descriptor_device, 0, out, sizeof out);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 18u);
+    EXPECT_EQ(0, memcmp(out, bench.camera.device_descriptor_bytes.data(), 18));
+    r = descriptor(noxkm::descriptor_device, 0, out, 17);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 18u);
+
+    const ULONG total = static_cast<ULONG>(bench.camera.configuration_bytes.size());
+    r = descriptor(noxkm::descriptor_configuration, 0, out, 8);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, total); // the caller can size its buffer and ask again
+    r = descriptor(noxkm::descriptor_configuration, 0, out, total);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, total);
+    EXPECT_EQ(0, memcmp(out, bench.camera.configuration_bytes.data(), total));
+}
+
+TEST_F(ioctl_test, string_descriptors_are_text_cut_to_the_buffer)
+{
+    wchar_t text[64] = {};
+    kmdf::io_result r = descriptor(noxkm::descriptor_string, 2, text, sizeof text);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(std::wstring(text, r.information / 2), L"CamTovra Sim");
+    r = descriptor(noxkm::descriptor_string, 2, text, 7); // three whole characters
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 6u);
+    bench.camera.strings[4] = sim_camera::string_descriptor(u"X");
+    r = descriptor(noxkm::descriptor_string, 4, text, sizeof text);
+    EXPECT_EQ(std::wstring(text, r.information / 2), L"DEADBEEF");
+    EXPECT_EQ(descriptor(noxkm::descriptor_string, 256, text, sizeof text).status, STATUS_INVALID_PARAMETER);
+    EXPECT_FALSE(NT_SUCCESS(descriptor(noxkm::descriptor_string, 9, text, sizeof text).status)); // no such string
+}
+
+TEST_F(ioctl_test, connection_speed_is_300_for_usb3_and_200_otherwise)
+{
+    std::uint64_t speed = 0;
+    kmdf::io_result r = descriptor(noxkm::descriptor_connection_speed, 0, &speed, sizeof speed);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 8u);
+    EXPECT_EQ(speed, 300u);
+    EXPECT_EQ(descriptor(noxkm::descriptor_connection_speed, 0, &speed, 4).status, STATUS_BUFFER_TOO_SMALL);
+
+    driver_bench usb2;
+    usb2.camera.super_speed = false;
+    usb2.camera.supported_usb_version = 0x200;
+    ASSERT_EQ(usb2.start(), STATUS_SUCCESS);
+    WDFFILEOBJECT file = usb2.open(L"");
+    const noxkm::descriptor_request request{noxkm::descriptor_connection_speed, 0, 0};
+    EXPECT_EQ(usb2.ioctl(file, IOCTL_NOXKM_GET_DESCRIPTOR, &request, sizeof request, &speed, sizeof speed).status,
+              STATUS_SUCCESS);
+    EXPECT_EQ(speed, 200u);
+    usb2.host.close(file);
+}
+
+TEST_F(ioctl_test, descriptor_requests_with_bad_records_are_refused)
+{
+    std::uint8_t out[64];
+    EXPECT_EQ(descriptor(7, 0, out, sizeof out).status, STATUS_INVALID_PARAMETER);
+    const noxkm::descriptor_request request{noxkm::descriptor_device, 0, 0};
+    kmdf::io_result r = bench.ioctl(device_file, IOCTL_NOXKM_GET_DESCRIPTOR, &request, 8, out, sizeof out);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 12u);
+    r = bench.ioctl(device_file, IOCTL_NOXKM_GET_DESCRIPTOR, &request, sizeof request, nullptr, 0);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 0u);
+    std::vector<std::uint8_t> oversized(1 << 16);
+    r = bench.ioctl(device_file, IOCTL_NOXKM_GET_DESCRIPTOR, oversized.data(), static_cast<ULONG>(oversized.size()),
+                    out, sizeof out);
+    EXPECT_EQ(r.status, STATUS_SUCCESS); // kind 0 of a zero-filled record
+    EXPECT_EQ(r.information, 18u);
+}
+
+TEST_F(ioctl_test, driver_version_record_carries_4_7_0_1524)
+{
+    noxkm::driver_version version{};
+    kmdf::io_result r = bench.ioctl(device_file, IOCTL_NOXKM_GET_DRIVER_VERSION, nullptr, 0, &version, sizeof version);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 16u);
+    EXPECT_EQ(version.version, 0x0004000700000000ull | 1524);
+    EXPECT_EQ(version.reserved0, 0u);
+    r = bench.ioctl(device_file, IOCTL_NOXKM_GET_DRIVER_VERSION, nullptr, 0, &version, 8);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 16u);
+}
+
+TEST_F(ioctl_test, interface_selection_answers_the_pipe_records)
+{
+    noxkm::interface_info info{};
+    kmdf::io_result r = select(1, 0, &info);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 148u);
+    ASSERT_EQ(info.pipe_count, 1u);
+    EXPECT_EQ(info.pipes[0].endpoint_address, 0x81);
+    EXPECT_EQ(info.pipes[0].max_packet_size, 1024);
+    EXPECT_EQ(info.pipes[0].pipe_type, 2);
+    EXPECT_EQ(info.pipes[0].maximum_transfer_size, 4u * 1024 * 1024);
+    EXPECT_TRUE(bench.logged("[nox_km]>> IOCTL_NOXKM_SELECT_INTERFACE , itf=1, alt=0."));
+    EXPECT_TRUE(bench.logged("[nox_km]<< IOCTL_NOXKM_SELECT_INTERFACE success with, interface_info->NumberOfPipes=1."));
+
+    const int selections = bench.camera.stats.select_interfaces.load();
+    EXPECT_EQ(select(1, 0, &info, 1).status, STATUS_INVALID_PARAMETER); // reserved must be 0
+    EXPECT_EQ(bench.camera.stats.select_interfaces.load(), selections);
+    EXPECT_EQ(select(1, 9, &info).status, STATUS_INVALID_PARAMETER);
+    EXPECT_TRUE(bench.logged("[nox_km]IOCTL_NOXKM_SELECT_INTERFACE failed with status=0xc000000d."));
+
+    const noxkm::select_interface_request request{0, 1, 0};
+    r = bench.ioctl(device_file, IOCTL_NOXKM_SELECT_INTERFACE, &request, 11, &info, sizeof info);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 12u);
+    r = bench.ioctl(device_file, IOCTL_NOXKM_SELECT_INTERFACE, &request, sizeof request, &info, 147);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 148u);
+}
+
+TEST(ioctl, alternate_settings_without_pipes_or_with_more_than_16_are_reported_consistently)
+{
+    driver_bench bench;
+    auto spec = sim_camera::uvc_camera_spec();
+    sim_camera::alternate_spec empty = spec.interfaces[1].alternates[0];
+    empty.alternate = 1;
+    empty.endpoints.clear();
+    sim_camera::alternate_spec many = empty;
+    many.alternate = 2;
+    for (int i = 0; i < 20; ++i) {
+        sim_camera::endpoint_spec ep;
+        ep.address = static_cast<std::uint8_t>(0x81 + i);
+        many.endpoints.push_back(ep);
+    }
+    spec.interfaces[1].alternates.push_back(empty);
+    spec.interfaces[1].alternates.push_back(many);
+    bench.camera.configuration_bytes = sim_camera::build_configuration(spec);
+    ASSERT_EQ(bench.start(), STATUS_SUCCESS);
+    WDFFILEOBJECT file = bench.open(L"");
+    noxkm::interface_info info;
+    memset(&info, 0xEE, sizeof info);
+    noxkm::select_interface_request request{0, 1, 1};
+    EXPECT_EQ(bench.ioctl(file, IOCTL_NOXKM_SELECT_INTERFACE, &request, sizeof request, &info, sizeof info).status,
+              STATUS_SUCCESS);
+    EXPECT_EQ(info.pipe_count, 0u);
+    request.alternate_setting = 2;
+    EXPECT_EQ(bench.ioctl(file, IOCTL_NOXKM_SELECT_INTERFACE, &request, sizeof request, &info, sizeof info).status,
+              STATUS_SUCCESS);
+    EXPECT_EQ(info.pipe_count, 16u);
+    EXPECT_EQ(info.pipes[15].endpoint_address, 0x90);
+    bench.host.close(file);
+}
+
+TEST_F(ioctl_test, unknown_codes_and_pipe_codes_without_a_pipe_are_not_implemented)
+{
+    std::uint8_t buffer[16] = {};
+    EXPECT_EQ(bench.ioctl(device_file, 0x80014999, buffer, 4, buffer, 4).status, STATUS_NOT_IMPLEMENTED);
+    for (const ULONG code : {IOCTL_NOXKM_PIPE_START, IOCTL_NOXKM_PIPE_STOP, IOCTL_NOXKM_PIPE_SET_DEPTH}) {
+        EXPECT_EQ(bench.ioctl(device_file, code, buffer, 8, nullptr, 0).status, STATUS_NOT_IMPLEMENTED) << code;
+    }
+    WDFFILEOBJECT pipe = bench.open(L"\\pipe_81");
+    EXPECT_EQ(bench.ioctl(pipe, 0x8001C999, nullptr, 0, nullptr, 0).status, STATUS_NOT_IMPLEMENTED);
+    // Device codes work on a pipe handle too.
+    noxkm::driver_version version{};
+    EXPECT_EQ(bench.ioctl(pipe, IOCTL_NOXKM_GET_DRIVER_VERSION, nullptr, 0, &version, sizeof version).status,
+              STATUS_SUCCESS);
+    const noxkm::pipe_depth depth{65536, 4};
+    kmdf::io_result r = bench.ioctl(pipe, IOCTL_NOXKM_PIPE_SET_DEPTH, &depth, sizeof depth, nullptr, 0);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 8u);
+    r = bench.ioctl(pipe, IOCTL_NOXKM_PIPE_SET_DEPTH, &depth, 4, nullptr, 0);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 8u);
+    bench.host.close(pipe);
+}
+
+TEST_F(ioctl_test, pipe_file_opens_once_and_only_for_a_selected_endpoint)
+{
+    NTSTATUS status;
+    WDFFILEOBJECT first = bench.open(L"\\pipe_81", &status);
+    EXPECT_EQ(status, STATUS_SUCCESS);
+    bench.open(L"\\pipe_81", &status);
+    EXPECT_EQ(status, STATUS_ACCESS_DENIED);
+    EXPECT_TRUE(bench.logged("[nox_km]Failed to open pipe=0x81 due to being already open."));
+    bench.host.close(first);
+    WDFFILEOBJECT again = bench.open(L"\\pipe_181", &status); // the number's low byte
+    EXPECT_EQ(status, STATUS_SUCCESS);
+    bench.host.close(again);
+
+    for (const wchar_t* name : {L"\\pipe_85", L"\\pipe_", L"\\pipe_zz", L"\\other", L"pipe_81"}) {
+        bench.open(name, &status);
+        EXPECT_EQ(status, STATUS_NO_SUCH_DEVICE) << static_cast<const void*>(name);
+    }
+}
+
+TEST(ioctl, endpoint_of_another_alternate_setting_opens_after_its_selection)
+{
+    driver_bench bench;
+    auto spec = sim_camera::uvc_camera_spec();
+    sim_camera::alternate_spec one = spec.interfaces[1].alternates[0];
+    one.alternate = 1;
+    one.endpoints[0].address = 0x85;
+    spec.interfaces[1].alternates.push_back(one);
+    bench.camera.configuration_bytes = sim_camera::build_configuration(spec);
+    ASSERT_EQ(bench.start(), STATUS_SUCCESS);
+    NTSTATUS status;
+    bench.open(L"\\pipe_85", &status);
+    EXPECT_EQ(status, STATUS_NO_SUCH_DEVICE);
+    WDFFILEOBJECT file = bench.open(L"");
+    noxkm::interface_info info{};
+    const noxkm::select_interface_request request{0, 1, 1};
+    ASSERT_EQ(bench.ioctl(file, IOCTL_NOXKM_SELECT_INTERFACE, &request, sizeof request, &info, sizeof info).status,
+              STATUS_SUCCESS);
+    WDFFILEOBJECT pipe = bench.open(L"\\pipe_85", &status);
+    EXPECT_EQ(status, STATUS_SUCCESS);
+    bench.host.close(pipe);
+    bench.host.close(file);
+}
+
+TEST_F(ioctl_test, selecting_the_interface_of_a_running_pipe_is_refused_until_it_stops)
+{
+    WDFFILEOBJECT pipe = bench.open(L"\\pipe_81");
+    ASSERT_EQ(bench.ioctl(pipe, IOCTL_NOXKM_PIPE_START, nullptr, 0, nullptr, 0).status, STATUS_SUCCESS);
+    noxkm::interface_info info{};
+    EXPECT_EQ(select(1, 0, &info).status, STATUS_INVALID_DEVICE_STATE);
+    EXPECT_EQ(select(0, 0, &info).status, STATUS_SUCCESS); // another interface is free
+    ASSERT_EQ(bench.ioctl(pipe, IOCTL_NOXKM_PIPE_STOP, nullptr, 0, nullptr, 0).status, STATUS_SUCCESS);
+    EXPECT_EQ(select(1, 0, &info).status, STATUS_SUCCESS);
+    bench.host.close(pipe);
+}
+
+TEST_F(ioctl_test, removed_device_answers_device_removed_and_opens_no_pipe)
+{
+    WDFFILEOBJECT pipe = bench.open(L"\\pipe_81");
+    bench.camera.remove();
+    bench.host.surprise_remove(bench.device);
+    std::uint8_t out[64];
+    EXPECT_EQ(descriptor(noxkm::descriptor_device, 0, out, sizeof out).status, STATUS_DEVICE_REMOVED);
+    EXPECT_EQ(bench.ioctl(pipe, IOCTL_NOXKM_PIPE_START, nullptr, 0, nullptr, 0).status, STATUS_DEVICE_REMOVED);
+    EXPECT_EQ(bench.host.read(pipe, out, sizeof out).status, STATUS_DEVICE_REMOVED);
+    NTSTATUS status;
+    bench.open(L"\\pipe_83", &status);
+    EXPECT_EQ(status, STATUS_NO_SUCH_DEVICE);
+    bench.host.close(pipe);
+}
+
+} // namespace
