@@ -7,13 +7,21 @@
 
 #include "genicam/node_class_table.h"
 
+#include "genicam/boolean_type.h"
 #include "genicam/category_type.h"
+#include "genicam/command_type.h"
 #include "genicam/converter_type.h"
+#include "genicam/enumeration_type.h"
 #include "genicam/float_reg_type.h"
 #include "genicam/int_reg_type.h"
+#include "genicam/integer_pValueCopy_type.h"
 #include "genicam/masked_int_reg_type.h"
+#include "genicam/numeric_pIndex_type.h"
+#include "genicam/numeric_pValue_type.h"
+#include "genicam/numeric_value_type.h"
 #include "genicam/port_type.h"
 #include "genicam/string_reg_type.h"
+#include "genicam/string_type.h"
 #include "genicam/swissknife_type.h"
 #include "genicam/xml_value_readers.h"
 
@@ -78,22 +86,22 @@ const node_class_row table[] = {
     {"Converter", nullptr, "float_converter_type", &node_class_ops_of<float_converter_type>, nt::Float, true, false},
     {"SwissKnife", nullptr, "float_swissknife_type", &node_class_ops_of<float_swissknife_type>, nt::Float, true, false},
     {"Category", nullptr, "category_type", &node_class_ops_of<category_type>, nt::Category, false, false},
-    {"Integer", constant_value, "integer_constant_value_type", nullptr, nt::Integer, false, false},
-    {"Integer", has_value, "integer_floating_value_type", nullptr, nt::Integer, true, false},
-    {"Integer", pvalue_with_copies, "integer_pValueCopy_type", nullptr, nt::Integer, true, false},
-    {"Integer", has_pindex, "integer_pIndex_type", nullptr, nt::Integer, true, false},
-    {"Integer", pvalue_without_copies, "integer_pValue_type", nullptr, nt::Integer, false, false},
-    {"Float", constant_value, "float_constant_value_type", nullptr, nt::Float, false, false},
-    {"Float", has_value, "float_floating_value_type", nullptr, nt::Float, true, false},
-    {"Float", has_pindex, "float_pIndex_type", nullptr, nt::Float, true, false},
-    {"Float", has_pvalue, "float_pValue_type", nullptr, nt::Float, false, false},
-    {"Boolean", has_pvalue, "boolean_pValue_type", nullptr, nt::Boolean, false, false},
-    {"Boolean", has_value, "boolean_Value_type", nullptr, nt::Boolean, true, false},
-    {"Command", has_value, "command_Value_type", nullptr, nt::Command, true, false},
-    {"Command", has_pvalue, "command_pValue_type", nullptr, nt::Command, false, false},
-    {"Enumeration", has_value, "enumeration_Value_type", nullptr, nt::Enumeration, true, false},
-    {"Enumeration", has_pvalue, "enumeration_pValue_type", nullptr, nt::Enumeration, false, false},
-    {"String", nullptr, "string_type", nullptr, nt::String, true, false},
+    {"Integer", constant_value, "integer_constant_value_type", &node_class_ops_of<integer_constant_value_type>, nt::Integer, false, false},
+    {"Integer", has_value, "integer_floating_value_type", &node_class_ops_of<integer_floating_value_type>, nt::Integer, true, false},
+    {"Integer", pvalue_with_copies, "integer_pValueCopy_type", &node_class_ops_of<integer_pValueCopy_type>, nt::Integer, true, false},
+    {"Integer", has_pindex, "integer_pIndex_type", &node_class_ops_of<integer_pIndex_type>, nt::Integer, true, false},
+    {"Integer", pvalue_without_copies, "integer_pValue_type", &node_class_ops_of<integer_pValue_type>, nt::Integer, false, false},
+    {"Float", constant_value, "float_constant_value_type", &node_class_ops_of<float_constant_value_type>, nt::Float, false, false},
+    {"Float", has_value, "float_floating_value_type", &node_class_ops_of<float_floating_value_type>, nt::Float, true, false},
+    {"Float", has_pindex, "float_pIndex_type", &node_class_ops_of<float_pIndex_type>, nt::Float, true, false},
+    {"Float", has_pvalue, "float_pValue_type", &node_class_ops_of<float_pValue_type>, nt::Float, false, false},
+    {"Boolean", has_pvalue, "boolean_pValue_type", &node_class_ops_of<boolean_pValue_type>, nt::Boolean, false, false},
+    {"Boolean", has_value, "boolean_Value_type", &node_class_ops_of<boolean_Value_type>, nt::Boolean, true, false},
+    {"Command", has_value, "command_Value_type", &node_class_ops_of<command_Value_type>, nt::Command, true, false},
+    {"Command", has_pvalue, "command_pValue_type", &node_class_ops_of<command_pValue_type>, nt::Command, false, false},
+    {"Enumeration", has_value, "enumeration_Value_type", &node_class_ops_of<enumeration_Value_type>, nt::Enumeration, true, false},
+    {"Enumeration", has_pvalue, "enumeration_pValue_type", &node_class_ops_of<enumeration_pValue_type>, nt::Enumeration, false, false},
+    {"String", nullptr, "string_type", &node_class_ops_of<string_type>, nt::String, true, false},
     {"FloatReg", constant_address_and_length, "float_reg_type_const_address", &node_class_ops_of<float_reg_type_const_address>, nt::Float, true, false},
     {"FloatReg", nullptr, "float_reg_type_dyn", &node_class_ops_of<float_reg_type_dyn>, nt::Float, true, true},
     {"IntReg", constant_address_and_length, "int_reg_type_const_address", &node_class_ops_of<int_reg_type_const_address>, nt::Integer, true, false},

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,16 +38,24 @@ inline std::unique_ptr<GenICam::impl::genicam_doc> load_nodes(std::string_view n
 class log_capture {
 public:
     log_capture() { testing::internal::CaptureStdout(); }
+    // Failure reports written while capturing are shown again.
     ~log_capture()
     {
         if (!taken_) {
-            testing::internal::GetCapturedStdout();
+            const std::string captured = testing::internal::GetCapturedStdout();
+            if (testing::Test::HasFailure()) {
+                std::fputs(captured.c_str(), stdout);
+            }
         }
     }
     std::string text()
     {
         taken_ = true;
-        return testing::internal::GetCapturedStdout();
+        std::string captured = testing::internal::GetCapturedStdout();
+        if (testing::Test::HasFailure()) {
+            std::fputs(captured.c_str(), stdout);
+        }
+        return captured;
     }
 
 private:

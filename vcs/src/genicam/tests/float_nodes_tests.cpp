@@ -1,0 +1,111 @@
+#include "genicam/ifloat.h"
+#include "genicam/iinteger.h"
+#include "test_documents.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using genicam_test::count_of;
+using genicam_test::load_nodes;
+using genicam_test::log_capture;
+using GenICam::IFloat;
+using GenICam::errc;
+
+IFloat& flt(GenICam::impl::genicam_doc& doc, std::string_view name)
+{
+    auto* node = dynamic_cast<IFloat*>(doc.find_node(name));
+    EXPECT_NE(node, nullptr) << name;
+    return *node;
+}
+
+TEST(float_nodes, writable_without_min_refuses_negative_values)
+{
+    auto doc = load_nodes(R"(<Float Name="F"><Value>1.5</Value></Float>)");
+    IFloat& f = flt(*doc, "F");
+    log_capture log;
+    EXPECT_EQ(f.set_val(-1.0, 0), errc::value_out_of_range);
+    EXPECT_FALSE(f.set_val(0.0, 0)) << "within the tolerance below the smallest normal double";
+    EXPECT_FALSE(f.set_val(1e-300, 0));
+    EXPECT_EQ(count_of(log.text(), ", Float (\"F\"). Failed range check for parameter value=-1.000000e+00.\n"), 1u);
+    EXPECT_EQ(f.get_inc(0).error(), errc::not_implemented);
+    EXPECT_EQ(f.get_default(0).error(), errc::not_implemented);
+    EXPECT_EQ(f.get_display_precision(), 6);
+    EXPECT_EQ(f.get_representation(), GenICam::float_representation::PureNumber);
+    EXPECT_EQ(f.get_display_notation(), GenICam::display_notation::Automatic);
+}
+
+TEST(float_nodes, range_check_tolerates_small_excess_and_stores_it_unclamped)
+{
+    auto doc = load_nodes(R"(<Float Name="F"><Value>1</Value><Min>0.0</Min><Max>10.0</Max>
+        <DisplayNotation>Fixed</DisplayNotation><DisplayPrecision>3 digits</DisplayPrecision>
+        <Representation>Boolean</Representation></Float>
+        <Float Name="IntMin"><Value>0</Value><Min>3</Min><Inc>0.5</Inc></Float>)");
+    IFloat& f = flt(*doc, "F");
+    EXPECT_FALSE(f.set_val(10.000005, 0));
+    EXPECT_EQ(f.get_val(0).value(), 10.000005);
+    log_capture log;
+    EXPECT_EQ(f.set_val(10.0001, 0), errc::value_out_of_range);
+    EXPECT_EQ(f.get_display_notation(), GenICam::display_notation::Fixed);
+    EXPECT_EQ(f.get_display_precision(), 3);
+    EXPECT_EQ(f.get_representation(), GenICam::float_representation::PureNumber);
+    EXPECT_NE(log.text().find("Invalid contents (\"Boolean\") of Float \"Representation\" xml node.\n"),
+              std::string::npos);
+    EXPECT_EQ(flt(*doc, "IntMin").get_min(0).value(), 3.0);
+    EXPECT_EQ(flt(*doc, "IntMin").get_inc(0).value(), 0.5);
+}
+
+TEST(float_nodes, nan_is_accepted_and_always_counts_as_a_change)
+{
+    auto doc = load_nodes(R"(<Float Name="F"><Value>1</Value><Min>0</Min><Max>1</Max></Float>)");
+    IFloat& f = flt(*doc, "F");
+    int fired = 0;
+    f.register_callback([&](GenICam::INode&) { ++fired; });
+    EXPECT_FALSE(f.set_val(std::nan(""), 0));
+    EXPECT_FALSE(f.set_val(std::nan(""), 0));
+    EXPECT_EQ(fired, 2);
+    EXPECT_TRUE(std::isnan(f.get_val(0).value()));
+}
+
+TEST(float_nodes, constant_answers_without_the_access_check)
+{
+    auto doc = load_nodes(R"(<Float Name="C"><Value>2.5</Value><ImposedAccessMode>RO</ImposedAccessMode>
+        <pIsImplemented>Off</pIsImplemented></Float><Integer Name="Off"><Value>0</Value></Integer>)");
+    EXPECT_EQ(flt(*doc, "C").get_val(0).value(), 2.5);
+    EXPECT_EQ(flt(*doc, "C").set_val(1.0, 0), errc::access_denied);
+}
+
+TEST(float_nodes, pvalue_to_an_integer_rounds_writes_and_converts_limits)
+{
+    auto doc = load_nodes(R"(<Integer Name="I"><Value>0</Value><Min>-5</Min></Integer>
+        <Float Name="F"><pValue>I</pValue></Float>)");
+    IFloat& f = flt(*doc, "F");
+    EXPECT_EQ(f.get_min(0).value(), -5.0);
+    EXPECT_FALSE(f.set_val(2.5, 0));
+    auto* i = dynamic_cast<GenICam::IInteger*>(doc->find_node("I"));
+    EXPECT_EQ(i->get_val(0).value(), 3);
+    EXPECT_EQ(f.get_val(0).value(), 3.0);
+}
+
+TEST(float_nodes, index_table_holds_double_literals_and_presentation_falls_back_to_the_row)
+{
+    auto doc = load_nodes(R"(<Integer Name="Sel"><Value>1</Value></Integer>
+        <Float Name="Row"><Value>2</Value><Unit>dB</Unit><DisplayPrecision>2</DisplayPrecision></Float>
+        <Float Name="X"><pIndex>Sel</pIndex><ValueIndexed Index="0">0.25</ValueIndexed>
+            <pValueIndexed Index="1">Row</pValueIndexed><ValueDefault>1e-3</ValueDefault></Float>)");
+    IFloat& x = flt(*doc, "X");
+    EXPECT_EQ(x.get_val(0).value(), 2.0);
+    EXPECT_EQ(x.get_unit(), "dB");
+    EXPECT_EQ(x.get_display_precision(), 2);
+    auto* sel = dynamic_cast<GenICam::IInteger*>(doc->find_node("Sel"));
+    ASSERT_FALSE(sel->set_val(0, 0));
+    EXPECT_EQ(x.get_val(0).value(), 0.25);
+    EXPECT_EQ(x.get_display_precision(), 6);
+    ASSERT_FALSE(sel->set_val(5, 0));
+    EXPECT_EQ(x.get_val(0).value(), 1e-3);
+}
+
+} // namespace
