@@ -4,18 +4,27 @@
 #include "service/service_holders.h"
 #include "service/session_proxy_start.h"
 
-// Start-up does not create the discover service yet: its holder stays empty
-// and every COM method answers as it does without one.
+// Until the service carries a camera layer, the discover service asks no
+// factory and finds no camera.
 
 namespace service::components {
 
 void create()
 {
-    cam_service::active_device_list_instance().store(cam_service::active_device_list::create());
+    auto discover = std::make_shared<discover_service>();
+    discover_service_instance().store(discover);
+    discover->start();
+
+    cam_service::active_device_list::options list_options;
+    list_options.change_source = [] { return discover_service_instance().load(); };
+    cam_service::active_device_list_instance().store(cam_service::active_device_list::create(list_options));
 }
 
 void stop()
 {
+    if (const auto discover = discover_service_instance().load()) {
+        discover->stop();
+    }
     // Each object is released outside the holder, after it has been emptied.
     discover_service_instance().exchange(nullptr).reset();
     cam_service::active_device_list_instance().exchange(nullptr).reset();
@@ -23,6 +32,9 @@ void stop()
 
 void pause()
 {
+    if (const auto discover = discover_service_instance().load()) {
+        discover->stop();
+    }
     if (const auto list = cam_service::active_device_list_instance().load()) {
         list->pause();
     }
@@ -30,6 +42,9 @@ void pause()
 
 void resume()
 {
+    if (const auto discover = discover_service_instance().load()) {
+        discover->start();
+    }
     if (const auto list = cam_service::active_device_list_instance().load()) {
         list->resume();
     }
@@ -44,8 +59,8 @@ void on_session_logon(DWORD session_id)
 
 std::shared_ptr<utils::property_store_itf> service_defaults()
 {
-    const auto service = discover_service_instance().load();
-    return service ? service->service_defaults() : nullptr;
+    const auto discover = discover_service_instance().load();
+    return discover ? discover->service_defaults() : nullptr;
 }
 
 } // namespace service::components

@@ -410,6 +410,12 @@ HRESULT CServiceMainModule::run() noexcept
     }
     if (SUCCEEDED(hr)) {
         after_message_loop();
+        // A local server ends without a stop control: what the holders still
+        // keep goes now, while COM is up and its threads can still be joined.
+        try {
+            service::components::stop();
+        } catch (...) {
+        }
     } else {
         // A failed start-up leaves nothing registered or running behind it.
         class_objects_.revoke();
