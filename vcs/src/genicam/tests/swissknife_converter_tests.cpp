@@ -163,12 +163,20 @@ TEST(converter, round_trips_through_a_register_target)
           <FormulaTo>TO * 2</FormulaTo></IntConverter>
         <Converter Name="Volts"><pValue>Raw</pValue><FormulaFrom>FROM / 10.0</FormulaFrom>
           <FormulaTo>TO * 10</FormulaTo></Converter>
-        <IntSwissKnife Name="Twice"><pVariable Name="A">Raw</pVariable><Formula>A * 2</Formula></IntSwissKnife>)");
+        <IntSwissKnife Name="Twice"><pVariable Name="A">Raw</pVariable><Formula>A * 2</Formula></IntSwissKnife>
+        <FloatReg Name="Gain"><Address>0x20</Address><Length>8</Length><Endianess>LittleEndian</Endianess></FloatReg>
+        <IntSwissKnife Name="GainSeen"><pVariable Name="G">Gain</pVariable><Formula>G</Formula></IntSwissKnife>
+        <SwissKnife Name="HalfRaw"><pVariable Name="R">Raw</pVariable><Formula>R / 4</Formula></SwissKnife>)");
     genicam_test::memory_device_port device;
     genicam_test::bind_device(*doc, device);
     device.put(0x10, {0, 10});
     IInteger& half = integer(*doc, "Half");
     EXPECT_EQ(half.get_val().value(), 5);
+    // Variables take the node's kind: a float of 2.5 is 3 to an integer node,
+    // an integer of 10 is 10.0 to a float node (so R / 4 divides doubles).
+    ASSERT_FALSE(floating(*doc, "Gain").set_val(2.5));
+    EXPECT_EQ(integer(*doc, "GainSeen").get_val().value(), 3);
+    EXPECT_EQ(floating(*doc, "HalfRaw").get_val().value(), 2.5);
     EXPECT_EQ(integer(*doc, "Twice").get_val().value(), 20);
     EXPECT_FALSE(half.set_val(7));
     EXPECT_EQ(device.get(0x10, 2), (std::vector<std::uint8_t>{0, 14}));
@@ -216,6 +224,72 @@ TEST(converter, missing_or_broken_formulas_answer_not_implemented)
     EXPECT_EQ(bad_to.set_val(1.0), code(errc::not_implemented));
     // "SIN(" runs into the end of the text: it compiles to nothing and fails at evaluation.
     EXPECT_FALSE(floating(*doc, "BadFrom").get_val());
+}
+
+} // namespace
+
+namespace {
+
+const char* const value_nodes = R"(
+    <Integer Name="Width"><Value>10</Value><Min>2</Min><Max>100</Max><Inc>2</Inc></Integer>
+    <Float Name="Gain"><Value>2.5</Value></Float>
+    <Enumeration Name="Mode"><Value>0</Value>
+      <EnumEntry Name="Off"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="On"><Value>1</Value><NumericValue>1.5</NumericValue></EnumEntry>
+    </Enumeration>)";
+
+TEST(swissknife, reads_value_nodes_anew_on_every_read)
+{
+    auto doc = load_nodes(std::string(value_nodes) + R"(
+        <IntSwissKnife Name="Twice"><pVariable Name="A">Width</pVariable><Formula>A * 2</Formula></IntSwissKnife>
+        <IntSwissKnife Name="GainSeen"><pVariable Name="G">Gain</pVariable><Formula>G</Formula></IntSwissKnife>
+        <SwissKnife Name="WidthSeen"><pVariable Name="W">Width</pVariable><Formula>W / 4</Formula></SwissKnife>
+        <IntSwissKnife Name="Limits">
+          <pVariable Name="W.Max">Width</pVariable><pVariable Name="W.Min">Width</pVariable>
+          <pVariable Name="W.Inc">Width</pVariable><Formula>W.Max + W.Min + W.Inc</Formula>
+        </IntSwissKnife>
+        <IntConverter Name="Half"><pValue>Width</pValue><FormulaFrom>FROM / 2</FormulaFrom>
+          <FormulaTo>TO * 2</FormulaTo></IntConverter>
+        <Integer Name="Zero"><Value>0</Value></Integer>
+        <IntConverter Name="Choose"><pValue>Zero</pValue><FormulaFrom>FROM ? 1 : 2</FormulaFrom>
+          <FormulaTo>TO</FormulaTo></IntConverter>)");
+    EXPECT_EQ(integer(*doc, "Choose").get_val().value(), 2);
+    EXPECT_EQ(integer(*doc, "Twice").get_val().value(), 20);
+    EXPECT_EQ(integer(*doc, "GainSeen").get_val().value(), 3) << "2.5 rounds to 3 in an integer node";
+    EXPECT_EQ(floating(*doc, "WidthSeen").get_val().value(), 2.5) << "10 is 10.0 in a float node";
+    EXPECT_EQ(integer(*doc, "Limits").get_val().value(), 104);
+
+    IInteger& half = integer(*doc, "Half");
+    EXPECT_EQ(half.get_val().value(), 5);
+    EXPECT_FALSE(half.set_val(7));
+    EXPECT_EQ(integer(*doc, "Width").get_val().value(), 14);
+    EXPECT_EQ(integer(*doc, "Twice").get_val().value(), 28) << "the change of Width reaches the next read";
+    EXPECT_EQ(half.set_val(100), code(errc::value_out_of_range)) << "the target's own range check applies";
+}
+
+TEST(swissknife, entry_variables_are_constants_fixed_at_load)
+{
+    log_capture log;
+    auto doc = load_nodes(std::string(value_nodes) + R"(
+        <IntSwissKnife Name="OnInt"><pVariable Name="M.Entry.On">Mode</pVariable><Formula>M.Entry.On</Formula></IntSwissKnife>
+        <SwissKnife Name="OnFloat"><pVariable Name="M.Entry.On">Mode</pVariable><Formula>M.Entry.On</Formula></SwissKnife>
+        <SwissKnife Name="OffFloat"><pVariable Name="M.Entry.Off">Mode</pVariable><Formula>M.Entry.Off + 1</Formula></SwissKnife>
+        <IntSwissKnife Name="AtEnd"><pVariable Name="M.Entry">Mode</pVariable><Formula>M.Entry</Formula></IntSwissKnife>
+        <IntSwissKnife Name="Separator"><pVariable Name="M.Entry.">Mode</pVariable><Formula>1</Formula></IntSwissKnife>
+        <IntSwissKnife Name="NotEnum"><pVariable Name="W.Entry.On">Width</pVariable><Formula>W.Entry.On</Formula></IntSwissKnife>)");
+    const std::string text = log.text();
+    EXPECT_EQ(integer(*doc, "OnInt").get_val().value(), 2) << "the numeric value 1.5, rounded";
+    EXPECT_EQ(floating(*doc, "OnFloat").get_val().value(), 1.5);
+    const auto off = floating(*doc, "OffFloat").get_val();
+    ASSERT_TRUE(off);
+    EXPECT_EQ(off.value(), 1.0);
+    // A name that ends at ".Entry" names no entry: skipped with a message, never read past its end.
+    EXPECT_EQ(integer(*doc, "AtEnd").get_val().error(), code(errc::not_implemented));
+    EXPECT_EQ(integer(*doc, "Separator").get_val().value(), 1);
+    EXPECT_EQ(integer(*doc, "NotEnum").get_val().error(), code(errc::not_implemented));
+    EXPECT_EQ(genicam_test::count_of(text, "did not find entry in enumeration for pVariable with \".Entry\" specifier."),
+              2u);
+    EXPECT_EQ(genicam_test::count_of(text, "did not find enumeration for pVariable with \".Entry\" specifier."), 1u);
 }
 
 } // namespace
