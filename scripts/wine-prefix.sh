@@ -14,16 +14,15 @@ case "$2" in
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       mkdir -p "$WINEPREFIX"
       /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-      "$server" -w
     fi
+    "$server" -k 2>/dev/null || true
+    "$server" -w 2>/dev/null || true
     # Headless: windows, device notifications and property frames work without a display.
     if ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg"; then
       /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
       "$server" -w
       grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" || { echo "wine-prefix: could not set the null graphics driver" >&2; exit 1; }
     fi
-    "$server" -k 2>/dev/null || true
-    "$server" -w 2>/dev/null || true
     "$server" -p </dev/null >/dev/null 2>&1
     # Start the prefix's system processes now, detached from our output: a
     # test's pipe that they inherited would never reach end-of-file.
