@@ -1,0 +1,245 @@
+// The endpoint pipe: streaming from the simulated camera through the driver,
+// stop and removal, and the completion loop's limits against a scripted driver.
+
+#include "fake_driver_io.h"
+#include "sim_driver_io.h"
+
+#include <nox_um/pipe.h>
+
+#include <gen_utils/log.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using nox_um::pipe;
+using nox_um::usb_device_handle;
+
+constexpr std::size_t header = 64;
+constexpr std::size_t capacity = 4096;
+
+// Frame records with their memory; completions are counted per status.
+struct frames {
+    explicit frames(std::size_t count) : memory(count), records(count)
+    {
+        for (std::size_t i = 0; i < count; ++i) {
+            memory[i].assign(header + capacity, 0);
+            records[i].id = static_cast<std::uint32_t>(i + 1);
+            records[i].buffer = memory[i].data();
+            records[i].header_size = header;
+            records[i].capacity = capacity;
+        }
+    }
+    std::vector<std::vector<std::uint8_t>> memory;
+    std::vector<cam::frame_wrapper> records;
+
+    std::mutex lock;
+    std::condition_variable changed;
+    std::map<std::int32_t, int> by_status;
+    std::uint64_t bytes = 0;
+    bool wait_for(std::int32_t status, int count, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock guard(lock);
+        return changed.wait_for(guard, timeout, [&] { return by_status[status] >= count; });
+    }
+    int count(std::int32_t status)
+    {
+        std::lock_guard guard(lock);
+        return by_status[status];
+    }
+    void record(std::int32_t status, std::uint64_t n)
+    {
+        {
+            std::lock_guard guard(lock);
+            ++by_status[status];
+            bytes += n;
+        }
+        changed.notify_all();
+    }
+};
+
+class streaming_test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(io.start(), STATUS_SUCCESS);
+        auto file = usb_device_handle::open(io.device_path(), io);
+        ASSERT_TRUE(file.has_value());
+        device = std::make_unique<usb_device_handle>(std::move(file).value(), io.device_path());
+    }
+    void TearDown() override
+    {
+        endpoint.reset();
+        device.reset();
+        const auto found = kmdf::violations();
+        EXPECT_TRUE(found.empty()) << found.front();
+    }
+    // Every completed or returned request goes straight back to the pipe.
+    void requeue_everything(frames& f, std::atomic<bool>& stopped, std::atomic<int>& after_stop)
+    {
+        stopped = false;
+        endpoint->set_completion_callback([&](cam::frame_wrapper* request, std::uint64_t bytes, std::int32_t status) {
+            if (stopped) {
+                ++after_stop;
+            }
+            f.record(status, bytes);
+            endpoint->queue_request(request);
+        });
+    }
+
+    std::atomic<bool> stopped{false};
+    std::atomic<int> after_stop{0};
+    nox_um_test::sim_driver_io io;
+    std::unique_ptr<usb_device_handle> device;
+    frames f{32}; // outlives the pipe whose callback fills it
+    std::shared_ptr<pipe> endpoint;
+};
+
+TEST_F(streaming_test, pipe_streams_the_cameras_data_with_32_buffers_cycling_and_stops_cleanly)
+{
+    io.camera.set_completion_mode(sim_camera::completion_mode::deferred);
+    io.camera.set_payload_generator([](std::uint8_t, std::span<std::uint8_t> data, std::uint64_t sequence) {
+        memset(data.data(), 0x5A, data.size());
+        return static_cast<std::uint32_t>(data.size());
+    });
+    endpoint = nox_um::open_endpoint_pipe(*device, 0x81);
+    ASSERT_NE(endpoint, nullptr);
+    requeue_everything(f, stopped, after_stop);
+    ASSERT_FALSE(endpoint->start());
+    for (auto& record : f.records) {
+        ASSERT_FALSE(endpoint->queue_request(&record));
+    }
+    ASSERT_TRUE(f.wait_for(pipe::status_read, 1000, 20s));
+    EXPECT_EQ(f.memory[0][header], 0x5A); // data lands after the header
+    EXPECT_EQ(f.memory[0][header - 1], 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(endpoint->stop());
+    stopped = true;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(after_stop.load(), 0); // nothing reaches the callback once stop returned
+    EXPECT_EQ(endpoint->queue_request(&f.records[0]), std::error_code(ERROR_CANCELLED, std::system_category()));
+    EXPECT_EQ(after_stop.load(), 0);
+    // The driver's pipe is stopped again: a fresh start streams again.
+    stopped = false;
+    ASSERT_FALSE(endpoint->start());
+    const int before = f.count(pipe::status_read);
+    for (auto& record : f.records) {
+        endpoint->queue_request(&record);
+    }
+    EXPECT_TRUE(f.wait_for(pipe::status_read, before + 100, 20s));
+    endpoint->stop();
+}
+
+TEST_F(streaming_test, missing_endpoint_yields_no_pipe_and_unstarted_stop_succeeds)
+{
+    EXPECT_EQ(nox_um::open_endpoint_pipe(*device, 0x85), nullptr);
+    endpoint = nox_um::open_endpoint_pipe(*device, 0x81);
+    ASSERT_NE(endpoint, nullptr);
+    EXPECT_FALSE(endpoint->stop());
+    EXPECT_FALSE(endpoint->running());
+}
+
+TEST_F(streaming_test, removal_mid_stream_ends_in_errors_without_a_spinning_thread)
+{
+    io.camera.set_completion_mode(sim_camera::completion_mode::deferred);
+    endpoint = nox_um::open_endpoint_pipe(*device, 0x81);
+    ASSERT_NE(endpoint, nullptr);
+    requeue_everything(f, stopped, after_stop);
+    ASSERT_FALSE(endpoint->start());
+    for (auto& record : f.records) {
+        endpoint->queue_request(&record);
+    }
+    ASSERT_TRUE(f.wait_for(pipe::status_read, 200, 20s));
+    io.remove_device();
+    // From now on no read succeeds: those in flight end with the driver's
+    // cancellation, new ones are refused when issued.
+    const int refused_before = f.count(pipe::status_not_read);
+    ASSERT_TRUE(f.wait_for(pipe::status_not_read, refused_before + 32, 5s));
+    const int reads_after_removal = f.count(pipe::status_read);
+    // With every read refused at once, requests are held and retried after a
+    // back-off: a few hundred milliseconds bring only a bounded number back.
+    const int refused_at = f.count(pipe::status_not_read);
+    std::unique_lock guard(f.lock);
+    f.changed.wait_for(guard, 300ms, [] { return false; });
+    guard.unlock();
+    EXPECT_LT(f.count(pipe::status_not_read) - refused_at, 32 * 8);
+    EXPECT_LE(f.count(pipe::status_read), reads_after_removal + 16); // at most the reads already in flight
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(endpoint->stop());
+    stopped = true;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(after_stop.load(), 0);
+}
+
+TEST(pipe_loop, thirty_third_request_comes_back_unread_and_stop_cancels_the_rest)
+{
+    nox_um_test::fake_driver_io io;
+    auto file = usb_device_handle::open(L"\\\\?\\fake\\pipe_81", io);
+    ASSERT_TRUE(file.has_value());
+    frames f(33);
+    pipe endpoint(std::move(file).value());
+    std::vector<std::string> lines;
+    std::mutex line_lock;
+    const auto saved_level = service_log_level.load();
+    service_log_level = 3;
+    log_sinks[1] = [&](std::uint32_t, const char* text) {
+        std::lock_guard guard(line_lock);
+        lines.emplace_back(text);
+    };
+    std::vector<cam::frame_wrapper*> unread;
+    endpoint.set_completion_callback([&](cam::frame_wrapper* request, std::uint64_t bytes, std::int32_t status) {
+        if (status == pipe::status_not_read) {
+            unread.push_back(request);
+        }
+        f.record(status, bytes);
+    });
+    ASSERT_FALSE(endpoint.start());
+    for (auto& record : f.records) {
+        ASSERT_FALSE(endpoint.queue_request(&record));
+    }
+    ASSERT_TRUE(f.wait_for(pipe::status_not_read, 1, 5s));
+    EXPECT_EQ(unread.front(), &f.records[32]);
+    EXPECT_EQ(io.pending_reads(), 32u);
+    // A failed read that carried data hands on its own status with the bytes.
+    io.complete_read(static_cast<LONG>(0xC000009C), 100);
+    ASSERT_TRUE(f.wait_for(static_cast<std::int32_t>(HRESULT_FROM_WIN32(ERROR_CRC)), 1, 5s));
+    EXPECT_EQ(f.bytes, 100u);
+    endpoint.stop();
+    EXPECT_EQ(io.cancels, 1);
+    EXPECT_EQ(io.pending_reads(), 0u);
+    log_sinks[1] = nullptr;
+    service_log_level = saved_level;
+    bool logged = false;
+    for (const auto& line : lines) {
+        logged = logged || line.find("Cancel frame due to no transaction_buffers available") != std::string::npos;
+    }
+    EXPECT_TRUE(logged);
+    // The pipe's own controls went out with their quiet events.
+    ASSERT_GE(io.calls.size(), 2u);
+    EXPECT_EQ(io.calls.front().code, IOCTL_NOXKM_PIPE_START);
+    EXPECT_EQ(io.calls.back().code, IOCTL_NOXKM_PIPE_STOP);
+}
+
+TEST(pipe_loop, refused_start_starts_no_thread)
+{
+    nox_um_test::fake_driver_io io;
+    io.on_ioctl = [](const nox_um_test::fake_driver_io::ioctl_call&) {
+        return nox_um_test::fake_driver_io::answer{ERROR_DEVICE_REMOVED, 0, {}};
+    };
+    auto file = usb_device_handle::open(L"\\\\?\\fake\\pipe_81", io);
+    pipe endpoint(std::move(file).value());
+    EXPECT_EQ(endpoint.start(), std::error_code(ERROR_DEVICE_REMOVED, std::system_category()));
+    EXPECT_FALSE(endpoint.running());
+    pipe without_file{nox_um::io_handle{}};
+    EXPECT_EQ(without_file.start(), std::error_code(ERROR_INVALID_HANDLE, std::system_category()));
+}
+
+} // namespace
