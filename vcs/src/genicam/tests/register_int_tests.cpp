@@ -101,6 +101,15 @@ TEST_F(int_reg_test, refuses_lengths_outside_one_to_eight)
     EXPECT_NE(log.text().find("IntReg (\"Nine\"). Invalid Length value=9 out of range [1;8]."), std::string::npos);
 }
 
+TEST_F(int_reg_test, an_unreadable_length_fails_reads_but_limits_assume_four_bytes)
+{
+    load(int_reg("Len", "<Address>0</Address><Length>1</Length><pPort>Nowhere</pPort>") +
+         int_reg("R", "<Address>0x10</Address><pLength>Len</pLength>"));
+    EXPECT_EQ(node("R").get_val().error(), code(errc::not_implemented));
+    EXPECT_EQ(node("R").get_min().value(), 0);
+    EXPECT_EQ(node("R").get_max().value(), 0xFFFFFFFF);
+}
+
 TEST_F(int_reg_test, cache_modes_decide_when_the_device_is_asked)
 {
     load(int_reg("NoCache", "<Address>0x10</Address><Length>4</Length>") +
