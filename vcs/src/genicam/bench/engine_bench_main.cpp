@@ -15,11 +15,13 @@ namespace {
 
 std::atomic<std::int64_t> in_use{0};
 std::atomic<std::int64_t> peak_use{0};
+std::atomic<std::uint64_t> allocation_count{0};
 
 void count(void* p) noexcept
 {
     if (!p)
         return;
+    allocation_count.fetch_add(1, std::memory_order_relaxed);
     const auto size = static_cast<std::int64_t>(malloc_usable_size(p));
     const auto now = in_use.fetch_add(size, std::memory_order_relaxed) + size;
     auto seen = peak_use.load(std::memory_order_relaxed);
@@ -76,6 +78,11 @@ std::int64_t heap_use::peak() noexcept
 void heap_use::reset_peak() noexcept
 {
     peak_use.store(in_use.load(std::memory_order_relaxed), std::memory_order_relaxed);
+}
+
+std::uint64_t heap_use::allocations() noexcept
+{
+    return allocation_count.load(std::memory_order_relaxed);
 }
 
 } // namespace genicam_bench

@@ -15,6 +15,8 @@ struct heap_use {
     static std::int64_t current() noexcept;
     static std::int64_t peak() noexcept;
     static void reset_peak() noexcept;
+    // Number of allocations made so far.
+    static std::uint64_t allocations() noexcept;
 };
 
 // Runs baseline and subject in alternating batches of `batch` calls, so both
