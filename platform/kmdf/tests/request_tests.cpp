@@ -31,10 +31,13 @@ VOID cancel_read(WDFREQUEST request)
     WdfRequestComplete(request, STATUS_CANCELLED);
 }
 
-VOID on_read(WDFQUEUE, WDFREQUEST request, size_t)
+VOID on_read(WDFQUEUE, WDFREQUEST request, size_t length)
 {
     ++g_reads_seen;
     g_held = request;
+    if (length == 7) {
+        return; // held without a cancel routine; the test marks it
+    }
     g_mark_status = WdfRequestMarkCancelableEx(request, &cancel_read);
     if (g_mark_status == STATUS_CANCELLED) {
         g_held = nullptr;
@@ -184,6 +187,20 @@ TEST_F(request_test, unmark_after_cancel_reports_cancelled)
     WdfRequestUnmarkCancelable(request);
     EXPECT_EQ(kmdf::violations().size(), 1u);
     kmdf::clear_violations();
+}
+
+TEST_F(request_test, request_cancelled_before_it_is_marked_cancelable_is_refused_the_routine)
+{
+    char buffer[7];
+    std::atomic<NTSTATUS> status{STATUS_PENDING};
+    const auto ticket = host.submit_read(file, buffer, sizeof buffer, [&](NTSTATUS s, ULONG_PTR) { status = s; });
+    WDFREQUEST request = g_held.exchange(nullptr);
+    EXPECT_TRUE(host.cancel(ticket)); // no routine yet: only marked as cancelled
+    EXPECT_EQ(status.load(), STATUS_PENDING);
+    EXPECT_TRUE(WdfRequestIsCanceled(request));
+    EXPECT_EQ(WdfRequestMarkCancelableEx(request, &cancel_read), STATUS_CANCELLED);
+    WdfRequestComplete(request, STATUS_CANCELLED);
+    EXPECT_EQ(status.load(), STATUS_CANCELLED);
 }
 
 TEST_F(request_test, zero_length_read_completes_without_reaching_the_driver)

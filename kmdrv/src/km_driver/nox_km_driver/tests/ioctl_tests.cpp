@@ -113,6 +113,34 @@ TEST_F(ioctl_test, descriptor_requests_with_bad_records_are_refused)
     EXPECT_EQ(r.information, 18u);
 }
 
+TEST_F(ioctl_test, control_transfers_with_bad_buffers_report_the_framework_status)
+{
+    const noxkm::control_setup setup{1, 0, 0x30, 0, 0};
+    std::uint8_t data[8] = {};
+    kmdf::io_result r = bench.ioctl(device_file, IOCTL_NOXKM_CONTROL_IN, &setup, 9, data, sizeof data);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 10u);
+    r = bench.ioctl(device_file, IOCTL_NOXKM_CONTROL_OUT, &setup, 9, data, sizeof data);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(r.information, 0u);
+    r = bench.ioctl(device_file, IOCTL_NOXKM_CONTROL_IN, &setup, sizeof setup, nullptr, 0);
+    EXPECT_EQ(r.status, STATUS_BUFFER_TOO_SMALL); // an IN transfer needs its data stage
+    EXPECT_EQ(r.information, 0u);
+    EXPECT_TRUE(bench.camera.control_log().empty()); // none of them reached the device
+    // A data stage longer than a control transfer can carry is cut to 65535 bytes.
+    bench.camera.add_control_handler([](const sim_camera::control_setup& s, std::span<std::uint8_t> d)
+                                         -> std::optional<sim_camera::control_reply> {
+        return sim_camera::control_reply{USBD_STATUS_SUCCESS, static_cast<std::uint32_t>(d.size()), false};
+    });
+    std::vector<std::uint8_t> big(70000);
+    r = bench.ioctl(device_file, IOCTL_NOXKM_CONTROL_IN, &setup, sizeof setup, big.data(),
+                    static_cast<ULONG>(big.size()));
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 65535u);
+    ASSERT_EQ(bench.camera.control_log().size(), 1u);
+    EXPECT_EQ(bench.camera.control_log()[0].setup.length, 65535);
+}
+
 TEST_F(ioctl_test, driver_version_record_carries_4_7_0_1524)
 {
     noxkm::driver_version version{};
