@@ -1,8 +1,9 @@
 #include "genicam/formula_tokenizer.h"
 
+#include "genicam/number_text.h"
+
 #include <array>
-#include <cstdlib>
-#include <string>
+#include <optional>
 
 namespace genicam::formula {
 namespace {
@@ -14,20 +15,6 @@ bool is_blank(char c) noexcept
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_name_char(char c) noexcept { return is_letter(c) || is_digit(c) || c == '_' || c == '.'; }
-
-int hex_digit(char c) noexcept
-{
-    if (is_digit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 struct fixed_operator {
     std::string_view text;
@@ -52,78 +39,20 @@ constexpr std::array<fixed_operator, 17> one_char_operators{{
     {":", tk_colon},    {",", tk_comma},
 }};
 
-// The characters strtod may take for a literal that starts with digits: hex
-// digits, letters of exponents and prefixes, the point, and a sign right
-// after an exponent letter. Only this run is copied, never the whole rest of
-// the formula.
-std::size_t float_candidate_length(std::string_view text) noexcept
-{
-    std::size_t n = 0;
-    while (n < text.size()) {
-        const char c = text[n];
-        const bool sign_after_exponent =
-            (c == '+' || c == '-') && n > 0 &&
-            (text[n - 1] == 'e' || text[n - 1] == 'E' || text[n - 1] == 'p' || text[n - 1] == 'P');
-        if (!(is_name_char(c) && c != '_') && !sign_after_exponent) {
-            break;
-        }
-        ++n;
-    }
-    return n;
-}
-
 } // namespace
 
 std::size_t read_number_literal(std::string_view text, formula_value& value) noexcept
 {
+    // Signs and blanks are tokens of their own: a literal begins with a digit.
     if (text.empty() || !is_digit(text[0])) {
         return 0;
     }
-    std::uint64_t v = 0;
-    std::size_t end = 0;
-    if (text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        end = 2;
-        while (end < text.size() && hex_digit(text[end]) >= 0) {
-            v = v * 16 + static_cast<std::uint64_t>(hex_digit(text[end]));
-            ++end;
-        }
-        if (end == 2) {
-            return 0; // "0x" without a hexadecimal digit reads nothing
-        }
-    } else {
-        while (end < text.size() && is_digit(text[end])) {
-            v = v * 10 + static_cast<std::uint64_t>(text[end] - '0');
-            ++end;
-        }
-    }
-    if (end == text.size() || (text[end] != '.' && text[end] != 'e' && text[end] != 'E')) {
-        value = formula_value::from_integer(static_cast<std::int64_t>(v));
-        return end;
-    }
-    // strtod needs a terminated text; copy just the candidate characters.
-    const std::size_t candidate = float_candidate_length(text);
-    std::array<char, 64> small{};
-    std::string large;
-    const char* start = nullptr;
-    if (candidate < small.size()) {
-        text.copy(small.data(), candidate);
-        start = small.data();
-    } else {
-        try {
-            large.assign(text.substr(0, candidate));
-        } catch (...) {
-            return 0;
-        }
-        start = large.c_str();
-    }
-    char* stop = nullptr;
-    const double d = std::strtod(start, &stop);
-    const auto consumed = static_cast<std::size_t>(stop - start);
-    if (consumed == 0) {
+    const std::optional<GenICam::impl::parsed_number> n = GenICam::impl::parse_number_literal(text);
+    if (!n || n->consumed.empty()) {
         return 0;
     }
-    value = formula_value::from_double(d);
-    return consumed;
+    value = n->value.is_integer ? formula_value::from_integer(n->value.i) : formula_value::from_double(n->value.d);
+    return n->consumed.size();
 }
 
 formula_token next_token(std::string_view text) noexcept

@@ -1,6 +1,6 @@
 #pragma once
-// Splits a formula text into tokens. Works on views of the text: a name is
-// never copied, a number with a fraction or exponent is copied once for strtod.
+// Splits a formula text into tokens. Works on views of the text: neither a
+// name nor a number is ever copied.
 
 #include "genicam/formula_functions.h"
 #include "genicam/formula_value.h"
@@ -28,7 +28,7 @@ formula_token next_token(std::string_view text) noexcept;
 
 // A number literal at the start of the text: decimal digits, or "0x"/"0X" and
 // hexadecimal digits, give an integer (wrapping on overflow); digits followed
-// by ".", "e" or "E" are read as a double by strtod. Returns the number of
+// by ".", "e" or "E" are read as a double. Returns the number of
 // characters consumed, 0 when the text does not begin with a number.
 std::size_t read_number_literal(std::string_view text, formula_value& value) noexcept;
 
