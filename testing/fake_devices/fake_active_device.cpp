@@ -1,6 +1,10 @@
 #include "fake_active_device.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "camtovra_service.h"
 
 namespace fake_devices {
 
@@ -73,23 +77,39 @@ HRESULT fake_active_device::query_property_support(const GUID* set, std::uint32_
     return S_OK;
 }
 
-HRESULT fake_active_device::get_stream_format_desc(std::uint32_t, DShowDeviceServer_StreamFormatInfo*,
-                                                   std::uint32_t* count)
+HRESULT fake_active_device::get_stream_format_desc(std::uint32_t buffer_size,
+                                                   DShowDeviceServer_StreamFormatInfo* formats, std::uint32_t* count)
 {
     if (count == nullptr) {
         return E_POINTER;
     }
-    *count = 0;
+    constexpr std::uint32_t offered = 2;
+    *count = offered;
+    if (formats == nullptr || buffer_size < offered) {
+        return insufficient_buffer;
+    }
+    for (std::uint32_t i = 0; i < offered; ++i) {
+        formats[i] = {};
+        formats[i].StreamFormatInfoId = i + 1;
+        formats[i].MediaTypeFourCC = i == 0 ? 0x30303859u : 0x36315559u; // Y800, Y16
+        formats[i].BitsPerPixel = i == 0 ? 8 : 16;
+        formats[i].MaxDim = {640, 480};
+    }
     return S_OK;
 }
 
-HRESULT fake_active_device::get_stream_format_frame_rates(const DShowDeviceServer_StreamFormat*, std::uint64_t*,
-                                                          std::uint32_t, std::uint32_t* count)
+HRESULT fake_active_device::get_stream_format_frame_rates(const DShowDeviceServer_StreamFormat* format,
+                                                          std::uint64_t* intervals, std::uint32_t buffer_size,
+                                                          std::uint32_t* count)
 {
-    if (count == nullptr) {
+    if (format == nullptr || count == nullptr) {
         return E_POINTER;
     }
-    *count = 0;
+    *count = 1;
+    if (intervals == nullptr || buffer_size < 1) {
+        return insufficient_buffer;
+    }
+    intervals[0] = 333333; // 30 frames a second
     return S_OK;
 }
 
@@ -98,8 +118,13 @@ HRESULT fake_active_device::create_stream_channel(const DShowDeviceServer_Stream
     if (format == nullptr) {
         return E_POINTER;
     }
+    ++stats_->prepare_stream_calls;
+    if (format->StreamFormatInfoId == refused_format_id) {
+        return E_INVALIDARG;
+    }
     std::lock_guard lock(mutex_);
     channel_open_ = true;
+    current_format_id_ = format->StreamFormatInfoId;
     return S_OK;
 }
 
@@ -108,48 +133,135 @@ HRESULT fake_active_device::close_stream_channel()
     ++stats_->close_stream_calls;
     std::lock_guard lock(mutex_);
     channel_open_ = false;
+    streaming_ = false;
     return S_OK;
 }
 
-HRESULT fake_active_device::get_stream_format_current(DShowDeviceServer_StreamFormat*)
+HRESULT fake_active_device::get_stream_format_current(DShowDeviceServer_StreamFormat* format)
 {
-    return E_NOTIMPL;
+    if (format == nullptr) {
+        return E_POINTER;
+    }
+    std::lock_guard lock(mutex_);
+    *format = {};
+    format->StreamFormatInfoId = current_format_id_;
+    format->Dimension = {640, 480};
+    return S_OK;
 }
 
 HRESULT fake_active_device::start_stream()
 {
     std::lock_guard lock(mutex_);
-    return channel_open_ ? S_OK : E_FAIL;
+    if (!channel_open_) {
+        return E_FAIL;
+    }
+    streaming_ = true;
+    return S_OK;
 }
 
 HRESULT fake_active_device::pause_stream()
 {
+    std::lock_guard lock(mutex_);
+    streaming_ = false;
     return S_OK;
 }
 
-HRESULT fake_active_device::get_base_data(void*)
+void fake_active_device::set_unterminated_names(bool value)
 {
-    return E_NOTIMPL;
+    std::lock_guard lock(mutex_);
+    unterminated_names_ = value;
 }
 
-HRESULT fake_active_device::get_frame_info(std::uint32_t, void*, std::uint64_t*)
+void fake_active_device::queue_frame(std::uint64_t id)
 {
-    return E_NOTIMPL;
+    std::lock_guard lock(mutex_);
+    ready_.push_back(id);
 }
 
-HRESULT fake_active_device::get_ready_frame(std::uint64_t*, DShowDeviceServer_FrameCountInfo*)
+std::vector<std::uint64_t> fake_active_device::released_frames()
 {
-    return S_FALSE;
+    std::lock_guard lock(mutex_);
+    return released_;
 }
 
-HRESULT fake_active_device::release_frame(std::uint64_t)
+bool fake_active_device::streaming()
 {
+    std::lock_guard lock(mutex_);
+    return streaming_;
+}
+
+namespace {
+// Writes `name` as zero-terminated UTF-16 into a 256-byte block, or fills the
+// whole block with characters when `unterminated` is set.
+void write_name(void* block, const std::wstring& name, bool unterminated)
+{
+    constexpr std::size_t chars = 128;
+    auto* out = static_cast<wchar_t*>(block);
+    if (unterminated) {
+        for (std::size_t i = 0; i < chars; ++i) {
+            out[i] = L'x';
+        }
+        return;
+    }
+    std::memcpy(out, name.c_str(), (std::min(name.size(), chars - 1)) * sizeof(wchar_t));
+}
+} // namespace
+
+HRESULT fake_active_device::get_base_data(void* block)
+{
+    if (block == nullptr) {
+        return E_POINTER;
+    }
+    std::lock_guard lock(mutex_);
+    if (!channel_open_) {
+        return E_FAIL;
+    }
+    write_name(block, L"Global\\fake_semaphore", unterminated_names_);
+    std::memcpy(static_cast<unsigned char*>(block) + 256, &frame_count, sizeof(frame_count));
+    return S_OK;
+}
+
+HRESULT fake_active_device::get_frame_info(std::uint32_t index, void* block, std::uint64_t* frame_id)
+{
+    if (block == nullptr || frame_id == nullptr) {
+        return E_POINTER;
+    }
+    std::lock_guard lock(mutex_);
+    if (!channel_open_ || index >= frame_count) {
+        return E_INVALIDARG;
+    }
+    write_name(block, L"Global\\fake_frame_" + std::to_wstring(index), unterminated_names_);
+    *frame_id = 100 + index;
+    return S_OK;
+}
+
+HRESULT fake_active_device::get_ready_frame(std::uint64_t* frame_id, DShowDeviceServer_FrameCountInfo* counters)
+{
+    if (frame_id == nullptr || counters == nullptr) {
+        return E_POINTER;
+    }
+    std::lock_guard lock(mutex_);
+    *counters = {};
+    if (ready_.empty()) {
+        counters->frames_delivered = delivered_;
+        return S_FALSE;
+    }
+    *frame_id = ready_.front();
+    ready_.erase(ready_.begin());
+    counters->frames_delivered = ++delivered_;
+    return S_OK;
+}
+
+HRESULT fake_active_device::release_frame(std::uint64_t frame_id)
+{
+    std::lock_guard lock(mutex_);
+    released_.push_back(frame_id);
     return S_OK;
 }
 
 cam::stream_format fake_active_device::get_stream_format()
 {
-    return {};
+    return {0x30303859u, 640, 480, 640 * 480};
 }
 
 } // namespace fake_devices

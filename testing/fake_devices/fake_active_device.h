@@ -1,6 +1,7 @@
 #pragma once
 // An opened camera without hardware: property requests read and write a small
-// value table, stream calls are counted. Tells its stats when it goes away.
+// value table; the stream side offers two formats and four named frames, and
+// hands out the frames a test queues. Tells its stats when it goes away.
 
 #include <cstdint>
 #include <map>
@@ -22,6 +23,17 @@ public:
     const GUID& device_id() const noexcept { return device_id_; }
     bool had_device_key() const noexcept { return had_device_key_; }
     void set_had_device_key(bool value) noexcept { had_device_key_ = value; }
+
+    // Format id that create_stream_channel refuses.
+    static constexpr unsigned refused_format_id = 0xBAD;
+    static constexpr std::uint32_t frame_count = 4;
+
+    // Names fill their whole block, without a terminating zero.
+    void set_unterminated_names(bool value);
+    // Makes frame `id` the next ready frame.
+    void queue_frame(std::uint64_t id);
+    std::vector<std::uint64_t> released_frames();
+    bool streaming();
 
     HRESULT set_property(const GUID* set, std::uint32_t id, void* instance, std::uint32_t instance_size, void* data,
                          std::uint32_t data_size) override;
@@ -55,6 +67,12 @@ private:
     std::mutex mutex_;
     std::map<property_key, std::vector<unsigned char>, key_less> values_;
     bool channel_open_ = false;
+    bool streaming_ = false;
+    bool unterminated_names_ = false;
+    unsigned current_format_id_ = 0;
+    std::vector<std::uint64_t> ready_;
+    std::vector<std::uint64_t> released_;
+    std::uint64_t delivered_ = 0;
 };
 
 } // namespace fake_devices

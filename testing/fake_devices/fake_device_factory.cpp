@@ -4,12 +4,16 @@
 #include <utility>
 
 #include "fake_active_device.h"
+#include "memory_property_store.h"
 
 namespace fake_devices {
 
 fake_device_info::fake_device_info(fake_camera camera, std::shared_ptr<device_stats> stats)
     : camera_(std::move(camera)), stats_(std::move(stats))
 {
+    if (camera_.has_store) {
+        store_ = std::make_unique<memory_property_store>();
+    }
     ++stats_->records_alive;
 }
 

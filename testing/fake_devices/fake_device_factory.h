@@ -19,6 +19,7 @@ struct fake_camera {
     std::wstring unique_key;
     std::wstring friendly_name;
     bool open_fails = false; // create_device answers null
+    bool has_store = false;  // the record carries a property store
 };
 
 class fake_device_info final : public cam_service::device_info_base {
@@ -28,12 +29,13 @@ public:
 
     const wchar_t* serial_number() const noexcept override { return camera_.unique_key.c_str(); }
     const wchar_t* product_name() const noexcept override { return camera_.friendly_name.c_str(); }
-    utils::property_store_itf* property_store() noexcept override { return nullptr; }
+    utils::property_store_itf* property_store() noexcept override { return store_.get(); }
     cam_service::active_device_base* create_device(const GUID& device_id, HKEY device_key) override;
 
 private:
     fake_camera camera_;
     std::shared_ptr<device_stats> stats_;
+    std::unique_ptr<utils::property_store_itf> store_;
 };
 
 class fake_device_factory final : public cam_service::device_factory_base {

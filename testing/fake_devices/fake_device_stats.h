@@ -15,6 +15,7 @@ public:
     std::atomic<int> records_alive{0};   // device-information records not yet released
     std::atomic<int> create_calls{0};    // calls of create_device
     std::atomic<int> devices_created{0}; // opened cameras handed out
+    std::atomic<int> prepare_stream_calls{0};
     std::atomic<int> close_stream_calls{0};
 
     int devices_alive() const

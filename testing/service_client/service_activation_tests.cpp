@@ -101,8 +101,28 @@ void expect_service_properties_across_processes(const discover_service_client& c
     EXPECT_EQ(size, 8u);
     EXPECT_EQ(client.service->GetServiceProperty(77, small, 4, &size), E_NOTIMPL);
     EXPECT_EQ(client.service->SetServiceProperty(26, small, 4), E_NOTIMPL);
-    // No discover service yet: no service-defaults store behind id 24.
+    // Nothing stored under id 24 in the service-defaults store.
     EXPECT_EQ(client.service->GetServiceProperty(24, small, 4, &size), E_FAIL);
+    // The discover service is in its holder: the list answers, empty until
+    // the service has a camera layer.
+    DShowDeviceServer_DeviceId ids[1] = {};
+    ULONG count = 7;
+    EXPECT_EQ(client.service->GetDiscoveredDeviceList(ids, 1, &count), S_OK);
+    EXPECT_EQ(count, 0u);
+}
+
+// GetDiscoveredDeviceList of a fresh client: S_OK while the service holds its
+// discover service.
+HRESULT list_devices()
+{
+    com_scope com;
+    const discover_service_client client;
+    if (FAILED(client.created)) {
+        return client.created;
+    }
+    DShowDeviceServer_DeviceId ids[1] = {};
+    ULONG count = 0;
+    return client.service->GetDiscoveredDeviceList(ids, 1, &count);
 }
 
 class service_activation : public ::testing::Test {
@@ -152,8 +172,10 @@ TEST_F(service_activation, activation_starts_the_service_which_follows_pause_con
 
     EXPECT_EQ(send_control(SERVICE_CONTROL_PAUSE), 0u);
     EXPECT_TRUE(wait_for_state(SERVICE_PAUSED));
+    EXPECT_EQ(list_devices(), S_OK) << "a pause keeps the discover service in its holder";
     EXPECT_EQ(send_control(SERVICE_CONTROL_CONTINUE), 0u);
     EXPECT_TRUE(wait_for_state(SERVICE_RUNNING));
+    EXPECT_EQ(list_devices(), S_OK);
     EXPECT_EQ(send_control(SERVICE_CONTROL_INTERROGATE), 0u);
     EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
     send_control(200); // a control the service does not know
@@ -188,7 +210,7 @@ TEST_F(service_activation, stop_right_after_start_ends_stopped_and_the_service_s
         ASSERT_EQ(start_service(), 0u);
         // The first STOP the manager lets through must end the service.
         DWORD sent = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-        for (int i = 0; i < 2000 && sent != ERROR_SUCCESS; ++i) {
+        for (int i = 0; i < 200 && sent != ERROR_SUCCESS; ++i) {
             sent = send_control(SERVICE_CONTROL_STOP);
             if (sent != ERROR_SUCCESS) {
                 Sleep(5);

@@ -30,3 +30,16 @@ add_executable(discover_service_tests ${CMAKE_CURRENT_LIST_DIR}/tests/discover_s
 target_link_libraries(discover_service_tests PRIVATE service_devices fake_devices GTest::gtest_main GTest::gmock)
 gtest_discover_tests(discover_service_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 RESOURCE_LOCK camtovra_video_input_category)
+
+# The client COM objects over fake cameras, in this process and from client
+# processes through the proxy/stub library (whose registration the service's
+# own tests change too).
+add_executable(client_objects_tests ${CMAKE_CURRENT_LIST_DIR}/tests/client_objects_tests.cpp)
+target_link_libraries(client_objects_tests PRIVATE camtovra_service_core fake_devices GTest::gtest_main GTest::gmock)
+target_compile_definitions(client_objects_tests PRIVATE
+  WAIT_FOR_EVENT_EXE="$<TARGET_FILE:wait_for_event>"
+  DEVICE_CLIENT_EXE="$<TARGET_FILE:device_client>"
+  PROXY_STUB_DLL="$<TARGET_FILE:CamTovraServicePS>")
+add_dependencies(client_objects_tests wait_for_event device_client CamTovraServicePS)
+gtest_discover_tests(client_objects_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 120 RESOURCE_LOCK "camtovra_video_input_category;camtovra_service_registration")

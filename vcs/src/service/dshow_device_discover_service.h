@@ -9,6 +9,7 @@
 #include "atl/com_object.h"
 #include "atl/dispatch_impl.h"
 #include "camtovra_service.h"
+#include "service/process_tracker.h"
 
 class CDShowDeviceDiscoverService : public atl::com_object<atl::dispatch_impl<ICamTovraDiscoverService>> {
 public:
@@ -24,4 +25,8 @@ public:
     STDMETHODIMP CreateDevice(ULONG ProcessId, DShowDeviceServer_DeviceId* DeviceToQuery,
                               IUnknown** ppDevice) override;
     STDMETHODIMP AttachDeviceServer(ULONG ProcessId, IUnknown* pUnknown) override;
+
+private:
+    // One tracker per client process that created a device object.
+    service::process_tracker_map clients_;
 };

@@ -110,4 +110,29 @@ void process_tracker::run_exit_actions() noexcept
     }
 }
 
+std::shared_ptr<process_tracker> process_tracker_map::tracker_for(std::uint32_t process_id)
+{
+    if (process_id == 0) {
+        return nullptr;
+    }
+    std::lock_guard lock(mutex_);
+    std::erase_if(trackers_, [](const auto& entry) { return entry.second->exited(); });
+    auto& tracker = trackers_[process_id];
+    if (!tracker) {
+        try {
+            tracker = process_tracker::create(process_id);
+        } catch (...) {
+            trackers_.erase(process_id);
+            throw;
+        }
+    }
+    return tracker;
+}
+
+std::size_t process_tracker_map::size() const
+{
+    std::lock_guard lock(mutex_);
+    return trackers_.size();
+}
+
 } // namespace service

@@ -51,4 +51,18 @@ private:
     std::atomic<DWORD> callback_thread_{0};
 };
 
+// One tracker per client process, kept until a later lookup finds its
+// process exited.
+class process_tracker_map {
+public:
+    // The tracker of `process_id` (made on first request; a process that
+    // cannot be watched throws std::runtime_error), or null for id 0.
+    std::shared_ptr<process_tracker> tracker_for(std::uint32_t process_id);
+    std::size_t size() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::uint32_t, std::shared_ptr<process_tracker>> trackers_;
+};
+
 } // namespace service

@@ -38,7 +38,10 @@ add_library(camtovra_service_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/service_holders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/service_components.cpp
   ${CMAKE_CURRENT_LIST_DIR}/service_properties.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/dshow_device_discover_service.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/dshow_device_discover_service.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dsdevice_handle.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dsdevice_stream_channel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dshow_device_info.cpp)
 target_include_directories(camtovra_service_core PUBLIC ${PROJECT_SOURCE_DIR}/vcs/src)
 target_link_libraries(camtovra_service_core PUBLIC
   camtovra_service_idl atl_lite service_devices service_notification gen_utils properties_store advapi32 user32 wtsapi32)

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "camtovra_service.h"
+#include "service/dsdevice_handle.h"
+#include "service/dsdevice_stream_channel.h"
 #include "service/dshow_device_discover_service.h"
 
 namespace service {
@@ -74,11 +76,13 @@ const atl::registry_script& registry_script_102()
 
 std::span<const atl::class_object_entry> class_object_entries()
 {
-    // The device and stream-channel classes join with their objects; until
-    // then their rows only carry the registration.
+    // Objects made through the device and stream-channel class objects hold
+    // no camera: they answer as for a lost device.
     static const std::array<atl::class_object_entry, 4> entries{{
-        {L"CamTovraStreamChannel", CLSID_CamTovraStreamChannel, &registry_script_102(), nullptr},
-        {L"CamTovraDevice", CLSID_CamTovraDevice, &registry_script_102(), nullptr},
+        {L"CamTovraStreamChannel", CLSID_CamTovraStreamChannel, &registry_script_102(),
+         &atl::singleton_class_factory<CDSDevice_StreamChannel>::create},
+        {L"CamTovraDevice", CLSID_CamTovraDevice, &registry_script_102(),
+         &atl::singleton_class_factory<CDSDevice_Handle>::create},
         {L"CamTovraDeviceInfo", CLSID_CamTovraDeviceInfo, &registry_script_101(), nullptr},
         {L"CamTovraDiscoverService", CLSID_CamTovraDiscoverService, &registry_script_102(),
          &atl::singleton_class_factory<CDShowDeviceDiscoverService>::create},

@@ -1,0 +1,126 @@
+// Test helper: a client process of the camera service. It unmarshals the
+// discover service from the hexadecimal marshalling data given as the first
+// argument, lists the cameras, opens the first, carries property requests
+// with a 4-byte and a larger buffer, creates a stream channel and reads its
+// base data. With a second argument (an event name) it then signals that
+// event and waits to be killed, holding every object.
+// Exit code 0 on success, otherwise the number of the step that failed.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "camtovra_service.h"
+
+namespace {
+std::vector<unsigned char> from_hex(const wchar_t* text)
+{
+    std::vector<unsigned char> bytes;
+    const std::size_t length = wcslen(text);
+    for (std::size_t i = 0; i + 1 < length; i += 2) {
+        const wchar_t pair[3] = {text[i], text[i + 1], 0};
+        bytes.push_back(static_cast<unsigned char>(wcstoul(pair, nullptr, 16)));
+    }
+    return bytes;
+}
+
+ICamTovraDiscoverService* unmarshal(const std::vector<unsigned char>& data)
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(GlobalLock(memory), data.data(), data.size());
+    GlobalUnlock(memory);
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
+        GlobalFree(memory);
+        return nullptr;
+    }
+    ICamTovraDiscoverService* service = nullptr;
+    CoUnmarshalInterface(stream, IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
+    stream->Release();
+    return service;
+}
+
+int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
+{
+    DShowDeviceServer_DeviceId ids[4] = {};
+    ULONG count = 0;
+    if (service->GetDiscoveredDeviceList(ids, 4, &count) != S_OK || count == 0 ||
+        std::strcmp(ids[0].UniqueKey, "cam_0") != 0) {
+        return 2;
+    }
+    IUnknown* unknown = nullptr;
+    if (service->CreateDevice(GetCurrentProcessId(), &ids[0], &unknown) != S_OK || unknown == nullptr) {
+        return 3;
+    }
+    ICamTovraDevice* device = nullptr;
+    const HRESULT queried = unknown->QueryInterface(IID_ICamTovraDevice, reinterpret_cast<void**>(&device));
+    unknown->Release();
+    if (FAILED(queried)) {
+        return 4;
+    }
+    GUID set = {0xc6e13360, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56}};
+    for (const ULONG size : {4ul, 300ul}) {
+        std::vector<unsigned char> sent(size);
+        for (ULONG i = 0; i < size; ++i) {
+            sent[i] = static_cast<unsigned char>(i * 7 + size);
+        }
+        if (device->Set(&set, size, nullptr, 0, sent.data(), size) != S_OK) {
+            return 5;
+        }
+        std::vector<unsigned char> read(size);
+        ULONG returned = 0;
+        if (device->Get(&set, size, nullptr, 0, read.data(), size, &returned) != S_OK || returned != size ||
+            read != sent) {
+            return 6;
+        }
+    }
+    DShowDeviceServer_StreamFormat format{};
+    format.StreamFormatInfoId = 1;
+    ICamTovraStreamChannel* channel = nullptr;
+    if (device->CreateStreamChannel(&channel, &format) != S_OK || channel == nullptr) {
+        return 7;
+    }
+    BSTR name = nullptr;
+    ULONG frames = 0;
+    if (channel->GetBaseData(&name, &frames) != S_OK || name == nullptr ||
+        std::wcscmp(name, L"Global\\fake_semaphore") != 0 || frames != 4) {
+        return 8;
+    }
+    SysFreeString(name);
+
+    if (ready_event != nullptr) {
+        HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, ready_event);
+        if (ready == nullptr) {
+            return 9;
+        }
+        SetEvent(ready);
+        CloseHandle(ready);
+        Sleep(INFINITE); // holds every object until killed
+    }
+    channel->Release();
+    device->Release();
+    return 0;
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        return 1;
+    }
+    int result = 1;
+    if (ICamTovraDiscoverService* service = unmarshal(from_hex(argv[1]))) {
+        result = run(service, argc > 2 ? argv[2] : nullptr);
+        service->Release();
+    }
+    CoUninitialize();
+    return result;
+}
