@@ -1,6 +1,7 @@
 // Test helper: a client process of the camera service. It unmarshals the
 // discover service from the hexadecimal marshalling data given as the first
-// argument, lists the cameras, opens the first, carries property requests
+// argument, lists the cameras, writes and reads a value in the second one's
+// device information, opens the first, carries property requests
 // with a 4-byte and a larger buffer, creates a stream channel and reads its
 // base data. With a second argument (an event name) it then signals that
 // event and waits to be killed, holding every object.
@@ -53,6 +54,25 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
         std::strcmp(ids[0].UniqueKey, "cam_0") != 0) {
         return 2;
     }
+    // The second camera's record carries a property store.
+    ICamTovraDeviceInfo* info = nullptr;
+    if (count < 2 || service->GetDeviceInstanceInfo(&ids[1], &info) != S_OK || info == nullptr) {
+        return 10;
+    }
+    wchar_t value_name[] = L"client_value";
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_I4;
+    value.lVal = -7;
+    VARIANT read;
+    VariantInit(&read);
+    const bool stored = info->WriteProperty(value_name, &value) == S_OK &&
+                        info->ReadProperty(value_name, &read) == S_OK && read.vt == VT_I8 && read.llVal == -7;
+    info->Release();
+    if (!stored) {
+        return 11;
+    }
+
     IUnknown* unknown = nullptr;
     if (service->CreateDevice(GetCurrentProcessId(), &ids[0], &unknown) != S_OK || unknown == nullptr) {
         return 3;

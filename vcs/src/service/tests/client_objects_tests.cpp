@@ -468,10 +468,10 @@ TEST_F(client_objects, a_killed_client_lets_go_of_its_camera_and_channel_once)
     if (hr == S_OK) {
         com_ptr<ICamTovraDevice> late_device;
         ASSERT_EQ(late->QueryInterface(IID_ICamTovraDevice, late_device.put_void()), S_OK);
-        HRESULT answer = S_OK;
-        for (int i = 0; i < 2000 && (answer = late_device->QuerySupported(&set, 1, &support)) != cam_service::device_gone;
-             ++i) {
+        HRESULT answer = late_device->QuerySupported(&set, 1, &support);
+        for (int i = 0; i < 2000 && answer != cam_service::device_gone; ++i) {
             Sleep(5);
+            answer = late_device->QuerySupported(&set, 1, &support);
         }
         EXPECT_EQ(answer, cam_service::device_gone);
     } else {
