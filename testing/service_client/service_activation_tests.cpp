@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <vector>
@@ -111,6 +112,23 @@ void expect_service_properties_across_processes(const discover_service_client& c
     EXPECT_EQ(count, 0u);
 }
 
+// Threads of a process, 0 when they cannot be counted.
+int thread_count(DWORD process_id)
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == process_id ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
 // GetDiscoveredDeviceList of a fresh client: S_OK while the service holds its
 // discover service.
 HRESULT list_devices()
@@ -176,6 +194,17 @@ TEST_F(service_activation, activation_starts_the_service_which_follows_pause_con
     EXPECT_EQ(send_control(SERVICE_CONTROL_CONTINUE), 0u);
     EXPECT_TRUE(wait_for_state(SERVICE_RUNNING));
     EXPECT_EQ(list_devices(), S_OK);
+    // Each pause ends the discover service's thread, each continue starts it
+    // again: no thread is left behind.
+    const int threads = thread_count(service_process_id());
+    EXPECT_GT(threads, 0);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(send_control(SERVICE_CONTROL_PAUSE), 0u);
+        EXPECT_TRUE(wait_for_state(SERVICE_PAUSED));
+        EXPECT_EQ(send_control(SERVICE_CONTROL_CONTINUE), 0u);
+        EXPECT_TRUE(wait_for_state(SERVICE_RUNNING));
+    }
+    EXPECT_LE(thread_count(service_process_id()), threads);
     EXPECT_EQ(send_control(SERVICE_CONTROL_INTERROGATE), 0u);
     EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
     send_control(200); // a control the service does not know
