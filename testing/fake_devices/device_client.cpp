@@ -16,6 +16,9 @@
 #include "camtovra_service.h"
 
 namespace {
+// The service could not be reached from the marshalling data.
+constexpr int unmarshal_failed = 12;
+
 std::vector<unsigned char> from_hex(const wchar_t* text)
 {
     std::vector<unsigned char> bytes;
@@ -136,7 +139,7 @@ int wmain(int argc, wchar_t** argv)
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 1;
     }
-    int result = 1;
+    int result = unmarshal_failed;
     if (ICamTovraDiscoverService* service = unmarshal(from_hex(argv[1]))) {
         result = run(service, argc > 2 ? argv[2] : nullptr);
         service->Release();
