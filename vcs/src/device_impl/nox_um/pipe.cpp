@@ -78,6 +78,9 @@ std::error_code pipe::start()
     if (port_ == nullptr) {
         return win32_error(ERROR_INVALID_HANDLE);
     }
+    if (thread_.joinable()) {
+        return win32_error(ERROR_INVALID_STATE); // one thread per pipe
+    }
     stop_ = false;
     if (const std::error_code ec =
             usb_device_handle::control(*file_.io(), file_.get(), IOCTL_NOXKM_PIPE_START, nullptr, 0, nullptr, 0)) {
@@ -173,7 +176,8 @@ void pipe::thread_main()
 
     OVERLAPPED_ENTRY entries[batch_size];
     ULONG count = 0;
-    ULONG handled = 0; // entries of the last batch that were handled
+    ULONG handled = 0;       // entries of the last batch that were handled
+    bool stop_seen = false;  // the stop packet has been taken off the port
     while (!stop_) {
         count = 0;
         handled = 0;
@@ -194,6 +198,7 @@ void pipe::thread_main()
             switch (entry.lpCompletionKey) {
             case key_stop:
                 stop_ = true;
+                stop_seen = true;
                 break;
             case key_request: {
                 auto* request = reinterpret_cast<cam::frame_wrapper*>(entry.lpOverlapped);
@@ -238,6 +243,7 @@ void pipe::thread_main()
         OVERLAPPED* overlapped = nullptr;
         const BOOL dequeued = GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, wait);
         if (overlapped == nullptr) {
+            stop_seen = stop_seen || (dequeued != FALSE && key == key_stop);
             return dequeued != FALSE; // a stop packet, or nothing (time-out, closed port)
         }
         if (key == key_read_done) {
@@ -263,7 +269,9 @@ void pipe::thread_main()
             held.push_back(reinterpret_cast<cam::frame_wrapper*>(entry.lpOverlapped));
         }
     }
-    while (free_list.size() < buffers.size() && drain_one(cancel_wait_ms)) {
+    // The thread may have seen the stop flag before stop() posted its packet:
+    // that packet is taken too, so that it cannot end the next run at once.
+    while ((free_list.size() < buffers.size() || !stop_seen) && drain_one(cancel_wait_ms)) {
     }
     while (drain_one(0)) {
     }

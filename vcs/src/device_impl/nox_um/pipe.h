@@ -43,7 +43,8 @@ public:
 
     void set_completion_callback(completion_callback callback) { callback_ = std::move(callback); }
 
-    // Starts the endpoint on the driver, then the completion thread.
+    // Starts the endpoint on the driver, then the completion thread;
+    // ERROR_INVALID_STATE while the thread runs.
     std::error_code start();
     // Ends the thread: every read is cancelled, nothing reaches the callback
     // after stop returns. Always succeeds.

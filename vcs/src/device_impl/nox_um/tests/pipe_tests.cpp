@@ -202,6 +202,7 @@ TEST(pipe_loop, thirty_third_request_comes_back_unread_and_stop_cancels_the_rest
         f.record(status, bytes);
     });
     ASSERT_FALSE(endpoint.start());
+    EXPECT_EQ(endpoint.start(), std::error_code(ERROR_INVALID_STATE, std::system_category()));
     for (auto& record : f.records) {
         ASSERT_FALSE(endpoint.queue_request(&record));
     }
