@@ -357,7 +357,16 @@ TEST_F(client_objects, stream_channel_maps_onto_the_camera)
     DShowDeviceServer_FrameCountInfo counters{};
     EXPECT_EQ(channel->GetReadyFrame(&frame, &counters), S_FALSE);
     EXPECT_EQ(channel->GetReadyFrame(nullptr, &counters), E_POINTER);
-    EXPECT_EQ(channel->ReleaseFrame(12345), S_OK);
+    auto info = service::discover_service_instance().load()->find_device(L"cam_0", GUID{});
+    auto handle = cam_service::active_device_list_instance().load()->open_device(info->device_guid(), info);
+    auto* camera = static_cast<fake_active_device*>(handle->device().get());
+    camera->queue_frame(101);
+    EXPECT_EQ(channel->GetReadyFrame(&frame, &counters), S_OK);
+    EXPECT_EQ(frame.shm_id, 101u);
+    EXPECT_EQ(counters.frames_delivered, 1u);
+    EXPECT_EQ(channel->ReleaseFrame(101), S_OK);
+    EXPECT_EQ(channel->ReleaseFrame(12345), S_OK); // unknown ids too
+    EXPECT_EQ(camera->released_frames(), (std::vector<std::uint64_t>{101, 12345}));
     EXPECT_EQ(channel->PauseStream(), S_OK);
 
     unsigned fourcc = 0;

@@ -132,3 +132,31 @@ TEST(process_tracker, an_action_added_for_an_ended_client_is_run_or_refused_neve
 }
 
 } // namespace
+
+namespace {
+
+TEST(process_tracker_map, keeps_one_tracker_per_live_process_and_replaces_an_exited_one)
+{
+    service::process_tracker_map map;
+    EXPECT_EQ(map.tracker_for(0), nullptr);
+    EXPECT_THROW(map.tracker_for(0xFFFFFFF0u), std::runtime_error);
+    EXPECT_EQ(map.size(), 0u);
+
+    client c;
+    const auto first = map.tracker_for(c.child.id);
+    EXPECT_EQ(map.tracker_for(c.child.id), first);
+    EXPECT_EQ(map.tracker_for(GetCurrentProcessId())->process_id(), GetCurrentProcessId());
+    EXPECT_EQ(map.size(), 2u);
+
+    action_log log;
+    const int key = 0;
+    first->add_exit_action(&key, log.action(1));
+    c.release();
+    ASSERT_TRUE(log.wait());
+    // The exited tracker is dropped at the next lookup; the child's handle
+    // keeps its id valid, so a new tracker is made for it.
+    const auto second = map.tracker_for(c.child.id);
+    EXPECT_NE(second, first);
+}
+
+} // namespace
