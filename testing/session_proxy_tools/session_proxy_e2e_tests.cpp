@@ -172,7 +172,7 @@ TEST_F(service_end_to_end, proxy_started_by_hand_registers_and_ends_with_the_ser
     const win32::unique_handle proxy = start_process(windows_path(SESSION_PROXY_EXE), L"");
     ASSERT_TRUE(proxy);
     ASSERT_TRUE(wait_for_mailslot(mailslot));
-    Sleep(300); // the registration follows the mailslot's creation
+    Sleep(1000); // the registration follows the mailslot's creation
 
     write_event(mailslot, 1, u"e2e-camera");
     write_event(mailslot, 2, u"e2e-camera");
@@ -188,8 +188,8 @@ TEST_F(service_end_to_end, service_starts_the_proxy_in_a_session_whose_mailslot_
     ASSERT_TRUE(service::start_session_proxy(service::own_session_id(), windows_path(SESSION_PROXY_EXE),
                                              service::system_session_launcher()));
     ASSERT_TRUE(wait_for_mailslot(mailslot));
-    Sleep(300);
-    write_event(mailslot, 1, u"e2e-camera");
+    Sleep(1000); // the registration follows the mailslot's creation
+    write_event(mailslot, 1, u"e2e-started");
 
     stop_service();
     // The proxy ended: its mailslot is gone.
