@@ -46,7 +46,7 @@ struct configuration_spec {
 // Serialises the set; wTotalLength and bNumInterfaces are filled in.
 bytes build_configuration(const configuration_spec& spec);
 
-// The camera's configuration as a spec, so that tests can add alternate
+// The camera's configuration as a description, so that tests can add alternate
 // settings or endpoints before building it. Interface 0 is VideoControl with
 // interrupt endpoint 0x83; interface 1 is VideoStreaming with bulk IN 0x81 in
 // alternate setting 0.
