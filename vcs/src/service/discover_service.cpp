@@ -139,9 +139,11 @@ std::vector<std::shared_ptr<cam_service::active_device_info>> discover_service::
 std::shared_ptr<cam_service::active_device_info> discover_service::find_device(std::wstring_view unique_key,
                                                                                const GUID& device_guid) const
 {
+    // Cameras without a registry entry all carry the zero GUID: it names none of them.
+    const bool by_guid = !same_guid(device_guid, GUID{});
     std::lock_guard lock(lock_);
     for (const auto& device : devices_) {
-        if (device->unique_key() == unique_key || same_guid(device->device_guid(), device_guid)) {
+        if (device->unique_key() == unique_key || (by_guid && same_guid(device->device_guid(), device_guid))) {
             return device;
         }
     }

@@ -76,7 +76,7 @@ public:
     // The present cameras, in factory order.
     std::vector<std::shared_ptr<cam_service::active_device_info>> get_device_list() const;
     // The first camera whose unique key equals `unique_key` or, failing that,
-    // whose device GUID equals `device_guid`.
+    // whose device GUID equals `device_guid` (never the zero GUID).
     std::shared_ptr<cam_service::active_device_info> find_device(std::wstring_view unique_key,
                                                                  const GUID& device_guid) const;
 
