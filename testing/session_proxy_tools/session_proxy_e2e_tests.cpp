@@ -107,9 +107,7 @@ protected:
     }
     void TearDown() override
     {
-        if (discovery != nullptr) {
-            discovery->Release();
-        }
+        release_discovery();
         remove_all_registration();
         CoUninitialize();
     }
@@ -122,6 +120,20 @@ protected:
                                    IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&discovery)),
                   S_OK);
         ASSERT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+
+    // Before the service stops: no call goes to a server that has ended.
+    void release_discovery()
+    {
+        if (discovery != nullptr) {
+            discovery->Release();
+            discovery = nullptr;
+        }
+    }
+    void stop_running_service()
+    {
+        release_discovery();
+        stop_service();
     }
 
     ICamTovraDiscoverService* discovery = nullptr;
@@ -153,7 +165,7 @@ TEST_F(service_end_to_end, registered_mailslot_receives_one_closing_message_when
               HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
 
-    stop_service();
+    stop_running_service();
     EXPECT_EQ(exit_code_after(reader, 20000), 1u);
     std::ifstream in(output.c_str(), std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
@@ -176,7 +188,7 @@ TEST_F(service_end_to_end, proxy_started_by_hand_registers_and_ends_with_the_ser
 
     write_event(mailslot, 1, u"e2e-camera");
     write_event(mailslot, 2, u"e2e-camera");
-    stop_service(); // the notifier's closing message reaches the proxy through its registration
+    stop_running_service(); // the notifier's closing message reaches the proxy through its registration
     EXPECT_EQ(exit_code_after(proxy, 20000), 0u);
 }
 
@@ -191,7 +203,7 @@ TEST_F(service_end_to_end, service_starts_the_proxy_in_a_session_whose_mailslot_
     Sleep(1000); // the registration follows the mailslot's creation
     write_event(mailslot, 1, u"e2e-started");
 
-    stop_service();
+    stop_running_service();
     // The proxy ended: its mailslot is gone.
     bool gone = false;
     for (int attempt = 0; attempt < 500 && !gone; ++attempt) {
