@@ -247,3 +247,25 @@ TEST(value_access, pvalue_cycles_end_in_an_error_instead_of_the_stack)
 }
 
 } // namespace
+
+namespace {
+
+TEST(value_access, index_chains_answer_and_self_indexed_nodes_fail_fast)
+{
+    // Each index read is evaluated twice per level (access mode and value):
+    // chains must still answer, and a node indexed by itself must end.
+    std::string nodes;
+    for (int i = 0; i < 8; ++i) {
+        nodes += "<Integer Name=\"P" + std::to_string(i) + "\"><pIndex>P" + std::to_string(i + 1) +
+                 "</pIndex><ValueIndexed Index=\"5\">5</ValueIndexed><ValueDefault>0</ValueDefault></Integer>";
+    }
+    nodes += R"(<Integer Name="P8"><Value>5</Value></Integer>
+        <Integer Name="Self"><pIndex>Self</pIndex><ValueDefault>1</ValueDefault></Integer>)";
+    log_capture log;
+    auto doc = load_nodes(nodes);
+    EXPECT_EQ(integer(*doc, "P0").get_val(0).value(), 5);
+    EXPECT_TRUE(integer(*doc, "Self").get_val(0).has_error());
+    EXPECT_TRUE(integer(*doc, "Self").set_val(1, 0));
+}
+
+} // namespace
