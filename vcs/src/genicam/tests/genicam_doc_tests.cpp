@@ -1,5 +1,7 @@
+#include "genicam/document_allocator.h"
 #include "genicam/genicam_doc.h"
 #include "genicam/icategory.h"
+#include "genicam/iport.h"
 #include "test_documents.h"
 
 #include <gtest/gtest.h>
@@ -169,6 +171,56 @@ TEST(category_type, lists_the_features_it_finds_in_document_order)
         << lines;
     auto* a = dynamic_cast<GenICam::ICategory*>(doc->find_node("A"));
     EXPECT_TRUE(a->get_features().empty());
+}
+
+} // namespace
+
+
+namespace {
+
+TEST(genicam_doc, find_port_takes_an_empty_name_for_device_and_ignores_other_kinds)
+{
+    auto doc = load_nodes(R"(<Port Name="Device"/><Port Name="Chunk"><ChunkID>1A</ChunkID></Port>
+        <Category Name="NotAPort"/>)");
+    GenICam::IPort* device = doc->find_port("");
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->get_name(), "Device");
+    EXPECT_EQ(doc->find_port("Device"), device);
+    ASSERT_NE(doc->find_port("Chunk"), nullptr);
+    EXPECT_EQ(doc->find_port("NotAPort"), nullptr);
+    EXPECT_EQ(doc->find_port("Missing"), nullptr);
+}
+
+TEST(genicam_doc, huge_attributes_and_empty_input_are_handled)
+{
+    const std::string huge(1 << 20, 'n');
+    auto doc = load_nodes("<Category Name=\"" + huge + "\" ToolTip=\"" + huge + "\"/>");
+    EXPECT_NE(doc->find_node(huge), nullptr);
+    log_capture log;
+    genicam_doc empty;
+    EXPECT_FALSE(empty.load_xml("", 0));
+    EXPECT_EQ(empty.model_name(), "");
+    EXPECT_EQ(empty.dump(1), "");
+}
+
+TEST(document_allocator, refuses_what_would_pass_the_end_of_the_block)
+{
+    GenICam::impl::document_allocator arena;
+    EXPECT_EQ(arena.allocate(8), nullptr) << "nothing before the block is prepared";
+    arena.reserve(12, 2, 8, false); // two objects of 12 bytes: 24 rounded to 24
+    arena.reserve(1, 1, 8, true);   // 8
+    arena.prepare();
+    EXPECT_EQ(arena.announced_bytes(), 32u);
+    EXPECT_EQ(arena.announced_records(), 1u);
+    void* a = arena.allocate_array(2, 12);
+    void* b = arena.allocate(1);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 8, 0u);
+    EXPECT_EQ(static_cast<char*>(b) - static_cast<char*>(a), 24);
+    EXPECT_NE(arena.allocate(16), nullptr) << "the 16 spare bytes of the block";
+    EXPECT_EQ(arena.allocate(1), nullptr);
+    EXPECT_EQ(arena.allocate_array(std::size_t{1} << 62, 16), nullptr) << "no wrap-around";
 }
 
 } // namespace
