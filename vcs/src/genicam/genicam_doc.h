@@ -42,6 +42,11 @@ public:
     // is loaded already: its nodes point into the first tree, so a second
     // load is refused.
     bool load_xml(const void* text, std::size_t length, load_options options = {});
+    // The same with the two option bytes (first, include debug properties).
+    bool load_xml(const void* text, std::size_t length, std::uint8_t first, std::uint8_t include_debug_properties)
+    {
+        return load_xml(text, length, load_options{first != 0, include_debug_properties != 0});
+    }
 
     // IGenICamDoc
     IPort* find_port(std::string_view name) override;

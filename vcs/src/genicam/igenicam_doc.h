@@ -36,6 +36,14 @@ public:
     // Kind 0: node-class and element counts; kind 1: one line per node with
     // its dependent count; any other kind: empty.
     virtual std::string dump(int kind) = 0;
+
+    // The node list: a copy of every node reference, in name order.
+    std::vector<INode*> nodes()
+    {
+        std::vector<INode*> list;
+        for_each_node([&list](INode& node) { list.push_back(&node); });
+        return list;
+    }
 };
 
 } // namespace GenICam

@@ -71,6 +71,12 @@ TEST(genicam_doc, debug_properties_are_hidden_unless_asked_for)
         <Category Name="Letters"><Extension><VCDIsDebugProperty>yes</VCDIsDebugProperty></Extension></Category>)";
     auto hidden = load_nodes(nodes, {true, false});
     EXPECT_EQ(names_of(*hidden), (std::vector<std::string>{"Letters", "Zero"}));
+    genicam_doc by_bytes;
+    const std::string text = genicam_test::description(nodes);
+    ASSERT_TRUE(by_bytes.load_xml(text.data(), text.size(), 1, 0));
+    const auto list = by_bytes.nodes();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]->get_name(), "Letters");
     auto shown = load_nodes(nodes, {true, true});
     EXPECT_EQ(names_of(*shown), (std::vector<std::string>{"Hidden", "Letters", "Zero"}));
 }
