@@ -58,6 +58,11 @@ void genicam_doc::build_nodes()
     nodes_.reserve(count);
     factory.create(root(), nodes_);
     sort_nodes_by_name(nodes_);
+    first_by_name_.reserve(nodes_.size());
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+        // Keeps the first of equal names, the one a search in name order finds.
+        first_by_name_.emplace(nodes_[i]->get_name(), i);
+    }
     for (INode* node : nodes_) {
         node->get_eval().resolve_references(*this);
         if (node->get_streamable()) {
@@ -79,9 +84,12 @@ pugi::xml_node genicam_doc::root() const
 IPort* genicam_doc::find_port(std::string_view name)
 {
     const std::string_view wanted = name.empty() ? std::string_view("Device") : name;
-    for (INode* node : nodes_) {
-        if (node->get_node_type() == node_type::Port && node->get_name() == wanted) {
-            if (auto* port = dynamic_cast<IPort*>(node)) {
+    // Nodes of one name lie together in name order: start at the first of
+    // them and scan only those (every register looks its port up while the
+    // document is built, so a scan of all nodes would make loading quadratic).
+    for (auto at = first_named(wanted); at < nodes_.size() && nodes_[at]->get_name() == wanted; ++at) {
+        if (nodes_[at]->get_node_type() == node_type::Port) {
+            if (auto* port = dynamic_cast<IPort*>(nodes_[at])) {
                 return port;
             }
         }
@@ -89,17 +97,19 @@ IPort* genicam_doc::find_port(std::string_view name)
     return nullptr;
 }
 
+std::size_t genicam_doc::first_named(std::string_view name) const
+{
+    const auto it = first_by_name_.find(name);
+    return it == first_by_name_.end() ? nodes_.size() : it->second;
+}
+
 INode* genicam_doc::find_node(std::string_view name)
 {
     if (name.empty()) {
         return nullptr;
     }
-    const auto it = std::lower_bound(nodes_.begin(), nodes_.end(), name,
-                                     [](const INode* node, std::string_view n) { return node->get_name() < n; });
-    if (it != nodes_.end() && (*it)->get_name() == name) {
-        return *it;
-    }
-    return nullptr;
+    const std::size_t at = first_named(name);
+    return at < nodes_.size() ? nodes_[at] : nullptr;
 }
 
 void genicam_doc::for_each_node(std::function<void(INode&)> visitor)

@@ -78,10 +78,15 @@ private:
     void build_nodes();
     pugi::xml_node root() const;
     std::uint32_t version_attribute(const char* name) const;
+    // Position in nodes_ of the first node named `name`; nodes_.size() for none.
+    std::size_t first_named(std::string_view name) const;
 
     // Declared in this order so that destruction runs: dependency map,
     // callbacks, allocator (destroy records, then the arena), tree, text.
     std::vector<INode*> nodes_;
+    // Each name's first position in nodes_: lookups by name take constant
+    // time, so resolving a document's links stays linear in its size.
+    std::unordered_map<std::string_view, std::size_t> first_by_name_;
     std::vector<INode*> streamable_nodes_;
     std::vector<char> xml_text_;
     load_options load_options_;

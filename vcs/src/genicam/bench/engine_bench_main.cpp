@@ -116,6 +116,11 @@ void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcep
 
 int main(int argc, char** argv)
 {
+    // Keep freed memory in the process: otherwise every large block of a load
+    // goes back to the system and the next iteration pays its page faults
+    // again, which swamps the parsing work being compared.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
     pugi::set_memory_management_functions(pugi_alloc, counted_free);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
