@@ -10,7 +10,9 @@ using atl::key_removal;
 using atl::registry_key;
 using atl::registry_value;
 
-constexpr const wchar_t* scratch = L"Software\\CamTovraTests\\registry_script";
+// One key per test process: ctest runs the cases of this file in parallel.
+const std::wstring scratch_key = L"Software\\CamTovraTests\\registry_script_" + std::to_wstring(GetCurrentProcessId());
+const wchar_t* const scratch = scratch_key.c_str();
 
 class registry_script_apply : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "gen_utils/file_version.h"
 #include "gen_utils/log.h"
@@ -14,7 +15,9 @@ using service::get_service_property;
 using service::set_service_property;
 
 constexpr HRESULT short_buffer = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-constexpr const wchar_t* scratch = L"Software\\CamTovraTests\\service_properties";
+// One key per test process: ctest runs the cases of this file in parallel.
+const std::wstring scratch_key = L"Software\\CamTovraTests\\service_properties_" + std::to_wstring(GetCurrentProcessId());
+const wchar_t* const scratch = scratch_key.c_str();
 
 class service_properties : public ::testing::Test {
 protected:
