@@ -534,7 +534,8 @@ protected:
 
     // Starts the client with fresh marshalling data. A client that could not
     // reach this process at all (COM's resolver still starting in a fresh
-    // prefix) is started again, at most three times.
+    // prefix, or slow on a loaded machine) is started again after a growing
+    // pause, at most five times.
     fake_devices::child_process start_client(const std::wstring& extra_arguments, HANDLE ready = nullptr)
     {
         constexpr DWORD unmarshal_failed = 12;
@@ -549,9 +550,10 @@ protected:
             }
             const HANDLE waits[2] = {client.process.get(), ready};
             const DWORD woken = WaitForMultipleObjects(ready != nullptr ? 2 : 1, waits, FALSE, 60000);
-            if (attempt == 2 || woken != WAIT_OBJECT_0 || client.wait(0) != unmarshal_failed) {
+            if (attempt == 4 || woken != WAIT_OBJECT_0 || client.wait(0) != unmarshal_failed) {
                 return client;
             }
+            Sleep(200 * (attempt + 1));
         }
     }
 
