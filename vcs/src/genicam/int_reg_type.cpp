@@ -1,5 +1,6 @@
 #include "genicam/int_reg_type.h"
 
+#include "genicam/eval_depth_guard.h"
 #include "genicam/genicam_log.h"
 #include "genicam/xml_value_readers.h"
 
@@ -17,6 +18,16 @@ bool valid_length(std::int64_t length) noexcept
 std::error_code out_of_range()
 {
     return make_error_code(errc::index_out_of_range);
+}
+
+// The `length` (1 to 8) low bytes of `v` as a number.
+std::int64_t sign_extended(std::uint64_t v, std::int64_t length, bool is_unsigned) noexcept
+{
+    const std::int64_t sign_bit = 8 * length - 1;
+    if (!is_unsigned && length < 8 && ((v >> sign_bit) & 1)) {
+        v |= ~std::uint64_t{0} << sign_bit;
+    }
+    return static_cast<std::int64_t>(v);
 }
 
 } // namespace
@@ -86,26 +97,46 @@ result<std::pair<std::int64_t, std::int64_t>> int_reg_type_base::checked_address
     return at;
 }
 
+bool int_reg_type_base::plain_read_access(std::uint32_t flags) const noexcept
+{
+    return (flags & access_flags::skip_access_check) == 0 && is_implemented_node == nullptr &&
+           is_available_node == nullptr;
+}
+
 result<std::int64_t> int_reg_type_base::get_val(std::uint32_t flags)
 {
-    if (const std::error_code denied = check_access(false, flags)) {
+    if (plain_read_access(flags)) {
+        // check_access without its calls: with no condition link and no
+        // access-mode peer (an IntReg has none) the node's own mode decides,
+        // after the same nesting step that the access-mode evaluation takes.
+        const eval_depth_guard guard;
+        if (!guard || (access != access_mode::RW && access != access_mode::RO)) {
+            return make_error_code(errc::access_denied);
+        }
+    } else if (const std::error_code denied = check_access(false, flags)) {
         return denied;
+    }
+    if (fixed_) {
+        if (std::uint64_t v = 0; cache_.cached_integer(fixed_address_, fixed_length_, flags, v)) {
+            return sign_extended(v, fixed_length_, unsigned_);
+        }
+        return read_at(fixed_address_, fixed_length_, flags);
     }
     const auto at = checked_address(flags);
     if (!at) {
         return at.error();
     }
     const auto [address, length] = at.value();
-    const result<std::uint64_t> raw = cache_.read_integer(static_cast<std::uint64_t>(address), length, flags);
+    return read_at(static_cast<std::uint64_t>(address), length, flags);
+}
+
+result<std::int64_t> int_reg_type_base::read_at(std::uint64_t address, std::int64_t length, std::uint32_t flags)
+{
+    const result<std::uint64_t> raw = cache_.read_integer(address, length, flags);
     if (!raw) {
         return raw.error();
     }
-    std::uint64_t v = raw.value();
-    const std::int64_t sign_bit = 8 * length - 1;
-    if (!unsigned_ && length < 8 && ((v >> sign_bit) & 1)) {
-        v |= ~std::uint64_t{0} << sign_bit;
-    }
-    return static_cast<std::int64_t>(v);
+    return sign_extended(raw.value(), length, unsigned_);
 }
 
 std::error_code int_reg_type_base::set_val(std::int64_t value, std::uint32_t flags)
@@ -151,6 +182,10 @@ int_reg_type_const_address::int_reg_type_const_address(const node_init& init)
     : int_reg_type_base(init)
     , address_(init.element, *this)
 {
+    // An invalid length keeps the general path, which logs it on every access.
+    fixed_ = valid_length(address_.length);
+    fixed_address_ = static_cast<std::uint64_t>(address_.address);
+    fixed_length_ = address_.length;
 }
 
 void int_reg_type_const_address::_resolve_references(IGenICamDoc& document, pugi::xml_node element)

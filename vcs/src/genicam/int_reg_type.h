@@ -40,9 +40,20 @@ protected:
     ~int_reg_type_base() = default;
     // The (address, length) of an access, with the length checked.
     result<std::pair<std::int64_t, std::int64_t>> checked_address(std::uint32_t flags);
+    // True when a read's access check needs only the node's own mode: no
+    // condition link, no request to skip the check.
+    bool plain_read_access(std::uint32_t flags) const noexcept;
+    // The register's integer at (address, length), length 1 to 8, sign-extended
+    // for signed registers.
+    result<std::int64_t> read_at(std::uint64_t address, std::int64_t length, std::uint32_t flags);
 
     register_cache cache_;
     bool unsigned_ = true;
+    // Set by registers whose address and length are constants and whose
+    // length is valid: reads then skip the address evaluation.
+    bool fixed_ = false;
+    std::uint64_t fixed_address_ = 0;
+    std::int64_t fixed_length_ = 0;
 };
 
 class int_reg_type_const_address final : public int_reg_type_base {

@@ -146,6 +146,9 @@ result<std::uint64_t> register_cache::read_integer(std::uint64_t address, std::i
     if (!numeric_length(length)) {
         return error(errc::index_out_of_range);
     }
+    if (std::uint64_t value = 0; cached_integer(address, length, flags, value)) {
+        return value;
+    }
     std::uint8_t bytes[8] = {};
     if (const std::error_code r = cached_read(address, bytes, length, flags)) {
         return r;

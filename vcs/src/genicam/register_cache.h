@@ -11,6 +11,8 @@
 #include <pugixml.hpp>
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 #include <string>
 
@@ -38,6 +40,24 @@ public:
     std::error_code write_integer(std::uint64_t address, std::uint64_t value, std::int64_t length,
                                   std::uint32_t flags);
     void invalidate() noexcept { cached_length = 0; }
+    // The cache's answer to read_integer when it can give one without the
+    // port: the same value under the same conditions (a port is set, the
+    // request does not bypass the cache, the cache holds at least `length`
+    // bytes at `address`, and either the policy caches or the request asks
+    // for cached bytes only). False leaves the request to read_integer.
+    bool cached_integer(std::uint64_t address, std::int64_t length, std::uint32_t flags,
+                        std::uint64_t& value) const noexcept
+    {
+        if (port == nullptr || length < 1 || length > 8 || (flags & access_flags::bypass_cache) != 0 ||
+            cached_length == 0 || cached_address != address || cached_length < length) {
+            return false;
+        }
+        if (mode == cache_mode::NoCache && (flags & access_flags::cache_only) == 0) {
+            return false;
+        }
+        value = decode_cached(length);
+        return true;
+    }
 
     IPort* port = nullptr;
     std::array<std::uint8_t, 8> cached_bytes{};
@@ -48,6 +68,22 @@ public:
 
 private:
     void store(std::uint64_t address, const void* data, std::int64_t length) noexcept;
+    static std::uint64_t byte_swap(std::uint64_t v) noexcept { return __builtin_bswap64(v); }
+    // decode_integer of the first `length` (1 to 8) cached bytes, done as one
+    // 8-byte load: the bytes past `length` are shifted or masked away.
+    std::uint64_t decode_cached(std::int64_t length) const noexcept
+    {
+        std::uint64_t native = 0;
+        std::memcpy(&native, cached_bytes.data(), sizeof native);
+        // Byte 0 lowest, respectively highest.
+        const std::uint64_t low_first = std::endian::native == std::endian::little ? native : byte_swap(native);
+        const std::uint64_t high_first = std::endian::native == std::endian::little ? byte_swap(native) : native;
+        const auto unused_bits = static_cast<unsigned>(64 - 8 * length);
+        if (big_endian) {
+            return high_first >> unused_bits;
+        }
+        return unused_bits == 0 ? low_first : low_first & ((std::uint64_t{1} << (64 - unused_bits)) - 1);
+    }
 };
 
 // StringReg's cache: the last text read or written at one address.

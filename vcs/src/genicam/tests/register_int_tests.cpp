@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -82,6 +84,87 @@ TEST_F(int_reg_test, decodes_byte_order_and_sign)
     EXPECT_EQ(device_.last_write_length, 1);
     EXPECT_FALSE(node("LE2S").set_val(-2));
     EXPECT_EQ(device_.get(0x10, 2), (std::vector<std::uint8_t>{0xFE, 0xFF}));
+}
+
+TEST_F(int_reg_test, cached_reads_give_the_value_the_device_read_gave)
+{
+    struct layout {
+        int length;
+        bool little_endian;
+        bool is_signed;
+    };
+    std::vector<layout> layouts;
+    std::string nodes = R"(<Integer Name="Base"><Value>0x400</Value></Integer>)";
+    for (int length = 1; length <= 8; ++length) {
+        for (const bool little : {false, true}) {
+            for (const bool is_signed : {false, true}) {
+                const std::string body = "<Length>" + std::to_string(length) + "</Length>" +
+                                         "<Cachable>WriteThrough</Cachable>" +
+                                         (little ? "<Endianess>LittleEndian</Endianess>" : "") +
+                                         (is_signed ? "<Sign>Signed</Sign>" : "");
+                const auto offset = std::to_string(0x10 * layouts.size());
+                nodes += int_reg("C" + std::to_string(layouts.size()), "<Address>" + offset + "</Address>" + body);
+                nodes += int_reg("D" + std::to_string(layouts.size()),
+                                 "<Address>" + offset + "</Address><pAddress>Base</pAddress>" + body);
+                layouts.push_back({length, little, is_signed});
+            }
+        }
+    }
+    load(nodes);
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        // Bytes with the top bit set, so that sign extension and byte order show.
+        for (std::uint64_t k = 0; k < 8; ++k) {
+            device_.memory[0x10 * i + k] = static_cast<std::uint8_t>(0x81 + k);
+            device_.memory[0x400 + 0x10 * i + k] = static_cast<std::uint8_t>(0x81 + k);
+        }
+    }
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        const layout l = layouts[i];
+        for (const char* kind : {"C", "D"}) {
+            SCOPED_TRACE(std::string(kind) + " length " + std::to_string(l.length) + (l.little_endian ? " LE" : " BE") +
+                         (l.is_signed ? " signed" : " unsigned"));
+            IInteger& reg = node(kind + std::to_string(i));
+            const int reads_before = device_.reads;
+            const auto from_device = reg.get_val();
+            ASSERT_TRUE(from_device);
+            EXPECT_EQ(reg.get_val().value(), from_device.value());
+            EXPECT_EQ(reg.get_val(flags::cache_only).value(), from_device.value());
+            EXPECT_EQ(device_.reads, reads_before + 1) << "the cache answered the later reads";
+            EXPECT_EQ(reg.get_val(flags::bypass_cache).value(), from_device.value());
+            EXPECT_EQ(device_.reads, reads_before + 2);
+            std::uint64_t expected = 0;
+            for (int k = 0; k < l.length; ++k) {
+                const int shift = 8 * (l.little_endian ? k : l.length - 1 - k);
+                expected |= std::uint64_t{0x81u + static_cast<unsigned>(k)} << shift;
+            }
+            if (l.is_signed && l.length < 8) {
+                expected |= ~std::uint64_t{0} << (8 * l.length);
+            }
+            EXPECT_EQ(from_device.value(), static_cast<std::int64_t>(expected));
+        }
+    }
+}
+
+TEST_F(int_reg_test, reads_check_the_access_mode_and_condition_links)
+{
+    load(R"(<Integer Name="Off"><Value>0</Value></Integer>)" +
+         int_reg("Ro", "<Address>0x10</Address><Length>4</Length><AccessMode>RO</AccessMode>"
+                       "<Cachable>WriteThrough</Cachable>") +
+         int_reg("Wo", "<Address>0x10</Address><Length>4</Length><AccessMode>WO</AccessMode>"
+                       "<Cachable>WriteThrough</Cachable>") +
+         int_reg("Hidden", "<Address>0x10</Address><Length>4</Length><pIsAvailable>Off</pIsAvailable>"
+                           "<Cachable>WriteThrough</Cachable>") +
+         int_reg("Absent", "<Address>0x10</Address><Length>4</Length><pIsImplemented>Off</pIsImplemented>"
+                           "<Cachable>WriteThrough</Cachable>"));
+    device_.put(0x10, {0, 0, 0, 6});
+    EXPECT_EQ(node("Ro").get_val().value(), 6);
+    EXPECT_EQ(node("Ro").get_val().value(), 6) << "from the cache";
+    EXPECT_EQ(node("Wo").get_val().error(), code(errc::access_denied));
+    EXPECT_EQ(node("Hidden").get_val().error(), code(errc::node_not_available));
+    EXPECT_EQ(node("Absent").get_val().error(), code(errc::not_implemented));
+    EXPECT_EQ(device_.reads, 1) << "a refused read does not reach the device";
+    EXPECT_EQ(node("Wo").get_val(flags::skip_access_check).value(), 6);
+    EXPECT_EQ(node("Hidden").get_val(flags::skip_access_check).value(), 6);
 }
 
 TEST_F(int_reg_test, refuses_lengths_outside_one_to_eight)
