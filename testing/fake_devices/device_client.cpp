@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@
 namespace {
 // The service could not be reached from the marshalling data.
 constexpr int unmarshal_failed = 12;
+// The first interface query on an object made for this client failed.
+constexpr int first_query_failed = 4;
 
 std::vector<unsigned char> from_hex(const wchar_t* text)
 {
@@ -84,7 +87,9 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
     const HRESULT queried = unknown->QueryInterface(IID_ICamTovraDevice, reinterpret_cast<void**>(&device));
     unknown->Release();
     if (FAILED(queried)) {
-        return 4;
+        fwprintf(stderr, L"device_client: QueryInterface(ICamTovraDevice) across processes failed: 0x%08lX\n",
+                 static_cast<unsigned long>(queried));
+        return first_query_failed;
     }
     GUID set = {0xc6e13360, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56}};
     for (const ULONG size : {4ul, 300ul}) {

@@ -532,13 +532,15 @@ protected:
         ASSERT_EQ(registration.wait(), 0u);
     }
 
-    // Starts the client with fresh marshalling data. A client that could not
-    // reach this process at all (COM's resolver still starting in a fresh
-    // prefix, or slow on a loaded machine) is started again after a growing
-    // pause, at most five times.
+    // Starts the client with fresh marshalling data. A client whose first
+    // cross-process call failed in COM's transport (unmarshalling the service
+    // or the first interface query on its device: the resolver still starting
+    // in a fresh prefix, or slow on a loaded machine) is started again after a
+    // growing pause, at most five times.
     fake_devices::child_process start_client(const std::wstring& extra_arguments, HANDLE ready = nullptr)
     {
         constexpr DWORD unmarshal_failed = 12;
+        constexpr DWORD first_query_failed = 4;
         for (int attempt = 0;; ++attempt) {
             std::wstring arguments = marshal_for_client(discover.get());
             if (!extra_arguments.empty()) {
@@ -550,7 +552,8 @@ protected:
             }
             const HANDLE waits[2] = {client.process.get(), ready};
             const DWORD woken = WaitForMultipleObjects(ready != nullptr ? 2 : 1, waits, FALSE, 60000);
-            if (attempt == 4 || woken != WAIT_OBJECT_0 || client.wait(0) != unmarshal_failed) {
+            const DWORD exit_code = woken == WAIT_OBJECT_0 ? client.wait(0) : 0;
+            if (attempt == 4 || (exit_code != unmarshal_failed && exit_code != first_query_failed)) {
                 return client;
             }
             Sleep(200 * (attempt + 1));
