@@ -65,12 +65,15 @@ namespace genapi_xml_writer {
 
 using namespace gcxml;
 
-void write_integer_node(pugi::xml_node parent, const integer_desc& desc)
+namespace {
+// Integer and Float nodes share every element up to the representation.
+template <typename Desc>
+pugi::xml_node write_numeric_node(pugi::xml_node parent, const char* kind, const Desc& desc)
 {
     const auto defaults = make_default_extension(desc.default_text, desc.default_kind, desc.do_not_serialize);
-    pugi::xml_node element = write_node_common(parent, "Integer", desc, defaults);
+    pugi::xml_node element = write_node_common(parent, kind, desc, defaults);
     if (!element)
-        return;
+        return element;
     write_invalidators(element, desc.invalidators);
     write_yes_no(element, "Streamable", desc.streamable);
     write_value_ref(element, "Value", desc.value);
@@ -79,23 +82,19 @@ void write_integer_node(pugi::xml_node parent, const integer_desc& desc)
     write_value_ref(element, "Inc", desc.inc);
     write_literal_element(element, "Unit", desc.unit);
     write_representation(element, desc.representation);
+    return element;
+}
+} // namespace
+
+void write_integer_node(pugi::xml_node parent, const integer_desc& desc)
+{
+    write_numeric_node(parent, "Integer", desc);
 }
 
 void write_float_node(pugi::xml_node parent, const float_desc& desc)
 {
-    const auto defaults = make_default_extension(desc.default_text, desc.default_kind, desc.do_not_serialize);
-    pugi::xml_node element = write_node_common(parent, "Float", desc, defaults);
-    if (!element)
-        return;
-    write_invalidators(element, desc.invalidators);
-    write_yes_no(element, "Streamable", desc.streamable);
-    write_value_ref(element, "Value", desc.value);
-    write_value_ref(element, "Min", desc.min);
-    write_value_ref(element, "Max", desc.max);
-    write_value_ref(element, "Inc", desc.inc);
-    write_literal_element(element, "Unit", desc.unit);
-    write_representation(element, desc.representation);
-    write_display(element, desc.display_notation, desc.display_precision);
+    if (pugi::xml_node element = write_numeric_node(parent, "Float", desc))
+        write_display(element, desc.display_notation, desc.display_precision);
 }
 
 void write_enumeration_node(pugi::xml_node parent, const enumeration_desc& desc)
