@@ -19,7 +19,9 @@ boolean_type<Linked>::boolean_type(const node_init& init)
 template <bool Linked>
 void boolean_type<Linked>::_resolve_references(IGenICamDoc&, pugi::xml_node element)
 {
-    default_ = resolve_link_or_value_from_contents<std::int64_t>(*this, element.child("Extension"));
+    const pugi::xml_node extension = this->children->first("Extension");
+    default_ = resolve_link_or_value_from_contents<std::int64_t>(*this, extension.child("Default").child_value(),
+                                                                 extension.child("pDefault").child_value());
     if constexpr (Linked) {
         value_node_ = this->services->find_node(this->child("pValue"));
         if (value_node_ != nullptr) {

@@ -3,30 +3,19 @@
 #include "genicam/genicam_log.h"
 #include "genicam/igenicam_doc.h"
 
-#include <iterator>
 #include <new>
 
 namespace GenICam::impl {
 
-namespace {
-
-std::size_t count_features(pugi::xml_node element)
+void category_type::plan_extra(const element_children& children, alloc_itf& alloc)
 {
-    const auto range = element.children("pFeature");
-    return static_cast<std::size_t>(std::distance(range.begin(), range.end()));
-}
-
-} // namespace
-
-void category_type::plan_extra(pugi::xml_node element, alloc_itf& alloc)
-{
-    alloc.reserve(sizeof(INode*), count_features(element), 8, false);
+    alloc.reserve(sizeof(INode*), children.count("pFeature"), 8, false);
 }
 
 category_type::category_type(const node_init& init)
     : node_base_impl_ignore_dependent(init)
 {
-    const std::size_t slots = count_features(init.element);
+    const std::size_t slots = init.children->count("pFeature");
     features_ = allocate_objects<INode*>(*init.alloc, slots);
     if (features_ == nullptr && slots != 0) {
         throw std::bad_alloc();
@@ -37,14 +26,14 @@ category_type::category_type(const node_init& init)
     }
 }
 
-void category_type::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
+void category_type::_resolve_references(IGenICamDoc& document, pugi::xml_node)
 {
     feature_count_ = 0;
-    for (pugi::xml_node feature : element.children("pFeature")) {
+    for (const child_element& feature : children->all("pFeature")) {
         if (feature_count_ == slot_count_) {
             break;
         }
-        const std::string_view text = feature.child_value();
+        const std::string_view text = feature.text;
         if (INode* found = document.find_node(text)) {
             features_[feature_count_++] = found;
         } else {

@@ -12,7 +12,7 @@ namespace GenICam::impl {
 class category_type final : public node_base_impl_ignore_dependent, public implement_inode<category_type, ICategory> {
 public:
     // One arena slot per "pFeature" child.
-    static void plan_extra(pugi::xml_node element, alloc_itf& alloc);
+    static void plan_extra(const element_children& children, alloc_itf& alloc);
 
     explicit category_type(const node_init& init);
 

@@ -36,7 +36,7 @@ void command_type<Linked>::_resolve_references(IGenICamDoc&, pugi::xml_node)
 template <bool Linked>
 std::optional<std::int64_t> command_type<Linked>::get_polling_time()
 {
-    return read_polling_time(this->element);
+    return read_polling_time(*this->children);
 }
 
 template <bool Linked>

@@ -113,7 +113,7 @@ void int_converter_type::_resolve_references(IGenICamDoc&, pugi::xml_node elemen
 
 integer_representation int_converter_type::get_representation()
 {
-    return read_integer_representation(element);
+    return read_integer_representation(*children);
 }
 
 std::string_view int_converter_type::get_unit()
@@ -169,7 +169,7 @@ void float_converter_type::_resolve_references(IGenICamDoc&, pugi::xml_node elem
 
 float_representation float_converter_type::get_representation()
 {
-    return read_float_representation(element);
+    return read_float_representation(*children);
 }
 
 std::string_view float_converter_type::get_unit()
@@ -179,12 +179,12 @@ std::string_view float_converter_type::get_unit()
 
 display_notation float_converter_type::get_display_notation()
 {
-    return read_display_notation(element);
+    return read_display_notation(*children);
 }
 
 std::int32_t float_converter_type::get_display_precision()
 {
-    return read_display_precision(element);
+    return read_display_precision(*children);
 }
 
 std::error_code float_converter_type::set_val(double value, std::uint32_t flags)

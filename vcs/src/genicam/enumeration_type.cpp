@@ -7,40 +7,30 @@
 #include "genicam/xml_value_readers.h"
 
 #include <cmath>
-#include <iterator>
 #include <limits>
 #include <new>
 
 namespace GenICam::impl {
 
-namespace {
-
-std::size_t count_entries(pugi::xml_node element)
-{
-    const auto range = element.children("EnumEntry");
-    return static_cast<std::size_t>(std::distance(range.begin(), range.end()));
-}
-
-} // namespace
-
 template <bool Linked>
-void enumeration_type<Linked>::plan_extra(pugi::xml_node element, alloc_itf& alloc)
+void enumeration_type<Linked>::plan_extra(const element_children& children, alloc_itf& alloc)
 {
-    alloc.reserve(sizeof(enum_entry_type), count_entries(element), 8, false);
+    alloc.reserve(sizeof(enum_entry_type), children.count("EnumEntry"), 8, false);
 }
 
 template <bool Linked>
 enumeration_type<Linked>::enumeration_type(const node_init& init)
     : layer(init)
 {
-    const std::size_t count = count_entries(init.element);
+    const std::size_t count = init.children->count("EnumEntry");
     entries_ = allocate_objects<enum_entry_type>(*init.alloc, count);
     if (entries_ == nullptr && count != 0) {
         throw std::bad_alloc();
     }
     std::int32_t ordinal = 0;
-    for (pugi::xml_node entry : init.element.children("EnumEntry")) {
-        new (entries_ + entry_count_) enum_entry_type(node_init{entry, init.services, init.alloc}, ordinal++);
+    for (const child_element& entry : init.children->all("EnumEntry")) {
+        const node_init entry_init{&init.store->build(entry.node), init.services, init.alloc, init.store};
+        new (entries_ + entry_count_) enum_entry_type(entry_init, ordinal++);
         ++entry_count_;
     }
 }
@@ -73,7 +63,7 @@ void enumeration_type<Linked>::_resolve_references(IGenICamDoc& document, pugi::
 template <bool Linked>
 std::optional<std::int64_t> enumeration_type<Linked>::get_polling_time()
 {
-    return read_polling_time(this->element);
+    return read_polling_time(*this->children);
 }
 
 template <bool Linked>

@@ -20,7 +20,7 @@ class enumeration_type final
 
 public:
     // One entry record per "EnumEntry" child, in the arena.
-    static void plan_extra(pugi::xml_node element, alloc_itf& alloc);
+    static void plan_extra(const element_children& children, alloc_itf& alloc);
 
     // Builds the entries, in document order.
     explicit enumeration_type(const node_init& init);

@@ -30,9 +30,9 @@ void to_register_order(std::uint8_t* bytes, std::int64_t length, bool big_endian
 
 float_reg_type_base::float_reg_type_base(const node_init& init) : node_base_impl_value(init)
 {
-    cache_.big_endian = read_endianess(element);
-    cache_.mode = read_cachable(element, cache_mode::NoCache);
-    set_actual_access_mode(read_access_mode(element));
+    cache_.big_endian = read_endianess(*children);
+    cache_.mode = read_cachable(*children, cache_mode::NoCache);
+    set_actual_access_mode(read_access_mode(*children));
 }
 
 void float_reg_type_base::invalidate()
@@ -43,7 +43,7 @@ void float_reg_type_base::invalidate()
 
 float_representation float_reg_type_base::get_representation()
 {
-    return read_float_representation(element);
+    return read_float_representation(*children);
 }
 
 std::string_view float_reg_type_base::get_unit()
@@ -53,12 +53,12 @@ std::string_view float_reg_type_base::get_unit()
 
 display_notation float_reg_type_base::get_display_notation()
 {
-    return read_display_notation(element);
+    return read_display_notation(*children);
 }
 
 std::int32_t float_reg_type_base::get_display_precision()
 {
-    return read_display_precision(element);
+    return read_display_precision(*children);
 }
 
 std::error_code float_reg_type_base::set_val(double value, std::uint32_t flags)
@@ -146,13 +146,13 @@ result<double> float_reg_type_base::get_inc(std::uint32_t)
 
 float_reg_type_const_address::float_reg_type_const_address(const node_init& init)
     : float_reg_type_base(init)
-    , address_(init.element, *this)
+    , address_(*init.children, *this)
 {
 }
 
 void float_reg_type_const_address::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
 {
-    cache_.port = resolve_port(document, element);
+    cache_.port = resolve_port(document, *children);
 }
 
 result<std::pair<std::int64_t, std::int64_t>> float_reg_type_const_address::get_address(std::uint32_t)
@@ -162,8 +162,8 @@ result<std::pair<std::int64_t, std::int64_t>> float_reg_type_const_address::get_
 
 void float_reg_type_dyn::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
 {
-    cache_.port = resolve_port(document, element);
-    address_.resolve_references_len(element, *this);
+    cache_.port = resolve_port(document, *children);
+    address_.resolve_references_len(*children, *this);
 }
 
 result<std::pair<std::int64_t, std::int64_t>> float_reg_type_dyn::get_address(std::uint32_t flags)

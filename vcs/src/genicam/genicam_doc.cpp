@@ -52,11 +52,11 @@ bool genicam_doc::load_xml(const void* text, std::size_t length, load_options op
 
 void genicam_doc::build_nodes()
 {
-    node_factory factory(*this, allocator_, load_options_.include_debug_properties);
+    node_factory factory(*this, allocator_, children_store_, load_options_.include_debug_properties);
     const std::size_t count = factory.plan(root());
     allocator_.prepare();
     nodes_.reserve(count);
-    factory.create(root(), nodes_);
+    factory.create(nodes_);
     sort_nodes_by_name(nodes_);
     first_by_name_.reserve(nodes_.size());
     for (std::size_t i = 0; i < nodes_.size(); ++i) {

@@ -8,6 +8,7 @@
 
 #include "genicam/document_allocator.h"
 #include "genicam/document_services.h"
+#include "genicam/element_children.h"
 #include "genicam/igenicam_doc.h"
 #include "genicam/small_vector.h"
 
@@ -82,7 +83,8 @@ private:
     std::size_t first_named(std::string_view name) const;
 
     // Declared in this order so that destruction runs: dependency map,
-    // callbacks, allocator (destroy records, then the arena), tree, text.
+    // callbacks, allocator (destroy records, then the arena), child tables,
+    // tree, text.
     std::vector<INode*> nodes_;
     // Each name's first position in nodes_: lookups by name take constant
     // time, so resolving a document's links stays linear in its size.
@@ -92,6 +94,7 @@ private:
     load_options load_options_;
     bool loaded_ = false;
     pugi::xml_document xml_;
+    element_children_store children_store_;
     document_allocator allocator_;
     std::unordered_map<INode*, std::vector<node_callback>> callbacks_;
     std::unordered_map<IEval*, small_vector<IEval*, 4>> dependency_map_;

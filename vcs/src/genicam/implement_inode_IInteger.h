@@ -12,7 +12,7 @@ class implement_inode_IInteger : public implement_inode_numeric<Class, std::int6
 public:
     integer_representation get_representation() override
     {
-        return read_integer_representation(this->self().element);
+        return read_integer_representation(*this->self().children);
     }
     std::string_view get_unit() override { return this->self().child("Unit"); }
     std::vector<INode*> get_selected_features() override { return this->self().resolve_node_list(); }

@@ -44,7 +44,7 @@ protected:
         min_ = resolve_link_or_value_<T>(node, "Min", "pMin");
         max_ = resolve_link_or_value_<T>(node, "Max", "pMax");
         inc_ = resolve_link_or_value_<T>(node, "Inc", "pInc");
-        default_ = resolve_link_or_value_from_contents<T>(node, node.element);
+        default_ = resolve_link_or_value_from_contents<T>(node, node.child("Default"), node.child("pDefault"));
     }
 
     // Passes with flag 0x400; an unreadable Min skips its half, an unreadable

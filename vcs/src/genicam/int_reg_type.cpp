@@ -56,10 +56,10 @@ result<std::int64_t> register_max(std::int64_t length, bool is_unsigned)
 
 int_reg_type_base::int_reg_type_base(const node_init& init) : node_base_impl_value(init)
 {
-    cache_.big_endian = read_endianess(element);
-    cache_.mode = read_cachable(element, cache_mode::NoCache);
-    unsigned_ = read_sign(element);
-    set_actual_access_mode(read_access_mode(element));
+    cache_.big_endian = read_endianess(*children);
+    cache_.mode = read_cachable(*children, cache_mode::NoCache);
+    unsigned_ = read_sign(*children);
+    set_actual_access_mode(read_access_mode(*children));
 }
 
 void int_reg_type_base::invalidate()
@@ -70,7 +70,7 @@ void int_reg_type_base::invalidate()
 
 integer_representation int_reg_type_base::get_representation()
 {
-    return read_integer_representation(element);
+    return read_integer_representation(*children);
 }
 
 std::string_view int_reg_type_base::get_unit()
@@ -180,7 +180,7 @@ result<std::int64_t> int_reg_type_base::get_default(std::uint32_t)
 
 int_reg_type_const_address::int_reg_type_const_address(const node_init& init)
     : int_reg_type_base(init)
-    , address_(init.element, *this)
+    , address_(*init.children, *this)
 {
     // An invalid length keeps the general path, which logs it on every access.
     fixed_ = valid_length(address_.length);
@@ -190,7 +190,7 @@ int_reg_type_const_address::int_reg_type_const_address(const node_init& init)
 
 void int_reg_type_const_address::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
 {
-    cache_.port = resolve_port(document, element);
+    cache_.port = resolve_port(document, *children);
 }
 
 result<std::pair<std::int64_t, std::int64_t>> int_reg_type_const_address::get_address(std::uint32_t)
@@ -200,8 +200,8 @@ result<std::pair<std::int64_t, std::int64_t>> int_reg_type_const_address::get_ad
 
 void int_reg_type_dyn::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
 {
-    cache_.port = resolve_port(document, element);
-    address_.resolve_references_len(element, *this);
+    cache_.port = resolve_port(document, *children);
+    address_.resolve_references_len(*children, *this);
 }
 
 result<std::pair<std::int64_t, std::int64_t>> int_reg_type_dyn::get_address(std::uint32_t flags)

@@ -26,12 +26,10 @@ struct pair_messages {
 };
 
 template <class T>
-link_or_value<T> read_pair(node_base_data& self, pugi::xml_node source, const char* literal_name,
-                           const char* link_name, const pair_messages& messages)
+link_or_value<T> read_pair(node_base_data& self, std::string_view literal_text, std::string_view link_text,
+                           const char* literal_name, const char* link_name, const pair_messages& messages)
 {
     link_or_value<T> out;
-    const std::string_view link_text = source.child(link_name).child_value();
-    const std::string_view literal_text = source.child(literal_name).child_value();
     if (!link_text.empty()) {
         if (!literal_text.empty()) {
             GENICAM_LOG(1, messages.both, messages.function, self.element_name(), self.name_text(),
@@ -77,27 +75,30 @@ result<T> link_or_value<T>::evaluate(std::uint32_t flags) const
 }
 
 template <class T>
-link_or_value<T> resolve_link_or_value_(node_base_data& self, const char* literal_name, const char* link_name)
+link_or_value<T> resolve_link_or_value_(node_base_data& self, child_key literal, child_key link)
 {
-    return read_pair<T>(self, self.element, literal_name, link_name,
+    return read_pair<T>(self, self.child(literal), self.child(link), literal.c_str(), link.c_str(),
                         {"GenICam::impl::resolve_link_or_value_",
                          "%s, %s \"%s\". Node contains both \"%s\" and \"%s\" nodes.\n", false});
 }
 
 template <class T>
-link_or_value<T> resolve_link_or_value_from_contents(node_base_data& self, pugi::xml_node source)
+link_or_value<T> resolve_link_or_value_from_contents(node_base_data& self, std::string_view default_text,
+                                                     std::string_view p_default_text)
 {
-    return read_pair<T>(self, source, "Default", "pDefault",
+    return read_pair<T>(self, default_text, p_default_text, "Default", "pDefault",
                         {"GenICam::impl::resolve_link_or_value_from_contents",
                          "%s, %s \"%s\". XML element contains both \"%s\" and \"%s\" nodes.\n", true});
 }
 
 template struct link_or_value<std::int64_t>;
 template struct link_or_value<double>;
-template link_or_value<std::int64_t> resolve_link_or_value_<std::int64_t>(node_base_data&, const char*, const char*);
-template link_or_value<double> resolve_link_or_value_<double>(node_base_data&, const char*, const char*);
+template link_or_value<std::int64_t> resolve_link_or_value_<std::int64_t>(node_base_data&, child_key, child_key);
+template link_or_value<double> resolve_link_or_value_<double>(node_base_data&, child_key, child_key);
 template link_or_value<std::int64_t> resolve_link_or_value_from_contents<std::int64_t>(node_base_data&,
-                                                                                        pugi::xml_node);
-template link_or_value<double> resolve_link_or_value_from_contents<double>(node_base_data&, pugi::xml_node);
+                                                                                        std::string_view,
+                                                                                        std::string_view);
+template link_or_value<double> resolve_link_or_value_from_contents<double>(node_base_data&, std::string_view,
+                                                                           std::string_view);
 
 } // namespace GenICam::impl

@@ -6,7 +6,7 @@
 #include "genicam/genicam_types.h"
 #include "genicam/inode.h"
 
-#include <pugixml.hpp>
+#include "genicam/child_names.h"
 
 #include <cstdint>
 
@@ -31,20 +31,23 @@ struct link_or_value {
 // wins when both are given (with a message). A link adds `self` as a
 // dependent of the linked node.
 template <class T>
-link_or_value<T> resolve_link_or_value_(node_base_data& self, const char* literal_name, const char* link_name);
+link_or_value<T> resolve_link_or_value_(node_base_data& self, child_key literal, child_key link);
 
-// Reads "pDefault"/"Default" under `source` (the node's element, or its
+// Reads the texts of "Default"/"pDefault" (under the node's element, or its
 // Extension element) the same way, with its own messages.
 template <class T>
-link_or_value<T> resolve_link_or_value_from_contents(node_base_data& self, pugi::xml_node source);
+link_or_value<T> resolve_link_or_value_from_contents(node_base_data& self, std::string_view default_text,
+                                                     std::string_view p_default_text);
 
 extern template struct link_or_value<std::int64_t>;
 extern template struct link_or_value<double>;
-extern template link_or_value<std::int64_t> resolve_link_or_value_<std::int64_t>(node_base_data&, const char*,
-                                                                                   const char*);
-extern template link_or_value<double> resolve_link_or_value_<double>(node_base_data&, const char*, const char*);
+extern template link_or_value<std::int64_t> resolve_link_or_value_<std::int64_t>(node_base_data&, child_key,
+                                                                                   child_key);
+extern template link_or_value<double> resolve_link_or_value_<double>(node_base_data&, child_key, child_key);
 extern template link_or_value<std::int64_t> resolve_link_or_value_from_contents<std::int64_t>(node_base_data&,
-                                                                                               pugi::xml_node);
-extern template link_or_value<double> resolve_link_or_value_from_contents<double>(node_base_data&, pugi::xml_node);
+                                                                                               std::string_view,
+                                                                                               std::string_view);
+extern template link_or_value<double> resolve_link_or_value_from_contents<double>(node_base_data&, std::string_view,
+                                                                                  std::string_view);
 
 } // namespace GenICam::impl

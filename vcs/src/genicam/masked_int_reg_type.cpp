@@ -16,17 +16,18 @@ std::error_code out_of_range()
     return make_error_code(errc::index_out_of_range);
 }
 
-// A StructEntry's own element when its text is one of `accepted`, else its
-// parent's.
-pugi::xml_node own_or_parent(pugi::xml_node element, const char* name, std::initializer_list<std::string_view> accepted)
+// A StructEntry's own children when its text of `key` is one of `accepted`,
+// else its parent's.
+const element_children& own_or_parent(const element_children& own, const element_children& parent, child_key key,
+                                      std::initializer_list<std::string_view> accepted)
 {
-    const std::string_view own = element.child(name).child_value();
+    const std::string_view text = own.text(key);
     for (std::string_view a : accepted) {
-        if (own == a) {
-            return element;
+        if (text == a) {
+            return own;
         }
     }
-    return element.parent();
+    return parent;
 }
 
 } // namespace
@@ -39,7 +40,7 @@ void bit_field_register::invalidate()
 
 integer_representation bit_field_register::get_representation()
 {
-    return read_integer_representation(element);
+    return read_integer_representation(*children);
 }
 
 std::string_view bit_field_register::get_unit()
@@ -150,16 +151,16 @@ result<std::int64_t> bit_field_register::get_default(std::uint32_t)
 
 masked_int_reg_type_base::masked_int_reg_type_base(const node_init& init) : bit_field_register(init)
 {
-    cache_.big_endian = read_endianess(element);
+    cache_.big_endian = read_endianess(*children);
     cache_.mode = cache_mode::NoCache;
-    unsigned_ = read_sign(element);
-    bits_ = parse_bit_range(element);
-    set_actual_access_mode(read_access_mode(element));
+    unsigned_ = read_sign(*children);
+    bits_ = parse_bit_range(*children);
+    set_actual_access_mode(read_access_mode(*children));
 }
 
-void masked_int_reg_type_base::resolve_length_and_port(IGenICamDoc& document, pugi::xml_node element)
+void masked_int_reg_type_base::resolve_length_and_port(IGenICamDoc& document)
 {
-    const parsed_integer length = parse_integer_text(element.child("Length").child_value());
+    const parsed_integer length = parse_integer_text(child("Length"));
     if (!length.ok() || length.value < 0) {
         GENICAM_LOG(1, "%s, %s (\"%s\"). Failed to parse \"Length\" XML element.\n",
                     "GenICam::impl::masked_int_reg_type_base::_resolve_references", "MaskedIntReg", name_text());
@@ -167,18 +168,18 @@ void masked_int_reg_type_base::resolve_length_and_port(IGenICamDoc& document, pu
     } else {
         length_ = length.value >= 1 && length.value <= 8 ? static_cast<std::int32_t>(length.value) : 4;
     }
-    cache_.port = resolve_port(document, element);
+    cache_.port = resolve_port(document, *children);
 }
 
 masked_int_reg_type_const_address::masked_int_reg_type_const_address(const node_init& init)
     : masked_int_reg_type_base(init)
-    , address_(calc_address_nodes_sum(init.element, *this))
+    , address_(calc_address_nodes_sum(*init.children, *this))
 {
 }
 
-void masked_int_reg_type_const_address::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
+void masked_int_reg_type_const_address::_resolve_references(IGenICamDoc& document, pugi::xml_node)
 {
-    resolve_length_and_port(document, element);
+    resolve_length_and_port(document);
 }
 
 result<bit_field_register::location> masked_int_reg_type_const_address::locate(std::uint32_t)
@@ -186,10 +187,10 @@ result<bit_field_register::location> masked_int_reg_type_const_address::locate(s
     return location{address_, length_};
 }
 
-void masked_int_reg_type_dyn_address::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
+void masked_int_reg_type_dyn_address::_resolve_references(IGenICamDoc& document, pugi::xml_node)
 {
-    address_.resolve_references(element, *this);
-    resolve_length_and_port(document, element);
+    address_.resolve_references(*children, *this);
+    resolve_length_and_port(document);
 }
 
 result<bit_field_register::location> masked_int_reg_type_dyn_address::locate(std::uint32_t flags)
@@ -203,22 +204,23 @@ result<bit_field_register::location> masked_int_reg_type_dyn_address::locate(std
 
 // StructEntry
 
-struct_entry_type::struct_entry_type(const node_init& init) : bit_field_register(init)
+struct_entry_type::struct_entry_type(const node_init& init)
+    : bit_field_register(init)
+    , parent_(&init.store->build(element.parent()))
 {
-    const pugi::xml_node parent = element.parent();
-    cache_.big_endian = read_endianess(parent);
-    cache_.mode = read_cachable(own_or_parent(element, "Cachable", {"WriteThrough", "WriteAround", "NoCache"}),
-                                cache_mode::NoCache);
-    unsigned_ = read_sign(element);
-    bits_ = parse_bit_range(element);
-    set_actual_access_mode(read_access_mode(own_or_parent(element, "AccessMode", {"RW", "RO", "WO"})));
+    cache_.big_endian = read_endianess(*parent_);
+    cache_.mode = read_cachable(
+        own_or_parent(*children, *parent_, "Cachable", {"WriteThrough", "WriteAround", "NoCache"}),
+        cache_mode::NoCache);
+    unsigned_ = read_sign(*children);
+    bits_ = parse_bit_range(*children);
+    set_actual_access_mode(read_access_mode(own_or_parent(*children, *parent_, "AccessMode", {"RW", "RO", "WO"})));
 }
 
-void struct_entry_type::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
+void struct_entry_type::_resolve_references(IGenICamDoc& document, pugi::xml_node)
 {
-    const pugi::xml_node parent = element.parent();
-    parent_address_.resolve_references_len(parent, *this);
-    cache_.port = resolve_port(document, parent);
+    parent_address_.resolve_references_len(*parent_, *this);
+    cache_.port = resolve_port(document, *parent_);
 }
 
 result<std::int64_t> struct_entry_type::field_length(std::uint32_t flags)

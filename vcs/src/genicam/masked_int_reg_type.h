@@ -63,7 +63,7 @@ protected:
     ~masked_int_reg_type_base() = default;
     // Length (1 to 8; 0 or above 8 give 4; unreadable or negative give 1) and
     // the port.
-    void resolve_length_and_port(IGenICamDoc& document, pugi::xml_node element);
+    void resolve_length_and_port(IGenICamDoc& document);
     result<std::int64_t> field_length(std::uint32_t) override { return length_; }
 
     std::int32_t length_ = 1;
@@ -103,6 +103,8 @@ private:
     result<location> locate(std::uint32_t flags) override;
     result<std::int64_t> field_length(std::uint32_t flags) override;
 
+    // The StructReg's children: its address, length, port and defaults.
+    const element_children* parent_;
     address_eval parent_address_;
 };
 

@@ -38,26 +38,27 @@ bool is_condition_type(node_type type) noexcept
 } // namespace
 
 node_base_data::node_base_data(const node_init& init)
-    : element(init.element)
-    , name(init.element.attribute("Name").value())
+    : element(init.children->element())
+    , children(init.children)
+    , name(element.attribute("Name").value())
     , services(init.services)
-    , access(read_imposed_access_mode(init.element))
+    , access(read_imposed_access_mode(*init.children))
 {
 }
 
 void node_base_data::resolve_references(IGenICamDoc& document)
 {
     INode** const condition_fields[] = {&is_implemented_node, &is_available_node, &is_locked_node};
-    const char* const condition_names[] = {"pIsImplemented", "pIsAvailable", "pIsLocked"};
+    constexpr child_key condition_keys[] = {"pIsImplemented", "pIsAvailable", "pIsLocked"};
     for (std::size_t i = 0; i < 3; ++i) {
-        INode* found = document.find_node(child(condition_names[i]));
+        INode* found = document.find_node(child(condition_keys[i]));
         if (found != nullptr && is_condition_type(found->get_node_type())) {
             *condition_fields[i] = found;
             found->get_eval().add_dependent(get_inode());
         }
     }
-    for (pugi::xml_node invalidator : element.children("pInvalidator")) {
-        INode* found = document.find_node(invalidator.child_value());
+    for (const child_element& invalidator : children->all("pInvalidator")) {
+        INode* found = document.find_node(invalidator.text);
         if (found != nullptr) {
             found->get_eval().add_dependent(get_inode());
         } else {
@@ -83,7 +84,7 @@ void node_base_data::fire_own_callbacks()
 std::vector<extension_entry> node_base_data::read_extensions() const
 {
     std::vector<extension_entry> entries;
-    for (pugi::xml_node entry : element.child("Extension").children()) {
+    for (pugi::xml_node entry : children->first("Extension").children()) {
         if (entry.type() == pugi::node_element) {
             entries.push_back({entry.name(), entry.child_value()});
         }
@@ -93,7 +94,7 @@ std::vector<extension_entry> node_base_data::read_extensions() const
 
 std::string_view node_base_data::read_extension(std::string_view key) const
 {
-    for (pugi::xml_node entry : element.child("Extension").children()) {
+    for (pugi::xml_node entry : children->first("Extension").children()) {
         if (entry.type() == pugi::node_element && key == entry.name()) {
             return entry.child_value();
         }
@@ -224,16 +225,16 @@ std::optional<bool> node_base_data::read_expose_static() const
     return std::nullopt;
 }
 
-INode* node_base_data::resolve_node(const char* child_name) const
+INode* node_base_data::resolve_node(child_key key) const
 {
-    const std::string_view text = child(child_name);
+    const std::string_view text = child(key);
     if (text.empty()) {
         return nullptr;
     }
     INode* found = services->find_node(text);
     if (found == nullptr) {
         GENICAM_LOG(1, "%s, %s (\"%s\"). Failed to resolve \"%s\" xml node contents (\"%.*s\").\n",
-                    "GenICam::impl::node_base_data::resolve_node", element_name(), name_text(), child_name,
+                    "GenICam::impl::node_base_data::resolve_node", element_name(), name_text(), key.c_str(),
                     static_cast<int>(text.size()), text.data());
     }
     return found;
@@ -242,8 +243,8 @@ INode* node_base_data::resolve_node(const char* child_name) const
 std::vector<INode*> node_base_data::resolve_node_list() const
 {
     std::vector<INode*> nodes;
-    for (pugi::xml_node selected : element.children("pSelected")) {
-        const std::string_view text = selected.child_value();
+    for (const child_element& selected : children->all("pSelected")) {
+        const std::string_view text = selected.text;
         if (INode* found = services->find_node(text)) {
             nodes.push_back(found);
         } else {

@@ -1,11 +1,12 @@
 #pragma once
-// What every node shares: its XML element, name, document, the three condition
+// What every node shares: its XML element and its child elements, name, document, the three condition
 // links (pIsImplemented, pIsAvailable, pIsLocked), the imposed access mode and
 // whether callbacks are registered. Descriptive queries read the element on
 // demand. The three node base layers derive from this class.
 
 #include "genicam/alloc_itf.h"
 #include "genicam/document_services.h"
+#include "genicam/element_children.h"
 #include "genicam/ieval.h"
 #include "genicam/inode.h"
 
@@ -21,9 +22,12 @@ namespace GenICam::impl {
 
 // What a node constructor is given by the node factory.
 struct node_init {
-    pugi::xml_node element;
+    const element_children* children = nullptr;
     document_services* services = nullptr;
     alloc_itf* alloc = nullptr;
+    // Where a node reads the children of further elements (an Enumeration's
+    // entries, a StructEntry's StructReg).
+    element_children_store* store = nullptr;
 };
 
 class node_base_data : public IEval {
@@ -59,7 +63,7 @@ public:
 
     // The node named by the text of the first child `child_name`; none when
     // the text is empty (silently) or names no node (logged).
-    INode* resolve_node(const char* child_name) const;
+    INode* resolve_node(child_key key) const;
     // Every node named by a "pSelected" child, in document order.
     std::vector<INode*> resolve_node_list() const;
     // Narrows (never widens) the access mode to a register's "AccessMode".
@@ -73,9 +77,11 @@ public:
     const char* element_name() const noexcept { return element.name(); }
     // The name as a zero-terminated text, for log messages.
     const char* name_text() const noexcept { return name.empty() ? "" : name.data(); }
-    std::string_view child(const char* child_name) const noexcept { return element.child(child_name).child_value(); }
+    // Text of the first child element of the key; empty when there is none.
+    std::string_view child(child_key key) const noexcept { return children->text(key); }
 
     pugi::xml_node element;
+    const element_children* children;
     std::string_view name;
     document_services* services;
     INode* is_implemented_node = nullptr;

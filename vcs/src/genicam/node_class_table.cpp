@@ -25,54 +25,48 @@
 #include "genicam/swissknife_type.h"
 #include "genicam/xml_value_readers.h"
 
-#include <cstring>
 
 namespace GenICam::impl {
 
 namespace {
 
-bool has(pugi::xml_node e, const char* name)
+bool has_value(const element_children& e)
 {
-    return static_cast<bool>(e.child(name));
+    return e.has("Value");
 }
-
-bool has_value(pugi::xml_node e)
+bool has_pvalue(const element_children& e)
 {
-    return has(e, "Value");
+    return e.has("pValue");
 }
-bool has_pvalue(pugi::xml_node e)
+bool has_pindex(const element_children& e)
 {
-    return has(e, "pValue");
+    return e.has("pIndex");
 }
-bool has_pindex(pugi::xml_node e)
+bool constant_value(const element_children& e)
 {
-    return has(e, "pIndex");
+    return e.has("Value") && read_imposed_access_mode(e) == access_mode::RO;
 }
-bool constant_value(pugi::xml_node e)
+bool pvalue_with_copies(const element_children& e)
 {
-    return has(e, "Value") && read_imposed_access_mode(e) == access_mode::RO;
+    return e.has("pValue") && e.has("pValueCopy");
 }
-bool pvalue_with_copies(pugi::xml_node e)
+bool pvalue_without_copies(const element_children& e)
 {
-    return has(e, "pValue") && has(e, "pValueCopy");
+    return e.has("pValue") && !e.has("pValueCopy");
 }
-bool pvalue_without_copies(pugi::xml_node e)
+bool constant_address(const element_children& e)
 {
-    return has(e, "pValue") && !has(e, "pValueCopy");
+    return e.has("Address") && !e.has("pAddress") && !e.has("IntSwissKnife") && !e.has("pIndex");
 }
-bool constant_address(pugi::xml_node e)
+bool constant_address_and_length(const element_children& e)
 {
-    return has(e, "Address") && !has(e, "pAddress") && !has(e, "IntSwissKnife") && !has(e, "pIndex");
+    return constant_address(e) && e.has("Length") && !e.has("pLength");
 }
-bool constant_address_and_length(pugi::xml_node e)
+bool chunk_port(const element_children& e)
 {
-    return constant_address(e) && has(e, "Length") && !has(e, "pLength");
+    return e.has("ChunkID") || e.has("pChunkID");
 }
-bool chunk_port(pugi::xml_node e)
-{
-    return has(e, "ChunkID") || has(e, "pChunkID");
-}
-bool device_port(pugi::xml_node e)
+bool device_port(const element_children& e)
 {
     return !chunk_port(e);
 }
@@ -122,11 +116,10 @@ std::span<const node_class_row> node_class_table() noexcept
     return table;
 }
 
-const node_class_row* select_node_class(pugi::xml_node element)
+const node_class_row* select_node_class(std::uint8_t element_key, const element_children& children)
 {
-    const char* name = element.name();
     for (const node_class_row& row : table) {
-        if (std::strcmp(row.element, name) == 0 && (row.test == nullptr || row.test(element))) {
+        if (row.element.index() == element_key && (row.test == nullptr || row.test(children))) {
             return &row;
         }
     }

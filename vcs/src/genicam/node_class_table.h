@@ -10,9 +10,9 @@
 #include "genicam/inode.h"
 #include "genicam/node_base_data.h"
 
-#include <pugixml.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <span>
@@ -28,20 +28,20 @@ struct node_class_ops {
     bool owns_heap_storage;
     // Announces arena memory that the constructor takes besides the object
     // itself (a Category's feature slots, an Enumeration's entries); may be null.
-    void (*plan_extra)(pugi::xml_node element, alloc_itf& alloc);
+    void (*plan_extra)(const element_children& children, alloc_itf& alloc);
     INode* (*construct)(void* memory, const node_init& init);
     void (*destroy)(void* object);
 };
 
 // The ops of a node class T: T(const node_init&) builds it in arena memory;
-// an optional `static void plan_extra(pugi::xml_node, alloc_itf&)` announces
+// an optional `static void plan_extra(const element_children&, alloc_itf&)` announces
 // what its constructor allocates from the arena besides the object.
 template <class T>
 constexpr node_class_ops make_node_class_ops() noexcept
 {
     static_assert(alignof(T) <= 8, "arena objects are 8-aligned");
-    void (*plan)(pugi::xml_node, alloc_itf&) = nullptr;
-    if constexpr (requires(pugi::xml_node e, alloc_itf& a) { T::plan_extra(e, a); }) {
+    void (*plan)(const element_children&, alloc_itf&) = nullptr;
+    if constexpr (requires(const element_children& e, alloc_itf& a) { T::plan_extra(e, a); }) {
         plan = &T::plan_extra;
     }
     return {sizeof(T), !std::is_trivially_destructible_v<T>, plan,
@@ -53,9 +53,9 @@ template <class T>
 inline constexpr node_class_ops node_class_ops_of = make_node_class_ops<T>();
 
 struct node_class_row {
-    const char* element;
+    child_key element;
     // Test on the element's children; null: none.
-    bool (*test)(pugi::xml_node element);
+    bool (*test)(const element_children& children);
     const char* class_name;
     // Null while the class is not part of the engine.
     const node_class_ops* ops;
@@ -68,8 +68,8 @@ struct node_class_row {
 
 std::span<const node_class_row> node_class_table() noexcept;
 
-// The row that the element selects, or null.
-const node_class_row* select_node_class(pugi::xml_node element);
+// The row that an element of this name and these children selects, or null.
+const node_class_row* select_node_class(std::uint8_t element_key, const element_children& children);
 
 // The row of the IntSwissKnife class (for nested address terms).
 const node_class_row& int_swissknife_row() noexcept;

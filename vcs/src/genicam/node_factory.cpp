@@ -19,84 +19,84 @@ bool usable(const node_class_row* row)
     return row != nullptr && row->ops != nullptr;
 }
 
-template <class F>
-void for_each_nested_swissknife(pugi::xml_node element, F&& f)
+bool hidden_by_extension(pugi::xml_node extension)
 {
-    for (pugi::xml_node child : element.children("IntSwissKnife")) {
-        f(child);
-    }
+    const parsed_integer flag = parse_integer_text(extension.child("VCDIsDebugProperty").child_value());
+    return flag.ok() && flag.value != 0;
+}
+
+// Calls `build(row, children)` for every element under `root` that becomes a
+// node, in document order: the element itself unless hidden, then, for
+// register rows, each of its direct IntSwissKnife children that is not hidden.
+template <class Build>
+void for_each_node_element(pugi::xml_node root, element_children_store& store, bool include_debug, Build&& build)
+{
+    const node_class_row& knife = int_swissknife_row();
+    walk_node_elements(root, [&](pugi::xml_node element) {
+        const std::uint8_t key = classify_child_name(element.name());
+        if (key == unknown_child) {
+            return;
+        }
+        const element_children& children = store.build(element);
+        const node_class_row* row = select_node_class(key, children);
+        if (row == nullptr) {
+            return;
+        }
+        if (usable(row) && !is_hidden_debug_property(children, include_debug)) {
+            build(*row, children);
+        }
+        if (row->nested_swissknives && usable(&knife)) {
+            for (const child_element& nested : children.all("IntSwissKnife")) {
+                const element_children& nested_children = store.build(nested.node);
+                if (!is_hidden_debug_property(nested_children, include_debug)) {
+                    build(knife, nested_children);
+                }
+            }
+        }
+    });
 }
 
 } // namespace
 
 bool is_hidden_debug_property(pugi::xml_node element, bool include_debug_properties)
 {
-    if (include_debug_properties) {
-        return false;
-    }
-    const parsed_integer flag =
-        parse_integer_text(element.child("Extension").child("VCDIsDebugProperty").child_value());
-    return flag.ok() && flag.value != 0;
+    return !include_debug_properties && hidden_by_extension(element.child("Extension"));
+}
+
+bool is_hidden_debug_property(const element_children& children, bool include_debug_properties)
+{
+    return !include_debug_properties && hidden_by_extension(children.first("Extension"));
 }
 
 std::size_t node_factory::plan(pugi::xml_node root)
 {
-    std::size_t count = 0;
-    const node_class_row& knife = int_swissknife_row();
-    walk_node_elements(root, [&](pugi::xml_node element) {
-        const node_class_row* row = select_node_class(element);
-        if (row == nullptr) {
-            return;
+    planned_.clear();
+    for_each_node_element(root, store_, include_debug_, [&](const node_class_row& row, const element_children& children) {
+        if (row.ops->plan_extra != nullptr) {
+            row.ops->plan_extra(children, allocator_);
         }
-        if (usable(row) && !is_hidden_debug_property(element, include_debug_)) {
-            if (row->ops->plan_extra != nullptr) {
-                row->ops->plan_extra(element, allocator_);
-            }
-            allocator_.reserve(row->ops->size, 1, 8, row->ops->owns_heap_storage);
-            ++count;
-        }
-        if (row->nested_swissknives && usable(&knife)) {
-            for_each_nested_swissknife(element, [&](pugi::xml_node nested) {
-                if (!is_hidden_debug_property(nested, include_debug_)) {
-                    allocator_.reserve(knife.ops->size, 1, 8, knife.ops->owns_heap_storage);
-                    ++count;
-                }
-            });
-        }
+        allocator_.reserve(row.ops->size, 1, 8, row.ops->owns_heap_storage);
+        planned_.push_back({&children, row.ops});
     });
-    return count;
+    return planned_.size();
 }
 
-void node_factory::create(pugi::xml_node root, std::vector<INode*>& nodes)
+void node_factory::create(std::vector<INode*>& nodes)
 {
-    const node_class_row& knife = int_swissknife_row();
-    const auto build = [&](const node_class_ops& ops, pugi::xml_node element) {
+    for (const planned_node& planned : planned_) {
+        const node_class_ops& ops = *planned.ops;
         void* memory = allocator_.allocate(ops.size);
         if (memory == nullptr) {
             throw std::bad_alloc();
         }
-        INode* node = ops.construct(memory, node_init{element, &services_, &allocator_});
+        INode* node = ops.construct(memory, node_init{planned.children, &services_, &allocator_, &store_});
         if (ops.owns_heap_storage) {
             allocator_.register_destroy({ops.destroy, memory});
         }
         nodes.push_back(node);
-    };
-    walk_node_elements(root, [&](pugi::xml_node element) {
-        const node_class_row* row = select_node_class(element);
-        if (row == nullptr) {
-            return;
-        }
-        if (usable(row) && !is_hidden_debug_property(element, include_debug_)) {
-            build(*row->ops, element);
-        }
-        if (row->nested_swissknives && usable(&knife)) {
-            for_each_nested_swissknife(element, [&](pugi::xml_node nested) {
-                if (!is_hidden_debug_property(nested, include_debug_)) {
-                    build(*knife.ops, nested);
-                }
-            });
-        }
-    });
+    }
+    planned_.clear();
+    planned_.shrink_to_fit();
 }
 
 std::string node_factory::count_report(pugi::xml_node root, bool include_debug_properties)
@@ -112,25 +112,12 @@ std::string node_factory::count_report(pugi::xml_node root, bool include_debug_p
         types[row.class_name] = {0, row.ops != nullptr ? static_cast<std::uint32_t>(row.ops->size) : 0u,
                                  row.owns_heap_storage};
     }
-    const node_class_row& knife = int_swissknife_row();
-    walk_node_elements(root, [&](pugi::xml_node element) {
-        const node_class_row* row = select_node_class(element);
-        if (row == nullptr) {
-            return;
-        }
-        if (usable(row) && !is_hidden_debug_property(element, include_debug_properties)) {
-            ++types[row->class_name].count;
-            ++elements[element.name()];
-        }
-        if (row->nested_swissknives && usable(&knife)) {
-            for_each_nested_swissknife(element, [&](pugi::xml_node nested) {
-                if (!is_hidden_debug_property(nested, include_debug_properties)) {
-                    ++types[knife.class_name].count;
-                    ++elements[knife.element];
-                }
-            });
-        }
-    });
+    element_children_store store;
+    for_each_node_element(root, store, include_debug_properties,
+                          [&](const node_class_row& row, const element_children&) {
+                              ++types[row.class_name].count;
+                              ++elements[std::string(row.element.name())];
+                          });
 
     std::string out;
     auto sink = std::back_inserter(out);

@@ -1,12 +1,14 @@
 #pragma once
-// Turns the elements of a parsed description into node objects, in three
-// walks that share one dispatch (node_class_table): planning (announces arena
-// memory), creation (builds the nodes) and counting (the node-count report).
-// All three skip the same hidden debug properties, so creation never needs
+// Turns the elements of a parsed description into node objects. One walk in
+// document order reads every node element's children, selects its class
+// (node_class_table) and announces its arena memory; creation then builds the
+// planned nodes in the same order. The node-count report walks the same way.
+// All of them skip the same hidden debug properties, so creation never needs
 // more than planning announced.
 
 #include "genicam/document_allocator.h"
 #include "genicam/document_services.h"
+#include "genicam/element_children.h"
 #include "genicam/inode.h"
 
 #include <pugixml.hpp>
@@ -51,29 +53,43 @@ void walk_node_elements(pugi::xml_node parent, Handler&& handler)
 // True when the element's Extension carries a "VCDIsDebugProperty" whose
 // integer text is nonzero and debug properties are not wanted.
 bool is_hidden_debug_property(pugi::xml_node element, bool include_debug_properties);
+bool is_hidden_debug_property(const element_children& children, bool include_debug_properties);
+
+struct node_class_ops;
 
 class node_factory {
 public:
-    node_factory(document_services& services, document_allocator& allocator, bool include_debug_properties) noexcept
+    node_factory(document_services& services, document_allocator& allocator, element_children_store& store,
+                 bool include_debug_properties) noexcept
         : services_(services)
         , allocator_(allocator)
+        , store_(store)
         , include_debug_(include_debug_properties)
     {
     }
 
-    // Planning walk: announces every node's memory; returns the node count.
+    // Planning walk: reads the children of every node element into the
+    // store, selects each one's class and announces its memory; returns the
+    // node count.
     std::size_t plan(pugi::xml_node root);
-    // Creation walk: builds every node into the prepared arena and appends
-    // it to `nodes`. Raises std::bad_alloc when the arena refuses.
-    void create(pugi::xml_node root, std::vector<INode*>& nodes);
+    // Builds every planned node into the prepared arena, in document order,
+    // and appends it to `nodes`. Raises std::bad_alloc when the arena refuses.
+    void create(std::vector<INode*>& nodes);
 
     // The node-count report of the elements under `root`.
     static std::string count_report(pugi::xml_node root, bool include_debug_properties);
 
 private:
+    struct planned_node {
+        const element_children* children;
+        const node_class_ops* ops;
+    };
+
     document_services& services_;
     document_allocator& allocator_;
+    element_children_store& store_;
     bool include_debug_;
+    std::vector<planned_node> planned_;
 };
 
 // Sorts by name: byte-wise over the shorter length, then the shorter first.

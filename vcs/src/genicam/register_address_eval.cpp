@@ -10,29 +10,30 @@ namespace GenICam {
 
 namespace impl {
 
-std::int64_t calc_address_nodes_sum(pugi::xml_node element, const node_base_data& self)
+std::int64_t calc_address_nodes_sum(const element_children& element, const node_base_data& self)
 {
     std::uint64_t sum = 0; // two's-complement wrap-around, without undefined overflow
-    for (pugi::xml_node a = element.child("Address"); a; a = a.next_sibling("Address")) {
-        const parsed_integer r = parse_integer_text(a.child_value());
+    for (const child_element& a : element.all("Address")) {
+        const parsed_integer r = parse_integer_text(a.text);
         if (r.ok()) {
             sum += static_cast<std::uint64_t>(r.value);
         } else {
             GENICAM_LOG(1, "%s, %s (\"%s\"). Node contains invalid \"Address\" XML element.\n",
-                        "calc_address_nodes_sum", element.name(), self.name_text());
+                        "calc_address_nodes_sum", element.element().name(), self.name_text());
         }
     }
     return static_cast<std::int64_t>(sum);
 }
 
-register_const_address_eval::register_const_address_eval(pugi::xml_node element, const node_base_data& self)
+register_const_address_eval::register_const_address_eval(const element_children& element,
+                                                         const node_base_data& self)
 {
-    const parsed_integer r = parse_integer_text(element.child("Length").child_value());
+    const parsed_integer r = parse_integer_text(element.text("Length"));
     if (r.ok()) {
         length = r.value;
     } else {
         GENICAM_LOG(1, "%s, %s (\"%s\"). Failed to parse \"Length\" XML element.\n",
-                    "GenICam::impl::register_const_address_eval::register_const_address_eval", element.name(),
+                    "GenICam::impl::register_const_address_eval::register_const_address_eval", element.element().name(),
                     self.name_text());
     }
     address = calc_address_nodes_sum(element, self);
@@ -44,15 +45,6 @@ namespace {
 
 using impl::link_kind;
 
-std::uint32_t count_children(pugi::xml_node element, const char* name)
-{
-    std::uint32_t n = 0;
-    for (pugi::xml_node c = element.child(name); c; c = c.next_sibling(name)) {
-        ++n;
-    }
-    return n;
-}
-
 void depend_on(INode& node, impl::node_base_data& owner)
 {
     node.get_eval().add_dependent(owner.get_inode());
@@ -61,12 +53,12 @@ void depend_on(INode& node, impl::node_base_data& owner)
 // Length or pLength under `element` (a StructEntry reads its parent's), read
 // as the Min/Max pairs of Integer nodes are: the link wins, a literal may be
 // written as a floating-point number and is rounded.
-impl::link_or_value<std::int64_t> read_length(pugi::xml_node element, impl::node_base_data& owner)
+impl::link_or_value<std::int64_t> read_length(const impl::element_children& element, impl::node_base_data& owner)
 {
     constexpr const char* function = "GenICam::impl::resolve_link_or_value_";
     impl::link_or_value<std::int64_t> out;
-    const std::string_view link_text = element.child("pLength").child_value();
-    const std::string_view literal_text = element.child("Length").child_value();
+    const std::string_view link_text = element.text("pLength");
+    const std::string_view literal_text = element.text("Length");
     if (!link_text.empty()) {
         if (!literal_text.empty()) {
             GENICAM_LOG(1, "%s, %s \"%s\". Node contains both \"%s\" and \"%s\" nodes.\n", function,
@@ -95,12 +87,12 @@ impl::link_or_value<std::int64_t> read_length(pugi::xml_node element, impl::node
     return out;
 }
 
-void log_invalid(pugi::xml_node element, const impl::node_base_data& owner, const char* what)
+void log_invalid(const impl::element_children& element, const impl::node_base_data& owner, const char* what)
 {
     GENICAM_LOG(1,
                 "GenICam::address_eval::resolve_references, %s (\"%s\"). Node contains invalid \"%s\" XML "
                 "element.\n",
-                element.name(), owner.name_text(), what);
+                element.element().name(), owner.name_text(), what);
 }
 
 void log_fetch_failure(const char* what)
@@ -111,7 +103,7 @@ void log_fetch_failure(const char* what)
 
 } // namespace
 
-void address_eval::resolve_references_len(pugi::xml_node element, impl::node_base_data& owner)
+void address_eval::resolve_references_len(const impl::element_children& element, impl::node_base_data& owner)
 {
     length = read_length(element, owner);
     if (!length.present()) {
@@ -123,14 +115,14 @@ void address_eval::resolve_references_len(pugi::xml_node element, impl::node_bas
     resolve_references(element, owner);
 }
 
-void address_eval::resolve_references(pugi::xml_node element, impl::node_base_data& owner)
+void address_eval::resolve_references(const impl::element_children& element, impl::node_base_data& owner)
 {
     constant = impl::calc_address_nodes_sum(element, owner);
-    terms.reserve(count_children(element, "IntSwissKnife") + count_children(element, "pAddress") +
-                  count_children(element, "pIndex"));
+    terms.reserve(static_cast<std::uint32_t>(element.count("IntSwissKnife") + element.count("pAddress") +
+                                             element.count("pIndex")));
 
-    for (pugi::xml_node k = element.child("IntSwissKnife"); k; k = k.next_sibling("IntSwissKnife")) {
-        INode* node = owner.services->find_node(k.attribute("Name").value());
+    for (const impl::child_element& k : element.all("IntSwissKnife")) {
+        INode* node = owner.services->find_node(k.node.attribute("Name").value());
         if (!node) {
             log_invalid(element, owner, "IntSwissKnife");
             continue;
@@ -139,8 +131,8 @@ void address_eval::resolve_references(pugi::xml_node element, impl::node_base_da
             depend_on(*node, owner);
         }
     }
-    for (pugi::xml_node a = element.child("pAddress"); a; a = a.next_sibling("pAddress")) {
-        INode* node = owner.services->find_node(a.child_value());
+    for (const impl::child_element& a : element.all("pAddress")) {
+        INode* node = owner.services->find_node(a.text);
         if (!node) {
             log_invalid(element, owner, "pAddress");
             continue;
@@ -149,14 +141,14 @@ void address_eval::resolve_references(pugi::xml_node element, impl::node_base_da
             depend_on(*node, owner);
         }
     }
-    for (pugi::xml_node x = element.child("pIndex"); x; x = x.next_sibling("pIndex")) {
-        INode* index = owner.services->find_node(x.child_value());
+    for (const impl::child_element& x : element.all("pIndex")) {
+        INode* index = owner.services->find_node(x.text);
         if (!index) {
             log_invalid(element, owner, "pIndex");
             continue;
         }
         address_term term{index, nullptr, 0};
-        if (pugi::xml_attribute offset = x.attribute("Offset")) {
+        if (pugi::xml_attribute offset = x.node.attribute("Offset")) {
             const impl::parsed_integer r = impl::parse_integer_text(offset.value());
             if (r.ok()) {
                 term.offset = r.value;
@@ -164,7 +156,7 @@ void address_eval::resolve_references(pugi::xml_node element, impl::node_base_da
                 log_invalid(element, owner, "pIndex/@Offset");
             }
         }
-        if (pugi::xml_attribute p_offset = x.attribute("pOffset")) {
+        if (pugi::xml_attribute p_offset = x.node.attribute("pOffset")) {
             if (INode* node = owner.services->find_node(p_offset.value())) {
                 term.linked_node = node;
                 depend_on(*node, owner);

@@ -11,7 +11,6 @@
 #include "genicam/node_base_data.h"
 #include "genicam/small_vector.h"
 
-#include <pugixml.hpp>
 
 #include <cstdint>
 #include <utility>
@@ -22,10 +21,10 @@ namespace impl {
 
 // The sum of the element's "Address" children; an unreadable one adds nothing
 // and is logged with `self`'s names.
-std::int64_t calc_address_nodes_sum(pugi::xml_node element, const node_base_data& self);
+std::int64_t calc_address_nodes_sum(const element_children& element, const node_base_data& self);
 
 struct register_const_address_eval {
-    register_const_address_eval(pugi::xml_node element, const node_base_data& self);
+    register_const_address_eval(const element_children& element, const node_base_data& self);
 
     std::int64_t address = 0;
     std::int64_t length = 0;
@@ -39,14 +38,14 @@ struct address_term {
     std::int64_t offset = 0;      // a pIndex term's Offset
 };
 
-// The address and length of a register, as given by its XML element.
+// The address and length of a register, as given by its XML element's children.
 class address_eval {
 public:
     // Resolves Length/pLength (4 when neither gives a length), then the terms.
-    void resolve_references_len(pugi::xml_node element, impl::node_base_data& owner);
+    void resolve_references_len(const impl::element_children& element, impl::node_base_data& owner);
     // The constant and the terms; `owner` becomes a dependent of every node
     // that a term reads (not of the pIndex node itself).
-    void resolve_references(pugi::xml_node element, impl::node_base_data& owner);
+    void resolve_references(const impl::element_children& element, impl::node_base_data& owner);
 
     result<std::int64_t> calc_address(std::int64_t length, std::uint32_t flags) const;
     // Absent: 0x80008001; a link: its integer value; a constant: itself.

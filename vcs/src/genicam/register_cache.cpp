@@ -29,9 +29,9 @@ std::uint64_t low_bits(std::uint32_t count) noexcept
 
 } // namespace
 
-IPort* resolve_port(IGenICamDoc& document, pugi::xml_node element)
+IPort* resolve_port(IGenICamDoc& document, const element_children& element)
 {
-    return document.find_port(element.child("pPort").child_value());
+    return document.find_port(element.text("pPort"));
 }
 
 std::uint64_t decode_integer(const std::uint8_t* bytes, std::int64_t length, bool big_endian) noexcept
@@ -208,10 +208,10 @@ std::error_code string_cache::update_string_cache(std::uint64_t address, const v
     return {};
 }
 
-bit_range parse_bit_range(pugi::xml_node element)
+bit_range parse_bit_range(const element_children& element)
 {
-    const auto read = [&](const char* name) -> std::optional<std::int64_t> {
-        const parsed_integer r = parse_integer_text(element.child(name).child_value());
+    const auto read = [&](child_key key) -> std::optional<std::int64_t> {
+        const parsed_integer r = parse_integer_text(element.text(key));
         if (!r.ok() || r.value < 0) {
             return std::nullopt;
         }

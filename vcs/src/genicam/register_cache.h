@@ -8,7 +8,7 @@
 #include "genicam/genicam_types.h"
 #include "genicam/iport.h"
 
-#include <pugixml.hpp>
+#include "genicam/element_children.h"
 
 #include <array>
 #include <bit>
@@ -24,7 +24,7 @@ namespace GenICam::impl {
 
 // The Port node named by the element's "pPort" ("Device" when absent or
 // empty); none when there is no such port.
-IPort* resolve_port(IGenICamDoc& document, pugi::xml_node element);
+IPort* resolve_port(IGenICamDoc& document, const element_children& element);
 
 // Decodes `length` bytes (1 to 8) into the low bits of an unsigned value.
 std::uint64_t decode_integer(const std::uint8_t* bytes, std::int64_t length, bool big_endian) noexcept;
@@ -109,7 +109,7 @@ struct bit_range {
 };
 
 // "Bit", else "MSB" and "LSB", else both 0; negative numbers are not taken.
-bit_range parse_bit_range(pugi::xml_node element);
+bit_range parse_bit_range(const element_children& element);
 
 // True when both bit numbers lie inside a register of `length` bytes (1 to 8):
 // only then are the mask and shift below defined.

@@ -18,8 +18,8 @@ std::error_code error(errc e)
 
 string_reg_type::string_reg_type(const node_init& init) : node_base_impl_value(init)
 {
-    cache_.mode = read_cachable(element, cache_mode::WriteThrough);
-    set_actual_access_mode(read_access_mode(element));
+    cache_.mode = read_cachable(*children, cache_mode::WriteThrough);
+    set_actual_access_mode(read_access_mode(*children));
 }
 
 void string_reg_type::invalidate()
@@ -30,8 +30,8 @@ void string_reg_type::invalidate()
 
 void string_reg_type::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
 {
-    address_.resolve_references_len(element, *this);
-    cache_.port = resolve_port(document, element);
+    address_.resolve_references_len(*children, *this);
+    cache_.port = resolve_port(document, *children);
 }
 
 // A length from the description or a pLength node is checked before it
@@ -111,13 +111,13 @@ std::error_code string_reg_type::set_val(std::string_view value, std::uint32_t f
 
 register_type::register_type(const node_init& init) : node_base_impl_value(init)
 {
-    set_actual_access_mode(read_access_mode(element));
+    set_actual_access_mode(read_access_mode(*children));
 }
 
 void register_type::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
 {
-    address_.resolve_references_len(element, *this);
-    port_ = resolve_port(document, element);
+    address_.resolve_references_len(*children, *this);
+    port_ = resolve_port(document, *children);
     if (!port_) {
         GENICAM_LOG(1, "Register (\"%s\"). Failed resolve port.\n", name_text());
     }
@@ -125,7 +125,7 @@ void register_type::_resolve_references(IGenICamDoc& document, pugi::xml_node el
 
 std::optional<std::int64_t> register_type::get_polling_time()
 {
-    return read_polling_time(element);
+    return read_polling_time(*children);
 }
 
 std::error_code register_type::get_bytes(void* buffer, std::int64_t length, std::uint32_t flags)

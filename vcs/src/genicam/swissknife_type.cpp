@@ -64,7 +64,7 @@ void int_swissknife_type::_resolve_references(IGenICamDoc&, pugi::xml_node eleme
 
 integer_representation int_swissknife_type::get_representation()
 {
-    return read_integer_representation(element);
+    return read_integer_representation(*children);
 }
 
 std::string_view int_swissknife_type::get_unit()
@@ -125,7 +125,7 @@ void float_swissknife_type::_resolve_references(IGenICamDoc&, pugi::xml_node ele
 
 float_representation float_swissknife_type::get_representation()
 {
-    return read_float_representation(element);
+    return read_float_representation(*children);
 }
 
 std::string_view float_swissknife_type::get_unit()
@@ -135,12 +135,12 @@ std::string_view float_swissknife_type::get_unit()
 
 display_notation float_swissknife_type::get_display_notation()
 {
-    return read_display_notation(element);
+    return read_display_notation(*children);
 }
 
 std::int32_t float_swissknife_type::get_display_precision()
 {
-    return read_display_precision(element);
+    return read_display_precision(*children);
 }
 
 std::error_code float_swissknife_type::set_val(double, std::uint32_t)

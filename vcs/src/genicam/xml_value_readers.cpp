@@ -16,10 +16,10 @@ struct text_code {
 
 // Looks the element's text up in the table. Absent/empty: fallback without a
 // message; unknown: the message (with the text) and the fallback.
-std::uint8_t read_enumerated(pugi::xml_node element, const char* name, std::initializer_list<text_code> table,
+std::uint8_t read_enumerated(const element_children& children, child_key key, std::initializer_list<text_code> table,
                              std::uint8_t fallback, const char* message)
 {
-    const std::string_view text = child_text(element, name);
+    const std::string_view text = children.text(key);
     if (text.empty()) {
         return fallback;
     }
@@ -34,32 +34,32 @@ std::uint8_t read_enumerated(pugi::xml_node element, const char* name, std::init
 
 } // namespace
 
-display_notation read_display_notation(pugi::xml_node element)
+display_notation read_display_notation(const element_children& children)
 {
     return static_cast<display_notation>(
-        read_enumerated(element, "DisplayNotation", {{"Automatic", 0}, {"Fixed", 1}, {"Scientific", 2}}, 0,
+        read_enumerated(children, "DisplayNotation", {{"Automatic", 0}, {"Fixed", 1}, {"Scientific", 2}}, 0,
                         "Invalid contents (\"%.*s\") of \"DisplayNotation\" xml node.\n"));
 }
 
-float_representation read_float_representation(pugi::xml_node element)
+float_representation read_float_representation(const element_children& children)
 {
     return static_cast<float_representation>(
-        read_enumerated(element, "Representation", {{"Linear", 0}, {"Logarithmic", 1}, {"PureNumber", 2}}, 2,
+        read_enumerated(children, "Representation", {{"Linear", 0}, {"Logarithmic", 1}, {"PureNumber", 2}}, 2,
                         "Invalid contents (\"%.*s\") of Float \"Representation\" xml node.\n"));
 }
 
-integer_representation read_integer_representation(pugi::xml_node element)
+integer_representation read_integer_representation(const element_children& children)
 {
     return static_cast<integer_representation>(read_enumerated(
-        element, "Representation",
+        children, "Representation",
         {{"Linear", 0}, {"Logarithmic", 1}, {"Boolean", 2}, {"PureNumber", 3}, {"HexNumber", 4},
          {"IPV4Address", 5}, {"MACAddress", 6}},
         3, "Invalid contents (\"%.*s\") of Integer \"Representation\" xml node.\n"));
 }
 
-std::int32_t read_display_precision(pugi::xml_node element)
+std::int32_t read_display_precision(const element_children& children)
 {
-    const std::string_view text = child_text(element, "DisplayPrecision");
+    const std::string_view text = children.text("DisplayPrecision");
     if (text.empty()) {
         return 6;
     }
@@ -72,42 +72,42 @@ std::int32_t read_display_precision(pugi::xml_node element)
     return 6;
 }
 
-access_mode read_imposed_access_mode(pugi::xml_node element)
+access_mode read_imposed_access_mode(const element_children& children)
 {
-    return static_cast<access_mode>(read_enumerated(element, "ImposedAccessMode",
+    return static_cast<access_mode>(read_enumerated(children, "ImposedAccessMode",
                                                     {{"RW", 0}, {"RO", 1}, {"WO", 2}}, 0,
                                                     "Invalid contents of \"ImposedAccessMode\" node (\"%.*s\"\n"));
 }
 
-access_mode read_access_mode(pugi::xml_node element)
+access_mode read_access_mode(const element_children& children)
 {
-    return static_cast<access_mode>(read_enumerated(element, "AccessMode", {{"RW", 0}, {"RO", 1}, {"WO", 2}}, 0,
+    return static_cast<access_mode>(read_enumerated(children, "AccessMode", {{"RW", 0}, {"RO", 1}, {"WO", 2}}, 0,
                                                     "Invalid contents of \"AccessMode\" node (\"%.*s\"\n"));
 }
 
-bool read_endianess(pugi::xml_node element)
+bool read_endianess(const element_children& children)
 {
-    return read_enumerated(element, "Endianess", {{"BigEndian", 1}, {"LittleEndian", 0}}, 1,
+    return read_enumerated(children, "Endianess", {{"BigEndian", 1}, {"LittleEndian", 0}}, 1,
                            "Invalid contents of \"Endianess\" node (\"%.*s\"\n") != 0;
 }
 
-cache_mode read_cachable(pugi::xml_node element, cache_mode fallback)
+cache_mode read_cachable(const element_children& children, cache_mode fallback)
 {
-    return static_cast<cache_mode>(read_enumerated(element, "Cachable",
+    return static_cast<cache_mode>(read_enumerated(children, "Cachable",
                                                    {{"WriteThrough", 0}, {"WriteAround", 1}, {"NoCache", 2}},
                                                    static_cast<std::uint8_t>(fallback),
                                                    "Invalid contents of \"Cachable\" node (\"%.*s\"\n"));
 }
 
-bool read_sign(pugi::xml_node element)
+bool read_sign(const element_children& children)
 {
-    return read_enumerated(element, "Sign", {{"Signed", 0}, {"Unsigned", 1}}, 1,
+    return read_enumerated(children, "Sign", {{"Signed", 0}, {"Unsigned", 1}}, 1,
                            "Invalid contents of \"Sign\" node (\"%.*s\"\n") != 0;
 }
 
-std::optional<std::int64_t> read_polling_time(pugi::xml_node element)
+std::optional<std::int64_t> read_polling_time(const element_children& children)
 {
-    const std::string_view text = child_text(element, "PollingTime");
+    const std::string_view text = children.text("PollingTime");
     if (text.empty()) {
         return std::nullopt;
     }

@@ -73,7 +73,8 @@ TEST(xml_value_readers, enumerated_texts_are_exact_and_fall_back_silently_when_a
     ASSERT_TRUE(doc.load_string(R"(<N><AccessMode>ro</AccessMode><Endianess>LittleEndian</Endianess>
         <Cachable></Cachable><PollingTime>250ms</PollingTime><DisplayPrecision>abc</DisplayPrecision>
         <Representation>HexNumber</Representation><Sign>Signed</Sign></N>)"));
-    const pugi::xml_node n = doc.first_child();
+    GenICam::impl::element_children_store store;
+    const GenICam::impl::element_children& n = store.build(doc.first_child());
     testing::internal::CaptureStdout();
     EXPECT_EQ(read_access_mode(n), GenICam::access_mode::RW);
     EXPECT_FALSE(read_endianess(n));
@@ -83,7 +84,7 @@ TEST(xml_value_readers, enumerated_texts_are_exact_and_fall_back_silently_when_a
     EXPECT_EQ(read_integer_representation(n), GenICam::integer_representation::HexNumber);
     EXPECT_EQ(read_float_representation(n), GenICam::float_representation::PureNumber);
     EXPECT_FALSE(read_sign(n));
-    EXPECT_TRUE(read_endianess(n.child("Nothing")));
+    EXPECT_TRUE(read_endianess(GenICam::impl::element_children::none()));
     const std::string lines = testing::internal::GetCapturedStdout();
     EXPECT_NE(lines.find("Invalid contents of \"AccessMode\" node (\"ro\"\n"), std::string::npos) << lines;
     EXPECT_NE(lines.find("Invalid contents (\"abc\") of \"DisplayPrecision\" xml node.\n"), std::string::npos);

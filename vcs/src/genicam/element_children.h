@@ -1,0 +1,137 @@
+#pragma once
+// The child elements of one node element, read once, in document order, when
+// the document is built. Nodes look their children up here by key: a scan of
+// a few bytes instead of walking the XML tree and comparing names. Building
+// the nodes reads every element many times, mostly in name order, so this is
+// what keeps a load close to the cost of parsing the XML.
+
+#include "genicam/child_names.h"
+
+#include <pugixml.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory_resource>
+#include <string_view>
+
+namespace GenICam::impl {
+
+// One direct child element: its text (pugixml's child_value) and the element.
+struct child_element {
+    std::string_view text;
+    pugi::xml_node node;
+};
+
+class element_children {
+public:
+    // Iterates the children of one key, in document order.
+    class key_range {
+    public:
+        class iterator {
+        public:
+            const child_element& operator*() const noexcept { return owner_->entries_[at_]; }
+            const child_element* operator->() const noexcept { return &owner_->entries_[at_]; }
+            iterator& operator++() noexcept
+            {
+                at_ = owner_->next_of(key_, at_ + 1);
+                return *this;
+            }
+            friend bool operator==(const iterator& a, const iterator& b) noexcept { return a.at_ == b.at_; }
+
+        private:
+            friend class key_range;
+            iterator(const element_children* owner, std::uint8_t key, std::uint32_t at) noexcept
+                : owner_(owner)
+                , key_(key)
+                , at_(at)
+            {
+            }
+            const element_children* owner_;
+            std::uint8_t key_;
+            std::uint32_t at_;
+        };
+
+        iterator begin() const noexcept { return {owner_, key_, owner_->next_of(key_, 0)}; }
+        iterator end() const noexcept { return {owner_, key_, owner_->size_}; }
+
+    private:
+        friend class element_children;
+        key_range(const element_children* owner, std::uint8_t key) noexcept
+            : owner_(owner)
+            , key_(key)
+        {
+        }
+        const element_children* owner_;
+        std::uint8_t key_;
+    };
+
+    // An element without children.
+    static const element_children& none() noexcept;
+
+    // The element whose children these are.
+    pugi::xml_node element() const noexcept { return element_; }
+
+    // Text of the first child of the key; empty when there is none.
+    std::string_view text(child_key key) const noexcept
+    {
+        const std::uint32_t at = next_of(key.index(), 0);
+        return at < size_ ? entries_[at].text : std::string_view{};
+    }
+    bool has(child_key key) const noexcept { return next_of(key.index(), 0) < size_; }
+    // The first child of the key; an empty node when there is none.
+    pugi::xml_node first(child_key key) const noexcept
+    {
+        const std::uint32_t at = next_of(key.index(), 0);
+        return at < size_ ? entries_[at].node : pugi::xml_node{};
+    }
+    std::size_t count(child_key key) const noexcept;
+    key_range all(child_key key) const noexcept { return {this, key.index()}; }
+
+    // Every child element in document order with its key (`unknown_child`
+    // for names the engine does not read).
+    std::size_t size() const noexcept { return size_; }
+    const child_element& entry(std::size_t i) const noexcept { return entries_[i]; }
+    std::uint8_t key_at(std::size_t i) const noexcept { return keys_[i]; }
+
+private:
+    friend class element_children_store;
+    element_children(pugi::xml_node element, const std::uint8_t* keys, const child_element* entries,
+                     std::uint32_t size) noexcept
+        : element_(element)
+        , keys_(keys)
+        , entries_(entries)
+        , size_(size)
+    {
+    }
+
+    std::uint32_t next_of(std::uint8_t key, std::uint32_t from) const noexcept
+    {
+        while (from < size_ && keys_[from] != key) {
+            ++from;
+        }
+        return from;
+    }
+
+    pugi::xml_node element_;
+    const std::uint8_t* keys_;
+    const child_element* entries_;
+    std::uint32_t size_;
+};
+
+// Builds and owns the child tables of one document. Tables never move, so
+// nodes keep references to theirs for the document's lifetime.
+class element_children_store {
+public:
+    element_children_store() = default;
+    element_children_store(const element_children_store&) = delete;
+    element_children_store& operator=(const element_children_store&) = delete;
+
+    // Reads the direct child elements of `element` into a new table.
+    // Raises std::bad_alloc when memory runs out.
+    const element_children& build(pugi::xml_node element);
+
+private:
+    std::pmr::monotonic_buffer_resource memory_;
+};
+
+} // namespace GenICam::impl
