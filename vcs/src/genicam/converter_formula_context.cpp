@@ -18,18 +18,14 @@ constexpr const char* lookup_function = "GenICam::impl::converter::build_formula
 constexpr const char* resulting_entry_function = "create_resulting_entry";
 constexpr std::string_view entry_marker = ".Entry";
 
-std::uint32_t count_children(pugi::xml_node element, const char* name)
+std::uint32_t count_children(const element_children& children, child_key key)
 {
-    std::uint32_t n = 0;
-    for (pugi::xml_node c = element.child(name); c; c = c.next_sibling(name)) {
-        ++n;
-    }
-    return n;
+    return static_cast<std::uint32_t>(children.count(key));
 }
 
-std::string_view name_of(pugi::xml_node child)
+std::string_view name_of(const child_element& child)
 {
-    return child.attribute("Name").value();
+    return child.node.attribute("Name").value();
 }
 
 int length_of(std::string_view text)
@@ -57,10 +53,10 @@ std::optional<formula_value> read_constant(std::string_view text, bool is_intege
 // "M.Entry.Off": the value of the entry "Off" of the Enumeration M, taken
 // once, now. A name that ends at ".Entry" (or right after its separator)
 // names no entry and is skipped like an unknown one.
-std::optional<formula_value> entry_constant(node_base_data& self, pugi::xml_node variable, std::string_view name,
+std::optional<formula_value> entry_constant(node_base_data& self, const child_element& variable, std::string_view name,
                                             bool is_integer)
 {
-    INode* node = self.services->find_node(variable.child_value());
+    INode* node = self.services->find_node(variable.text);
     IEnumeration* enumeration = node && node->get_node_type() == node_type::Enumeration
                                     ? node_as<IEnumeration>(*node)
                                     : nullptr;
@@ -158,17 +154,17 @@ bool formula_context::contains(std::string_view name) const noexcept
 
 namespace converter {
 
-void build_formula_name_lookup(formula_context& context, node_base_data& self, pugi::xml_node element,
-                               bool is_integer)
+void build_formula_name_lookup(formula_context& context, node_base_data& self, bool is_integer)
 {
+    const element_children& element = *self.children;
     const std::uint32_t expression_count = count_children(element, "Expression");
     context.names.reserve(count_children(element, "Constant") + count_children(element, "pVariable") +
                           expression_count + 2);
     context.expressions.reserve(expression_count);
 
-    for (pugi::xml_node c = element.child("Constant"); c; c = c.next_sibling("Constant")) {
+    for (const child_element& c : element.all("Constant")) {
         const std::string_view name = name_of(c);
-        const std::string_view text = c.child_value();
+        const std::string_view text = c.text;
         if (const std::optional<formula_value> v = read_constant(text, is_integer)) {
             context.names.push_back({name, 0, nullptr, *v});
         } else {
@@ -176,7 +172,7 @@ void build_formula_name_lookup(formula_context& context, node_base_data& self, p
                         length_of(name), name.data(), length_of(text), text.data());
         }
     }
-    for (pugi::xml_node v = element.child("pVariable"); v; v = v.next_sibling("pVariable")) {
+    for (const child_element& v : element.all("pVariable")) {
         const std::string_view name = name_of(v);
         if (name.find(entry_marker) == std::string_view::npos) {
             continue;
@@ -187,16 +183,16 @@ void build_formula_name_lookup(formula_context& context, node_base_data& self, p
     }
 }
 
-void bind_formula_variables(formula_context& context, formula_variables& variables, node_base_data& self,
-                            pugi::xml_node element)
+void bind_formula_variables(formula_context& context, formula_variables& variables, node_base_data& self)
 {
+    const element_children& element = *self.children;
     variables.getters.reserve(count_children(element, "pVariable"));
-    for (pugi::xml_node v = element.child("pVariable"); v; v = v.next_sibling("pVariable")) {
+    for (const child_element& v : element.all("pVariable")) {
         const std::string_view name = name_of(v);
         if (context.contains(name)) {
             continue;
         }
-        INode* node = self.services->find_node(v.child_value());
+        INode* node = self.services->find_node(v.text);
         if (!node) {
             continue;
         }
@@ -208,12 +204,12 @@ void bind_formula_variables(formula_context& context, formula_variables& variabl
         context.names.push_back(
             {name, genicam::formula::first_variable_id + variables.getters.size() - 1, nullptr, {}});
     }
-    for (pugi::xml_node x = element.child("Expression"); x; x = x.next_sibling("Expression")) {
+    for (const child_element& x : element.all("Expression")) {
         const std::string_view name = name_of(x);
         if (context.contains(name)) {
             continue;
         }
-        const std::string_view text = x.child_value();
+        const std::string_view text = x.text;
         result<formula_program> program = genicam::formula::parse_and_compile(text, context);
         if (!program) {
             GENICAM_LOG(1, "failed to parse Constant named=\"%.*s\" content=\"%.*s\".\n", length_of(name),

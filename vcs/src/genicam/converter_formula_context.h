@@ -8,7 +8,6 @@
 #include "genicam/formula_variables.h"
 #include "genicam/node_base_data.h"
 
-#include <pugixml.hpp>
 
 #include <cstdint>
 #include <optional>
@@ -42,13 +41,11 @@ public:
 namespace converter {
 
 // Constants and ".Entry" pVariables, in document order.
-void build_formula_name_lookup(formula_context& context, node_base_data& self, pugi::xml_node element,
-                                bool is_integer);
+void build_formula_name_lookup(formula_context& context, node_base_data& self, bool is_integer);
 
 // Binds the other pVariables to getters (registering `self` as a dependent of
 // each bound node), then compiles the Expressions in document order.
-void bind_formula_variables(formula_context& context, formula_variables& variables, node_base_data& self,
-                            pugi::xml_node element);
+void bind_formula_variables(formula_context& context, formula_variables& variables, node_base_data& self);
 
 } // namespace converter
 } // namespace GenICam::impl

@@ -46,10 +46,10 @@ double formula_result_as_double(formula_value v) noexcept
     return genicam::formula::to_double(v);
 }
 
-void converter_formulas::resolve(node_base_data& self, pugi::xml_node element, bool is_integer)
+void converter_formulas::resolve(node_base_data& self, bool is_integer)
 {
     variables.is_integer = is_integer;
-    INode* found = self.services->find_node(element.child("pValue").child_value());
+    INode* found = self.services->find_node(self.child("pValue"));
     if (!found) {
         GENICAM_LOG(1, "Converter (\"%s\"). Failed due to missing pValue element.\n", self.name_text());
         return;
@@ -57,16 +57,16 @@ void converter_formulas::resolve(node_base_data& self, pugi::xml_node element, b
     target = found;
     target->get_eval().add_dependent(self.get_inode());
 
-    const std::string_view from_text = element.child("FormulaFrom").child_value();
-    const std::string_view to_text = element.child("FormulaTo").child_value();
+    const std::string_view from_text = self.child("FormulaFrom");
+    const std::string_view to_text = self.child("FormulaTo");
     if (from_text.empty() || to_text.empty()) {
         GENICAM_LOG(1, "Converter (\"%s\"). Failed due to missing FormulaFrom/FormulaTo member(s).\n",
                     self.name_text());
         return;
     }
     formula_context context(false);
-    converter::build_formula_name_lookup(context, self, element, is_integer);
-    converter::bind_formula_variables(context, variables, self, element);
+    converter::build_formula_name_lookup(context, self, is_integer);
+    converter::bind_formula_variables(context, variables, self);
     if (compile_into(formula_from, from_text, context, self)) {
         compile_into(formula_to, to_text, context, self);
     }
@@ -106,9 +106,9 @@ std::error_code converter_formulas::write(formula_value value, std::uint32_t fla
 
 // IntConverter
 
-void int_converter_type::_resolve_references(IGenICamDoc&, pugi::xml_node element)
+void int_converter_type::_resolve_references(IGenICamDoc&, pugi::xml_node)
 {
-    formulas_.resolve(*this, element, true);
+    formulas_.resolve(*this, true);
 }
 
 integer_representation int_converter_type::get_representation()
@@ -162,9 +162,9 @@ result<std::int64_t> int_converter_type::get_default(std::uint32_t)
 
 // Converter
 
-void float_converter_type::_resolve_references(IGenICamDoc&, pugi::xml_node element)
+void float_converter_type::_resolve_references(IGenICamDoc&, pugi::xml_node)
 {
-    formulas_.resolve(*this, element, false);
+    formulas_.resolve(*this, false);
 }
 
 float_representation float_converter_type::get_representation()

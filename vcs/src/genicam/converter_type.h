@@ -20,7 +20,7 @@ class converter_formulas {
 public:
     // Binds pValue, the variables and both formulas; every problem is logged
     // and leaves the formulas empty.
-    void resolve(node_base_data& self, pugi::xml_node element, bool is_integer);
+    void resolve(node_base_data& self, bool is_integer);
     // The target's value through FormulaFrom, as the formula computed it.
     result<genicam::formula::formula_value> read(std::uint32_t flags);
     // The written value through FormulaTo, then into the target.

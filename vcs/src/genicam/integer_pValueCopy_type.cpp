@@ -3,11 +3,10 @@
 #include "genicam/genicam_log.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace GenICam::impl {
 
-void integer_pValueCopy_type::_resolve_references(IGenICamDoc&, pugi::xml_node element)
+void integer_pValueCopy_type::_resolve_references(IGenICamDoc&, pugi::xml_node)
 {
     read_limits();
     value_node_ = services->find_node(child("pValue"));
@@ -16,14 +15,15 @@ void integer_pValueCopy_type::_resolve_references(IGenICamDoc&, pugi::xml_node e
         return;
     }
     value_node_->get_eval().add_dependent(*this);
-    const auto copies = element.children("pValueCopy");
-    copy_targets_.reserve(static_cast<std::uint32_t>(std::distance(copies.begin(), copies.end())) + 1);
-    for (pugi::xml_node child_element : element.children()) {
-        const std::string_view tag = child_element.name();
-        if (tag == "pValue") {
+    copy_targets_.reserve(static_cast<std::uint32_t>(children->count("pValueCopy")) + 1);
+    constexpr child_key value_key = "pValue";
+    constexpr child_key copy_key = "pValueCopy";
+    for (std::size_t i = 0; i < children->size(); ++i) {
+        const std::uint8_t key = children->key_at(i);
+        if (key == value_key.index()) {
             copy_targets_.push_back(value_node_);
-        } else if (tag == "pValueCopy") {
-            if (INode* target = services->find_node(child_element.child_value())) {
+        } else if (key == copy_key.index()) {
+            if (INode* target = services->find_node(children->entry(i).text)) {
                 copy_targets_.push_back(target);
             } else {
                 GENICAM_LOG(1, "Integer (\"%s\"). Failed to parse or resolve \"pValueCopy\" xml element.\n",

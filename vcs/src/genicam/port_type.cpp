@@ -66,15 +66,15 @@ result<std::int64_t> port_device_type::get_chunk_id(std::uint32_t)
 
 // Chunk port
 
-void port_chunk_type::_resolve_references(IGenICamDoc&, pugi::xml_node element)
+void port_chunk_type::_resolve_references(IGenICamDoc&, pugi::xml_node)
 {
-    const parsed_integer id = parse_hex_text(element.child("ChunkID").child_value());
+    const parsed_integer id = parse_hex_text(child("ChunkID"));
     if (id.ok()) {
         chunk_id_.kind = link_kind::literal;
         chunk_id_.literal = id.value;
         return;
     }
-    if (INode* node = services->find_node(element.child("pChunkID").child_value())) {
+    if (INode* node = services->find_node(child("pChunkID"))) {
         chunk_id_.kind = link_kind::link;
         chunk_id_.node = node;
         node->get_eval().add_dependent(get_inode());

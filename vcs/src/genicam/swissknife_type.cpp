@@ -21,17 +21,17 @@ std::error_code not_implemented()
 
 } // namespace
 
-void swissknife_formula::resolve(node_base_data& self, pugi::xml_node element, bool is_integer)
+void swissknife_formula::resolve(node_base_data& self, bool is_integer)
 {
     variables.is_integer = is_integer;
-    const std::string_view text = element.child("Formula").child_value();
+    const std::string_view text = self.child("Formula");
     if (text.empty()) {
         GENICAM_LOG(1, "SwissKnife (\"%s\"). Failed due to missing Formula member.\n", self.name_text());
         return;
     }
     formula_context context(true);
-    converter::build_formula_name_lookup(context, self, element, is_integer);
-    converter::bind_formula_variables(context, variables, self, element);
+    converter::build_formula_name_lookup(context, self, is_integer);
+    converter::bind_formula_variables(context, variables, self);
     result<genicam::formula::formula_program> compiled = genicam::formula::parse_and_compile(text, context);
     if (!compiled) {
         GENICAM_LOG(1, "SwissKnife (\"%s\"). failed to evaluate \"%.*s\"\n", self.name_text(),
@@ -57,9 +57,9 @@ int_swissknife_type::int_swissknife_type(const node_init& init) : node_base_impl
     set_actual_access_mode(access_mode::RO);
 }
 
-void int_swissknife_type::_resolve_references(IGenICamDoc&, pugi::xml_node element)
+void int_swissknife_type::_resolve_references(IGenICamDoc&, pugi::xml_node)
 {
-    formula_.resolve(*this, element, true);
+    formula_.resolve(*this, true);
 }
 
 integer_representation int_swissknife_type::get_representation()
@@ -118,9 +118,9 @@ float_swissknife_type::float_swissknife_type(const node_init& init) : node_base_
     set_actual_access_mode(access_mode::RO);
 }
 
-void float_swissknife_type::_resolve_references(IGenICamDoc&, pugi::xml_node element)
+void float_swissknife_type::_resolve_references(IGenICamDoc&, pugi::xml_node)
 {
-    formula_.resolve(*this, element, false);
+    formula_.resolve(*this, false);
 }
 
 float_representation float_swissknife_type::get_representation()

@@ -18,7 +18,7 @@ namespace GenICam::impl {
 // The formula half of both SwissKnife classes.
 class swissknife_formula {
 public:
-    void resolve(node_base_data& self, pugi::xml_node element, bool is_integer);
+    void resolve(node_base_data& self, bool is_integer);
     // Runs the formula; "TO" and "FROM" are ordinary names here, the input is 0.
     result<genicam::formula::formula_value> evaluate(std::uint32_t flags) const;
 

@@ -5,7 +5,6 @@
 #include "genicam/number_text.h"
 #include "genicam/numeric_traits.h"
 
-#include <iterator>
 
 namespace GenICam::impl {
 
@@ -36,17 +35,14 @@ void value_eval_indexed<T>::resolve_references(node_base_data& self)
         default_row.index = -1;
         default_row.value = literal;
     }
-    const auto linked = self.element.children("pValueIndexed");
-    const auto literal_rows = self.element.children("ValueIndexed");
-    rows.reserve(static_cast<std::size_t>(std::distance(linked.begin(), linked.end()) +
-                                          std::distance(literal_rows.begin(), literal_rows.end())));
-    for (pugi::xml_node row : linked) {
-        const parsed_integer index = parse_integer_text(row.attribute("Index").value());
+    rows.reserve(self.children->count("pValueIndexed") + self.children->count("ValueIndexed"));
+    for (const child_element& row : self.children->all("pValueIndexed")) {
+        const parsed_integer index = parse_integer_text(row.node.attribute("Index").value());
         if (!index.ok()) {
             log_row(self, "%s, %s (\"%s\"). Failed to parse \"Index\" attribute of \"pValueIndexed\" element.\n");
             continue;
         }
-        INode* node = self.services->find_node(row.child_value());
+        INode* node = self.services->find_node(row.text);
         if (node == nullptr) {
             log_row(self, "%s, %s (\"%s\"). Failed to parse resolve contents of \"pValueIndexed\" element.\n");
             continue;
@@ -54,14 +50,14 @@ void value_eval_indexed<T>::resolve_references(node_base_data& self)
         node->get_eval().add_dependent(self.get_inode());
         rows.push_back({index.value, node, T{}});
     }
-    for (pugi::xml_node row : literal_rows) {
-        const parsed_integer index = parse_integer_text(row.attribute("Index").value());
+    for (const child_element& row : self.children->all("ValueIndexed")) {
+        const parsed_integer index = parse_integer_text(row.node.attribute("Index").value());
         if (!index.ok()) {
             log_row(self, "%s, %s (\"%s\"). Failed to parse \"Index\" attribute of \"ValueIndexed\" element.\n");
             continue;
         }
         T literal{};
-        if (!numeric_traits<T>::parse_value(row.child_value(), literal)) {
+        if (!numeric_traits<T>::parse_value(row.text, literal)) {
             log_row(self, "%s, %s (\"%s\"). Failed to parse resolve contents of \"ValueIndexed\" element.\n");
             continue;
         }
