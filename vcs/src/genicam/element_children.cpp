@@ -6,7 +6,7 @@ namespace GenICam::impl {
 
 const element_children& element_children::none() noexcept
 {
-    static const element_children empty({}, nullptr, nullptr, 0);
+    static const element_children empty({}, {}, nullptr, nullptr, 0);
     return empty;
 }
 
@@ -40,7 +40,7 @@ const element_children& element_children_store::build(pugi::xml_node element)
     }
     static_assert(alignof(element_children) >= alignof(child_element));
     static_assert(sizeof(element_children) % alignof(child_element) == 0);
-    return *new (block) element_children(element, keys, entries, size);
+    return *new (block) element_children(element, element.attribute("Name").value(), keys, entries, size);
 }
 
 } // namespace GenICam::impl

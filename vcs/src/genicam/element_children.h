@@ -68,8 +68,9 @@ public:
     // An element without children.
     static const element_children& none() noexcept;
 
-    // The element whose children these are.
+    // The element whose children these are, and its "Name" attribute.
     pugi::xml_node element() const noexcept { return element_; }
+    std::string_view name() const noexcept { return name_; }
 
     // Text of the first child of the key; empty when there is none.
     std::string_view text(child_key key) const noexcept
@@ -95,9 +96,10 @@ public:
 
 private:
     friend class element_children_store;
-    element_children(pugi::xml_node element, const std::uint8_t* keys, const child_element* entries,
-                     std::uint32_t size) noexcept
+    element_children(pugi::xml_node element, std::string_view name, const std::uint8_t* keys,
+                     const child_element* entries, std::uint32_t size) noexcept
         : element_(element)
+        , name_(name)
         , keys_(keys)
         , entries_(entries)
         , size_(size)
@@ -113,6 +115,7 @@ private:
     }
 
     pugi::xml_node element_;
+    std::string_view name_;
     const std::uint8_t* keys_;
     const child_element* entries_;
     std::uint32_t size_;

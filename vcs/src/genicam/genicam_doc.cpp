@@ -57,12 +57,7 @@ void genicam_doc::build_nodes()
     allocator_.prepare();
     nodes_.reserve(count);
     factory.create(nodes_);
-    sort_nodes_by_name(nodes_);
-    first_by_name_.reserve(nodes_.size());
-    for (std::size_t i = 0; i < nodes_.size(); ++i) {
-        // Keeps the first of equal names, the one a search in name order finds.
-        first_by_name_.emplace(nodes_[i]->get_name(), i);
-    }
+    by_name_.sort_and_index(nodes_);
     for (INode* node : nodes_) {
         node->get_eval().resolve_references(*this);
         if (node->get_streamable()) {
@@ -99,8 +94,8 @@ IPort* genicam_doc::find_port(std::string_view name)
 
 std::size_t genicam_doc::first_named(std::string_view name) const
 {
-    const auto it = first_by_name_.find(name);
-    return it == first_by_name_.end() ? nodes_.size() : it->second;
+    const std::size_t at = by_name_.find(name);
+    return at == node_name_index::npos ? nodes_.size() : at;
 }
 
 INode* genicam_doc::find_node(std::string_view name)

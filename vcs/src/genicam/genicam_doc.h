@@ -10,6 +10,7 @@
 #include "genicam/document_services.h"
 #include "genicam/element_children.h"
 #include "genicam/igenicam_doc.h"
+#include "genicam/node_name_index.h"
 #include "genicam/small_vector.h"
 
 #include <pugixml.hpp>
@@ -88,7 +89,7 @@ private:
     std::vector<INode*> nodes_;
     // Each name's first position in nodes_: lookups by name take constant
     // time, so resolving a document's links stays linear in its size.
-    std::unordered_map<std::string_view, std::size_t> first_by_name_;
+    node_name_index by_name_;
     std::vector<INode*> streamable_nodes_;
     std::vector<char> xml_text_;
     load_options load_options_;

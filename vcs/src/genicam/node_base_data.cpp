@@ -40,7 +40,7 @@ bool is_condition_type(node_type type) noexcept
 node_base_data::node_base_data(const node_init& init)
     : element(init.children->element())
     , children(init.children)
-    , name(element.attribute("Name").value())
+    , name(init.children->name())
     , services(init.services)
     , access(read_imposed_access_mode(*init.children))
 {

@@ -140,19 +140,4 @@ std::string node_factory::count_report(pugi::xml_node root, bool include_debug_p
     return out;
 }
 
-void sort_nodes_by_name(std::vector<INode*>& nodes)
-{
-    // Sorted as (name, node) pairs: every comparison then reads two names
-    // from one array instead of calling into two node objects.
-    std::vector<std::pair<std::string_view, INode*>> keyed;
-    keyed.reserve(nodes.size());
-    for (INode* node : nodes) {
-        keyed.emplace_back(node->get_name(), node);
-    }
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        nodes[i] = keyed[i].second;
-    }
-}
-
 } // namespace GenICam::impl

@@ -92,7 +92,4 @@ private:
     std::vector<planned_node> planned_;
 };
 
-// Sorts by name: byte-wise over the shorter length, then the shorter first.
-void sort_nodes_by_name(std::vector<INode*>& nodes);
-
 } // namespace GenICam::impl

@@ -1,0 +1,126 @@
+#include "genicam/node_name_index.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace GenICam::impl {
+
+namespace {
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t word) noexcept
+{
+    h = (h ^ word) * 0xbf58476d1ce4e5b9ull;
+    return h ^ (h >> 31);
+}
+
+// Reads the name eight bytes at a time, never past its end.
+std::uint64_t hash_name(std::string_view name) noexcept
+{
+    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ name.size();
+    std::size_t at = 0;
+    for (; at + 8 <= name.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, name.data() + at, 8);
+        h = mix(h, word);
+    }
+    if (at < name.size()) {
+        std::uint64_t word = 0;
+        for (std::size_t i = at; i < name.size(); ++i) {
+            word |= std::uint64_t{static_cast<unsigned char>(name[i])} << (8 * (i - at));
+        }
+        h = mix(h, word);
+    }
+    h *= 0x94d049bb133111ebull;
+    return h ^ (h >> 29);
+}
+
+// The first eight bytes as a big-endian number, zero-padded: comparing two of
+// these orders names as a byte-wise comparison of their first eight bytes does.
+std::uint64_t order_prefix(std::string_view name) noexcept
+{
+    std::uint64_t prefix = 0;
+    const std::size_t n = std::min<std::size_t>(name.size(), 8);
+    for (std::size_t i = 0; i < n; ++i) {
+        prefix |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
+    }
+    return prefix;
+}
+
+struct sort_key {
+    std::uint64_t prefix;
+    std::string_view name;
+    INode* node;
+};
+
+bool name_less(const sort_key& a, const sort_key& b) noexcept
+{
+    if (a.prefix != b.prefix) {
+        return a.prefix < b.prefix;
+    }
+    // Equal prefixes: names have no zero bytes, so a name of under eight
+    // bytes equals the other one up to its own length.
+    if (a.name.size() <= 8 || b.name.size() <= 8) {
+        return a.name.size() < b.name.size();
+    }
+    return a.name.substr(8) < b.name.substr(8);
+}
+
+} // namespace
+
+void node_name_index::sort_and_index(std::vector<INode*>& nodes)
+{
+    // Sorted as keys holding each name and its leading bytes: most
+    // comparisons then decide on one number, without calling into nodes.
+    std::vector<sort_key> keyed;
+    keyed.reserve(nodes.size());
+    for (INode* node : nodes) {
+        const std::string_view name = node->get_name();
+        keyed.push_back({order_prefix(name), name, node});
+    }
+    std::sort(keyed.begin(), keyed.end(), name_less);
+    names_.clear();
+    names_.reserve(keyed.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        nodes[i] = keyed[i].node;
+        names_.push_back(keyed[i].name);
+    }
+    // At most half full, so probe sequences stay short.
+    const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * names_.size(), 16));
+    slots_.assign(capacity, 0);
+    mask_ = capacity - 1;
+    for (std::size_t position = 0; position < names_.size(); ++position) {
+        if (position > 0 && names_[position] == names_[position - 1]) {
+            continue; // equal names lie together: the first one stays indexed
+        }
+        const std::uint64_t hash = hash_name(names_[position]);
+        std::size_t at = hash & mask_;
+        while (slots_[at] != 0) {
+            at = (at + 1) & mask_;
+        }
+        slots_[at] = (hash & 0xffffffff00000000ull) | (position + 1);
+    }
+}
+
+std::size_t node_name_index::find(std::string_view name) const noexcept
+{
+    if (slots_.empty()) {
+        return npos;
+    }
+    const std::uint64_t hash = hash_name(name);
+    const std::uint64_t tag = hash & 0xffffffff00000000ull;
+    for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
+        const std::uint64_t slot = slots_[at];
+        if (slot == 0) {
+            return npos;
+        }
+        if ((slot & 0xffffffff00000000ull) == tag) {
+            const std::size_t position = static_cast<std::size_t>(slot & 0xffffffffull) - 1;
+            if (names_[position] == name) {
+                return position;
+            }
+        }
+    }
+}
+
+} // namespace GenICam::impl

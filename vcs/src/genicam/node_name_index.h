@@ -1,0 +1,33 @@
+#pragma once
+// The document's nodes in name order and a hash index over their names.
+// Every link a description holds is resolved through find() while the
+// document is built, so both the sort and the lookups are on the load path.
+
+#include "genicam/inode.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace GenICam::impl {
+
+class node_name_index {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    // Sorts `nodes` by name (byte-wise over the shorter length, then the
+    // shorter first; equal names in the order std::sort leaves them) and
+    // indexes them; of equal names the first is the one found.
+    void sort_and_index(std::vector<INode*>& nodes);
+    // Position in the indexed list of the first node of that name; npos for none.
+    std::size_t find(std::string_view name) const noexcept;
+
+private:
+    // A slot holds the upper half of a name's hash and its position + 1; 0 is empty.
+    std::vector<std::uint64_t> slots_;
+    std::vector<std::string_view> names_;
+    std::size_t mask_ = 0;
+};
+
+} // namespace GenICam::impl
