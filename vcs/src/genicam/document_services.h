@@ -23,6 +23,11 @@ public:
     // Appends `dependent` to the node's entry unless already there; a failed
     // allocation silently drops it.
     virtual void add_dependency(IEval& node, IEval& dependent) = 0;
+    // While the document resolves its nodes out of name order, records that
+    // `dependent` is to be added to `node` and returns true; the document adds
+    // the recorded dependents afterwards, in the order name-ordered resolving
+    // would have added them. False otherwise: the caller adds it now.
+    virtual bool defer_add_dependent(IEval& node, INode& dependent) = 0;
     virtual std::span<IEval* const> get_dependencies(IEval& node) = 0;
 
 protected:

@@ -10,6 +10,7 @@
 #include "genicam/xml_value_readers.h"
 
 #include <fmt/format.h>
+#include <gsl/util>
 
 #include <algorithm>
 
@@ -57,18 +58,59 @@ void genicam_doc::build_nodes()
     allocator_.prepare();
     nodes_.reserve(count);
     factory.create(nodes_);
-    by_name_.sort_and_index(nodes_);
-    for (INode* node : nodes_) {
-        node->get_eval().resolve_references(*this);
-        if (node->get_streamable()) {
-            streamable_nodes_.push_back(node);
-        }
-    }
+    const std::vector<INode*> in_document_order = nodes_;
+    std::vector<std::uint32_t> rank_of;
+    by_name_.sort_and_index(nodes_, rank_of);
+    resolve_references(in_document_order, rank_of);
     node_base_impl_value::set_expansion_budget(expansion_budget);
     for (INode* node : nodes_) {
         node->get_eval().expand_dependents();
     }
     dependency_map_.clear();
+}
+
+void genicam_doc::resolve_references(const std::vector<INode*>& in_document_order,
+                                     const std::vector<std::uint32_t>& rank_of)
+{
+    // Nodes are resolved in the order their elements and objects lie in
+    // memory: in name order every node would be a cache miss, and that
+    // dominates the load of a large description. What one node's resolving
+    // shows to others, the dependents it adds and the lines it logs, is
+    // tagged with its place in name order and applied in that order, so the
+    // result is the same as resolving in name order.
+    std::vector<bool> streamable(nodes_.size(), false);
+    {
+        genicam_log_capture log_lines;
+        deferring_dependents_ = true;
+        const auto stop_deferring = gsl::finally([this] { deferring_dependents_ = false; });
+        for (std::size_t i = 0; i < in_document_order.size(); ++i) {
+            resolving_rank_ = rank_of[i];
+            log_lines.set_key(resolving_rank_);
+            INode* node = in_document_order[i];
+            node->get_eval().resolve_references(*this);
+            streamable[resolving_rank_] = node->get_streamable();
+        }
+    }
+    std::stable_sort(deferred_dependents_.begin(), deferred_dependents_.end(),
+                     [](const deferred_dependent& a, const deferred_dependent& b) { return a.rank < b.rank; });
+    for (const deferred_dependent& d : deferred_dependents_) {
+        d.node->add_dependent(*d.dependent);
+    }
+    deferred_dependents_ = {};
+    for (std::size_t rank = 0; rank < nodes_.size(); ++rank) {
+        if (streamable[rank]) {
+            streamable_nodes_.push_back(nodes_[rank]);
+        }
+    }
+}
+
+bool genicam_doc::defer_add_dependent(IEval& node, INode& dependent)
+{
+    if (!deferring_dependents_) {
+        return false;
+    }
+    deferred_dependents_.push_back({resolving_rank_, &node, &dependent});
+    return true;
 }
 
 pugi::xml_node genicam_doc::root() const

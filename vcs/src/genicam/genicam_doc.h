@@ -70,6 +70,7 @@ public:
     void remove_callbacks(INode& node) override;
     void fire_callbacks(INode& node) override;
     void add_dependency(IEval& node, IEval& dependent) override;
+    bool defer_add_dependent(IEval& node, INode& dependent) override;
     std::span<IEval* const> get_dependencies(IEval& node) override;
 
     bool is_hidden_debug_property(pugi::xml_node element) const;
@@ -78,6 +79,7 @@ public:
 
 private:
     void build_nodes();
+    void resolve_references(const std::vector<INode*>& in_document_order, const std::vector<std::uint32_t>& rank_of);
     pugi::xml_node root() const;
     std::uint32_t version_attribute(const char* name) const;
     // Position in nodes_ of the first node named `name`; nodes_.size() for none.
@@ -99,6 +101,17 @@ private:
     document_allocator allocator_;
     std::unordered_map<INode*, std::vector<node_callback>> callbacks_;
     std::unordered_map<IEval*, small_vector<IEval*, 4>> dependency_map_;
+
+    // Dependents added while nodes are resolved, with the name-order place
+    // of the node being resolved (see resolve_references).
+    struct deferred_dependent {
+        std::uint32_t rank;
+        IEval* node;
+        INode* dependent;
+    };
+    std::vector<deferred_dependent> deferred_dependents_;
+    std::uint32_t resolving_rank_ = 0;
+    bool deferring_dependents_ = false;
 };
 
 } // namespace GenICam::impl

@@ -1,9 +1,41 @@
 #include "genicam/genicam_log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
 namespace GenICam::impl {
+
+namespace {
+
+thread_local genicam_log_capture* active_capture = nullptr;
+
+} // namespace
+
+genicam_log_capture::genicam_log_capture() noexcept
+    : previous_(active_capture)
+{
+    active_capture = this;
+}
+
+genicam_log_capture::~genicam_log_capture()
+{
+    active_capture = previous_;
+    std::stable_sort(lines_.begin(), lines_.end(), [](const line& a, const line& b) { return a.key < b.key; });
+    for (const line& l : lines_) {
+        std::fwrite(l.text.data(), 1, l.text.size(), stdout);
+    }
+}
+
+void genicam_log_capture::add(const char* text)
+{
+    try {
+        lines_.push_back({key_, text});
+    } catch (...) {
+        // Out of memory: the line is written at once rather than lost.
+        std::printf("%s", text);
+    }
+}
 
 bool genicam_log_enabled(int level) noexcept
 {
@@ -19,7 +51,11 @@ void genicam_log_printf(int /*level*/, const char* format, ...) noexcept
     va_end(args);
     const char* text = written < 0 || written >= static_cast<int>(sizeof(buffer)) ? "Failed to format log message"
                                                                                   : buffer;
-    std::printf("%s", text);
+    if (active_capture != nullptr) {
+        active_capture->add(text);
+    } else {
+        std::printf("%s", text);
+    }
 }
 
 } // namespace GenICam::impl

@@ -12,6 +12,9 @@ public:
 
     void add_dependent(INode& dependent) override
     {
+        if (services->defer_add_dependent(*this, dependent)) {
+            return;
+        }
         IEval& eval = dependent.get_eval();
         if (&eval != this) {
             services->add_dependency(*this, eval);

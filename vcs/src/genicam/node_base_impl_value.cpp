@@ -8,6 +8,9 @@ namespace GenICam::impl {
 
 void node_base_impl_value::add_dependent(INode& dependent)
 {
+    if (services->defer_add_dependent(*this, dependent)) {
+        return;
+    }
     IEval* eval = &dependent.get_eval();
     if (eval != this) {
         dependents.push_back_unique(eval);

@@ -51,6 +51,7 @@ struct sort_key {
     std::uint64_t prefix;
     std::string_view name;
     INode* node;
+    std::uint32_t original_position;
 };
 
 bool name_less(const sort_key& a, const sort_key& b) noexcept
@@ -68,22 +69,24 @@ bool name_less(const sort_key& a, const sort_key& b) noexcept
 
 } // namespace
 
-void node_name_index::sort_and_index(std::vector<INode*>& nodes)
+void node_name_index::sort_and_index(std::vector<INode*>& nodes, std::vector<std::uint32_t>& rank_of)
 {
     // Sorted as keys holding each name and its leading bytes: most
     // comparisons then decide on one number, without calling into nodes.
     std::vector<sort_key> keyed;
     keyed.reserve(nodes.size());
-    for (INode* node : nodes) {
-        const std::string_view name = node->get_name();
-        keyed.push_back({order_prefix(name), name, node});
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const std::string_view name = nodes[i]->get_name();
+        keyed.push_back({order_prefix(name), name, nodes[i], static_cast<std::uint32_t>(i)});
     }
     std::sort(keyed.begin(), keyed.end(), name_less);
     names_.clear();
     names_.reserve(keyed.size());
+    rank_of.assign(keyed.size(), 0);
     for (std::size_t i = 0; i < keyed.size(); ++i) {
         nodes[i] = keyed[i].node;
         names_.push_back(keyed[i].name);
+        rank_of[keyed[i].original_position] = static_cast<std::uint32_t>(i);
     }
     // At most half full, so probe sequences stay short.
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * names_.size(), 16));

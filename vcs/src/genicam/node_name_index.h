@@ -19,7 +19,9 @@ public:
     // Sorts `nodes` by name (byte-wise over the shorter length, then the
     // shorter first; equal names in the order std::sort leaves them) and
     // indexes them; of equal names the first is the one found.
-    void sort_and_index(std::vector<INode*>& nodes);
+    // `rank_of` receives, for each position of the unsorted list, the
+    // position that its node takes in name order.
+    void sort_and_index(std::vector<INode*>& nodes, std::vector<std::uint32_t>& rank_of);
     // Position in the indexed list of the first node of that name; npos for none.
     std::size_t find(std::string_view name) const noexcept;
 

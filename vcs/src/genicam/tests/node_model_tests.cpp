@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 using genicam_test::count_of;
@@ -134,6 +137,34 @@ TEST(node_model, dependents_form_the_transitive_closure)
     doc->find_node("D")->register_callback([&](GenICam::INode&) { ++d_fired; });
     ASSERT_FALSE(integer(*doc, "A").set_val(5, 0));
     EXPECT_EQ(d_fired, 1);
+}
+
+TEST(node_model, dependents_and_resolve_messages_follow_name_order_whatever_the_document_order)
+{
+    log_capture log;
+    auto doc = load_nodes(R"(<Integer Name="Zed"><pValue>Target</pValue><pMin>Missing</pMin></Integer>
+        <IntSwissKnife Name="Mid"><pVariable Name="T">Target</pVariable><Formula>T</Formula>
+            <pInvalidator>Gone</pInvalidator></IntSwissKnife>
+        <Integer Name="Alpha"><pValue>Target</pValue><pMin>Missing</pMin></Integer>
+        <Integer Name="Target"><Value>1</Value><pInvalidator>Nowhere</pInvalidator></Integer>)");
+    const std::string lines = log.text();
+    std::vector<std::string> dependents;
+    for (GenICam::impl::IEval* eval : doc->find_node("Target")->get_eval().get_dependents()) {
+        for (const char* name : {"Alpha", "Mid", "Zed"}) {
+            if (&doc->find_node(name)->get_eval() == eval) {
+                dependents.emplace_back(name);
+            }
+        }
+    }
+    EXPECT_EQ(dependents, (std::vector<std::string>{"Alpha", "Mid", "Zed"}));
+    const std::size_t alpha = lines.find("\"Alpha\"");
+    const std::size_t mid = lines.find("\"Mid\"");
+    const std::size_t target = lines.find("\"Target\"");
+    const std::size_t zed = lines.find("\"Zed\"");
+    ASSERT_NE(zed, std::string::npos) << lines;
+    EXPECT_LT(alpha, mid) << lines;
+    EXPECT_LT(mid, target) << lines;
+    EXPECT_LT(target, zed) << lines;
 }
 
 TEST(node_model, callbacks_fire_in_order_from_a_snapshot)
