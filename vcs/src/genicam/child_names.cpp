@@ -6,20 +6,21 @@ namespace GenICam::impl {
 
 namespace {
 
-constexpr std::size_t slot_count = 256; // a power of two, over twice the names
+constexpr std::size_t slot_count = 512; // a power of two, well over the names
 
-constexpr std::uint32_t hash_step(std::uint32_t hash, char c) noexcept
-{
-    return (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-}
-
+// Every description element name passes through here, so the hash reads only
+// the length and three characters; the full comparison settles the match.
 constexpr std::uint32_t hash_of(std::string_view name) noexcept
 {
-    std::uint32_t hash = 2166136261u;
-    for (const char c : name) {
-        hash = hash_step(hash, c);
+    if (name.empty()) {
+        return 0;
     }
-    return hash;
+    const auto at = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(name[i])); };
+    std::uint32_t h = static_cast<std::uint32_t>(name.size()) * 0x9e3779b1u;
+    h ^= at(0) * 0x85ebca77u;
+    h ^= at(name.size() / 2) * 0xc2b2ae3du;
+    h ^= at(name.size() - 1) * 0x27d4eb2fu;
+    return h ^ (h >> 15);
 }
 
 // Open addressing with linear probing; a slot holds a name's index + 1, 0 when empty.
@@ -40,15 +41,29 @@ constexpr std::array<std::uint8_t, slot_count> slots = make_slots();
 
 static_assert(known_child_names.size() < unknown_child, "an index must fit below the unknown marker");
 
+// The longest probe sequence of a known name: no lookup needs more.
+constexpr std::size_t longest_probe() noexcept
+{
+    std::size_t longest = 0;
+    for (const std::string_view name : known_child_names) {
+        std::size_t probes = 1;
+        for (std::size_t at = hash_of(name) & (slot_count - 1); known_child_names[slots[at] - 1u] != name;
+             at = (at + 1) & (slot_count - 1)) {
+            ++probes;
+        }
+        longest = probes > longest ? probes : longest;
+    }
+    return longest;
+}
+
+static_assert(longest_probe() <= 3, "the name hash clusters: change its constants");
+
 } // namespace
 
 std::uint8_t classify_child_name(const char* name) noexcept
 {
-    std::uint32_t hash = 2166136261u;
-    std::size_t length = 0;
-    for (; name[length] != '\0'; ++length) {
-        hash = hash_step(hash, name[length]);
-    }
+    const std::size_t length = std::strlen(name);
+    const std::uint32_t hash = hash_of({name, length});
     for (std::size_t at = hash & (slot_count - 1);; at = (at + 1) & (slot_count - 1)) {
         const std::uint8_t slot = slots[at];
         if (slot == 0) {

@@ -1,0 +1,70 @@
+#include "genicam/child_names.h"
+#include "genicam/element_children.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using GenICam::impl::child_element;
+using GenICam::impl::classify_child_name;
+using GenICam::impl::element_children;
+using GenICam::impl::element_children_store;
+using GenICam::impl::known_child_names;
+using GenICam::impl::unknown_child;
+
+TEST(child_names, every_known_name_classifies_to_itself_and_nothing_else_matches)
+{
+    for (std::size_t i = 0; i < known_child_names.size(); ++i) {
+        const std::string name(known_child_names[i]);
+        EXPECT_EQ(classify_child_name(name.c_str()), i) << name;
+        // Same length, first, middle and last character: only the full
+        // comparison can tell these apart.
+        std::string near = name;
+        if (near.size() > 2) {
+            near[1] = near[1] == 'x' ? 'y' : 'x';
+            if (near != name) {
+                EXPECT_EQ(classify_child_name(near.c_str()), unknown_child) << near;
+            }
+        }
+    }
+    for (const char* other : {"", "value", "VALUE", "Valu", "Values", "pvalue", "p", "Integer ", "x"}) {
+        EXPECT_EQ(classify_child_name(other), unknown_child) << other;
+    }
+}
+
+TEST(element_children, keeps_element_children_in_document_order_with_their_texts)
+{
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(R"(<Integer Name="N">text<!-- note --><pFeature>A</pFeature>
+        <Value>7</Value><Unknown>u</Unknown><pFeature>B</pFeature><pFeature/><Value>8</Value></Integer>)"));
+    element_children_store store;
+    const element_children& c = store.build(doc.first_child());
+    EXPECT_EQ(c.name(), "N");
+    EXPECT_EQ(c.element(), doc.first_child());
+    ASSERT_EQ(c.size(), 6u) << "element children only, unknown names included";
+    EXPECT_EQ(c.key_at(2), unknown_child);
+    EXPECT_EQ(c.entry(2).text, "u");
+    EXPECT_EQ(c.text("Value"), "7") << "the first of its key";
+    EXPECT_TRUE(c.has("pFeature"));
+    EXPECT_FALSE(c.has("pValue"));
+    EXPECT_EQ(c.text("pValue"), "");
+    EXPECT_FALSE(c.first("pValue"));
+    EXPECT_EQ(c.count("pFeature"), 3u);
+    std::vector<std::string> features;
+    for (const child_element& f : c.all("pFeature")) {
+        features.emplace_back(f.text);
+    }
+    EXPECT_EQ(features, (std::vector<std::string>{"A", "B", ""}));
+    EXPECT_EQ(std::string(c.first("pFeature").name()), "pFeature");
+
+    const element_children& none = element_children::none();
+    EXPECT_EQ(none.size(), 0u);
+    EXPECT_EQ(none.text("Value"), "");
+    EXPECT_EQ(none.all("Value").begin(), none.all("Value").end());
+}
+
+} // namespace
