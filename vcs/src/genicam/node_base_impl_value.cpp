@@ -19,16 +19,22 @@ void node_base_impl_value::add_dependent(INode& dependent)
 
 void node_base_impl_value::expand_dependents()
 {
-    std::unordered_set<IEval*> listed(dependents.begin(), dependents.end());
+    // Most nodes have no dependents whose own dependents reach further: the
+    // set of listed entries is made only when the closure grows.
+    std::unordered_set<IEval*> listed;
     for (std::uint32_t i = 0; i < dependents.size(); ++i) {
         IEval* entry = dependents[i];
         if (entry == this) {
             continue;
         }
         const std::span<IEval* const> further = entry->get_dependents();
-        if (!further.empty()) {
-            dependents.reserve(dependents.size() + static_cast<std::uint32_t>(further.size()));
+        if (further.empty()) {
+            continue;
         }
+        if (listed.empty()) {
+            listed.insert(dependents.begin(), dependents.end());
+        }
+        dependents.reserve(dependents.size() + static_cast<std::uint32_t>(further.size()));
         for (IEval* candidate : further) {
             if (candidate == this || listed.count(candidate) != 0) {
                 continue;
