@@ -1,5 +1,7 @@
 #include "genicam/element_children.h"
 
+#include <algorithm>
+#include <memory>
 #include <new>
 
 namespace GenICam::impl {
@@ -21,26 +23,27 @@ std::size_t element_children::count(child_key key) const noexcept
 
 const element_children& element_children_store::build(pugi::xml_node element)
 {
-    std::uint32_t size = 0;
+    // One walk over the children into reused scratch space, then one block:
+    // the table, the entries, one key byte per entry.
+    scratch_entries_.clear();
+    scratch_keys_.clear();
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
-        size += c.type() == pugi::node_element ? 1 : 0;
+        if (c.type() == pugi::node_element) {
+            scratch_entries_.push_back({c.child_value(), c});
+            scratch_keys_.push_back(classify_child_name(c.name()));
+        }
     }
-    // One block: the table, then the entries, then one key byte per entry.
+    const std::size_t size = scratch_entries_.size();
     const std::size_t bytes = sizeof(element_children) + size * sizeof(child_element) + size;
     void* block = memory_.allocate(bytes, alignof(element_children));
     auto* entries = reinterpret_cast<child_element*>(static_cast<std::byte*>(block) + sizeof(element_children));
     auto* keys = reinterpret_cast<std::uint8_t*>(entries + size);
-    std::uint32_t i = 0;
-    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element) {
-            new (entries + i) child_element{c.child_value(), c};
-            keys[i] = classify_child_name(c.name());
-            ++i;
-        }
-    }
+    std::uninitialized_copy(scratch_entries_.begin(), scratch_entries_.end(), entries);
+    std::copy(scratch_keys_.begin(), scratch_keys_.end(), keys);
     static_assert(alignof(element_children) >= alignof(child_element));
     static_assert(sizeof(element_children) % alignof(child_element) == 0);
-    return *new (block) element_children(element, element.attribute("Name").value(), keys, entries, size);
+    return *new (block) element_children(element, element.attribute("Name").value(), keys, entries,
+                                         static_cast<std::uint32_t>(size));
 }
 
 } // namespace GenICam::impl

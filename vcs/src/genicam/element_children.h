@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory_resource>
 #include <string_view>
+#include <vector>
 
 namespace GenICam::impl {
 
@@ -135,6 +136,8 @@ public:
 
 private:
     std::pmr::monotonic_buffer_resource memory_;
+    std::vector<child_element> scratch_entries_;
+    std::vector<std::uint8_t> scratch_keys_;
 };
 
 } // namespace GenICam::impl
