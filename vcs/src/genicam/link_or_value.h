@@ -3,10 +3,9 @@
 // CommandValue, ...) or as a link to another node (pMin, pMax, ...). T is
 // std::int64_t for integer-valued nodes and double for float-valued ones.
 
+#include "genicam/child_names.h"
 #include "genicam/genicam_types.h"
 #include "genicam/inode.h"
-
-#include "genicam/child_names.h"
 
 #include <cstdint>
 

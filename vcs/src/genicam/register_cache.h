@@ -5,10 +5,9 @@
 // integers in the node's byte order. Also the bit-field arithmetic of
 // MaskedIntReg and StructEntry.
 
+#include "genicam/element_children.h"
 #include "genicam/genicam_types.h"
 #include "genicam/iport.h"
-
-#include "genicam/element_children.h"
 
 #include <array>
 #include <bit>
