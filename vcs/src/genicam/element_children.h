@@ -6,6 +6,7 @@
 // what keeps a load close to the cost of parsing the XML.
 
 #include "genicam/child_names.h"
+#include "genicam/node_name_index.h"
 
 #include <pugixml.hpp>
 
@@ -71,7 +72,9 @@ public:
 
     // The element whose children these are, and its "Name" attribute.
     pugi::xml_node element() const noexcept { return element_; }
-    std::string_view name() const noexcept { return name_; }
+    std::string_view name() const noexcept { return name_.name; }
+    // The name's key for the document's name index.
+    const name_key& name_key_of() const noexcept { return name_; }
 
     // Text of the first child of the key; empty when there is none.
     std::string_view text(child_key key) const noexcept
@@ -97,7 +100,7 @@ public:
 
 private:
     friend class element_children_store;
-    element_children(pugi::xml_node element, std::string_view name, const std::uint8_t* keys,
+    element_children(pugi::xml_node element, const name_key& name, const std::uint8_t* keys,
                      const child_element* entries, std::uint32_t size) noexcept
         : element_(element)
         , name_(name)
@@ -116,7 +119,7 @@ private:
     }
 
     pugi::xml_node element_;
-    std::string_view name_;
+    name_key name_;
     const std::uint8_t* keys_;
     const child_element* entries_;
     std::uint32_t size_;

@@ -57,10 +57,11 @@ void genicam_doc::build_nodes()
     const std::size_t count = factory.plan(root());
     allocator_.prepare();
     nodes_.reserve(count);
-    factory.create(nodes_);
+    std::vector<name_key> names;
+    factory.create(nodes_, names);
     const std::vector<INode*> in_document_order = nodes_;
     std::vector<std::uint32_t> rank_of;
-    by_name_.sort_and_index(nodes_, rank_of);
+    by_name_.sort_and_index(nodes_, names, rank_of);
     resolve_references(in_document_order, rank_of);
     node_base_impl_value::set_expansion_budget(expansion_budget);
     for (INode* node : nodes_) {

@@ -81,8 +81,9 @@ std::size_t node_factory::plan(pugi::xml_node root)
     return planned_.size();
 }
 
-void node_factory::create(std::vector<INode*>& nodes)
+void node_factory::create(std::vector<INode*>& nodes, std::vector<name_key>& names)
 {
+    names.reserve(names.size() + planned_.size());
     for (const planned_node& planned : planned_) {
         const node_class_ops& ops = *planned.ops;
         void* memory = allocator_.allocate(ops.size);
@@ -94,6 +95,7 @@ void node_factory::create(std::vector<INode*>& nodes)
             allocator_.register_destroy({ops.destroy, memory});
         }
         nodes.push_back(node);
+        names.push_back(planned.children->name_key_of());
     }
     planned_.clear();
     planned_.shrink_to_fit();

@@ -73,8 +73,9 @@ public:
     // node count.
     std::size_t plan(pugi::xml_node root);
     // Builds every planned node into the prepared arena, in document order,
-    // and appends it to `nodes`. Raises std::bad_alloc when the arena refuses.
-    void create(std::vector<INode*>& nodes);
+    // and appends it to `nodes` and its name's key to `names`. Raises
+    // std::bad_alloc when the arena refuses.
+    void create(std::vector<INode*>& nodes, std::vector<name_key>& names);
 
     // The node-count report of the elements under `root`.
     static std::string count_report(pugi::xml_node root, bool include_debug_properties);

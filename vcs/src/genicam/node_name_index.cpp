@@ -35,58 +35,52 @@ std::uint64_t hash_name(std::string_view name) noexcept
     return h ^ (h >> 29);
 }
 
-// The first eight bytes as a big-endian number, zero-padded: comparing two of
-// these orders names as a byte-wise comparison of their first eight bytes does.
-std::uint64_t order_prefix(std::string_view name) noexcept
+// A node's place in the unsorted list and its name's leading bytes: sixteen
+// bytes to move, and most comparisons decide on the one number.
+struct sort_key {
+    std::uint64_t prefix;
+    std::uint32_t position;
+};
+
+bool name_less(std::string_view a, std::string_view b) noexcept
+{
+    // Called on equal prefixes: names have no zero bytes, so a name of under
+    // eight bytes equals the other one up to its own length.
+    if (a.size() <= 8 || b.size() <= 8) {
+        return a.size() < b.size();
+    }
+    return a.substr(8) < b.substr(8);
+}
+
+} // namespace
+
+name_key name_key::of(std::string_view name) noexcept
 {
     std::uint64_t prefix = 0;
     const std::size_t n = std::min<std::size_t>(name.size(), 8);
     for (std::size_t i = 0; i < n; ++i) {
         prefix |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
     }
-    return prefix;
+    return {name, hash_name(name), prefix};
 }
 
-struct sort_key {
-    std::uint64_t prefix;
-    std::string_view name;
-    INode* node;
-    std::uint32_t original_position;
-};
-
-bool name_less(const sort_key& a, const sort_key& b) noexcept
+void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vector<name_key>& keys,
+                                      std::vector<std::uint32_t>& rank_of)
 {
-    if (a.prefix != b.prefix) {
-        return a.prefix < b.prefix;
-    }
-    // Equal prefixes: names have no zero bytes, so a name of under eight
-    // bytes equals the other one up to its own length.
-    if (a.name.size() <= 8 || b.name.size() <= 8) {
-        return a.name.size() < b.name.size();
-    }
-    return a.name.substr(8) < b.name.substr(8);
-}
-
-} // namespace
-
-void node_name_index::sort_and_index(std::vector<INode*>& nodes, std::vector<std::uint32_t>& rank_of)
-{
-    // Sorted as keys holding each name and its leading bytes: most
-    // comparisons then decide on one number, without calling into nodes.
-    std::vector<sort_key> keyed;
-    keyed.reserve(nodes.size());
+    std::vector<sort_key> keyed(nodes.size());
     for (std::size_t i = 0; i < nodes.size(); ++i) {
-        const std::string_view name = nodes[i]->get_name();
-        keyed.push_back({order_prefix(name), name, nodes[i], static_cast<std::uint32_t>(i)});
+        keyed[i] = {keys[i].prefix, static_cast<std::uint32_t>(i)};
     }
-    std::sort(keyed.begin(), keyed.end(), name_less);
-    names_.clear();
-    names_.reserve(keyed.size());
-    rank_of.assign(keyed.size(), 0);
+    std::sort(keyed.begin(), keyed.end(), [&](const sort_key& a, const sort_key& b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : name_less(keys[a.position].name, keys[b.position].name);
+    });
+    const std::vector<INode*> unsorted = nodes;
+    names_.resize(keyed.size());
+    rank_of.resize(keyed.size());
     for (std::size_t i = 0; i < keyed.size(); ++i) {
-        nodes[i] = keyed[i].node;
-        names_.push_back(keyed[i].name);
-        rank_of[keyed[i].original_position] = static_cast<std::uint32_t>(i);
+        nodes[i] = unsorted[keyed[i].position];
+        names_[i] = keys[keyed[i].position].name;
+        rank_of[keyed[i].position] = static_cast<std::uint32_t>(i);
     }
     // At most half full, so probe sequences stay short.
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * names_.size(), 16));
@@ -96,7 +90,7 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, std::vector<std
         if (position > 0 && names_[position] == names_[position - 1]) {
             continue; // equal names lie together: the first one stays indexed
         }
-        const std::uint64_t hash = hash_name(names_[position]);
+        const std::uint64_t hash = keys[keyed[position].position].hash;
         std::size_t at = hash & mask_;
         while (slots_[at] != 0) {
             at = (at + 1) & mask_;

@@ -12,6 +12,18 @@
 
 namespace GenICam::impl {
 
+// What the index needs of a name: its hash and its first eight bytes as a
+// big-endian number (comparing two of these orders names as comparing their
+// first eight bytes does). Computed while the name is read from the XML, so
+// that sorting and indexing need not read the text again.
+struct name_key {
+    std::string_view name;
+    std::uint64_t hash = 0;
+    std::uint64_t prefix = 0;
+
+    static name_key of(std::string_view name) noexcept;
+};
+
 class node_name_index {
 public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
@@ -19,9 +31,11 @@ public:
     // Sorts `nodes` by name (byte-wise over the shorter length, then the
     // shorter first; equal names in the order std::sort leaves them) and
     // indexes them; of equal names the first is the one found.
-    // `rank_of` receives, for each position of the unsorted list, the
-    // position that its node takes in name order.
-    void sort_and_index(std::vector<INode*>& nodes, std::vector<std::uint32_t>& rank_of);
+    // `keys[i]` is the key of the name of `nodes[i]`. `rank_of` receives, for
+    // each position of the unsorted list, the position that its node takes
+    // in name order.
+    void sort_and_index(std::vector<INode*>& nodes, const std::vector<name_key>& keys,
+                        std::vector<std::uint32_t>& rank_of);
     // Position in the indexed list of the first node of that name; npos for none.
     std::size_t find(std::string_view name) const noexcept;
 
