@@ -25,7 +25,7 @@ std::uint32_t count_children(const element_children& children, child_key key)
 
 std::string_view name_of(const child_element& child)
 {
-    return child.node.attribute("Name").value();
+    return child.key_attribute;
 }
 
 int length_of(std::string_view text)

@@ -6,6 +6,28 @@
 
 namespace GenICam::impl {
 
+namespace {
+
+// The attribute named in child_element's description, for a child's key.
+const char* key_attribute_name(std::uint8_t key) noexcept
+{
+    static constexpr child_key named[] = {"pVariable", "Constant", "Expression", "IntSwissKnife"};
+    static constexpr child_key indexed[] = {"ValueIndexed", "pValueIndexed"};
+    for (const child_key k : named) {
+        if (k.index() == key) {
+            return "Name";
+        }
+    }
+    for (const child_key k : indexed) {
+        if (k.index() == key) {
+            return "Index";
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 const element_children& element_children::none() noexcept
 {
     static const element_children empty({}, {}, nullptr, nullptr, 0);
@@ -29,8 +51,11 @@ const element_children& element_children_store::build(pugi::xml_node element)
     scratch_keys_.clear();
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) {
-            scratch_entries_.push_back({c.child_value(), c});
-            scratch_keys_.push_back(classify_child_name(c.name()));
+            const std::uint8_t key = classify_child_name(c.name());
+            const char* attribute = key_attribute_name(key);
+            scratch_entries_.push_back(
+                {c.child_value(), c, attribute != nullptr ? c.attribute(attribute).value() : std::string_view{}});
+            scratch_keys_.push_back(key);
         }
     }
     const std::size_t size = scratch_entries_.size();

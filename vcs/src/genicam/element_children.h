@@ -18,10 +18,15 @@
 
 namespace GenICam::impl {
 
-// One direct child element: its text (pugixml's child_value) and the element.
+// One direct child element: its text (pugixml's child_value), the element and
+// the attribute that tells children of its kind apart: "Name" of pVariable,
+// Constant, Expression and IntSwissKnife children, "Index" of ValueIndexed and
+// pValueIndexed ones (empty for other kinds, or when absent). It is read with
+// the rest, while the element is in cache.
 struct child_element {
     std::string_view text;
     pugi::xml_node node;
+    std::string_view key_attribute;
 };
 
 class element_children {

@@ -122,7 +122,7 @@ void address_eval::resolve_references(const impl::element_children& element, imp
                                              element.count("pIndex")));
 
     for (const impl::child_element& k : element.all("IntSwissKnife")) {
-        INode* node = owner.services->find_node(k.node.attribute("Name").value());
+        INode* node = owner.services->find_node(k.key_attribute);
         if (!node) {
             log_invalid(element, owner, "IntSwissKnife");
             continue;

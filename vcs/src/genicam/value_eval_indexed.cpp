@@ -37,7 +37,7 @@ void value_eval_indexed<T>::resolve_references(node_base_data& self)
     }
     rows.reserve(self.children->count("pValueIndexed") + self.children->count("ValueIndexed"));
     for (const child_element& row : self.children->all("pValueIndexed")) {
-        const parsed_integer index = parse_integer_text(row.node.attribute("Index").value());
+        const parsed_integer index = parse_integer_text(row.key_attribute);
         if (!index.ok()) {
             log_row(self, "%s, %s (\"%s\"). Failed to parse \"Index\" attribute of \"pValueIndexed\" element.\n");
             continue;
@@ -51,7 +51,7 @@ void value_eval_indexed<T>::resolve_references(node_base_data& self)
         rows.push_back({index.value, node, T{}});
     }
     for (const child_element& row : self.children->all("ValueIndexed")) {
-        const parsed_integer index = parse_integer_text(row.node.attribute("Index").value());
+        const parsed_integer index = parse_integer_text(row.key_attribute);
         if (!index.ok()) {
             log_row(self, "%s, %s (\"%s\"). Failed to parse \"Index\" attribute of \"ValueIndexed\" element.\n");
             continue;
