@@ -2,8 +2,8 @@
 // The child elements of one node element, read once, in document order, when
 // the document is built. Nodes look their children up here by key: a scan of
 // a few bytes instead of walking the XML tree and comparing names. Building
-// the nodes reads every element many times, mostly in name order, so this is
-// what keeps a load close to the cost of parsing the XML.
+// and resolving a node reads its children many times, so this keeps most of
+// a load's work off the XML tree.
 
 #include "genicam/child_names.h"
 #include "genicam/node_name_index.h"
