@@ -67,7 +67,7 @@ const element_children& element_children_store::build(pugi::xml_node element)
     std::copy(scratch_keys_.begin(), scratch_keys_.end(), keys);
     static_assert(alignof(element_children) >= alignof(child_element));
     static_assert(sizeof(element_children) % alignof(child_element) == 0);
-    return *new (block) element_children(element, name_key::of(element.attribute("Name").value()), keys, entries,
+    return *new (block) element_children(element, element.attribute("Name").value(), keys, entries,
                                          static_cast<std::uint32_t>(size));
 }
 

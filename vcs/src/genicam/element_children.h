@@ -6,7 +6,6 @@
 // a load's work off the XML tree.
 
 #include "genicam/child_names.h"
-#include "genicam/node_name_index.h"
 
 #include <pugixml.hpp>
 
@@ -77,9 +76,7 @@ public:
 
     // The element whose children these are, and its "Name" attribute.
     pugi::xml_node element() const noexcept { return element_; }
-    std::string_view name() const noexcept { return name_.name; }
-    // The name's key for the document's name index.
-    const name_key& name_key_of() const noexcept { return name_; }
+    std::string_view name() const noexcept { return name_; }
 
     // Text of the first child of the key; empty when there is none.
     std::string_view text(child_key key) const noexcept
@@ -105,7 +102,7 @@ public:
 
 private:
     friend class element_children_store;
-    element_children(pugi::xml_node element, const name_key& name, const std::uint8_t* keys,
+    element_children(pugi::xml_node element, std::string_view name, const std::uint8_t* keys,
                      const child_element* entries, std::uint32_t size) noexcept
         : element_(element)
         , name_(name)
@@ -124,7 +121,7 @@ private:
     }
 
     pugi::xml_node element_;
-    name_key name_;
+    std::string_view name_;
     const std::uint8_t* keys_;
     const child_element* entries_;
     std::uint32_t size_;

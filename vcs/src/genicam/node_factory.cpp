@@ -76,7 +76,7 @@ std::size_t node_factory::plan(pugi::xml_node root)
             row.ops->plan_extra(children, allocator_);
         }
         allocator_.reserve(row.ops->size, 1, 8, row.ops->owns_heap_storage);
-        planned_.push_back({&children, row.ops});
+        planned_.push_back({&children, row.ops, name_key::of(children.name())});
     });
     return planned_.size();
 }
@@ -95,7 +95,7 @@ void node_factory::create(std::vector<INode*>& nodes, std::vector<name_key>& nam
             allocator_.register_destroy({ops.destroy, memory});
         }
         nodes.push_back(node);
-        names.push_back(planned.children->name_key_of());
+        names.push_back(planned.name);
     }
     planned_.clear();
     planned_.shrink_to_fit();

@@ -10,6 +10,7 @@
 #include "genicam/document_services.h"
 #include "genicam/element_children.h"
 #include "genicam/inode.h"
+#include "genicam/node_name_index.h"
 
 #include <pugixml.hpp>
 
@@ -84,6 +85,8 @@ private:
     struct planned_node {
         const element_children* children;
         const node_class_ops* ops;
+        // Taken while the name is in cache: sorting then need not read it.
+        name_key name;
     };
 
     document_services& services_;
