@@ -1,6 +1,5 @@
 #include "genicam/child_names.h"
 
-#include <cstring>
 
 namespace GenICam::impl {
 
@@ -62,7 +61,12 @@ static_assert(longest_probe() <= 3, "the name hash clusters: change its constant
 
 std::uint8_t classify_child_name(const char* name) noexcept
 {
-    const std::size_t length = std::strlen(name);
+    // Names are short: plain loops beat the library calls' set-up here, and
+    // this runs for every element of a description.
+    std::size_t length = 0;
+    while (name[length] != '\0') {
+        ++length;
+    }
     const std::uint32_t hash = hash_of({name, length});
     for (std::size_t at = hash & (slot_count - 1);; at = (at + 1) & (slot_count - 1)) {
         const std::uint8_t slot = slots[at];
@@ -70,7 +74,14 @@ std::uint8_t classify_child_name(const char* name) noexcept
             return unknown_child;
         }
         const std::string_view known = known_child_names[slot - 1u];
-        if (known.size() == length && std::memcmp(known.data(), name, length) == 0) {
+        if (known.size() != length) {
+            continue;
+        }
+        std::size_t i = 0;
+        while (i < length && known[i] == name[i]) {
+            ++i;
+        }
+        if (i == length) {
             return static_cast<std::uint8_t>(slot - 1u);
         }
     }

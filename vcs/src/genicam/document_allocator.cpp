@@ -68,7 +68,7 @@ void document_allocator::prepare()
         throw std::bad_alloc();
     }
     const std::size_t block_size = announced_bytes_ + 16;
-    block_ = std::make_unique<std::byte[]>(block_size);
+    block_ = std::make_unique_for_overwrite<std::byte[]>(block_size);
     const auto address = reinterpret_cast<std::uintptr_t>(block_.get());
     const std::size_t skip = (8 - (address & 7)) & 7;
     base_ = block_.get() + skip;

@@ -1,6 +1,8 @@
 #include "genicam/element_children.h"
 
 #include <algorithm>
+#include <array>
+#include <initializer_list>
 #include <memory>
 #include <new>
 
@@ -8,29 +10,27 @@ namespace GenICam::impl {
 
 namespace {
 
-// The attribute named in child_element's description, for a child's key.
-const char* key_attribute_name(std::uint8_t key) noexcept
+// The attribute named in child_element's description, by key.
+constexpr std::array<const char*, 256> make_key_attributes() noexcept
 {
-    static constexpr child_key named[] = {"pVariable", "Constant", "Expression", "IntSwissKnife"};
-    static constexpr child_key indexed[] = {"ValueIndexed", "pValueIndexed"};
-    for (const child_key k : named) {
-        if (k.index() == key) {
-            return "Name";
-        }
+    std::array<const char*, 256> names{};
+    for (const child_key k : {child_key("pVariable"), child_key("Constant"), child_key("Expression"),
+                              child_key("IntSwissKnife")}) {
+        names[k.index()] = "Name";
     }
-    for (const child_key k : indexed) {
-        if (k.index() == key) {
-            return "Index";
-        }
+    for (const child_key k : {child_key("ValueIndexed"), child_key("pValueIndexed")}) {
+        names[k.index()] = "Index";
     }
-    return nullptr;
+    return names;
 }
+
+constexpr std::array<const char*, 256> key_attribute_names = make_key_attributes();
 
 } // namespace
 
 const element_children& element_children::none() noexcept
 {
-    static const element_children empty({}, {}, nullptr, nullptr, 0);
+    static const element_children empty({}, {}, nullptr, nullptr, nullptr, 0);
     return empty;
 }
 
@@ -45,30 +45,52 @@ std::size_t element_children::count(child_key key) const noexcept
 
 const element_children& element_children_store::build(pugi::xml_node element)
 {
+    return build(element, true);
+}
+
+const element_children& element_children_store::build(pugi::xml_node element, bool with_nested)
+{
     // One walk over the children into reused scratch space, then one block:
     // the table, the entries, one key byte per entry.
+    constexpr child_key nested_key = "EnumEntry";
     scratch_entries_.clear();
     scratch_keys_.clear();
+    bool has_nested = false;
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) {
             const std::uint8_t key = classify_child_name(c.name());
-            const char* attribute = key_attribute_name(key);
+            const char* attribute = key_attribute_names[key];
             scratch_entries_.push_back(
                 {c.child_value(), c, attribute != nullptr ? c.attribute(attribute).value() : std::string_view{}});
             scratch_keys_.push_back(key);
+            has_nested = has_nested || (with_nested && key == nested_key.index());
         }
     }
+    // The keys follow the table's head, so that the first lookup, which
+    // scans them, reads one or two cache lines; the entries come after.
     const std::size_t size = scratch_entries_.size();
-    const std::size_t bytes = sizeof(element_children) + size * sizeof(child_element) + size;
+    const std::size_t keys_bytes = (size + alignof(child_element) - 1) / alignof(child_element) * alignof(child_element);
+    const std::size_t nested_bytes = has_nested ? size * sizeof(const element_children*) : 0;
+    const std::size_t bytes = sizeof(element_children) + keys_bytes + size * sizeof(child_element) + nested_bytes;
     void* block = memory_.allocate(bytes, alignof(element_children));
-    auto* entries = reinterpret_cast<child_element*>(static_cast<std::byte*>(block) + sizeof(element_children));
-    auto* keys = reinterpret_cast<std::uint8_t*>(entries + size);
-    std::uninitialized_copy(scratch_entries_.begin(), scratch_entries_.end(), entries);
+    auto* keys = reinterpret_cast<std::uint8_t*>(static_cast<std::byte*>(block) + sizeof(element_children));
+    auto* entries = reinterpret_cast<child_element*>(keys + keys_bytes);
+    auto* nested = has_nested ? reinterpret_cast<const element_children**>(entries + size) : nullptr;
     std::copy(scratch_keys_.begin(), scratch_keys_.end(), keys);
+    std::uninitialized_copy(scratch_entries_.begin(), scratch_entries_.end(), entries);
+    static_assert(alignof(child_element) >= alignof(const element_children*));
     static_assert(alignof(element_children) >= alignof(child_element));
     static_assert(sizeof(element_children) % alignof(child_element) == 0);
-    return *new (block) element_children(element, element.attribute("Name").value(), keys, entries,
-                                         static_cast<std::uint32_t>(size));
+    const element_children& table = *new (block) element_children(element, element.attribute("Name").value(), keys,
+                                                                   entries, nested, static_cast<std::uint32_t>(size));
+    // Nested tables are read now, right after their parent, while their
+    // elements are in cache; the scratch space is free again. One level
+    // only: what lies deeper is read when asked for, and a description
+    // cannot make this recurse.
+    for (std::size_t i = 0; nested != nullptr && i < size; ++i) {
+        nested[i] = keys[i] == nested_key.index() ? &build(entries[i].node, false) : nullptr;
+    }
+    return table;
 }
 
 } // namespace GenICam::impl

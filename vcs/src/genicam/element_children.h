@@ -100,14 +100,27 @@ public:
     const child_element& entry(std::size_t i) const noexcept { return entries_[i]; }
     std::uint8_t key_at(std::size_t i) const noexcept { return keys_[i]; }
 
+    // The table of entry i's own children where it was read with this one
+    // (the entries of an enumeration are: they become nodes with it); null
+    // for other entries.
+    const element_children* nested(std::size_t i) const noexcept { return nested_ != nullptr ? nested_[i] : nullptr; }
+
+    // Asks for the table's head and keys to be brought into cache.
+    void prefetch() const noexcept
+    {
+        __builtin_prefetch(this);
+        __builtin_prefetch(reinterpret_cast<const char*>(this) + 64);
+    }
+
 private:
     friend class element_children_store;
     element_children(pugi::xml_node element, std::string_view name, const std::uint8_t* keys,
-                     const child_element* entries, std::uint32_t size) noexcept
+                     const child_element* entries, const element_children* const* nested, std::uint32_t size) noexcept
         : element_(element)
         , name_(name)
         , keys_(keys)
         , entries_(entries)
+        , nested_(nested)
         , size_(size)
     {
     }
@@ -124,6 +137,7 @@ private:
     std::string_view name_;
     const std::uint8_t* keys_;
     const child_element* entries_;
+    const element_children* const* nested_;
     std::uint32_t size_;
 };
 
@@ -138,6 +152,9 @@ public:
     // Reads the direct child elements of `element` into a new table.
     // Raises std::bad_alloc when memory runs out.
     const element_children& build(pugi::xml_node element);
+
+private:
+    const element_children& build(pugi::xml_node element, bool with_nested);
 
 private:
     std::pmr::monotonic_buffer_resource memory_;

@@ -28,8 +28,17 @@ enumeration_type<Linked>::enumeration_type(const node_init& init)
         throw std::bad_alloc();
     }
     std::int32_t ordinal = 0;
-    for (const child_element& entry : init.children->all("EnumEntry")) {
-        const node_init entry_init{&init.store->build(entry.node), init.services, init.alloc, init.store};
+    const element_children& children = *init.children;
+    constexpr child_key entry_key = "EnumEntry";
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (children.key_at(i) != entry_key.index()) {
+            continue;
+        }
+        const element_children* entry_children = children.nested(i);
+        if (entry_children == nullptr) {
+            entry_children = &init.store->build(children.entry(i).node);
+        }
+        const node_init entry_init{entry_children, init.services, init.alloc, init.store};
         new (entries_ + entry_count_) enum_entry_type(entry_init, ordinal++);
         ++entry_count_;
     }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace genicam::formula {
 namespace {
@@ -16,28 +17,86 @@ bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_name_char(char c) noexcept { return is_letter(c) || is_digit(c) || c == '_' || c == '.'; }
 
-struct fixed_operator {
-    std::string_view text;
-    std::uint32_t code;
+// Operator tokens by their first character; a two-character operator is
+// tried before its one-character prefix. Every formula of a description is
+// tokenized while it loads, so this is one table read, not a search.
+struct operator_start {
+    std::uint32_t one = tk_end;  // the one-character operator; tk_end: none
+    char second = '\0';          // the second character of a two-character one
+    std::uint32_t two = tk_end;
+    char second_alt = '\0';      // "<" starts both "<<", "<=" and "<>"
+    std::uint32_t two_alt = tk_end;
+    char second_alt2 = '\0';
+    std::uint32_t two_alt2 = tk_end;
 };
 
-constexpr std::array<fixed_operator, 8> two_char_operators{{
-    {"**", tk_power},
-    {">>", tk_shift_right},
-    {"<<", tk_shift_left},
-    {">=", tk_greater_equal},
-    {"<=", tk_less_equal},
-    {"<>", tk_not_equal},
-    {"&&", tk_logical_and},
-    {"||", tk_logical_or},
-}};
+constexpr std::array<operator_start, 256> make_operator_starts() noexcept
+{
+    std::array<operator_start, 256> starts{};
+    const auto one = [&](char c, std::uint32_t code) { starts[static_cast<unsigned char>(c)].one = code; };
+    const auto two = [&](char c, char second, std::uint32_t code) {
+        operator_start& s = starts[static_cast<unsigned char>(c)];
+        if (s.second == '\0') {
+            s.second = second;
+            s.two = code;
+        } else if (s.second_alt == '\0') {
+            s.second_alt = second;
+            s.two_alt = code;
+        } else {
+            s.second_alt2 = second;
+            s.two_alt2 = code;
+        }
+    };
+    two('*', '*', tk_power);
+    two('>', '>', tk_shift_right);
+    two('<', '<', tk_shift_left);
+    two('>', '=', tk_greater_equal);
+    two('<', '=', tk_less_equal);
+    two('<', '>', tk_not_equal);
+    two('&', '&', tk_logical_and);
+    two('|', '|', tk_logical_or);
+    one('(', tk_open);
+    one(')', tk_close);
+    one('>', tk_greater);
+    one('<', tk_less);
+    one('=', tk_equal);
+    one('%', tk_remainder);
+    one('*', tk_multiply);
+    one('/', tk_divide);
+    one('+', tk_plus);
+    one('-', tk_minus);
+    one('&', tk_bit_and);
+    one('|', tk_bit_or);
+    one('^', tk_bit_xor);
+    one('~', tk_complement);
+    one('?', tk_question);
+    one(':', tk_colon);
+    one(',', tk_comma);
+    return starts;
+}
 
-constexpr std::array<fixed_operator, 17> one_char_operators{{
-    {"(", tk_open},     {")", tk_close},     {">", tk_greater}, {"<", tk_less},     {"=", tk_equal},
-    {"%", tk_remainder}, {"*", tk_multiply}, {"/", tk_divide},  {"+", tk_plus},     {"-", tk_minus},
-    {"&", tk_bit_and},  {"|", tk_bit_or},    {"^", tk_bit_xor}, {"~", tk_complement}, {"?", tk_question},
-    {":", tk_colon},    {",", tk_comma},
-}};
+constexpr std::array<operator_start, 256> operator_starts = make_operator_starts();
+
+// The operator at the start of `t` (not empty) and its length; length 0: none.
+std::pair<std::uint32_t, std::size_t> operator_at(std::string_view t) noexcept
+{
+    const operator_start& s = operator_starts[static_cast<unsigned char>(t[0])];
+    if (t.size() >= 2 && t[1] != '\0') {
+        if (t[1] == s.second) {
+            return {s.two, 2};
+        }
+        if (t[1] == s.second_alt) {
+            return {s.two_alt, 2};
+        }
+        if (t[1] == s.second_alt2) {
+            return {s.two_alt2, 2};
+        }
+    }
+    if (s.one != tk_end) {
+        return {s.one, 1};
+    }
+    return {tk_end, 0};
+}
 
 } // namespace
 
@@ -69,21 +128,10 @@ formula_token next_token(std::string_view text) noexcept
         token.reason = end_of_text;
         return token;
     }
-    if (t.size() >= 2) {
-        for (const auto& op : two_char_operators) {
-            if (t.substr(0, 2) == op.text) {
-                token.kind = op.code;
-                token.rest = t.substr(2);
-                return token;
-            }
-        }
-    }
-    for (const auto& op : one_char_operators) {
-        if (t[0] == op.text[0]) {
-            token.kind = op.code;
-            token.rest = t.substr(1);
-            return token;
-        }
+    if (const auto [code, length] = operator_at(t); length != 0) {
+        token.kind = code;
+        token.rest = t.substr(length);
+        return token;
     }
     if (const std::size_t used = read_number_literal(t, token.number); used != 0) {
         token.kind = tk_number;

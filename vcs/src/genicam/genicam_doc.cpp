@@ -92,10 +92,21 @@ void genicam_doc::resolve_references(const std::vector<INode*>& in_document_orde
             streamable[resolving_rank_] = node->get_streamable();
         }
     }
-    std::stable_sort(deferred_dependents_.begin(), deferred_dependents_.end(),
-                     [](const deferred_dependent& a, const deferred_dependent& b) { return a.rank < b.rank; });
+    // Replayed in name order, each node's own in the order it added them: a
+    // counting sort by rank, which keeps that order.
+    std::vector<std::uint32_t> first_of_rank(nodes_.size() + 1, 0);
     for (const deferred_dependent& d : deferred_dependents_) {
-        d.node->add_dependent(*d.dependent);
+        ++first_of_rank[d.rank + 1];
+    }
+    for (std::size_t rank = 0; rank < nodes_.size(); ++rank) {
+        first_of_rank[rank + 1] += first_of_rank[rank];
+    }
+    std::vector<const deferred_dependent*> in_name_order(deferred_dependents_.size());
+    for (const deferred_dependent& d : deferred_dependents_) {
+        in_name_order[first_of_rank[d.rank]++] = &d;
+    }
+    for (const deferred_dependent* d : in_name_order) {
+        d->node->add_dependent(*d->dependent);
     }
     deferred_dependents_ = {};
     for (std::size_t rank = 0; rank < nodes_.size(); ++rank) {

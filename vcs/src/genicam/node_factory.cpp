@@ -14,6 +14,8 @@ namespace GenICam::impl {
 
 namespace {
 
+constexpr std::size_t prefetch_distance = 4;
+
 bool usable(const node_class_row* row)
 {
     return row != nullptr && row->ops != nullptr;
@@ -21,6 +23,9 @@ bool usable(const node_class_row* row)
 
 bool hidden_by_extension(pugi::xml_node extension)
 {
+    if (!extension) {
+        return false;
+    }
     const parsed_integer flag = parse_integer_text(extension.child("VCDIsDebugProperty").child_value());
     return flag.ok() && flag.value != 0;
 }
@@ -84,7 +89,13 @@ std::size_t node_factory::plan(pugi::xml_node root)
 void node_factory::create(std::vector<INode*>& nodes, std::vector<name_key>& names)
 {
     names.reserve(names.size() + planned_.size());
-    for (const planned_node& planned : planned_) {
+    for (std::size_t i = 0; i < planned_.size(); ++i) {
+        // The tables were written while planning and are out of cache now;
+        // a node's constructor starts by scanning its table's keys.
+        if (i + prefetch_distance < planned_.size()) {
+            planned_[i + prefetch_distance].children->prefetch();
+        }
+        const planned_node& planned = planned_[i];
         const node_class_ops& ops = *planned.ops;
         void* memory = allocator_.allocate(ops.size);
         if (memory == nullptr) {
