@@ -137,10 +137,12 @@ IPort* genicam_doc::find_port(std::string_view name)
     // them and scan only those (every register looks its port up while the
     // document is built, so a scan of all nodes would make loading quadratic).
     for (auto at = first_named(wanted); at < nodes_.size() && nodes_[at]->get_name() == wanted; ++at) {
+        // Every node of this document is one of the engine's classes, each of
+        // which implements exactly the interface its node type names: a Port
+        // is an IPort, and the run-time cast (costly on these hierarchies) is
+        // not needed.
         if (nodes_[at]->get_node_type() == node_type::Port) {
-            if (auto* port = dynamic_cast<IPort*>(nodes_[at])) {
-                return port;
-            }
+            return static_cast<IPort*>(nodes_[at]);
         }
     }
     return nullptr;

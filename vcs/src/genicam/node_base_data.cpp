@@ -48,22 +48,41 @@ node_base_data::node_base_data(const node_init& init)
 
 void node_base_data::resolve_references(IGenICamDoc& document)
 {
+    // One pass over the children: every node is resolved while the document
+    // loads, and most have none of these links.
+    constexpr child_key implemented = "pIsImplemented";
+    constexpr child_key available = "pIsAvailable";
+    constexpr child_key locked = "pIsLocked";
+    constexpr child_key invalidator = "pInvalidator";
+    std::string_view condition_texts[3];
+    bool seen[3] = {false, false, false};
+    bool has_invalidators = false;
+    for (std::size_t i = 0; i < children->size(); ++i) {
+        const std::uint8_t key = children->key_at(i);
+        const int slot = key == implemented.index() ? 0 : key == available.index() ? 1 : key == locked.index() ? 2 : -1;
+        if (slot >= 0 && !seen[slot]) {
+            seen[slot] = true;
+            condition_texts[slot] = children->entry(i).text;
+        }
+        has_invalidators = has_invalidators || key == invalidator.index();
+    }
     INode** const condition_fields[] = {&is_implemented_node, &is_available_node, &is_locked_node};
-    constexpr child_key condition_keys[] = {"pIsImplemented", "pIsAvailable", "pIsLocked"};
     for (std::size_t i = 0; i < 3; ++i) {
-        INode* found = document.find_node(child(condition_keys[i]));
+        INode* found = seen[i] ? document.find_node(condition_texts[i]) : nullptr;
         if (found != nullptr && is_condition_type(found->get_node_type())) {
             *condition_fields[i] = found;
             found->get_eval().add_dependent(get_inode());
         }
     }
-    for (const child_element& invalidator : children->all("pInvalidator")) {
-        INode* found = document.find_node(invalidator.text);
-        if (found != nullptr) {
-            found->get_eval().add_dependent(get_inode());
-        } else {
-            GENICAM_LOG(1, "%s, %s (\"%s\"). Failed to resolve \"pInvalidator\" xml element.\n",
-                        "GenICam::impl::node_base_data::resolve_references", element_name(), name_text());
+    if (has_invalidators) {
+        for (const child_element& entry : children->all(invalidator)) {
+            INode* found = document.find_node(entry.text);
+            if (found != nullptr) {
+                found->get_eval().add_dependent(get_inode());
+            } else {
+                GENICAM_LOG(1, "%s, %s (\"%s\"). Failed to resolve \"pInvalidator\" xml element.\n",
+                            "GenICam::impl::node_base_data::resolve_references", element_name(), name_text());
+            }
         }
     }
     _resolve_references(document, element);
