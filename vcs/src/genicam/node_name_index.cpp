@@ -1,6 +1,7 @@
 #include "genicam/node_name_index.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -52,6 +53,38 @@ bool name_less(std::string_view a, std::string_view b) noexcept
     return a.substr(8) < b.substr(8);
 }
 
+// Orders the keys by prefix: a radix sort, a byte per pass from the lowest,
+// which skips the bytes that all prefixes share. A comparison sort of a large
+// description's names is a visible part of its load; this is a few linear
+// passes over them.
+void sort_by_prefix(std::vector<sort_key>& keys)
+{
+    if (keys.size() < 2) {
+        return;
+    }
+    std::uint64_t differing = 0;
+    for (const sort_key& k : keys) {
+        differing |= k.prefix ^ keys.front().prefix;
+    }
+    std::vector<sort_key> buffer(keys.size());
+    for (unsigned shift = 0; shift < 64; shift += 8) {
+        if (((differing >> shift) & 0xFF) == 0) {
+            continue;
+        }
+        std::array<std::size_t, 257> start{};
+        for (const sort_key& k : keys) {
+            ++start[((k.prefix >> shift) & 0xFF) + 1];
+        }
+        for (std::size_t digit = 0; digit < 256; ++digit) {
+            start[digit + 1] += start[digit];
+        }
+        for (const sort_key& k : keys) {
+            buffer[start[(k.prefix >> shift) & 0xFF]++] = k;
+        }
+        keys.swap(buffer);
+    }
+}
+
 } // namespace
 
 name_key name_key::of(std::string_view name) noexcept
@@ -71,9 +104,22 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         keyed[i] = {keys[i].prefix, static_cast<std::uint32_t>(i)};
     }
-    std::sort(keyed.begin(), keyed.end(), [&](const sort_key& a, const sort_key& b) {
-        return a.prefix != b.prefix ? a.prefix < b.prefix : name_less(keys[a.position].name, keys[b.position].name);
-    });
+    sort_by_prefix(keyed);
+    // Names that share their first eight bytes lie together now, in short
+    // runs; only those compare the rest of their names.
+    for (std::size_t first = 0; first < keyed.size();) {
+        std::size_t end = first + 1;
+        while (end < keyed.size() && keyed[end].prefix == keyed[first].prefix) {
+            ++end;
+        }
+        if (end - first > 1) {
+            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(first), keyed.begin() + static_cast<std::ptrdiff_t>(end),
+                      [&](const sort_key& a, const sort_key& b) {
+                          return name_less(keys[a.position].name, keys[b.position].name);
+                      });
+        }
+        first = end;
+    }
     const std::vector<INode*> unsorted = nodes;
     names_.resize(keyed.size());
     rank_of.resize(keyed.size());
