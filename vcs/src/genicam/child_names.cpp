@@ -1,5 +1,8 @@
 #include "genicam/child_names.h"
 
+#include <bit>
+#include <cstring>
+#include <type_traits>
 
 namespace GenICam::impl {
 
@@ -7,36 +10,79 @@ namespace {
 
 constexpr std::size_t slot_count = 512; // a power of two, well over the names
 
-// Every description element name passes through here, so the hash reads only
-// the length and three characters; the full comparison settles the match.
-constexpr std::uint32_t hash_of(std::string_view name) noexcept
+// Every element of a description passes through here, so a name is read as
+// two words (possibly overlapping) that together cover names of up to sixteen
+// bytes: the first and the last eight bytes, or four, or for the shortest
+// names three single bytes. Two names of one length are equal exactly when
+// their words are; longer names also compare their middle. No loop over the
+// characters but the one that finds the length, whose exit is the only branch
+// that depends on the name.
+struct name_words {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+};
+
+template <std::size_t N>
+constexpr std::uint64_t load(const char* p) noexcept
 {
-    if (name.empty()) {
-        return 0;
+    if (std::is_constant_evaluated()) {
+        std::uint64_t word = 0;
+        for (std::size_t i = 0; i < N; ++i) {
+            word |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+        }
+        return word;
     }
-    const auto at = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(name[i])); };
-    std::uint32_t h = static_cast<std::uint32_t>(name.size()) * 0x9e3779b1u;
-    h ^= at(0) * 0x85ebca77u;
-    h ^= at(name.size() / 2) * 0xc2b2ae3du;
-    h ^= at(name.size() - 1) * 0x27d4eb2fu;
-    return h ^ (h >> 15);
+    // The host is little-endian, so this equals the loop above.
+    static_assert(std::endian::native == std::endian::little);
+    std::conditional_t<N == 8, std::uint64_t, std::uint32_t> word;
+    std::memcpy(&word, p, N);
+    return word;
 }
 
-// Open addressing with linear probing; a slot holds a name's index + 1, 0 when empty.
-constexpr std::array<std::uint8_t, slot_count> make_slots() noexcept
+constexpr name_words words_of(const char* name, std::size_t length) noexcept
 {
-    std::array<std::uint8_t, slot_count> slots{};
+    if (length >= 8) {
+        return {load<8>(name), load<8>(name + length - 8)};
+    }
+    if (length >= 4) {
+        return {load<4>(name), load<4>(name + length - 4)};
+    }
+    if (length == 0) {
+        return {};
+    }
+    const auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(name[i])}; };
+    return {byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16, 0};
+}
+
+constexpr std::uint32_t hash_of(const name_words& w, std::size_t length) noexcept
+{
+    std::uint64_t h = (w.first ^ (w.last * 0x9e3779b97f4a7c15ull) ^ length) * 0xbf58476d1ce4e5b9ull;
+    return static_cast<std::uint32_t>(h >> 32);
+}
+
+struct known_name {
+    name_words words;
+    std::uint32_t length = 0;
+    std::uint8_t index = unknown_child;
+};
+
+// Open addressing with linear probing; an empty slot has index unknown_child.
+constexpr std::array<known_name, slot_count> make_slots() noexcept
+{
+    std::array<known_name, slot_count> slots{};
     for (std::size_t i = 0; i < known_child_names.size(); ++i) {
-        std::size_t at = hash_of(known_child_names[i]) & (slot_count - 1);
-        while (slots[at] != 0) {
+        const std::string_view name = known_child_names[i];
+        const name_words words = words_of(name.data(), name.size());
+        std::size_t at = hash_of(words, name.size()) & (slot_count - 1);
+        while (slots[at].index != unknown_child) {
             at = (at + 1) & (slot_count - 1);
         }
-        slots[at] = static_cast<std::uint8_t>(i + 1);
+        slots[at] = {words, static_cast<std::uint32_t>(name.size()), static_cast<std::uint8_t>(i)};
     }
     return slots;
 }
 
-constexpr std::array<std::uint8_t, slot_count> slots = make_slots();
+constexpr std::array<known_name, slot_count> slots = make_slots();
 
 static_assert(known_child_names.size() < unknown_child, "an index must fit below the unknown marker");
 
@@ -44,10 +90,11 @@ static_assert(known_child_names.size() < unknown_child, "an index must fit below
 constexpr std::size_t longest_probe() noexcept
 {
     std::size_t longest = 0;
-    for (const std::string_view name : known_child_names) {
+    for (std::size_t i = 0; i < known_child_names.size(); ++i) {
+        const std::string_view name = known_child_names[i];
         std::size_t probes = 1;
-        for (std::size_t at = hash_of(name) & (slot_count - 1); known_child_names[slots[at] - 1u] != name;
-             at = (at + 1) & (slot_count - 1)) {
+        for (std::size_t at = hash_of(words_of(name.data(), name.size()), name.size()) & (slot_count - 1);
+             slots[at].index != i; at = (at + 1) & (slot_count - 1)) {
             ++probes;
         }
         longest = probes > longest ? probes : longest;
@@ -61,28 +108,19 @@ static_assert(longest_probe() <= 3, "the name hash clusters: change its constant
 
 std::uint8_t classify_child_name(const char* name) noexcept
 {
-    // Names are short: plain loops beat the library calls' set-up here, and
-    // this runs for every element of a description.
     std::size_t length = 0;
     while (name[length] != '\0') {
         ++length;
     }
-    const std::uint32_t hash = hash_of({name, length});
-    for (std::size_t at = hash & (slot_count - 1);; at = (at + 1) & (slot_count - 1)) {
-        const std::uint8_t slot = slots[at];
-        if (slot == 0) {
+    const name_words words = words_of(name, length);
+    for (std::size_t at = hash_of(words, length) & (slot_count - 1);; at = (at + 1) & (slot_count - 1)) {
+        const known_name& slot = slots[at];
+        if (slot.index == unknown_child) {
             return unknown_child;
         }
-        const std::string_view known = known_child_names[slot - 1u];
-        if (known.size() != length) {
-            continue;
-        }
-        std::size_t i = 0;
-        while (i < length && known[i] == name[i]) {
-            ++i;
-        }
-        if (i == length) {
-            return static_cast<std::uint8_t>(slot - 1u);
+        if (slot.length == length && slot.words.first == words.first && slot.words.last == words.last &&
+            (length <= 16 || std::memcmp(known_child_names[slot.index].data() + 8, name + 8, length - 16) == 0)) {
+            return slot.index;
         }
     }
 }

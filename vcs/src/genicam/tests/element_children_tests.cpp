@@ -21,15 +21,15 @@ TEST(child_names, every_known_name_classifies_to_itself_and_nothing_else_matches
     for (std::size_t i = 0; i < known_child_names.size(); ++i) {
         const std::string name(known_child_names[i]);
         EXPECT_EQ(classify_child_name(name.c_str()), i) << name;
-        // Same length, first, middle and last character: only the full
-        // comparison can tell these apart.
-        std::string near = name;
-        if (near.size() > 2) {
-            near[1] = near[1] == 'x' ? 'y' : 'x';
-            if (near != name) {
-                EXPECT_EQ(classify_child_name(near.c_str()), unknown_child) << near;
-            }
+        // One character changed, at every place in turn: whatever part of
+        // the name the lookup reads first, the whole of it must decide.
+        for (std::size_t at = 0; at < name.size(); ++at) {
+            std::string near = name;
+            near[at] = near[at] == 'x' ? 'y' : 'x';
+            EXPECT_EQ(classify_child_name(near.c_str()), unknown_child) << near;
         }
+        EXPECT_EQ(classify_child_name((name + "x").c_str()), unknown_child) << name;
+        EXPECT_EQ(classify_child_name(name.substr(0, name.size() - 1).c_str()), unknown_child) << name;
     }
     for (const char* other : {"", "value", "VALUE", "Valu", "Values", "pvalue", "p", "Integer ", "x"}) {
         EXPECT_EQ(classify_child_name(other), unknown_child) << other;
