@@ -1,8 +1,6 @@
 #include "genicam/child_names.h"
 
-#include <bit>
-#include <cstring>
-#include <type_traits>
+#include "genicam/name_words.h"
 
 namespace GenICam::impl {
 
@@ -10,50 +8,8 @@ namespace {
 
 constexpr std::size_t slot_count = 512; // a power of two, well over the names
 
-// Every element of a description passes through here, so a name is read as
-// two words (possibly overlapping) that together cover names of up to sixteen
-// bytes: the first and the last eight bytes, or four, or for the shortest
-// names three single bytes. Two names of one length are equal exactly when
-// their words are; longer names also compare their middle. No loop over the
-// characters but the one that finds the length, whose exit is the only branch
-// that depends on the name.
-struct name_words {
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-};
-
-template <std::size_t N>
-constexpr std::uint64_t load(const char* p) noexcept
-{
-    if (std::is_constant_evaluated()) {
-        std::uint64_t word = 0;
-        for (std::size_t i = 0; i < N; ++i) {
-            word |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
-        }
-        return word;
-    }
-    // The host is little-endian, so this equals the loop above.
-    static_assert(std::endian::native == std::endian::little);
-    std::conditional_t<N == 8, std::uint64_t, std::uint32_t> word;
-    std::memcpy(&word, p, N);
-    return word;
-}
-
-constexpr name_words words_of(const char* name, std::size_t length) noexcept
-{
-    if (length >= 8) {
-        return {load<8>(name), load<8>(name + length - 8)};
-    }
-    if (length >= 4) {
-        return {load<4>(name), load<4>(name + length - 4)};
-    }
-    if (length == 0) {
-        return {};
-    }
-    const auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(name[i])}; };
-    return {byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16, 0};
-}
-
+// Every element of a description passes through here: the name's words give
+// the hash and settle the comparison (name_words.h).
 constexpr std::uint32_t hash_of(const name_words& w, std::size_t length) noexcept
 {
     std::uint64_t h = (w.first ^ (w.last * 0x9e3779b97f4a7c15ull) ^ length) * 0xbf58476d1ce4e5b9ull;
@@ -118,8 +74,8 @@ std::uint8_t classify_child_name(const char* name) noexcept
         if (slot.index == unknown_child) {
             return unknown_child;
         }
-        if (slot.length == length && slot.words.first == words.first && slot.words.last == words.last &&
-            (length <= 16 || std::memcmp(known_child_names[slot.index].data() + 8, name + 8, length - 16) == 0)) {
+        if (slot.length == length && slot.words == words &&
+            same_middle(known_child_names[slot.index].data(), name, length)) {
             return slot.index;
         }
     }
