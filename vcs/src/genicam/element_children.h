@@ -105,11 +105,14 @@ public:
     // for other entries.
     const element_children* nested(std::size_t i) const noexcept { return nested_ != nullptr ? nested_[i] : nullptr; }
 
-    // Asks for the table's head and keys to be brought into cache.
+    // Asks for the table to be brought into cache, up to six lines.
     void prefetch() const noexcept
     {
-        __builtin_prefetch(this);
-        __builtin_prefetch(reinterpret_cast<const char*>(this) + 64);
+        const auto* bytes = reinterpret_cast<const char*>(this);
+        const std::size_t size = sizeof(element_children) + size_ * (sizeof(child_element) + 1);
+        for (std::size_t at = 0; at < size && at < 6 * 64; at += 64) {
+            __builtin_prefetch(bytes + at);
+        }
     }
 
 private:

@@ -133,7 +133,8 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     slots_.assign(capacity, 0);
     mask_ = capacity - 1;
     for (std::size_t position = 0; position < names_.size(); ++position) {
-        if (position > 0 && names_[position] == names_[position - 1]) {
+        if (position > 0 && keyed[position].prefix == keyed[position - 1].prefix &&
+            names_[position] == names_[position - 1]) {
             continue; // equal names lie together: the first one stays indexed
         }
         const std::uint64_t hash = keys[keyed[position].position].hash;
