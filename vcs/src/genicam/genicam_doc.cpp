@@ -36,7 +36,9 @@ bool genicam_doc::load_xml(const void* text, std::size_t length, load_options op
         return false;
     }
     load_options_ = options;
-    // One spare byte keeps the copy zero-terminated for the parser.
+    // One spare byte keeps the copy zero-terminated for the parser. Sized
+    // once: appending the byte to an exact copy would copy the text again.
+    xml_text_.reserve(length + 1);
     xml_text_.assign(static_cast<const char*>(text), static_cast<const char*>(text) + length);
     xml_text_.push_back('\0');
     xml_.reset();
