@@ -25,6 +25,9 @@
 #include "genicam/swissknife_type.h"
 #include "genicam/xml_value_readers.h"
 
+#include <array>
+#include <iterator>
+
 
 namespace GenICam::impl {
 
@@ -74,7 +77,7 @@ bool device_port(const element_children& e)
 using nt = node_type;
 
 // Row order is the dispatch order.
-const node_class_row table[] = {
+constexpr node_class_row table[] = {
     {"IntConverter", nullptr, "int_converter_type", &node_class_ops_of<int_converter_type>, nt::Integer, true, false},
     {"IntSwissKnife", nullptr, "int_swissknife_type", &node_class_ops_of<int_swissknife_type>, nt::Integer, true, false},
     {"Converter", nullptr, "float_converter_type", &node_class_ops_of<float_converter_type>, nt::Float, true, false},
@@ -116,11 +119,39 @@ std::span<const node_class_row> node_class_table() noexcept
     return table;
 }
 
+// Rows of one element name lie together: dispatch scans from the first of
+// them to the last.
+constexpr bool rows_grouped_by_element() noexcept
+{
+    for (std::size_t i = 0; i < std::size(table); ++i) {
+        for (std::size_t j = i + 2; j < std::size(table); ++j) {
+            if (table[j].element == table[i].element && table[j - 1].element != table[i].element) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(rows_grouped_by_element(), "keep the rows of one element name together");
+
+// The first row of each element name, so that dispatch starts there.
+constexpr std::array<std::uint8_t, 256> make_first_rows() noexcept
+{
+    std::array<std::uint8_t, 256> first{};
+    first.fill(static_cast<std::uint8_t>(std::size(table)));
+    for (std::size_t i = std::size(table); i-- > 0;) {
+        first[table[i].element.index()] = static_cast<std::uint8_t>(i);
+    }
+    return first;
+}
+
 const node_class_row* select_node_class(std::uint8_t element_key, const element_children& children)
 {
-    for (const node_class_row& row : table) {
-        if (row.element.index() == element_key && (row.test == nullptr || row.test(children))) {
-            return &row;
+    static constexpr std::array<std::uint8_t, 256> first_rows = make_first_rows();
+    static_assert(std::size(table) < 256);
+    for (std::size_t i = first_rows[element_key]; i < std::size(table) && table[i].element.index() == element_key; ++i) {
+        if (table[i].test == nullptr || table[i].test(children)) {
+            return &table[i];
         }
     }
     return nullptr;

@@ -1,5 +1,7 @@
 #include "genicam/node_name_index.h"
 
+#include "genicam/name_words.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -9,31 +11,27 @@ namespace GenICam::impl {
 
 namespace {
 
-std::uint64_t mix(std::uint64_t h, std::uint64_t word) noexcept
+std::uint64_t mix(std::uint64_t h) noexcept
 {
-    h = (h ^ word) * 0xbf58476d1ce4e5b9ull;
+    h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ull;
+    h = (h ^ (h >> 27)) * 0x94d049bb133111ebull;
     return h ^ (h >> 31);
 }
 
-// Reads the name eight bytes at a time, never past its end.
+// Hashes the name's words (name_words.h) and, for names of over sixteen
+// bytes, its middle: no loop over single characters. Names of a description
+// differ mostly in their last bytes, which the low bits the index uses must
+// reflect: every word goes through a full mix.
 std::uint64_t hash_name(std::string_view name) noexcept
 {
-    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ name.size();
-    std::size_t at = 0;
-    for (; at + 8 <= name.size(); at += 8) {
+    const name_words words = words_of(name.data(), name.size());
+    std::uint64_t h = mix(words.first ^ name.size()) ^ words.last;
+    for (std::size_t at = 8; at + 8 < name.size(); at += 8) {
         std::uint64_t word;
         std::memcpy(&word, name.data() + at, 8);
-        h = mix(h, word);
+        h = mix(h) ^ word;
     }
-    if (at < name.size()) {
-        std::uint64_t word = 0;
-        for (std::size_t i = at; i < name.size(); ++i) {
-            word |= std::uint64_t{static_cast<unsigned char>(name[i])} << (8 * (i - at));
-        }
-        h = mix(h, word);
-    }
-    h *= 0x94d049bb133111ebull;
-    return h ^ (h >> 29);
+    return mix(h);
 }
 
 // A node's place in the unsorted list and its name's leading bytes: sixteen
@@ -90,9 +88,13 @@ void sort_by_prefix(std::vector<sort_key>& keys)
 name_key name_key::of(std::string_view name) noexcept
 {
     std::uint64_t prefix = 0;
-    const std::size_t n = std::min<std::size_t>(name.size(), 8);
-    for (std::size_t i = 0; i < n; ++i) {
-        prefix |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
+    if (name.size() >= 8) {
+        std::memcpy(&prefix, name.data(), 8);
+        prefix = __builtin_bswap64(prefix); // the host is little-endian (name_words.h)
+    } else {
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            prefix |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
+        }
     }
     return {name, hash_name(name), prefix};
 }
