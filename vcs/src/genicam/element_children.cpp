@@ -51,7 +51,8 @@ const element_children& element_children_store::build(pugi::xml_node element)
 const element_children& element_children_store::build(pugi::xml_node element, bool with_nested)
 {
     // One walk over the children into reused scratch space, then one block:
-    // the table, the entries, one key byte per entry.
+    // the table, one key byte per entry, the entries and, where children are
+    // read with it, a pointer per entry to their tables.
     constexpr child_key nested_key = "EnumEntry";
     scratch_entries_.clear();
     scratch_keys_.clear();
@@ -67,7 +68,7 @@ const element_children& element_children_store::build(pugi::xml_node element, bo
         }
     }
     // The keys follow the table's head, so that the first lookup, which
-    // scans them, reads one or two cache lines; the entries come after.
+    // scans them, reads one or two cache lines.
     const std::size_t size = scratch_entries_.size();
     const std::size_t keys_bytes = (size + alignof(child_element) - 1) / alignof(child_element) * alignof(child_element);
     const std::size_t nested_bytes = has_nested ? size * sizeof(const element_children*) : 0;
@@ -87,8 +88,10 @@ const element_children& element_children_store::build(pugi::xml_node element, bo
     // elements are in cache; the scratch space is free again. One level
     // only: what lies deeper is read when asked for, and a description
     // cannot make this recurse.
-    for (std::size_t i = 0; nested != nullptr && i < size; ++i) {
-        nested[i] = keys[i] == nested_key.index() ? &build(entries[i].node, false) : nullptr;
+    if (nested != nullptr) {
+        for (std::size_t i = 0; i < size; ++i) {
+            nested[i] = keys[i] == nested_key.index() ? &build(entries[i].node, false) : nullptr;
+        }
     }
     return table;
 }

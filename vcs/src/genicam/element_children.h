@@ -159,7 +159,6 @@ public:
 private:
     const element_children& build(pugi::xml_node element, bool with_nested);
 
-private:
     std::pmr::monotonic_buffer_resource memory_;
     std::vector<child_element> scratch_entries_;
     std::vector<std::uint8_t> scratch_keys_;
