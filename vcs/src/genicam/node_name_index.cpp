@@ -22,9 +22,8 @@ std::uint64_t mix(std::uint64_t h) noexcept
 // bytes, its middle: no loop over single characters. Names of a description
 // differ mostly in their last bytes, which the low bits the index uses must
 // reflect: every word goes through a full mix.
-std::uint64_t hash_name(std::string_view name) noexcept
+std::uint64_t hash_name(std::string_view name, const name_words& words) noexcept
 {
-    const name_words words = words_of(name.data(), name.size());
     std::uint64_t h = mix(words.first ^ name.size()) ^ words.last;
     for (std::size_t at = 8; at + 8 < name.size(); at += 8) {
         std::uint64_t word;
@@ -96,7 +95,8 @@ name_key name_key::of(std::string_view name) noexcept
             prefix |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
         }
     }
-    return {name, hash_name(name), prefix};
+    const name_words words = words_of(name.data(), name.size());
+    return {name, hash_name(name, words), prefix, words};
 }
 
 void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vector<name_key>& keys,
@@ -127,7 +127,7 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     rank_of.resize(keyed.size());
     for (std::size_t i = 0; i < keyed.size(); ++i) {
         nodes[i] = unsorted[keyed[i].position];
-        names_[i] = keys[keyed[i].position].name;
+        names_[i] = {keys[keyed[i].position].words, keys[keyed[i].position].name};
         rank_of[keyed[i].position] = static_cast<std::uint32_t>(i);
     }
     // At most half full, so probe sequences stay short.
@@ -136,7 +136,7 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     mask_ = capacity - 1;
     for (std::size_t position = 0; position < names_.size(); ++position) {
         if (position > 0 && keyed[position].prefix == keyed[position - 1].prefix &&
-            names_[position] == names_[position - 1]) {
+            names_[position].name == names_[position - 1].name) {
             continue; // equal names lie together: the first one stays indexed
         }
         const std::uint64_t hash = keys[keyed[position].position].hash;
@@ -153,7 +153,8 @@ std::size_t node_name_index::find(std::string_view name) const noexcept
     if (slots_.empty()) {
         return npos;
     }
-    const std::uint64_t hash = hash_name(name);
+    const name_words words = words_of(name.data(), name.size());
+    const std::uint64_t hash = hash_name(name, words);
     const std::uint64_t tag = hash & 0xffffffff00000000ull;
     for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
         const std::uint64_t slot = slots_[at];
@@ -162,7 +163,9 @@ std::size_t node_name_index::find(std::string_view name) const noexcept
         }
         if ((slot & 0xffffffff00000000ull) == tag) {
             const std::size_t position = static_cast<std::size_t>(slot & 0xffffffffull) - 1;
-            if (names_[position] == name) {
+            const indexed_name& candidate = names_[position];
+            if (candidate.words == words && candidate.name.size() == name.size() &&
+                same_middle(candidate.name.data(), name.data(), name.size())) {
                 return position;
             }
         }

@@ -4,6 +4,7 @@
 // document is built, so both the sort and the lookups are on the load path.
 
 #include "genicam/inode.h"
+#include "genicam/name_words.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,7 @@ struct name_key {
     std::string_view name;
     std::uint64_t hash = 0;
     std::uint64_t prefix = 0;
+    name_words words;
 
     static name_key of(std::string_view name) noexcept;
 };
@@ -42,7 +44,14 @@ public:
 private:
     // A slot holds the upper half of a name's hash and its position + 1; 0 is empty.
     std::vector<std::uint64_t> slots_;
-    std::vector<std::string_view> names_;
+    // In name order: what tells a name from any other without reading its
+    // text (out of cache when links are resolved), unless it is longer than
+    // sixteen bytes.
+    struct indexed_name {
+        name_words words;
+        std::string_view name;
+    };
+    std::vector<indexed_name> names_;
     std::size_t mask_ = 0;
 };
 
