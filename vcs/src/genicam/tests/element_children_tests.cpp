@@ -67,4 +67,28 @@ TEST(element_children, keeps_element_children_in_document_order_with_their_texts
     EXPECT_EQ(none.all("Value").begin(), none.all("Value").end());
 }
 
+TEST(element_children, enumeration_entries_are_read_with_their_enumeration_one_level_deep)
+{
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(R"(<Enumeration Name="E">
+        <EnumEntry Name="E_A"><Value>0</Value><EnumEntry Name="Deeper"><Value>9</Value></EnumEntry></EnumEntry>
+        <pValue>P</pValue>
+        <EnumEntry Name="E_B"><Value>1</Value></EnumEntry></Enumeration>)"));
+    element_children_store store;
+    const element_children& e = store.build(doc.first_child());
+    ASSERT_EQ(e.size(), 3u);
+    ASSERT_NE(e.nested(0), nullptr);
+    EXPECT_EQ(e.nested(0)->name(), "E_A");
+    EXPECT_EQ(e.nested(0)->text("Value"), "0");
+    EXPECT_EQ(e.nested(1), nullptr) << "only entries have tables of their own";
+    ASSERT_NE(e.nested(2), nullptr);
+    EXPECT_EQ(e.nested(2)->text("Value"), "1");
+    // An entry inside an entry is left for whoever asks: reading it here
+    // would let a description nest tables without bound.
+    ASSERT_EQ(e.nested(0)->size(), 2u);
+    EXPECT_EQ(e.nested(0)->nested(1), nullptr);
+    // Elements of other kinds carry no nested tables at all.
+    EXPECT_EQ(e.nested(0)->nested(0), nullptr);
+}
+
 } // namespace

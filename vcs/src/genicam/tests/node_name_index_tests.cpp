@@ -86,4 +86,26 @@ TEST(node_name_index, sorts_like_a_bytewise_comparison_and_finds_every_name)
     }
 }
 
+TEST(node_name_index, long_names_that_differ_only_in_the_middle_are_told_apart)
+{
+    // Same first and last eight bytes, same length: only the bytes between
+    // tell these apart.
+    const std::vector<std::string> names = {"AcquisitionXFrameRateAbs", "AcquisitionYFrameRateAbs",
+                                            "AcquisitionZFrameRateAbs"};
+    std::vector<char> stand_ins(names.size());
+    std::vector<INode*> nodes;
+    std::vector<name_key> keys;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        nodes.push_back(reinterpret_cast<INode*>(&stand_ins[i]));
+        keys.push_back(name_key::of(names[i]));
+    }
+    node_name_index index;
+    std::vector<std::uint32_t> rank_of;
+    index.sort_and_index(nodes, keys, rank_of);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(index.find(names[i]), rank_of[i]) << names[i];
+    }
+    EXPECT_EQ(index.find("AcquisitionWFrameRateAbs"), node_name_index::npos);
+}
+
 } // namespace
