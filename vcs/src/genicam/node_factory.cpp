@@ -37,8 +37,7 @@ template <class Build>
 void for_each_node_element(pugi::xml_node root, element_children_store& store, bool include_debug, Build&& build)
 {
     const node_class_row& knife = int_swissknife_row();
-    walk_node_elements(root, [&](pugi::xml_node element) {
-        const std::uint8_t key = classify_child_name(element.name());
+    walk_node_elements(root, [&](pugi::xml_node element, std::uint8_t key) {
         if (key == unknown_child) {
             return;
         }

@@ -15,28 +15,32 @@
 #include <pugixml.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace GenICam::impl {
 
-// Calls `handler` with every element under `parent` that is neither "Group"
-// nor "StructReg", descending into those two at any depth. Iterative, so
-// nesting depth costs no stack.
+// Calls `handler(element, key)` with every element under `parent` that is
+// neither "Group" nor "StructReg", descending into those two at any depth;
+// `key` is the element name's classification (classify_child_name).
+// Iterative, so nesting depth costs no stack.
 template <class Handler>
 void walk_node_elements(pugi::xml_node parent, Handler&& handler)
 {
+    constexpr child_key group = "Group";
+    constexpr child_key struct_reg = "StructReg";
     pugi::xml_node current = parent.first_child();
     while (current) {
         if (current.type() == pugi::node_element) {
-            const std::string_view name = current.name();
-            if (name == "Group" || name == "StructReg") {
+            const std::uint8_t key = classify_child_name(current.name());
+            if (key == group.index() || key == struct_reg.index()) {
                 if (pugi::xml_node inner = current.first_child()) {
                     current = inner;
                     continue;
                 }
             } else {
-                handler(current);
+                handler(current, key);
             }
         }
         while (current && !current.next_sibling()) {
