@@ -13,10 +13,11 @@
 
 namespace GenICam::impl {
 
-// What the index needs of a name: its hash and its first eight bytes as a
-// big-endian number (comparing two of these orders names as comparing their
-// first eight bytes does). Computed while the name is read from the XML, so
-// that sorting and indexing need not read the text again.
+// What the index needs of a name: its hash, its words (name_words.h) and its
+// first eight bytes as a big-endian number (comparing two of these orders
+// names as comparing their first eight bytes does). Computed while the name
+// is read from the XML, so that sorting and indexing need not read the text
+// again.
 struct name_key {
     std::string_view name;
     std::uint64_t hash = 0;
