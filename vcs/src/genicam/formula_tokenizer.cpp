@@ -2,7 +2,6 @@
 
 #include "genicam/number_text.h"
 
-#include <array>
 #include <optional>
 #include <utility>
 
@@ -17,85 +16,54 @@ bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_name_char(char c) noexcept { return is_letter(c) || is_digit(c) || c == '_' || c == '.'; }
 
-// Operator tokens by their first character; a two-character operator is
-// tried before its one-character prefix. Every formula of a description is
-// tokenized while it loads, so this is one table read, not a search.
-struct operator_start {
-    std::uint32_t one = tk_end;  // the one-character operator; tk_end: none
-    char second = '\0';          // the second character of a two-character one
-    std::uint32_t two = tk_end;
-    char second_alt = '\0';      // "<" starts both "<<", "<=" and "<>"
-    std::uint32_t two_alt = tk_end;
-    char second_alt2 = '\0';
-    std::uint32_t two_alt2 = tk_end;
-};
-
-constexpr std::array<operator_start, 256> make_operator_starts() noexcept
-{
-    std::array<operator_start, 256> starts{};
-    const auto one = [&](char c, std::uint32_t code) { starts[static_cast<unsigned char>(c)].one = code; };
-    const auto two = [&](char c, char second, std::uint32_t code) {
-        operator_start& s = starts[static_cast<unsigned char>(c)];
-        if (s.second == '\0') {
-            s.second = second;
-            s.two = code;
-        } else if (s.second_alt == '\0') {
-            s.second_alt = second;
-            s.two_alt = code;
-        } else {
-            s.second_alt2 = second;
-            s.two_alt2 = code;
-        }
-    };
-    two('*', '*', tk_power);
-    two('>', '>', tk_shift_right);
-    two('<', '<', tk_shift_left);
-    two('>', '=', tk_greater_equal);
-    two('<', '=', tk_less_equal);
-    two('<', '>', tk_not_equal);
-    two('&', '&', tk_logical_and);
-    two('|', '|', tk_logical_or);
-    one('(', tk_open);
-    one(')', tk_close);
-    one('>', tk_greater);
-    one('<', tk_less);
-    one('=', tk_equal);
-    one('%', tk_remainder);
-    one('*', tk_multiply);
-    one('/', tk_divide);
-    one('+', tk_plus);
-    one('-', tk_minus);
-    one('&', tk_bit_and);
-    one('|', tk_bit_or);
-    one('^', tk_bit_xor);
-    one('~', tk_complement);
-    one('?', tk_question);
-    one(':', tk_colon);
-    one(',', tk_comma);
-    return starts;
-}
-
-constexpr std::array<operator_start, 256> operator_starts = make_operator_starts();
-
-// The operator at the start of `t` (not empty) and its length; length 0: none.
+// The operator at the start of `t` (not empty) and its length; length 0:
+// none. A two-character operator wins over its one-character prefix.
 std::pair<std::uint32_t, std::size_t> operator_at(std::string_view t) noexcept
 {
-    const operator_start& s = operator_starts[static_cast<unsigned char>(t[0])];
-    if (t.size() >= 2 && t[1] != '\0') {
-        if (t[1] == s.second) {
-            return {s.two, 2};
-        }
-        if (t[1] == s.second_alt) {
-            return {s.two_alt, 2};
-        }
-        if (t[1] == s.second_alt2) {
-            return {s.two_alt2, 2};
-        }
+    const char next = t.size() >= 2 ? t[1] : '\0';
+    const auto one = [](std::uint32_t code) { return std::pair<std::uint32_t, std::size_t>{code, 1}; };
+    const auto two = [](std::uint32_t code) { return std::pair<std::uint32_t, std::size_t>{code, 2}; };
+    switch (t[0]) {
+    case '*':
+        return next == '*' ? two(tk_power) : one(tk_multiply);
+    case '>':
+        return next == '>' ? two(tk_shift_right) : next == '=' ? two(tk_greater_equal) : one(tk_greater);
+    case '<':
+        return next == '<'   ? two(tk_shift_left)
+               : next == '=' ? two(tk_less_equal)
+               : next == '>' ? two(tk_not_equal)
+                             : one(tk_less);
+    case '&':
+        return next == '&' ? two(tk_logical_and) : one(tk_bit_and);
+    case '|':
+        return next == '|' ? two(tk_logical_or) : one(tk_bit_or);
+    case '(':
+        return one(tk_open);
+    case ')':
+        return one(tk_close);
+    case '=':
+        return one(tk_equal);
+    case '%':
+        return one(tk_remainder);
+    case '/':
+        return one(tk_divide);
+    case '+':
+        return one(tk_plus);
+    case '-':
+        return one(tk_minus);
+    case '^':
+        return one(tk_bit_xor);
+    case '~':
+        return one(tk_complement);
+    case '?':
+        return one(tk_question);
+    case ':':
+        return one(tk_colon);
+    case ',':
+        return one(tk_comma);
+    default:
+        return {tk_end, 0};
     }
-    if (s.one != tk_end) {
-        return {s.one, 1};
-    }
-    return {tk_end, 0};
 }
 
 } // namespace
