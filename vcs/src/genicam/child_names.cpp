@@ -64,10 +64,7 @@ static_assert(longest_probe() <= 3, "the name hash clusters: change its constant
 
 std::uint8_t classify_child_name(const char* name) noexcept
 {
-    std::size_t length = 0;
-    while (name[length] != '\0') {
-        ++length;
-    }
+    const std::size_t length = terminated_length(name);
     const name_words words = words_of(name, length);
     for (std::size_t at = hash_of(words, length) & (slot_count - 1);; at = (at + 1) & (slot_count - 1)) {
         const known_name& slot = slots[at];

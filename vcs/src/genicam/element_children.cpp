@@ -1,5 +1,7 @@
 #include "genicam/element_children.h"
 
+#include "genicam/name_words.h"
+
 #include <algorithm>
 #include <array>
 #include <initializer_list>
@@ -61,8 +63,9 @@ const element_children& element_children_store::build(pugi::xml_node element, bo
         if (c.type() == pugi::node_element) {
             const std::uint8_t key = classify_child_name(c.name());
             const char* attribute = key_attribute_names[key];
-            scratch_entries_.push_back(
-                {c.child_value(), c, attribute != nullptr ? c.attribute(attribute).value() : std::string_view{}});
+            scratch_entries_.push_back({terminated_view(c.child_value()), c,
+                                        attribute != nullptr ? terminated_view(c.attribute(attribute).value())
+                                                             : std::string_view{}});
             scratch_keys_.push_back(key);
             has_nested = has_nested || (with_nested && key == nested_key.index());
         }
@@ -82,7 +85,7 @@ const element_children& element_children_store::build(pugi::xml_node element, bo
     static_assert(alignof(child_element) >= alignof(const element_children*));
     static_assert(alignof(element_children) >= alignof(child_element));
     static_assert(sizeof(element_children) % alignof(child_element) == 0);
-    const element_children& table = *new (block) element_children(element, element.attribute("Name").value(), keys,
+    const element_children& table = *new (block) element_children(element, terminated_view(element.attribute("Name").value()), keys,
                                                                    entries, nested, static_cast<std::uint32_t>(size));
     // Nested tables are read now, right after their parent, while their
     // elements are in cache; the scratch space is free again. One level

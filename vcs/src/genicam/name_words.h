@@ -11,7 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace GenICam::impl {
 
@@ -58,6 +63,36 @@ constexpr name_words words_of(const char* name, std::size_t length) noexcept
     }
     const auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(name[i])}; };
     return {byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16, 0};
+}
+
+// The length of a zero-terminated name. Names are short: one unaligned
+// sixteen-byte load finds the terminator of any name under sixteen bytes with
+// no branch that depends on the length. The load stays within the page that
+// holds the name, so it cannot fault; it may read bytes past the terminator,
+// which are never used (and which the address sanitizer would flag).
+#if defined(__SSE2__)
+__attribute__((no_sanitize_address)) inline std::size_t terminated_length(const char* name) noexcept
+{
+    constexpr std::uintptr_t page = 4096;
+    if ((reinterpret_cast<std::uintptr_t>(name) & (page - 1)) <= page - 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name));
+        const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+        if (zeros != 0) {
+            return static_cast<std::size_t>(std::countr_zero(zeros));
+        }
+    }
+    return std::strlen(name);
+}
+#else
+inline std::size_t terminated_length(const char* name) noexcept
+{
+    return std::strlen(name);
+}
+#endif
+
+inline std::string_view terminated_view(const char* text) noexcept
+{
+    return {text, terminated_length(text)};
 }
 
 // Whether two names of the same length, with equal words, are equal.

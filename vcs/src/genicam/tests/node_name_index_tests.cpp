@@ -1,8 +1,11 @@
+#include "genicam/name_words.h"
 #include "genicam/node_name_index.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <array>
 #include <random>
 #include <string>
@@ -106,6 +109,26 @@ TEST(node_name_index, long_names_that_differ_only_in_the_middle_are_told_apart)
         EXPECT_EQ(index.find(names[i]), rank_of[i]) << names[i];
     }
     EXPECT_EQ(index.find("AcquisitionWFrameRateAbs"), node_name_index::npos);
+}
+
+TEST(name_words, terminated_length_matches_strlen_at_every_place_around_a_page_end)
+{
+    // Texts that end before, at and after a page boundary, of every length
+    // up to well past one vector load, with bytes after the terminator that
+    // must not count.
+    constexpr std::size_t page = 4096;
+    std::vector<char> block(3 * page);
+    const auto misalignment = reinterpret_cast<std::uintptr_t>(block.data()) % page;
+    char* const memory = block.data() + (misalignment == 0 ? 0 : page - misalignment);
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (std::size_t start = page - 48; start <= page + 8; ++start) {
+            std::memset(memory, 'x', 2 * page);
+            std::memset(memory + start, '\xC3', length);
+            memory[start + length] = '\0';
+            ASSERT_EQ(GenICam::impl::terminated_length(memory + start), length) << "at " << start;
+            ASSERT_EQ(GenICam::impl::terminated_view(memory + start).size(), length);
+        }
+    }
 }
 
 } // namespace
