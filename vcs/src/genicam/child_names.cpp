@@ -9,103 +9,99 @@ namespace GenICam::impl {
 namespace {
 
 constexpr unsigned slot_bits = 9;
-constexpr std::size_t slot_count = std::size_t{1}
-                                   << slot_bits; // well over the names
+constexpr std::size_t slot_count = std::size_t{1} << slot_bits; // well over the names
 
 // Names of under sixteen bytes are read as their bytes, zero-padded to
 // sixteen, in two words (read_short_text reads them so); longer ones as their
 // first and last eight bytes (name_words.h), which leaves their middle to
 // compare.
-constexpr name_words padded_words_of(const char *name,
-                                     std::size_t length) noexcept {
-  if (length >= 16) {
-    return words_of(name, length);
-  }
-  name_words words;
-  for (std::size_t i = 0; i < length; ++i) {
-    const std::uint64_t byte = static_cast<unsigned char>(name[i]);
-    (i < 8 ? words.first : words.last) |= byte << (8 * (i % 8));
-  }
-  return words;
+constexpr name_words padded_words_of(const char* name, std::size_t length) noexcept
+{
+    if (length >= 16) {
+        return words_of(name, length);
+    }
+    name_words words;
+    for (std::size_t i = 0; i < length; ++i) {
+        const std::uint64_t byte = static_cast<unsigned char>(name[i]);
+        (i < 8 ? words.first : words.last) |= byte << (8 * (i % 8));
+    }
+    return words;
 }
 
 // Every element of a description passes through here: two independent
 // multiplications, so that the slot is known soon after the words, and the
 // slot taken from the top bits, which every byte of both words reaches.
-constexpr std::size_t first_slot(const name_words &w,
-                                 std::size_t length) noexcept {
-  const std::uint64_t h = (w.first ^ length) * 0x9e3779b97f4a7c15ull +
-                          w.last * 0xbf58476d1ce4e5b9ull;
-  return static_cast<std::size_t>(h >> (64 - slot_bits));
+constexpr std::size_t first_slot(const name_words& w, std::size_t length) noexcept
+{
+    const std::uint64_t h = (w.first ^ length) * 0x9e3779b97f4a7c15ull + w.last * 0xbf58476d1ce4e5b9ull;
+    return static_cast<std::size_t>(h >> (64 - slot_bits));
 }
 
 struct known_name {
-  name_words words;
-  std::uint32_t length = 0;
-  std::uint8_t index = unknown_child;
+    name_words words;
+    std::uint32_t length = 0;
+    std::uint8_t index = unknown_child;
 };
 
 // Open addressing with linear probing; an empty slot has index unknown_child.
-constexpr std::array<known_name, slot_count> make_slots() noexcept {
-  std::array<known_name, slot_count> slots{};
-  for (std::size_t i = 0; i < known_child_names.size(); ++i) {
-    const std::string_view name = known_child_names[i];
-    const name_words words = padded_words_of(name.data(), name.size());
-    std::size_t at = first_slot(words, name.size());
-    while (slots[at].index != unknown_child) {
-      at = (at + 1) & (slot_count - 1);
+constexpr std::array<known_name, slot_count> make_slots() noexcept
+{
+    std::array<known_name, slot_count> slots{};
+    for (std::size_t i = 0; i < known_child_names.size(); ++i) {
+        const std::string_view name = known_child_names[i];
+        const name_words words = padded_words_of(name.data(), name.size());
+        std::size_t at = first_slot(words, name.size());
+        while (slots[at].index != unknown_child) {
+            at = (at + 1) & (slot_count - 1);
+        }
+        slots[at] = {words, static_cast<std::uint32_t>(name.size()), static_cast<std::uint8_t>(i)};
     }
-    slots[at] = {words, static_cast<std::uint32_t>(name.size()),
-                 static_cast<std::uint8_t>(i)};
-  }
-  return slots;
+    return slots;
 }
 
 constexpr std::array<known_name, slot_count> slots = make_slots();
 
-static_assert(known_child_names.size() < unknown_child,
-              "an index must fit below the unknown marker");
+static_assert(known_child_names.size() < unknown_child, "an index must fit below the unknown marker");
 
 // The longest probe sequence of a known name: no lookup needs more.
-constexpr std::size_t longest_probe() noexcept {
-  std::size_t longest = 0;
-  for (std::size_t i = 0; i < known_child_names.size(); ++i) {
-    const std::string_view name = known_child_names[i];
-    std::size_t probes = 1;
-    for (std::size_t at =
-             first_slot(padded_words_of(name.data(), name.size()), name.size());
-         slots[at].index != i; at = (at + 1) & (slot_count - 1)) {
-      ++probes;
+constexpr std::size_t longest_probe() noexcept
+{
+    std::size_t longest = 0;
+    for (std::size_t i = 0; i < known_child_names.size(); ++i) {
+        const std::string_view name = known_child_names[i];
+        std::size_t probes = 1;
+        for (std::size_t at = first_slot(padded_words_of(name.data(), name.size()), name.size()); slots[at].index != i;
+             at = (at + 1) & (slot_count - 1)) {
+            ++probes;
+        }
+        longest = probes > longest ? probes : longest;
     }
-    longest = probes > longest ? probes : longest;
-  }
-  return longest;
+    return longest;
 }
 
-static_assert(longest_probe() <= 3,
-              "the name hash clusters: change its constants");
+static_assert(longest_probe() <= 3, "the name hash clusters: change its constants");
 
 } // namespace
 
-std::uint8_t classify_child_name(const char *name) noexcept {
-  short_text read;
-  if (!read_short_text(name, read)) {
-    read.length = std::strlen(name);
-    read.padded = padded_words_of(name, read.length);
-  }
-  const name_words &words = read.padded;
-  const std::size_t length = read.length;
-  for (std::size_t at = first_slot(words, length);;
-       at = (at + 1) & (slot_count - 1)) {
-    const known_name &slot = slots[at];
-    if (slot.index == unknown_child) {
-      return unknown_child;
+std::uint8_t classify_child_name(const char* name) noexcept
+{
+    short_text read;
+    if (!read_short_text(name, read)) {
+        read.length = std::strlen(name);
+        read.padded = padded_words_of(name, read.length);
     }
-    if (slot.length == length && slot.words == words &&
-        same_middle(known_child_names[slot.index].data(), name, length)) {
-      return slot.index;
+    const name_words& words = read.padded;
+    const std::size_t length = read.length;
+    for (std::size_t at = first_slot(words, length);; at = (at + 1) & (slot_count - 1)) {
+        const known_name& slot = slots[at];
+        if (slot.index == unknown_child) {
+            return unknown_child;
+        }
+        if (slot.length == length && slot.words == words &&
+            same_middle(known_child_names[slot.index].data(), name, length)) {
+            return slot.index;
+        }
     }
-  }
 }
 
 } // namespace GenICam::impl

@@ -21,48 +21,48 @@
 namespace GenICam::impl {
 
 struct name_words {
-  std::uint64_t first = 0;
-  std::uint64_t last = 0;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
 
-  friend constexpr bool operator==(const name_words &,
-                                   const name_words &) = default;
+    friend constexpr bool operator==(const name_words&, const name_words&) = default;
 };
 
 namespace name_words_detail {
 
-template <std::size_t N> constexpr std::uint64_t load(const char *p) noexcept {
-  if (std::is_constant_evaluated()) {
-    std::uint64_t word = 0;
-    for (std::size_t i = 0; i < N; ++i) {
-      word |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+template <std::size_t N>
+constexpr std::uint64_t load(const char* p) noexcept
+{
+    if (std::is_constant_evaluated()) {
+        std::uint64_t word = 0;
+        for (std::size_t i = 0; i < N; ++i) {
+            word |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+        }
+        return word;
     }
+    // The host is little-endian, so this equals the loop above.
+    static_assert(std::endian::native == std::endian::little);
+    std::conditional_t<N == 8, std::uint64_t, std::uint32_t> word;
+    std::memcpy(&word, p, N);
     return word;
-  }
-  // The host is little-endian, so this equals the loop above.
-  static_assert(std::endian::native == std::endian::little);
-  std::conditional_t<N == 8, std::uint64_t, std::uint32_t> word;
-  std::memcpy(&word, p, N);
-  return word;
 }
 
 } // namespace name_words_detail
 
 // Reads only the `length` bytes at `name`.
-constexpr name_words words_of(const char *name, std::size_t length) noexcept {
-  using name_words_detail::load;
-  if (length >= 8) {
-    return {load<8>(name), load<8>(name + length - 8)};
-  }
-  if (length >= 4) {
-    return {load<4>(name), load<4>(name + length - 4)};
-  }
-  if (length == 0) {
-    return {};
-  }
-  const auto byte = [&](std::size_t i) {
-    return std::uint64_t{static_cast<unsigned char>(name[i])};
-  };
-  return {byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16, 0};
+constexpr name_words words_of(const char* name, std::size_t length) noexcept
+{
+    using name_words_detail::load;
+    if (length >= 8) {
+        return {load<8>(name), load<8>(name + length - 8)};
+    }
+    if (length >= 4) {
+        return {load<4>(name), load<4>(name + length - 4)};
+    }
+    if (length == 0) {
+        return {};
+    }
+    const auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(name[i])}; };
+    return {byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16, 0};
 }
 
 // A zero-terminated text of under sixteen bytes, read with one vector load:
@@ -74,54 +74,51 @@ constexpr name_words words_of(const char *name, std::size_t length) noexcept {
 // then reads it byte by byte. Bytes past the terminator are loaded but masked
 // off (the address sanitizer, which would flag them, is off here).
 struct short_text {
-  name_words padded;
-  std::size_t length = 0;
+    name_words padded;
+    std::size_t length = 0;
 };
 
 #if defined(__SSE2__)
-__attribute__((no_sanitize_address)) inline bool
-read_short_text(const char *text, short_text &out) noexcept {
-  constexpr std::uintptr_t page = 4096;
-  if ((reinterpret_cast<std::uintptr_t>(text) & (page - 1)) > page - 16) {
-    return false;
-  }
-  const __m128i bytes =
-      _mm_loadu_si128(reinterpret_cast<const __m128i *>(text));
-  const auto zeros = static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
-  if (zeros == 0) {
-    return false;
-  }
-  out.length = static_cast<std::size_t>(std::countr_zero(zeros));
-  const __m128i places =
-      _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  const __m128i kept = _mm_and_si128(
-      bytes,
-      _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(out.length)), places));
-  out.padded.first = static_cast<std::uint64_t>(_mm_cvtsi128_si64(kept));
-  out.padded.last = static_cast<std::uint64_t>(
-      _mm_cvtsi128_si64(_mm_unpackhi_epi64(kept, kept)));
-  return true;
+__attribute__((no_sanitize_address)) inline bool read_short_text(const char* text, short_text& out) noexcept
+{
+    constexpr std::uintptr_t page = 4096;
+    if ((reinterpret_cast<std::uintptr_t>(text) & (page - 1)) > page - 16) {
+        return false;
+    }
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+    if (zeros == 0) {
+        return false;
+    }
+    out.length = static_cast<std::size_t>(std::countr_zero(zeros));
+    const __m128i places = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i kept = _mm_and_si128(bytes, _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(out.length)), places));
+    out.padded.first = static_cast<std::uint64_t>(_mm_cvtsi128_si64(kept));
+    out.padded.last = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(kept, kept)));
+    return true;
 }
 #else
-inline bool read_short_text(const char *, short_text &) noexcept {
-  return false;
+inline bool read_short_text(const char*, short_text&) noexcept
+{
+    return false;
 }
 #endif
 
-inline std::size_t terminated_length(const char *text) noexcept {
-  short_text read;
-  return read_short_text(text, read) ? read.length : std::strlen(text);
+inline std::size_t terminated_length(const char* text) noexcept
+{
+    short_text read;
+    return read_short_text(text, read) ? read.length : std::strlen(text);
 }
 
-inline std::string_view terminated_view(const char *text) noexcept {
-  return {text, terminated_length(text)};
+inline std::string_view terminated_view(const char* text) noexcept
+{
+    return {text, terminated_length(text)};
 }
 
 // Whether two names of the same length, with equal words, are equal.
-inline bool same_middle(const char *a, const char *b,
-                        std::size_t length) noexcept {
-  return length <= 16 || std::memcmp(a + 8, b + 8, length - 16) == 0;
+inline bool same_middle(const char* a, const char* b, std::size_t length) noexcept
+{
+    return length <= 16 || std::memcmp(a + 8, b + 8, length - 16) == 0;
 }
 
 } // namespace GenICam::impl

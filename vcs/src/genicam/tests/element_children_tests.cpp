@@ -18,109 +18,103 @@ using GenICam::impl::element_children_store;
 using GenICam::impl::known_child_names;
 using GenICam::impl::unknown_child;
 
-TEST(child_names,
-     every_known_name_classifies_to_itself_and_nothing_else_matches) {
-  for (std::size_t i = 0; i < known_child_names.size(); ++i) {
-    const std::string name(known_child_names[i]);
-    EXPECT_EQ(classify_child_name(name.c_str()), i) << name;
-    // One character changed, at every place in turn: whatever part of
-    // the name the lookup reads first, the whole of it must decide.
-    for (std::size_t at = 0; at < name.size(); ++at) {
-      std::string near = name;
-      near[at] = near[at] == 'x' ? 'y' : 'x';
-      EXPECT_EQ(classify_child_name(near.c_str()), unknown_child) << near;
+TEST(child_names, every_known_name_classifies_to_itself_and_nothing_else_matches)
+{
+    for (std::size_t i = 0; i < known_child_names.size(); ++i) {
+        const std::string name(known_child_names[i]);
+        EXPECT_EQ(classify_child_name(name.c_str()), i) << name;
+        // One character changed, at every place in turn: whatever part of
+        // the name the lookup reads first, the whole of it must decide.
+        for (std::size_t at = 0; at < name.size(); ++at) {
+            std::string near = name;
+            near[at] = near[at] == 'x' ? 'y' : 'x';
+            EXPECT_EQ(classify_child_name(near.c_str()), unknown_child) << near;
+        }
+        EXPECT_EQ(classify_child_name((name + "x").c_str()), unknown_child) << name;
+        EXPECT_EQ(classify_child_name(name.substr(0, name.size() - 1).c_str()), unknown_child) << name;
     }
-    EXPECT_EQ(classify_child_name((name + "x").c_str()), unknown_child) << name;
-    EXPECT_EQ(classify_child_name(name.substr(0, name.size() - 1).c_str()),
-              unknown_child)
-        << name;
-  }
-  for (const char *other : {"", "value", "VALUE", "Valu", "Values", "pvalue",
-                            "p", "Integer ", "x"}) {
-    EXPECT_EQ(classify_child_name(other), unknown_child) << other;
-  }
+    for (const char* other : {"", "value", "VALUE", "Valu", "Values", "pvalue", "p", "Integer ", "x"}) {
+        EXPECT_EQ(classify_child_name(other), unknown_child) << other;
+    }
 }
 
-TEST(child_names, names_read_at_every_place_before_a_page_end_classify_alike) {
-  // Near the end of a page a name is read byte by byte instead of with one
-  // load: both readings must give the same key, for every known name and a
-  // near miss of it, and must not see the bytes after the terminator.
-  constexpr std::size_t page = 4096;
-  std::vector<char> block(3 * page, 'x');
-  const auto misalignment =
-      reinterpret_cast<std::uintptr_t>(block.data()) % page;
-  char *const page_end =
-      block.data() + (misalignment == 0 ? 0 : page - misalignment) + page;
-  for (std::size_t i = 0; i < known_child_names.size(); ++i) {
-    const std::string name(known_child_names[i]);
-    for (std::size_t before_end = name.size() + 1;
-         before_end <= name.size() + 20; ++before_end) {
-      char *const at = page_end - before_end;
-      std::fill(at, page_end + 16, 'x');
-      name.copy(at, name.size());
-      at[name.size()] = '\0';
-      ASSERT_EQ(classify_child_name(at), i)
-          << name << " ending " << before_end << " bytes before a page end";
-      at[0] = at[0] == 'x' ? 'y' : 'x';
-      ASSERT_EQ(classify_child_name(at), unknown_child) << at;
+TEST(child_names, names_read_at_every_place_before_a_page_end_classify_alike)
+{
+    // Near the end of a page a name is read byte by byte instead of with one
+    // load: both readings must give the same key, for every known name and a
+    // near miss of it, and must not see the bytes after the terminator.
+    constexpr std::size_t page = 4096;
+    std::vector<char> block(3 * page, 'x');
+    const auto misalignment = reinterpret_cast<std::uintptr_t>(block.data()) % page;
+    char* const page_end = block.data() + (misalignment == 0 ? 0 : page - misalignment) + page;
+    for (std::size_t i = 0; i < known_child_names.size(); ++i) {
+        const std::string name(known_child_names[i]);
+        for (std::size_t before_end = name.size() + 1; before_end <= name.size() + 20; ++before_end) {
+            char* const at = page_end - before_end;
+            std::fill(at, page_end + 16, 'x');
+            name.copy(at, name.size());
+            at[name.size()] = '\0';
+            ASSERT_EQ(classify_child_name(at), i) << name << " ending " << before_end << " bytes before a page end";
+            at[0] = at[0] == 'x' ? 'y' : 'x';
+            ASSERT_EQ(classify_child_name(at), unknown_child) << at;
+        }
     }
-  }
 }
 
-TEST(element_children,
-     keeps_element_children_in_document_order_with_their_texts) {
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_string(
-      R"(<Integer Name="N">text<!-- note --><pFeature>A</pFeature>
+TEST(element_children, keeps_element_children_in_document_order_with_their_texts)
+{
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(
+        R"(<Integer Name="N">text<!-- note --><pFeature>A</pFeature>
         <Value>7</Value><Unknown>u</Unknown><pFeature>B</pFeature><pFeature/><Value>8</Value></Integer>)"));
-  element_children_store store;
-  const element_children &c = store.build(doc.first_child());
-  EXPECT_EQ(c.name(), "N");
-  EXPECT_EQ(c.element(), doc.first_child());
-  ASSERT_EQ(c.size(), 6u) << "element children only, unknown names included";
-  EXPECT_EQ(c.key_at(2), unknown_child);
-  EXPECT_EQ(c.entry(2).text, "u");
-  EXPECT_EQ(c.text("Value"), "7") << "the first of its key";
-  EXPECT_TRUE(c.has("pFeature"));
-  EXPECT_FALSE(c.has("pValue"));
-  EXPECT_EQ(c.text("pValue"), "");
-  EXPECT_FALSE(c.first("pValue"));
-  EXPECT_EQ(c.count("pFeature"), 3u);
-  std::vector<std::string> features;
-  for (const child_element &f : c.all("pFeature")) {
-    features.emplace_back(f.text);
-  }
-  EXPECT_EQ(features, (std::vector<std::string>{"A", "B", ""}));
-  EXPECT_EQ(std::string(c.first("pFeature").name()), "pFeature");
+    element_children_store store;
+    const element_children& c = store.build(doc.first_child());
+    EXPECT_EQ(c.name(), "N");
+    EXPECT_EQ(c.element(), doc.first_child());
+    ASSERT_EQ(c.size(), 6u) << "element children only, unknown names included";
+    EXPECT_EQ(c.key_at(2), unknown_child);
+    EXPECT_EQ(c.entry(2).text, "u");
+    EXPECT_EQ(c.text("Value"), "7") << "the first of its key";
+    EXPECT_TRUE(c.has("pFeature"));
+    EXPECT_FALSE(c.has("pValue"));
+    EXPECT_EQ(c.text("pValue"), "");
+    EXPECT_FALSE(c.first("pValue"));
+    EXPECT_EQ(c.count("pFeature"), 3u);
+    std::vector<std::string> features;
+    for (const child_element& f : c.all("pFeature")) {
+        features.emplace_back(f.text);
+    }
+    EXPECT_EQ(features, (std::vector<std::string>{"A", "B", ""}));
+    EXPECT_EQ(std::string(c.first("pFeature").name()), "pFeature");
 
-  const element_children &none = element_children::none();
-  EXPECT_EQ(none.size(), 0u);
-  EXPECT_EQ(none.text("Value"), "");
-  EXPECT_EQ(none.all("Value").begin(), none.all("Value").end());
+    const element_children& none = element_children::none();
+    EXPECT_EQ(none.size(), 0u);
+    EXPECT_EQ(none.text("Value"), "");
+    EXPECT_EQ(none.all("Value").begin(), none.all("Value").end());
 }
 
-TEST(element_children,
-     enumeration_entries_are_read_with_their_enumeration_one_level_deep) {
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_string(R"(<Enumeration Name="E">
+TEST(element_children, enumeration_entries_are_read_with_their_enumeration_one_level_deep)
+{
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(R"(<Enumeration Name="E">
         <EnumEntry Name="E_A"><Value>0</Value><EnumEntry Name="Deeper"><Value>9</Value></EnumEntry></EnumEntry>
         <pValue>P</pValue>
         <EnumEntry Name="E_B"><Value>1</Value></EnumEntry></Enumeration>)"));
-  element_children_store store;
-  const element_children &e = store.build(doc.first_child());
-  ASSERT_EQ(e.size(), 3u);
-  ASSERT_NE(e.nested(0), nullptr);
-  EXPECT_EQ(e.nested(0)->name(), "E_A");
-  EXPECT_EQ(e.nested(0)->text("Value"), "0");
-  EXPECT_EQ(e.nested(1), nullptr) << "only entries have tables of their own";
-  ASSERT_NE(e.nested(2), nullptr);
-  EXPECT_EQ(e.nested(2)->text("Value"), "1");
-  // An entry inside an entry is left for whoever asks: reading it here
-  // would let a description nest tables without bound.
-  ASSERT_EQ(e.nested(0)->size(), 2u);
-  EXPECT_EQ(e.nested(0)->nested(1), nullptr);
-  // Elements of other kinds carry no nested tables at all.
-  EXPECT_EQ(e.nested(0)->nested(0), nullptr);
+    element_children_store store;
+    const element_children& e = store.build(doc.first_child());
+    ASSERT_EQ(e.size(), 3u);
+    ASSERT_NE(e.nested(0), nullptr);
+    EXPECT_EQ(e.nested(0)->name(), "E_A");
+    EXPECT_EQ(e.nested(0)->text("Value"), "0");
+    EXPECT_EQ(e.nested(1), nullptr) << "only entries have tables of their own";
+    ASSERT_NE(e.nested(2), nullptr);
+    EXPECT_EQ(e.nested(2)->text("Value"), "1");
+    // An entry inside an entry is left for whoever asks: reading it here
+    // would let a description nest tables without bound.
+    ASSERT_EQ(e.nested(0)->size(), 2u);
+    EXPECT_EQ(e.nested(0)->nested(1), nullptr);
+    // Elements of other kinds carry no nested tables at all.
+    EXPECT_EQ(e.nested(0)->nested(0), nullptr);
 }
 
 } // namespace

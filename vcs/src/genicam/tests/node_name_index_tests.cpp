@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,118 +19,116 @@ using GenICam::impl::node_name_index;
 
 // Byte-wise over the shorter length, then the shorter first: the order the
 // document promises for its node list.
-bool reference_less(const std::string &a, const std::string &b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (x != y) {
-      return x < y;
+bool reference_less(const std::string& a, const std::string& b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y) {
+            return x < y;
+        }
     }
-  }
-  return a.size() < b.size();
+    return a.size() < b.size();
 }
 
 // Names built to collide on their leading bytes: shared prefixes of every
 // length around eight, bytes above 0x7F, and repeated names.
-std::vector<std::string> colliding_names(std::size_t count, unsigned seed) {
-  static const std::array<std::string, 6> stems = {
-      "Enum1234", "Enum123", "Gain", "GainSelectorLong", "\xC3\xA9t", "A"};
-  std::mt19937 random(seed);
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < count; ++i) {
-    std::string name = stems[random() % stems.size()];
-    const std::size_t extra = random() % 12;
-    for (std::size_t k = 0; k < extra; ++k) {
-      name.push_back("_AZaz09\xB0"[random() % 8]);
+std::vector<std::string> colliding_names(std::size_t count, unsigned seed)
+{
+    static const std::array<std::string, 6> stems = {"Enum1234", "Enum123", "Gain", "GainSelectorLong", "\xC3\xA9t",
+                                                     "A"};
+    std::mt19937 random(seed);
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string name = stems[random() % stems.size()];
+        const std::size_t extra = random() % 12;
+        for (std::size_t k = 0; k < extra; ++k) {
+            name.push_back("_AZaz09\xB0"[random() % 8]);
+        }
+        names.push_back(name);
     }
-    names.push_back(name);
-  }
-  return names;
+    return names;
 }
 
-TEST(node_name_index, sorts_like_a_bytewise_comparison_and_finds_every_name) {
-  for (unsigned seed = 1; seed <= 20; ++seed) {
-    const std::vector<std::string> names = colliding_names(300, seed);
-    // The index only moves node pointers; distinct addresses stand in
-    // for nodes here and are never dereferenced.
+TEST(node_name_index, sorts_like_a_bytewise_comparison_and_finds_every_name)
+{
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        const std::vector<std::string> names = colliding_names(300, seed);
+        // The index only moves node pointers; distinct addresses stand in
+        // for nodes here and are never dereferenced.
+        std::vector<char> stand_ins(names.size());
+        std::vector<INode*> nodes;
+        std::vector<name_key> keys;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            nodes.push_back(reinterpret_cast<INode*>(&stand_ins[i]));
+            keys.push_back(name_key::of(names[i]));
+        }
+        node_name_index index;
+        std::vector<std::uint32_t> rank_of;
+        index.sort_and_index(nodes, keys, rank_of);
+
+        std::vector<std::string> sorted;
+        for (INode* node : nodes) {
+            sorted.push_back(names[static_cast<std::size_t>(reinterpret_cast<char*>(node) - stand_ins.data())]);
+        }
+        std::vector<std::string> expected = names;
+        std::sort(expected.begin(), expected.end(), reference_less);
+        ASSERT_EQ(sorted, expected) << "seed " << seed;
+
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            ASSERT_EQ(nodes[rank_of[i]], reinterpret_cast<INode*>(&stand_ins[i]));
+            const std::size_t found = index.find(names[i]);
+            ASSERT_NE(found, node_name_index::npos) << names[i];
+            // Of equal names the first in order is the one found.
+            EXPECT_EQ(sorted[found], names[i]);
+            EXPECT_TRUE(found == 0 || sorted[found - 1] != names[i]) << names[i];
+        }
+        EXPECT_EQ(index.find("Enum12345678901234567890"), node_name_index::npos);
+        EXPECT_EQ(index.find("Gai"), node_name_index::npos);
+    }
+}
+
+TEST(node_name_index, long_names_that_differ_only_in_the_middle_are_told_apart)
+{
+    // Same first and last eight bytes, same length: only the bytes between
+    // tell these apart.
+    const std::vector<std::string> names = {"AcquisitionXFrameRateAbs", "AcquisitionYFrameRateAbs",
+                                            "AcquisitionZFrameRateAbs"};
     std::vector<char> stand_ins(names.size());
-    std::vector<INode *> nodes;
+    std::vector<INode*> nodes;
     std::vector<name_key> keys;
     for (std::size_t i = 0; i < names.size(); ++i) {
-      nodes.push_back(reinterpret_cast<INode *>(&stand_ins[i]));
-      keys.push_back(name_key::of(names[i]));
+        nodes.push_back(reinterpret_cast<INode*>(&stand_ins[i]));
+        keys.push_back(name_key::of(names[i]));
     }
     node_name_index index;
     std::vector<std::uint32_t> rank_of;
     index.sort_and_index(nodes, keys, rank_of);
-
-    std::vector<std::string> sorted;
-    for (INode *node : nodes) {
-      sorted.push_back(names[static_cast<std::size_t>(
-          reinterpret_cast<char *>(node) - stand_ins.data())]);
-    }
-    std::vector<std::string> expected = names;
-    std::sort(expected.begin(), expected.end(), reference_less);
-    ASSERT_EQ(sorted, expected) << "seed " << seed;
-
     for (std::size_t i = 0; i < names.size(); ++i) {
-      ASSERT_EQ(nodes[rank_of[i]], reinterpret_cast<INode *>(&stand_ins[i]));
-      const std::size_t found = index.find(names[i]);
-      ASSERT_NE(found, node_name_index::npos) << names[i];
-      // Of equal names the first in order is the one found.
-      EXPECT_EQ(sorted[found], names[i]);
-      EXPECT_TRUE(found == 0 || sorted[found - 1] != names[i]) << names[i];
+        EXPECT_EQ(index.find(names[i]), rank_of[i]) << names[i];
     }
-    EXPECT_EQ(index.find("Enum12345678901234567890"), node_name_index::npos);
-    EXPECT_EQ(index.find("Gai"), node_name_index::npos);
-  }
+    EXPECT_EQ(index.find("AcquisitionWFrameRateAbs"), node_name_index::npos);
 }
 
-TEST(node_name_index,
-     long_names_that_differ_only_in_the_middle_are_told_apart) {
-  // Same first and last eight bytes, same length: only the bytes between
-  // tell these apart.
-  const std::vector<std::string> names = {"AcquisitionXFrameRateAbs",
-                                          "AcquisitionYFrameRateAbs",
-                                          "AcquisitionZFrameRateAbs"};
-  std::vector<char> stand_ins(names.size());
-  std::vector<INode *> nodes;
-  std::vector<name_key> keys;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    nodes.push_back(reinterpret_cast<INode *>(&stand_ins[i]));
-    keys.push_back(name_key::of(names[i]));
-  }
-  node_name_index index;
-  std::vector<std::uint32_t> rank_of;
-  index.sort_and_index(nodes, keys, rank_of);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    EXPECT_EQ(index.find(names[i]), rank_of[i]) << names[i];
-  }
-  EXPECT_EQ(index.find("AcquisitionWFrameRateAbs"), node_name_index::npos);
-}
-
-TEST(name_words,
-     terminated_length_matches_strlen_at_every_place_around_a_page_end) {
-  // Texts that end before, at and after a page boundary, of every length
-  // up to well past one vector load, with bytes after the terminator that
-  // must not count.
-  constexpr std::size_t page = 4096;
-  std::vector<char> block(3 * page);
-  const auto misalignment =
-      reinterpret_cast<std::uintptr_t>(block.data()) % page;
-  char *const memory =
-      block.data() + (misalignment == 0 ? 0 : page - misalignment);
-  for (std::size_t length = 0; length <= 40; ++length) {
-    for (std::size_t start = page - 48; start <= page + 8; ++start) {
-      std::memset(memory, 'x', 2 * page);
-      std::memset(memory + start, '\xC3', length);
-      memory[start + length] = '\0';
-      ASSERT_EQ(GenICam::impl::terminated_length(memory + start), length)
-          << "at " << start;
-      ASSERT_EQ(GenICam::impl::terminated_view(memory + start).size(), length);
+TEST(name_words, terminated_length_matches_strlen_at_every_place_around_a_page_end)
+{
+    // Texts that end before, at and after a page boundary, of every length
+    // up to well past one vector load, with bytes after the terminator that
+    // must not count.
+    constexpr std::size_t page = 4096;
+    std::vector<char> block(3 * page);
+    const auto misalignment = reinterpret_cast<std::uintptr_t>(block.data()) % page;
+    char* const memory = block.data() + (misalignment == 0 ? 0 : page - misalignment);
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (std::size_t start = page - 48; start <= page + 8; ++start) {
+            std::memset(memory, 'x', 2 * page);
+            std::memset(memory + start, '\xC3', length);
+            memory[start + length] = '\0';
+            ASSERT_EQ(GenICam::impl::terminated_length(memory + start), length) << "at " << start;
+            ASSERT_EQ(GenICam::impl::terminated_view(memory + start).size(), length);
+        }
     }
-  }
 }
 
 } // namespace
