@@ -48,7 +48,7 @@ public:
     parser(std::string_view text, const formula_name_resolver& resolver, compile_result& out) noexcept
         : resolver_(resolver), out_(out)
     {
-        token_ = next_token(text);
+        read_token(text, token_);
     }
 
     std::uint32_t run() noexcept { return parse_expression().code; }
@@ -67,7 +67,7 @@ private:
         std::uint32_t& depth_;
     };
 
-    void advance() noexcept { token_ = next_token(token_.rest); }
+    void advance() noexcept { read_token(token_.rest, token_); }
     bool at_end() const noexcept { return token_.kind == tk_end; }
     parse_result end_code() const noexcept { return {token_.reason}; }
 
@@ -329,7 +329,8 @@ const char* parse_code_text(std::uint32_t code) noexcept
 std::uint32_t count_program_tokens(std::string_view text) noexcept
 {
     std::uint32_t count = 0;
-    for (formula_token t = next_token(text); t.kind != tk_end; t = next_token(t.rest)) {
+    formula_token t;
+    for (read_token(text, t); t.kind != tk_end; read_token(t.rest, t)) {
         if (t.kind != tk_open && t.kind != tk_close && t.kind != tk_colon && t.kind != tk_comma &&
             count < max_program_size) {
             ++count;

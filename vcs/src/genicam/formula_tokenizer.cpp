@@ -2,19 +2,53 @@
 
 #include "genicam/number_text.h"
 
+#include <array>
 #include <optional>
 #include <utility>
 
 namespace genicam::formula {
 namespace {
 
-bool is_blank(char c) noexcept
+// What a character can begin or continue, from one table: formulas are short
+// and compiled by the thousand while a description loads.
+enum char_class : std::uint8_t {
+    other = 0,
+    blank = 1,      // skipped between tokens
+    digit = 2,      // begins a number, continues a name
+    name_start = 3, // a letter, "_" or ".": begins and continues a name
+    operator_char = 4,
+};
+
+constexpr std::array<std::uint8_t, 256> make_char_classes() noexcept
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    std::array<std::uint8_t, 256> classes{};
+    for (const unsigned char c : std::string_view(" \t\n\v\f\r")) {
+        classes[c] = blank;
+    }
+    for (unsigned char c = '0'; c <= '9'; ++c) {
+        classes[c] = digit;
+    }
+    for (unsigned char c = 'a'; c <= 'z'; ++c) {
+        classes[c] = name_start;
+        classes[c - 'a' + 'A'] = name_start;
+    }
+    classes['_'] = name_start;
+    classes['.'] = name_start;
+    for (const unsigned char c : std::string_view("*><&|()=%/+-^~?:,")) {
+        classes[c] = operator_char;
+    }
+    return classes;
 }
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_name_char(char c) noexcept { return is_letter(c) || is_digit(c) || c == '_' || c == '.'; }
+
+constexpr std::array<std::uint8_t, 256> char_classes = make_char_classes();
+
+std::uint8_t class_of(char c) noexcept
+{
+    return char_classes[static_cast<unsigned char>(c)];
+}
+
+bool is_digit(char c) noexcept { return class_of(c) == digit; }
+bool is_name_char(char c) noexcept { return class_of(c) == digit || class_of(c) == name_start; }
 
 // The operator at the start of `t` (not empty) and its length; length 0:
 // none. A two-character operator wins over its one-character prefix.
@@ -74,6 +108,22 @@ std::size_t read_number_literal(std::string_view text, formula_value& value) noe
     if (text.empty() || !is_digit(text[0])) {
         return 0;
     }
+    // Most literals are plain decimal integers: read them here. Hexadecimal
+    // ones and those that go on as a double take the general reading.
+    const bool hex = text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (!hex) {
+        std::uint64_t magnitude = 0;
+        std::size_t used = 0;
+        while (used < text.size() && is_digit(text[used])) {
+            // Wraps on overflow, as the reading of number texts does.
+            magnitude = magnitude * 10 + static_cast<std::uint64_t>(text[used] - '0');
+            ++used;
+        }
+        if (used == text.size() || (text[used] != '.' && text[used] != 'e' && text[used] != 'E')) {
+            value = formula_value::from_integer(static_cast<std::int64_t>(magnitude));
+            return used;
+        }
+    }
     const std::optional<GenICam::impl::parsed_number> n = GenICam::impl::parse_number_literal(text);
     if (!n || n->consumed.empty()) {
         return 0;
@@ -82,38 +132,44 @@ std::size_t read_number_literal(std::string_view text, formula_value& value) noe
     return n->consumed.size();
 }
 
-formula_token next_token(std::string_view text) noexcept
+void read_token(std::string_view text, formula_token& token) noexcept
 {
     std::size_t pos = 0;
-    while (pos < text.size() && is_blank(text[pos])) {
+    while (pos < text.size() && class_of(text[pos]) == blank) {
         ++pos;
     }
-    formula_token token;
-    token.text = text.substr(pos);
-    const std::string_view t = token.text;
+    const std::string_view t = text.substr(pos);
+    token.text = t;
+    token.name = {};
+    token.number = {};
+    token.reason = end_of_text;
     if (t.empty()) {
         token.kind = tk_end;
-        token.reason = end_of_text;
-        return token;
+        token.rest = {};
+        return;
     }
-    if (const auto [code, length] = operator_at(t); length != 0) {
+    switch (class_of(t[0])) {
+    case operator_char: {
+        const auto [code, length] = operator_at(t);
         token.kind = code;
         token.rest = t.substr(length);
-        return token;
+        return;
     }
-    if (const std::size_t used = read_number_literal(t, token.number); used != 0) {
-        token.kind = tk_number;
-        token.rest = t.substr(used);
-        return token;
-    }
-    if (!is_digit(t[0]) && is_name_char(t[0])) {
+    case digit:
+        if (const std::size_t used = read_number_literal(t, token.number); used != 0) {
+            token.kind = tk_number;
+            token.rest = t.substr(used);
+            return;
+        }
+        break;
+    case name_start: {
         std::size_t end = 1;
         while (end < t.size() && is_name_char(t[end])) {
             ++end;
         }
         token.name = t.substr(0, end);
         std::size_t after = end;
-        while (after < t.size() && is_blank(t[after])) {
+        while (after < t.size() && class_of(t[after]) == blank) {
             ++after;
         }
         if (after < t.size() && t[after] == '(') {
@@ -123,11 +179,20 @@ formula_token next_token(std::string_view text) noexcept
             token.kind = tk_name;
             token.rest = t.substr(end);
         }
-        return token;
+        return;
+    }
+    default:
+        break;
     }
     token.kind = tk_end;
     token.reason = invalid_character;
     token.rest = t;
+}
+
+formula_token next_token(std::string_view text) noexcept
+{
+    formula_token token;
+    read_token(text, token);
     return token;
 }
 

@@ -25,6 +25,9 @@ struct formula_token {
 };
 
 formula_token next_token(std::string_view text) noexcept;
+// The same, written into `token` (which may hold the token before `text`):
+// the parser reads a formula's tokens one after the other into one place.
+void read_token(std::string_view text, formula_token& token) noexcept;
 
 // A number literal at the start of the text: decimal digits, or "0x"/"0X" and
 // hexadecimal digits, give an integer (wrapping on overflow); digits followed

@@ -6,6 +6,7 @@
 #include "genicam/formula_parser.h"
 #include "genicam/formula_tokenizer.h"
 #include "genicam/genicam_error.h"
+#include "genicam/number_text.h"
 
 #include <gtest/gtest.h>
 
@@ -176,6 +177,30 @@ TEST(formula_tokenizer, reads_operators_numbers_names_and_function_names)
     EXPECT_TRUE(v.is_integer);
 }
 
+TEST(formula_tokenizer, reads_every_literal_as_the_number_reader_does)
+{
+    // Plain decimal integers take a shorter way through the tokenizer than
+    // the rest; both must agree with the reader of number texts.
+    for (const char* text : {"0", "00", "007", "5)", "12+3", "0x", "0x)", "0x1F", "0Xff*2", "0xg", "1.", "1.5", "9e",
+                             "1e3", "1E-2", "2.5e+1x", "18446744073709551615", "18446744073709551616",
+                             "99999999999999999999", "123456789012345678901234567890", "1_a", "4 ", "3.e"}) {
+        formula_value v;
+        const std::size_t used = read_number_literal(text, v);
+        const auto expected = GenICam::impl::parse_number_literal(text);
+        if (!expected) {
+            EXPECT_EQ(used, 0u) << text;
+            continue;
+        }
+        EXPECT_EQ(used, expected->consumed.size()) << text;
+        EXPECT_EQ(v.is_integer, expected->value.is_integer) << text;
+        if (v.is_integer) {
+            EXPECT_EQ(v.integer(), expected->value.i) << text;
+        } else {
+            EXPECT_EQ(v.real(), expected->value.d) << text;
+        }
+    }
+}
+
 TEST(formula_parser, emits_postfix_in_the_documented_precedence)
 {
     struct {
@@ -260,7 +285,8 @@ TEST(formula_parser, bounds_nesting_and_program_size_instead_of_exhausting_the_s
     }
     EXPECT_EQ(run(flat).integer(), 5001);
 
-    // An Expression used twice per step doubles the program; the size cap stops it.
+    // An Expression used twice per step doubles the program; the size cap stops
+    // it.
     class doubling final : public formula_name_resolver {
     public:
         formula_program big;
