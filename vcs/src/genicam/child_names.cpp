@@ -81,17 +81,12 @@ constexpr std::size_t longest_probe() noexcept
 
 static_assert(longest_probe() <= 3, "the name hash clusters: change its constants");
 
-} // namespace
-
-std::uint8_t classify_child_name(const char* name) noexcept
+// Names the single load does not read: measured and read byte by byte. Kept
+// out of line, so that the common case needs no saved registers.
+[[gnu::noinline]] std::uint8_t classify_long_name(const char* name) noexcept
 {
-    short_text read;
-    if (!read_short_text(name, read)) {
-        read.length = std::strlen(name);
-        read.padded = padded_words_of(name, read.length);
-    }
-    const name_words& words = read.padded;
-    const std::size_t length = read.length;
+    const std::size_t length = std::strlen(name);
+    const name_words words = padded_words_of(name, length);
     for (std::size_t at = first_slot(words, length);; at = (at + 1) & (slot_count - 1)) {
         const known_name& slot = slots[at];
         if (slot.index == unknown_child) {
@@ -99,6 +94,26 @@ std::uint8_t classify_child_name(const char* name) noexcept
         }
         if (slot.length == length && slot.words == words &&
             same_middle(known_child_names[slot.index].data(), name, length)) {
+            return slot.index;
+        }
+    }
+}
+
+} // namespace
+
+std::uint8_t classify_child_name(const char* name) noexcept
+{
+    short_text read;
+    if (!read_short_text(name, read)) {
+        return classify_long_name(name);
+    }
+    // Under sixteen bytes: the words and the length are the whole name.
+    for (std::size_t at = first_slot(read.padded, read.length);; at = (at + 1) & (slot_count - 1)) {
+        const known_name& slot = slots[at];
+        if (slot.index == unknown_child) {
+            return unknown_child;
+        }
+        if (slot.length == read.length && slot.words == read.padded) {
             return slot.index;
         }
     }
