@@ -87,9 +87,10 @@ private:
     }
 
     // One operator level: operands of the next tighter level joined by the
-    // operators that `belongs` accepts, left to right.
-    template <typename IsOperator, typename Operand>
-    parse_result parse_level(IsOperator belongs, Operand operand) noexcept
+    // operators that `belongs` accepts, left to right. Both are template
+    // arguments, so that each level's calls are direct.
+    template <bool (*belongs)(std::uint32_t) noexcept, parse_result (parser::*operand)() noexcept>
+    parse_result parse_level() noexcept
     {
         if (at_end()) {
             return end_code();
@@ -122,7 +123,7 @@ private:
         if (depth_ > max_nesting) {
             return {parse_too_complex};
         }
-        if (const parse_result r = parse_level(is_comparison, &parser::parse_bitwise); r.code != parse_ok) {
+        if (const parse_result r = parse_level<is_comparison, &parser::parse_bitwise>(); r.code != parse_ok) {
             return r;
         }
         while (token_.kind == tk_question) {
@@ -148,9 +149,9 @@ private:
         return {parse_ok};
     }
 
-    parse_result parse_bitwise() noexcept { return parse_level(is_bitwise, &parser::parse_additive); }
-    parse_result parse_additive() noexcept { return parse_level(is_additive, &parser::parse_multiplicative); }
-    parse_result parse_multiplicative() noexcept { return parse_level(is_multiplicative, &parser::parse_factor); }
+    parse_result parse_bitwise() noexcept { return parse_level<is_bitwise, &parser::parse_additive>(); }
+    parse_result parse_additive() noexcept { return parse_level<is_additive, &parser::parse_multiplicative>(); }
+    parse_result parse_multiplicative() noexcept { return parse_level<is_multiplicative, &parser::parse_factor>(); }
 
     parse_result parse_factor() noexcept
     {
