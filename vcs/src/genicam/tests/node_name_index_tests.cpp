@@ -51,22 +51,35 @@ std::vector<std::string> colliding_names(std::size_t count, unsigned seed)
     return names;
 }
 
-TEST(node_name_index, sorts_like_a_bytewise_comparison_and_finds_every_name)
-{
-    for (unsigned seed = 1; seed <= 20; ++seed) {
-        const std::vector<std::string> names = colliding_names(300, seed);
-        // The index only moves node pointers; distinct addresses stand in
-        // for nodes here and are never dereferenced.
-        std::vector<char> stand_ins(names.size());
-        std::vector<INode*> nodes;
+// An index over the names, sorted. The index only moves node pointers:
+// distinct addresses stand in for nodes here and are never dereferenced.
+struct indexed_names {
+    explicit indexed_names(const std::vector<std::string>& names)
+        : stand_ins(names.size())
+    {
         std::vector<name_key> keys;
         for (std::size_t i = 0; i < names.size(); ++i) {
             nodes.push_back(reinterpret_cast<INode*>(&stand_ins[i]));
             keys.push_back(name_key::of(names[i]));
         }
-        node_name_index index;
-        std::vector<std::uint32_t> rank_of;
         index.sort_and_index(nodes, keys, rank_of);
+    }
+
+    std::vector<char> stand_ins;
+    std::vector<INode*> nodes; // in name order
+    node_name_index index;
+    std::vector<std::uint32_t> rank_of;
+};
+
+TEST(node_name_index, sorts_like_a_bytewise_comparison_and_finds_every_name)
+{
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        const std::vector<std::string> names = colliding_names(300, seed);
+        indexed_names indexed(names);
+        const std::vector<INode*>& nodes = indexed.nodes;
+        std::vector<char>& stand_ins = indexed.stand_ins;
+        const node_name_index& index = indexed.index;
+        const std::vector<std::uint32_t>& rank_of = indexed.rank_of;
 
         std::vector<std::string> sorted;
         for (INode* node : nodes) {
@@ -95,20 +108,11 @@ TEST(node_name_index, long_names_that_differ_only_in_the_middle_are_told_apart)
     // tell these apart.
     const std::vector<std::string> names = {"AcquisitionXFrameRateAbs", "AcquisitionYFrameRateAbs",
                                             "AcquisitionZFrameRateAbs"};
-    std::vector<char> stand_ins(names.size());
-    std::vector<INode*> nodes;
-    std::vector<name_key> keys;
+    const indexed_names indexed(names);
     for (std::size_t i = 0; i < names.size(); ++i) {
-        nodes.push_back(reinterpret_cast<INode*>(&stand_ins[i]));
-        keys.push_back(name_key::of(names[i]));
+        EXPECT_EQ(indexed.index.find(names[i]), indexed.rank_of[i]) << names[i];
     }
-    node_name_index index;
-    std::vector<std::uint32_t> rank_of;
-    index.sort_and_index(nodes, keys, rank_of);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        EXPECT_EQ(index.find(names[i]), rank_of[i]) << names[i];
-    }
-    EXPECT_EQ(index.find("AcquisitionWFrameRateAbs"), node_name_index::npos);
+    EXPECT_EQ(indexed.index.find("AcquisitionWFrameRateAbs"), node_name_index::npos);
 }
 
 TEST(name_words, terminated_length_matches_strlen_at_every_place_around_a_page_end)
