@@ -13,15 +13,6 @@ namespace {
 constexpr const wchar_t* service_name = L"CamTovraService";
 constexpr const wchar_t* settings_key = L"Software\\Corvane\\CamTovraService";
 
-std::wstring windows_path(std::string_view unix_path)
-{
-    std::wstring path = L"Z:";
-    for (const char c : unix_path) {
-        path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-    }
-    return path;
-}
-
 struct sc_closer {
     void operator()(SC_HANDLE handle) const noexcept
     {
@@ -61,6 +52,15 @@ HKEY open_settings()
 }
 
 } // namespace
+
+std::wstring windows_path(std::string_view unix_path)
+{
+    std::wstring path = L"Z:";
+    for (const char c : unix_path) {
+        path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+    }
+    return path;
+}
 
 std::wstring service_exe()
 {

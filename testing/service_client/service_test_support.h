@@ -9,6 +9,9 @@
 
 namespace service_test {
 
+// A path of the build machine as Wine shows it ("Z:" and backslashes).
+std::wstring windows_path(std::string_view unix_path);
+
 // The built executables, as Windows paths.
 std::wstring service_exe();
 std::wstring proxy_stub_dll();

@@ -20,15 +20,6 @@
 namespace {
 using namespace service_test;
 
-std::wstring windows_path(std::string_view unix_path)
-{
-    std::wstring path = L"Z:";
-    for (const char c : unix_path) {
-        path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-    }
-    return path;
-}
-
 struct bstr {
     BSTR text;
     explicit bstr(const std::wstring& value) : text(SysAllocStringLen(value.data(), static_cast<UINT>(value.size()))) {}
