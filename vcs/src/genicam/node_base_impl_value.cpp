@@ -2,9 +2,85 @@
 
 #include "genicam/genicam_log.h"
 
-#include <unordered_set>
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
 
 namespace GenICam::impl {
+
+namespace {
+
+// The entries a closure has listed so far: open addressing over a table at
+// most half full, whose size is a power of two. A lookup is a probe or two,
+// and an insertion allocates only when the table grows (a node-based set
+// allocated once per entry, for every node whose closure grows).
+class listed_entries {
+public:
+    explicit listed_entries(std::span<IEval* const> entries)
+    {
+        rehash(std::bit_ceil(std::max<std::size_t>(2 * entries.size() + 2, 16)));
+        for (IEval* entry : entries) {
+            insert(entry);
+        }
+    }
+
+    bool contains(const IEval* entry) const noexcept
+    {
+        for (std::size_t at = slot_of(entry);; at = (at + 1) & mask_) {
+            if (slots_[at] == entry) {
+                return true;
+            }
+            if (slots_[at] == nullptr) {
+                return false;
+            }
+        }
+    }
+
+    void insert(IEval* entry)
+    {
+        if (2 * (count_ + 1) > slots_.size()) {
+            rehash(2 * slots_.size());
+        }
+        std::size_t at = slot_of(entry);
+        while (slots_[at] != nullptr) {
+            if (slots_[at] == entry) {
+                return;
+            }
+            at = (at + 1) & mask_;
+        }
+        slots_[at] = entry;
+        ++count_;
+    }
+
+private:
+    std::size_t slot_of(const IEval* entry) const noexcept
+    {
+        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(entry));
+        return static_cast<std::size_t>((address * 0x9e3779b97f4a7c15ull) >> 32) & mask_;
+    }
+
+    void rehash(std::size_t size)
+    {
+        std::vector<IEval*> old(size, nullptr);
+        old.swap(slots_);
+        mask_ = size - 1;
+        count_ = 0;
+        for (IEval* entry : old) {
+            if (entry != nullptr) {
+                insert(entry);
+            }
+        }
+    }
+
+    std::vector<IEval*> slots_;
+    std::size_t mask_ = 0;
+    std::size_t count_ = 0;
+};
+
+} // namespace
 
 void node_base_impl_value::add_dependent(INode& dependent)
 {
@@ -21,7 +97,7 @@ void node_base_impl_value::expand_dependents()
 {
     // Most nodes have no dependents whose own dependents reach further: the
     // set of listed entries is made only when the closure grows.
-    std::unordered_set<IEval*> listed;
+    std::optional<listed_entries> listed;
     for (std::uint32_t i = 0; i < dependents.size(); ++i) {
         IEval* entry = dependents[i];
         if (entry == this) {
@@ -31,12 +107,12 @@ void node_base_impl_value::expand_dependents()
         if (further.empty()) {
             continue;
         }
-        if (listed.empty()) {
-            listed.insert(dependents.begin(), dependents.end());
+        if (!listed) {
+            listed.emplace(std::span<IEval* const>(dependents.data(), dependents.size()));
         }
         dependents.reserve(dependents.size() + static_cast<std::uint32_t>(further.size()));
         for (IEval* candidate : further) {
-            if (candidate == this || listed.count(candidate) != 0) {
+            if (candidate == this || listed->contains(candidate)) {
                 continue;
             }
             if (expansion_budget_ == 0) {
@@ -45,7 +121,7 @@ void node_base_impl_value::expand_dependents()
                 return;
             }
             if (dependents.push_back(candidate)) {
-                listed.insert(candidate);
+                listed->insert(candidate);
                 --expansion_budget_;
             }
         }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,43 @@ TEST(node_model, dependents_form_the_transitive_closure)
     doc->find_node("D")->register_callback([&](GenICam::INode&) { ++d_fired; });
     ASSERT_FALSE(integer(*doc, "A").set_val(5, 0));
     EXPECT_EQ(d_fired, 1);
+}
+
+TEST(node_model, a_large_closure_lists_every_reachable_node_once)
+{
+    // Three layers under R, with two paths to every node of the last one:
+    // the closure grows past what its first table holds and meets every
+    // node of the last layer twice.
+    std::string xml = R"(<Integer Name="R"><Value>0</Value></Integer>)";
+    std::vector<std::string> reachable;
+    const auto add = [&](const std::string& name, const std::string& links) {
+        xml += "<Integer Name=\"" + name + "\"><Value>0</Value>" + links + "</Integer>";
+        reachable.push_back(name);
+    };
+    for (int i = 0; i < 10; ++i) {
+        add("A" + std::to_string(i), "<pMin>R</pMin>");
+    }
+    for (int j = 0; j < 30; ++j) {
+        add("B" + std::to_string(j), "<pMin>A" + std::to_string(j % 10) + "</pMin>");
+    }
+    for (int k = 0; k < 30; ++k) {
+        add("C" + std::to_string(k),
+            "<pMin>B" + std::to_string(k) + "</pMin><pMax>A" + std::to_string(k % 10) + "</pMax>");
+    }
+    auto doc = load_nodes(xml);
+    std::vector<std::string> listed;
+    for (GenICam::impl::IEval* eval : doc->find_node("R")->get_eval().get_dependents()) {
+        for (const std::string& name : reachable) {
+            if (&doc->find_node(name)->get_eval() == eval) {
+                listed.push_back(name);
+            }
+        }
+    }
+    ASSERT_EQ(listed.size(), reachable.size());
+    std::sort(listed.begin(), listed.end());
+    std::sort(reachable.begin(), reachable.end());
+    EXPECT_EQ(listed, reachable);
+    EXPECT_EQ(doc->find_node("A3")->get_eval().dependent_count(), 6) << "B3, B13, B23 and C3, C13, C23, each once";
 }
 
 TEST(node_model, dependents_and_resolve_messages_follow_name_order_whatever_the_document_order)
