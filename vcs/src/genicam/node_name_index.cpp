@@ -52,28 +52,31 @@ bool name_less(std::string_view a, std::string_view b) noexcept
 
 // Orders the keys by prefix: a radix sort, a byte per pass from the lowest,
 // which skips the bytes that all prefixes share. A comparison sort of a large
-// description's names is a visible part of its load; this is a few linear
-// passes over them.
+// description's names is a visible part of its load; this is one counting
+// pass for all bytes and one scattering pass per byte that differs.
 void sort_by_prefix(std::vector<sort_key>& keys)
 {
     if (keys.size() < 2) {
         return;
     }
-    std::uint64_t differing = 0;
+    std::array<std::array<std::uint32_t, 256>, 8> counts{};
     for (const sort_key& k : keys) {
-        differing |= k.prefix ^ keys.front().prefix;
+        for (unsigned byte = 0; byte < 8; ++byte) {
+            ++counts[byte][(k.prefix >> (8 * byte)) & 0xFF];
+        }
     }
     std::vector<sort_key> buffer(keys.size());
-    for (unsigned shift = 0; shift < 64; shift += 8) {
-        if (((differing >> shift) & 0xFF) == 0) {
-            continue;
+    for (unsigned byte = 0; byte < 8; ++byte) {
+        const std::array<std::uint32_t, 256>& count = counts[byte];
+        const unsigned shift = 8 * byte;
+        if (count[(keys.front().prefix >> shift) & 0xFF] == keys.size()) {
+            continue; // every prefix has the same byte here
         }
-        std::array<std::size_t, 257> start{};
-        for (const sort_key& k : keys) {
-            ++start[((k.prefix >> shift) & 0xFF) + 1];
-        }
+        std::array<std::size_t, 256> start;
+        std::size_t at = 0;
         for (std::size_t digit = 0; digit < 256; ++digit) {
-            start[digit + 1] += start[digit];
+            start[digit] = at;
+            at += count[digit];
         }
         for (const sort_key& k : keys) {
             buffer[start[(k.prefix >> shift) & 0xFF]++] = k;
