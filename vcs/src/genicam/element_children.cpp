@@ -38,6 +38,9 @@ const element_children& element_children::none() noexcept
 
 std::size_t element_children::count(child_key key) const noexcept
 {
+    if ((present_ & key_bit(key.index())) == 0) {
+        return 0;
+    }
     std::size_t n = 0;
     for (std::uint32_t i = 0; i < size_; ++i) {
         n += keys_[i] == key.index() ? 1 : 0;

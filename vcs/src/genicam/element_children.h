@@ -126,10 +126,21 @@ private:
         , nested_(nested)
         , size_(size)
     {
+        for (std::uint32_t i = 0; i < size; ++i) {
+            present_ |= key_bit(keys[i]);
+        }
     }
+
+    // Most lookups ask for a child the element does not have (a default
+    // applies): a bit per key, folded to 64, tells most of those apart
+    // without a scan.
+    static std::uint64_t key_bit(std::uint8_t key) noexcept { return std::uint64_t{1} << (key & 63); }
 
     std::uint32_t next_of(std::uint8_t key, std::uint32_t from) const noexcept
     {
+        if ((present_ & key_bit(key)) == 0) {
+            return size_;
+        }
         while (from < size_ && keys_[from] != key) {
             ++from;
         }
@@ -142,6 +153,7 @@ private:
     const child_element* entries_;
     const element_children* const* nested_;
     std::uint32_t size_;
+    std::uint64_t present_ = 0;
 };
 
 // Builds and owns the child tables of one document. Tables never move, so

@@ -93,6 +93,34 @@ TEST(element_children, keeps_element_children_in_document_order_with_their_texts
     EXPECT_EQ(none.all("Value").begin(), none.all("Value").end());
 }
 
+TEST(element_children, keys_that_share_a_presence_bit_are_told_apart)
+{
+    // Keys 64 apart share their bit in a table's summary of the keys it
+    // holds: a table with one of them must still find only that one.
+    using GenICam::impl::child_key;
+    ASSERT_GT(known_child_names.size(), 64u);
+    for (std::size_t low = 0; low + 64 < known_child_names.size(); ++low) {
+        for (const std::size_t held : {low, low + 64}) {
+            const std::size_t other = held == low ? low + 64 : low;
+            const std::string name(known_child_names[held]);
+            pugi::xml_document doc;
+            ASSERT_TRUE(doc.load_string(("<Integer Name=\"N\"><" + name + ">t</" + name + ">"
+                                         "<" + name + ">u</" + name + "></Integer>")
+                                            .c_str()));
+            element_children_store store;
+            const element_children& c = store.build(doc.first_child());
+            const child_key held_key = child_key::from_index(static_cast<std::uint8_t>(held));
+            const child_key other_key = child_key::from_index(static_cast<std::uint8_t>(other));
+            EXPECT_TRUE(c.has(held_key)) << name;
+            EXPECT_EQ(c.text(held_key), "t") << name;
+            EXPECT_EQ(c.count(held_key), 2u) << name;
+            EXPECT_FALSE(c.has(other_key)) << known_child_names[other];
+            EXPECT_EQ(c.count(other_key), 0u) << known_child_names[other];
+            EXPECT_EQ(c.text(other_key), "") << known_child_names[other];
+        }
+    }
+}
+
 TEST(element_children, enumeration_entries_are_read_with_their_enumeration_one_level_deep)
 {
     pugi::xml_document doc;
