@@ -32,7 +32,7 @@ constexpr std::array<const char*, 256> key_attribute_names = make_key_attributes
 
 const element_children& element_children::none() noexcept
 {
-    static const element_children empty({}, {}, nullptr, nullptr, nullptr, 0);
+    static const element_children empty({}, {}, nullptr, nullptr, nullptr, 0, 0);
     return empty;
 }
 
@@ -62,6 +62,7 @@ const element_children& element_children_store::build(pugi::xml_node element, bo
     scratch_entries_.clear();
     scratch_keys_.clear();
     bool has_nested = false;
+    std::uint64_t present = 0;
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) {
             const std::uint8_t key = classify_child_name(c.name());
@@ -70,6 +71,7 @@ const element_children& element_children_store::build(pugi::xml_node element, bo
                                         attribute != nullptr ? terminated_view(c.attribute(attribute).value())
                                                              : std::string_view{}});
             scratch_keys_.push_back(key);
+            present |= element_children::key_bit(key);
             has_nested = has_nested || (with_nested && key == nested_key.index());
         }
     }
@@ -90,7 +92,7 @@ const element_children& element_children_store::build(pugi::xml_node element, bo
     static_assert(sizeof(element_children) % alignof(child_element) == 0);
     const std::string_view name = terminated_view(element.attribute("Name").value());
     const element_children& table =
-        *new (block) element_children(element, name, keys, entries, nested, static_cast<std::uint32_t>(size));
+        *new (block) element_children(element, name, keys, entries, nested, static_cast<std::uint32_t>(size), present);
     // Nested tables are read now, right after their parent, while their
     // elements are in cache; the scratch space is free again. One level
     // only: what lies deeper is read when asked for, and a description

@@ -118,17 +118,16 @@ public:
 private:
     friend class element_children_store;
     element_children(pugi::xml_node element, std::string_view name, const std::uint8_t* keys,
-                     const child_element* entries, const element_children* const* nested, std::uint32_t size) noexcept
+                     const child_element* entries, const element_children* const* nested, std::uint32_t size,
+                     std::uint64_t present) noexcept
         : element_(element)
         , name_(name)
         , keys_(keys)
         , entries_(entries)
         , nested_(nested)
         , size_(size)
+        , present_(present)
     {
-        for (std::uint32_t i = 0; i < size; ++i) {
-            present_ |= key_bit(keys[i]);
-        }
     }
 
     // Most lookups ask for a child the element does not have (a default
@@ -153,7 +152,7 @@ private:
     const child_element* entries_;
     const element_children* const* nested_;
     std::uint32_t size_;
-    std::uint64_t present_ = 0;
+    std::uint64_t present_; // key_bit of every key held
 };
 
 // Builds and owns the child tables of one document. Tables never move, so
