@@ -1,6 +1,8 @@
 #include "genicam/number_text.h"
 
+#include <array>
 #include <charconv>
+#include <cstdint>
 #include <limits>
 
 namespace GenICam::impl {
@@ -17,18 +19,27 @@ bool is_digit(char c) noexcept
     return c >= '0' && c <= '9';
 }
 
+// Register addresses and masks are mostly hexadecimal: their digits are
+// looked up, not told apart by a chain of range tests.
+constexpr std::array<std::int8_t, 256> make_hex_values() noexcept
+{
+    std::array<std::int8_t, 256> values{};
+    values.fill(-1);
+    for (int c = '0'; c <= '9'; ++c) {
+        values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+    }
+    for (int c = 'a'; c <= 'f'; ++c) {
+        values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+        values[static_cast<std::size_t>(c - 'a' + 'A')] = static_cast<std::int8_t>(c - 'a' + 10);
+    }
+    return values;
+}
+
+constexpr std::array<std::int8_t, 256> hex_values = make_hex_values();
+
 int hex_value(char c) noexcept
 {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    return hex_values[static_cast<unsigned char>(c)];
 }
 
 char lower(char c) noexcept
