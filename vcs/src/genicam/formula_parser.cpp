@@ -3,6 +3,9 @@
 #include "genicam/formula_functions.h"
 #include "genicam/formula_tokenizer.h"
 
+#include <new>
+#include <type_traits>
+
 namespace genicam::formula {
 namespace {
 
@@ -43,16 +46,75 @@ bool is_multiplicative(std::uint32_t kind) noexcept
     return kind == tk_power || kind == tk_remainder || kind == tk_multiply || kind == tk_divide;
 }
 
+// The first tokens of a formula, kept from the counting pass so that the
+// parser does not read them from the text a second time. Of a formula longer
+// than the space here, the parser reads the rest from the text.
+class kept_tokens {
+public:
+    static constexpr std::size_t capacity = 32;
+
+    kept_tokens() noexcept = default;
+    kept_tokens(const kept_tokens&) = delete;
+    kept_tokens& operator=(const kept_tokens&) = delete;
+
+    // Reads every token of `text` (the end token last) and counts those that
+    // become program slots: all but "(", ")", ":" and ",".
+    std::uint32_t read(std::string_view text) noexcept
+    {
+        std::uint32_t count = 0;
+        formula_token overflow;
+        formula_token* t = next_slot(overflow);
+        for (read_token(text, *t); t->kind != tk_end; t = next_slot(overflow), read_token(text, *t)) {
+            if (t->kind != tk_open && t->kind != tk_close && t->kind != tk_colon && t->kind != tk_comma &&
+                count < max_program_size) {
+                ++count;
+            }
+            text = t->rest;
+        }
+        return count;
+    }
+
+    // The kept tokens, at least one; the last is the end token when `complete`.
+    const formula_token* first() const noexcept { return slot(0); }
+    const formula_token* last() const noexcept { return slot(size_ - 1); }
+    bool complete() const noexcept { return complete_; }
+
+private:
+    formula_token* slot(std::size_t i) noexcept { return std::launder(reinterpret_cast<formula_token*>(storage_) + i); }
+    const formula_token* slot(std::size_t i) const noexcept
+    {
+        return std::launder(reinterpret_cast<const formula_token*>(storage_) + i);
+    }
+
+    formula_token* next_slot(formula_token& overflow) noexcept
+    {
+        if (size_ < capacity) {
+            return new (slot(size_++)) formula_token;
+        }
+        complete_ = false;
+        return &overflow;
+    }
+
+    static_assert(std::is_trivially_destructible_v<formula_token>);
+    alignas(formula_token) unsigned char storage_[capacity * sizeof(formula_token)];
+    std::size_t size_ = 0;
+    bool complete_ = true;
+};
+
 class parser {
 public:
-    parser(std::string_view text, const formula_name_resolver& resolver, compile_result& out) noexcept
-        : resolver_(resolver), out_(out)
+    // Reads the tokens that `kept` holds, then the rest from the text.
+    parser(const kept_tokens& kept, const formula_name_resolver& resolver, compile_result& out) noexcept
+        : resolver_(resolver)
+        , out_(out)
+        , token_(kept.first())
+        , last_kept_(kept.last())
+        , all_kept_(kept.complete())
     {
-        read_token(text, token_);
     }
 
     std::uint32_t run() noexcept { return parse_expression().code; }
-    std::string_view stopped_at() const noexcept { return token_.text; }
+    std::string_view stopped_at() const noexcept { return token_->text; }
 
 private:
     // Counts one level of nesting for as long as it lives.
@@ -67,9 +129,21 @@ private:
         std::uint32_t& depth_;
     };
 
-    void advance() noexcept { read_token(token_.rest, token_); }
-    bool at_end() const noexcept { return token_.kind == tk_end; }
-    parse_result end_code() const noexcept { return {token_.reason}; }
+    void advance() noexcept
+    {
+        if (token_ == &own_) {
+            read_token(own_.rest, own_);
+        } else if (token_ != last_kept_) {
+            ++token_;
+        } else if (!all_kept_) {
+            read_token(token_->rest, own_);
+            token_ = &own_;
+        }
+        // Else at the kept end token: the text has nothing more, and reading
+        // on would give the same token again.
+    }
+    bool at_end() const noexcept { return token_->kind == tk_end; }
+    parse_result end_code() const noexcept { return {token_->reason}; }
 
     bool emit(const formula_instruction& i) noexcept
     {
@@ -102,10 +176,10 @@ private:
             if (at_end()) {
                 return end_code();
             }
-            if (!belongs(token_.kind)) {
+            if (!belongs(token_->kind)) {
                 return {parse_ok};
             }
-            const std::uint32_t op = token_.kind;
+            const std::uint32_t op = token_->kind;
             advance();
             if (at_end()) {
                 return end_code(); // the operand never began: the operator is not emitted
@@ -126,12 +200,12 @@ private:
         if (const parse_result r = parse_level<is_comparison, &parser::parse_bitwise>(); r.code != parse_ok) {
             return r;
         }
-        while (token_.kind == tk_question) {
+        while (token_->kind == tk_question) {
             advance();
             if (const parse_result r = parse_expression(); r.code != parse_ok) {
                 return r;
             }
-            if (token_.kind != tk_colon) {
+            if (token_->kind != tk_colon) {
                 return {parse_missing_colon};
             }
             advance();
@@ -159,19 +233,19 @@ private:
         if (depth_ > max_nesting) {
             return {parse_too_complex};
         }
-        switch (token_.kind) {
+        switch (token_->kind) {
         case tk_function: {
-            const std::string_view name = token_.name;
+            const std::string_view name = token_->name;
             advance();
             return parse_call(name);
         }
         case tk_number: {
-            const formula_value v = token_.number;
+            const formula_value v = token_->number;
             advance();
             return emit(formula_instruction::push(v)) ? parse_result{parse_ok} : parse_result{parse_too_complex};
         }
         case tk_name: {
-            const std::string_view name = token_.name;
+            const std::string_view name = token_->name;
             const parse_result r = map_variable(name);
             if (r.code == parse_ok) {
                 advance();
@@ -187,7 +261,7 @@ private:
             if (r.code != parse_ok) {
                 return r;
             }
-            if (token_.kind != tk_close) {
+            if (token_->kind != tk_close) {
                 return {parse_missing_close};
             }
             advance();
@@ -200,7 +274,7 @@ private:
 
     parse_result parse_prefix() noexcept
     {
-        const std::uint32_t op = token_.kind;
+        const std::uint32_t op = token_->kind;
         advance();
         if (at_end()) {
             return {parse_nothing_after_prefix};
@@ -229,11 +303,11 @@ private:
                 return r;
             }
             ++arguments;
-            if (token_.kind == tk_comma) {
+            if (token_->kind == tk_comma) {
                 advance();
                 continue;
             }
-            if (token_.kind == tk_close) {
+            if (token_->kind == tk_close) {
                 advance();
                 break;
             }
@@ -291,7 +365,10 @@ private:
 
     const formula_name_resolver& resolver_;
     compile_result& out_;
-    formula_token token_;
+    const formula_token* token_;
+    const formula_token* last_kept_;
+    bool all_kept_;
+    formula_token own_; // the token read from the text, past the kept ones
     std::uint32_t depth_ = 0;
 };
 
@@ -343,8 +420,9 @@ std::uint32_t count_program_tokens(std::string_view text) noexcept
 compile_result compile_formula(std::string_view text, const formula_name_resolver& resolver) noexcept
 {
     compile_result out;
-    out.program.reserve(count_program_tokens(text));
-    parser p(text, resolver, out);
+    kept_tokens tokens;
+    out.program.reserve(tokens.read(text));
+    parser p(tokens, resolver, out);
     out.code = p.run();
     if (!out.succeeded()) {
         out.rest = p.stopped_at();

@@ -234,6 +234,36 @@ TEST(formula_parser, emits_postfix_in_the_documented_precedence)
     }
 }
 
+TEST(formula_parser, formulas_of_any_length_parse_alike)
+{
+    // Sums of 1 with k terms: 2k - 1 tokens and the end. Around 32 tokens a
+    // formula's tokens stop fitting the space the compiler keeps them in.
+    for (int terms = 1; terms <= 40; ++terms) {
+        std::string text = "1";
+        std::string program = "push 1";
+        for (int i = 1; i < terms; ++i) {
+            text += " + 1";
+            program += ", push 1, call +";
+        }
+        compile_result r = compile(text);
+        EXPECT_TRUE(r.succeeded()) << text;
+        EXPECT_EQ(dump(r.program), program) << text;
+        // What follows a complete expression ends it, or is an invalid token.
+        r = compile(text + " 2");
+        EXPECT_TRUE(r.succeeded()) << text;
+        EXPECT_EQ(dump(r.program), program) << text;
+        const std::string invalid = text + " $";
+        r = compile(invalid);
+        EXPECT_EQ(r.code, parse_invalid_token) << text;
+        EXPECT_EQ(r.rest, "$") << text;
+        r = compile(text + " +");
+        EXPECT_TRUE(r.succeeded()) << text;
+        EXPECT_EQ(dump(r.program), program) << text;
+        r = compile("(" + text);
+        EXPECT_EQ(r.code, parse_missing_close) << text;
+    }
+}
+
 TEST(formula_parser, reports_each_failure_with_its_code)
 {
     struct {
