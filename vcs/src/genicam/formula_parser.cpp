@@ -46,6 +46,12 @@ bool is_multiplicative(std::uint32_t kind) noexcept
     return kind == tk_power || kind == tk_remainder || kind == tk_multiply || kind == tk_divide;
 }
 
+// Whether a token becomes a program slot: all but "(", ")", ":" and ",".
+bool takes_program_slot(std::uint32_t kind) noexcept
+{
+    return kind != tk_open && kind != tk_close && kind != tk_colon && kind != tk_comma;
+}
+
 // The first tokens of a formula, kept from the counting pass so that the
 // parser does not read them from the text a second time. Of a formula longer
 // than the space here, the parser reads the rest from the text.
@@ -58,15 +64,14 @@ public:
     kept_tokens& operator=(const kept_tokens&) = delete;
 
     // Reads every token of `text` (the end token last) and counts those that
-    // become program slots: all but "(", ")", ":" and ",".
+    // take a program slot, as count_program_tokens does.
     std::uint32_t read(std::string_view text) noexcept
     {
         std::uint32_t count = 0;
         formula_token overflow;
         formula_token* t = next_slot(overflow);
         for (read_token(text, *t); t->kind != tk_end; t = next_slot(overflow), read_token(text, *t)) {
-            if (t->kind != tk_open && t->kind != tk_close && t->kind != tk_colon && t->kind != tk_comma &&
-                count < max_program_size) {
+            if (takes_program_slot(t->kind) && count < max_program_size) {
                 ++count;
             }
             text = t->rest;
@@ -409,8 +414,7 @@ std::uint32_t count_program_tokens(std::string_view text) noexcept
     std::uint32_t count = 0;
     formula_token t;
     for (read_token(text, t); t.kind != tk_end; read_token(t.rest, t)) {
-        if (t.kind != tk_open && t.kind != tk_close && t.kind != tk_colon && t.kind != tk_comma &&
-            count < max_program_size) {
+        if (takes_program_slot(t.kind) && count < max_program_size) {
             ++count;
         }
     }
