@@ -57,7 +57,9 @@ void node_base_data::resolve_references(IGenICamDoc& document)
     std::string_view condition_texts[3];
     bool seen[3] = {false, false, false};
     bool has_invalidators = false;
-    for (std::size_t i = 0; i < children->size(); ++i) {
+    const bool any_link = children->has(implemented) || children->has(available) || children->has(locked) ||
+                          children->has(invalidator);
+    for (std::size_t i = 0; any_link && i < children->size(); ++i) {
         const std::uint8_t key = children->key_at(i);
         const int slot = key == implemented.index() ? 0 : key == available.index() ? 1 : key == locked.index() ? 2 : -1;
         if (slot >= 0 && !seen[slot]) {
