@@ -15,8 +15,8 @@ namespace {
 
 // The entries a closure has listed so far: open addressing over a table at
 // most half full, whose size is a power of two. A lookup is a probe or two,
-// and an insertion allocates only when the table grows (a node-based set
-// allocated once per entry, for every node whose closure grows).
+// and an insertion allocates only when the table grows, not once per entry as
+// a node-based set would for every node whose closure grows.
 class listed_entries {
 public:
     explicit listed_entries(std::span<IEval* const> entries)
