@@ -11,26 +11,20 @@ namespace GenICam::impl {
 
 namespace {
 
-std::uint64_t mix(std::uint64_t h) noexcept
-{
-    h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ull;
-    h = (h ^ (h >> 27)) * 0x94d049bb133111ebull;
-    return h ^ (h >> 31);
-}
-
 // Hashes the name's words (name_words.h) and, for names of over sixteen
-// bytes, its middle: no loop over single characters. Names of a description
-// differ mostly in their last bytes, which the low bits the index uses must
-// reflect: every word goes through a full mix.
+// bytes, its middle: no loop over single characters. Every byte of the words
+// reaches the top bits of the products, and the index takes its slot and its
+// tag from there. Two independent multiplications keep a lookup's first
+// probe close behind the name's words.
 std::uint64_t hash_name(std::string_view name, const name_words& words) noexcept
 {
-    std::uint64_t h = mix(words.first ^ name.size()) ^ words.last;
+    std::uint64_t h = (words.first ^ name.size()) * 0x9e3779b97f4a7c15ull + words.last * 0xbf58476d1ce4e5b9ull;
     for (std::size_t at = 8; at + 8 < name.size(); at += 8) {
         std::uint64_t word;
         std::memcpy(&word, name.data() + at, 8);
-        h = mix(h) ^ word;
+        h = (std::rotl(h, 29) ^ word) * 0x94d049bb133111ebull;
     }
-    return mix(h);
+    return h;
 }
 
 // A node's place in the unsorted list and its name's leading bytes: sixteen
@@ -137,13 +131,14 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * names_.size(), 16));
     slots_.assign(capacity, 0);
     mask_ = capacity - 1;
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
     for (std::size_t position = 0; position < names_.size(); ++position) {
         if (position > 0 && keyed[position].prefix == keyed[position - 1].prefix &&
             names_[position].name == names_[position - 1].name) {
             continue; // equal names lie together: the first one stays indexed
         }
         const std::uint64_t hash = keys[keyed[position].position].hash;
-        std::size_t at = hash & mask_;
+        std::size_t at = static_cast<std::size_t>(hash >> shift_);
         while (slots_[at] != 0) {
             at = (at + 1) & mask_;
         }
@@ -159,7 +154,7 @@ std::size_t node_name_index::find(std::string_view name) const noexcept
     const name_words words = words_of(name.data(), name.size());
     const std::uint64_t hash = hash_name(name, words);
     const std::uint64_t tag = hash & 0xffffffff00000000ull;
-    for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
+    for (std::size_t at = static_cast<std::size_t>(hash >> shift_);; at = (at + 1) & mask_) {
         const std::uint64_t slot = slots_[at];
         if (slot == 0) {
             return npos;

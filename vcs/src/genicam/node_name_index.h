@@ -54,6 +54,7 @@ private:
     };
     std::vector<indexed_name> names_;
     std::size_t mask_ = 0;
+    unsigned shift_ = 64; // the top bits of a hash that give its first slot
 };
 
 } // namespace GenICam::impl
