@@ -93,6 +93,28 @@ TEST(element_children, keeps_element_children_in_document_order_with_their_texts
     EXPECT_EQ(none.all("Value").begin(), none.all("Value").end());
 }
 
+TEST(element_children, names_and_key_attributes_are_the_first_attributes_of_exactly_that_name)
+{
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(R"(<IntSwissKnife Nam="a" NameX="b" Name="K" Name="second">
+        <pVariable Index="1" name="lower" Name="A">X</pVariable>
+        <pVariable>Y</pVariable>
+        <ValueIndexed Name="n" Index="3">7</ValueIndexed>
+        <Constant Name="">1</Constant></IntSwissKnife>)",
+                                pugi::parse_default));
+    element_children_store store;
+    const element_children& c = store.build(doc.first_child());
+    EXPECT_EQ(c.name(), "K");
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c.entry(0).key_attribute, "A");
+    EXPECT_EQ(c.entry(1).key_attribute, "");
+    EXPECT_EQ(c.entry(2).key_attribute, "3");
+    EXPECT_EQ(c.entry(3).key_attribute, "");
+    pugi::xml_document unnamed;
+    ASSERT_TRUE(unnamed.load_string("<Integer names=\"x\"><Value>1</Value></Integer>"));
+    EXPECT_EQ(store.build(unnamed.first_child()).name(), "");
+}
+
 TEST(element_children, keys_that_share_a_presence_bit_are_told_apart)
 {
     // Keys 64 apart share their bit in a table's summary of the keys it
