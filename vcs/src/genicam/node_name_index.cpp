@@ -119,13 +119,22 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
         }
         first = end;
     }
+    rank_of.resize(keyed.size());
+    for (std::size_t rank = 0; rank < keyed.size(); ++rank) {
+        rank_of[keyed[rank].position] = static_cast<std::uint32_t>(rank);
+    }
+    // Each node, its name and its hash go to their place in name order: the
+    // reads run through the keys in order and only the writes scatter, which
+    // the processor need not wait for (a large description's keys are out of
+    // cache by now).
     const std::vector<INode*> unsorted = nodes;
     names_.resize(keyed.size());
-    rank_of.resize(keyed.size());
+    std::vector<std::uint64_t> hashes(keyed.size());
     for (std::size_t i = 0; i < keyed.size(); ++i) {
-        nodes[i] = unsorted[keyed[i].position];
-        names_[i] = {keys[keyed[i].position].words, keys[keyed[i].position].name};
-        rank_of[keyed[i].position] = static_cast<std::uint32_t>(i);
+        const std::uint32_t rank = rank_of[i];
+        nodes[rank] = unsorted[i];
+        names_[rank] = {keys[i].words, keys[i].name};
+        hashes[rank] = keys[i].hash;
     }
     // At most half full, so probe sequences stay short.
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * names_.size(), 16));
@@ -137,7 +146,7 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
             names_[position].name == names_[position - 1].name) {
             continue; // equal names lie together: the first one stays indexed
         }
-        const std::uint64_t hash = keys[keyed[position].position].hash;
+        const std::uint64_t hash = hashes[position];
         std::size_t at = static_cast<std::size_t>(hash >> shift_);
         while (slots_[at] != 0) {
             at = (at + 1) & mask_;
