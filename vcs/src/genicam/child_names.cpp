@@ -28,13 +28,10 @@ constexpr name_words padded_words_of(const char* name, std::size_t length) noexc
     return words;
 }
 
-// Every element of a description passes through here: two independent
-// multiplications, so that the slot is known soon after the words, and the
-// slot taken from the top bits, which every byte of both words reaches.
+// Every element of a description passes through here.
 constexpr std::size_t first_slot(const name_words& w, std::size_t length) noexcept
 {
-    const std::uint64_t h = (w.first ^ length) * 0x9e3779b97f4a7c15ull + w.last * 0xbf58476d1ce4e5b9ull;
-    return static_cast<std::size_t>(h >> (64 - slot_bits));
+    return static_cast<std::size_t>(hash_words(w, length) >> (64 - slot_bits));
 }
 
 struct known_name {

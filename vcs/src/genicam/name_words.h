@@ -115,6 +115,14 @@ inline std::string_view terminated_view(const char* text) noexcept
     return {text, terminated_length(text)};
 }
 
+// A hash of a name's words and length: two independent multiplications, so
+// that a lookup's first probe follows the words closely. Every byte of both
+// words reaches the top bits of the products: take slots from there.
+constexpr std::uint64_t hash_words(const name_words& w, std::size_t length) noexcept
+{
+    return (w.first ^ length) * 0x9e3779b97f4a7c15ull + w.last * 0xbf58476d1ce4e5b9ull;
+}
+
 // Whether two names of the same length, with equal words, are equal.
 inline bool same_middle(const char* a, const char* b, std::size_t length) noexcept
 {

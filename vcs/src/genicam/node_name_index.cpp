@@ -12,13 +12,11 @@ namespace GenICam::impl {
 namespace {
 
 // Hashes the name's words (name_words.h) and, for names of over sixteen
-// bytes, its middle: no loop over single characters. Every byte of the words
-// reaches the top bits of the products, and the index takes its slot and its
-// tag from there. Two independent multiplications keep a lookup's first
-// probe close behind the name's words.
+// bytes, its middle: no loop over single characters. The index takes a
+// name's slot and tag from the top bits of the hash.
 std::uint64_t hash_name(std::string_view name, const name_words& words) noexcept
 {
-    std::uint64_t h = (words.first ^ name.size()) * 0x9e3779b97f4a7c15ull + words.last * 0xbf58476d1ce4e5b9ull;
+    std::uint64_t h = hash_words(words, name.size());
     for (std::size_t at = 8; at + 8 < name.size(); at += 8) {
         std::uint64_t word;
         std::memcpy(&word, name.data() + at, 8);
