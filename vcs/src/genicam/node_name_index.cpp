@@ -139,6 +139,7 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     slots_.assign(capacity, 0);
     mask_ = capacity - 1;
     shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
+    position_mask_ = static_cast<std::uint32_t>((std::uint64_t{1} << std::bit_width(names_.size())) - 1);
     for (std::size_t position = 0; position < names_.size(); ++position) {
         if (position > 0 && keyed[position].prefix == keyed[position - 1].prefix &&
             names_[position].name == names_[position - 1].name) {
@@ -149,7 +150,7 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
         while (slots_[at] != 0) {
             at = (at + 1) & mask_;
         }
-        slots_[at] = (hash & 0xffffffff00000000ull) | (position + 1);
+        slots_[at] = tag_of(hash) | static_cast<std::uint32_t>(position + 1);
     }
 }
 
@@ -160,14 +161,14 @@ std::size_t node_name_index::find(std::string_view name) const noexcept
     }
     const name_words words = words_of(name.data(), name.size());
     const std::uint64_t hash = hash_name(name, words);
-    const std::uint64_t tag = hash & 0xffffffff00000000ull;
+    const std::uint32_t tag = tag_of(hash);
     for (std::size_t at = static_cast<std::size_t>(hash >> shift_);; at = (at + 1) & mask_) {
-        const std::uint64_t slot = slots_[at];
+        const std::uint32_t slot = slots_[at];
         if (slot == 0) {
             return npos;
         }
-        if ((slot & 0xffffffff00000000ull) == tag) {
-            const std::size_t position = static_cast<std::size_t>(slot & 0xffffffffull) - 1;
+        if ((slot & ~position_mask_) == tag) {
+            const std::size_t position = static_cast<std::size_t>(slot & position_mask_) - 1;
             const indexed_name& candidate = names_[position];
             if (candidate.words == words && candidate.name.size() == name.size() &&
                 same_middle(candidate.name.data(), name.data(), name.size())) {

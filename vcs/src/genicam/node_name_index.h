@@ -43,8 +43,17 @@ public:
     std::size_t find(std::string_view name) const noexcept;
 
 private:
-    // A slot holds the upper half of a name's hash and its position + 1; 0 is empty.
-    std::vector<std::uint64_t> slots_;
+    // A slot holds a name's position + 1 in its low bits, as many as the
+    // positions need, and in the bits above them a tag: the hash bits right
+    // below those that chose the slot. 0 is empty. Four bytes a slot keep the
+    // table of a large description small enough to stay in cache while its
+    // links are resolved.
+    std::uint32_t tag_of(std::uint64_t hash) const noexcept
+    {
+        return static_cast<std::uint32_t>(hash >> (shift_ - 32)) & ~position_mask_;
+    }
+
+    std::vector<std::uint32_t> slots_;
     // In name order: what tells a name from any other without reading its
     // text (out of cache when links are resolved), unless it is longer than
     // sixteen bytes.
@@ -55,6 +64,7 @@ private:
     std::vector<indexed_name> names_;
     std::size_t mask_ = 0;
     unsigned shift_ = 64; // the top bits of a hash that give its first slot
+    std::uint32_t position_mask_ = 0;
 };
 
 } // namespace GenICam::impl

@@ -115,6 +115,24 @@ TEST(node_name_index, long_names_that_differ_only_in_the_middle_are_told_apart)
     EXPECT_EQ(indexed.index.find("AcquisitionWFrameRateAbs"), node_name_index::npos);
 }
 
+TEST(node_name_index, finds_every_name_whatever_the_count_of_names)
+{
+    // A slot shares its bits between the position and the tag, split by the
+    // count of names: counts around each power of two move the split.
+    for (const std::size_t count : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 255u, 256u, 257u, 4095u, 4096u, 4097u}) {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < count; ++i) {
+            names.push_back("Feature" + std::to_string(i * 7919 % 10007));
+        }
+        const indexed_names indexed(names);
+        for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_EQ(indexed.index.find(names[i]), indexed.rank_of[i]) << names[i] << " of " << count;
+        }
+        EXPECT_EQ(indexed.index.find("Feature10007"), node_name_index::npos) << count;
+        EXPECT_EQ(indexed.index.find("Feature"), node_name_index::npos) << count;
+    }
+}
+
 TEST(name_words, terminated_length_matches_strlen_at_every_place_around_a_page_end)
 {
     // Texts that end before, at and after a page boundary, of every length
