@@ -11,23 +11,6 @@ namespace {
 constexpr unsigned slot_bits = 9;
 constexpr std::size_t slot_count = std::size_t{1} << slot_bits; // well over the names
 
-// Names of under sixteen bytes are read as their bytes, zero-padded to
-// sixteen, in two words (read_short_text reads them so); longer ones as their
-// first and last eight bytes (name_words.h), which leaves their middle to
-// compare.
-constexpr name_words padded_words_of(const char* name, std::size_t length) noexcept
-{
-    if (length >= 16) {
-        return words_of(name, length);
-    }
-    name_words words;
-    for (std::size_t i = 0; i < length; ++i) {
-        const std::uint64_t byte = static_cast<unsigned char>(name[i]);
-        (i < 8 ? words.first : words.last) |= byte << (8 * (i % 8));
-    }
-    return words;
-}
-
 // Every element of a description passes through here.
 constexpr std::size_t first_slot(const name_words& w, std::size_t length) noexcept
 {

@@ -65,6 +65,53 @@ constexpr name_words words_of(const char* name, std::size_t length) noexcept
     return {byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16, 0};
 }
 
+// Words that stand for a whole name: for one of under sixteen bytes its
+// bytes, zero-padded to sixteen, in two words (read_short_text reads a text
+// so); for a longer one its first and last eight bytes (words_of), which
+// leaves its middle to compare.
+constexpr name_words padded_words_of(const char* name, std::size_t length) noexcept
+{
+    if (length >= 16) {
+        return words_of(name, length);
+    }
+    name_words words;
+    for (std::size_t i = 0; i < length; ++i) {
+        const std::uint64_t byte = static_cast<unsigned char>(name[i]);
+        (i < 8 ? words.first : words.last) |= byte << (8 * (i % 8));
+    }
+    return words;
+}
+
+// The same at run time, from loads that stay inside the name: for a name of
+// under sixteen bytes the two (possibly overlapping) loads of words_of,
+// shifted into place.
+inline name_words padded_words(const char* name, std::size_t length) noexcept
+{
+    using name_words_detail::load;
+    if (length >= 16) {
+        return words_of(name, length);
+    }
+    if (length > 8) {
+        return {load<8>(name), load<8>(name + length - 8) >> (8 * (16 - length))};
+    }
+    if (length >= 4) {
+        const std::uint64_t high = load<4>(name + length - 4);
+        return {load<4>(name) | (high >> (8 * (8 - length)) << 32), 0};
+    }
+    name_words words;
+    for (std::size_t i = 0; i < length; ++i) {
+        words.first |= std::uint64_t{static_cast<unsigned char>(name[i])} << (8 * i);
+    }
+    return words;
+}
+
+// The length of a name of under sixteen bytes without zero bytes, from its
+// padded words.
+constexpr std::size_t padded_length(const name_words& words) noexcept
+{
+    return words.last != 0 ? 8 + (std::bit_width(words.last) + 7) / 8 : (std::bit_width(words.first) + 7) / 8;
+}
+
 // A zero-terminated text of under sixteen bytes, read with one vector load:
 // its length and its bytes, zero-padded to sixteen, as two words. Names and
 // texts of a description are mostly that short; this finds their end with no

@@ -90,7 +90,7 @@ name_key name_key::of(std::string_view name) noexcept
             prefix |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
         }
     }
-    const name_words words = words_of(name.data(), name.size());
+    const name_words words = padded_words(name.data(), name.size());
     return {name, hash_name(name, words), prefix, words};
 }
 
@@ -126,12 +126,14 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     // the processor need not wait for (a large description's keys are out of
     // cache by now).
     const std::vector<INode*> unsorted = nodes;
+    words_.resize(keyed.size());
     names_.resize(keyed.size());
     std::vector<std::uint64_t> hashes(keyed.size());
     for (std::size_t i = 0; i < keyed.size(); ++i) {
         const std::uint32_t rank = rank_of[i];
         nodes[rank] = unsorted[i];
-        names_[rank] = {keys[i].words, keys[i].name};
+        words_[rank] = keys[i].words;
+        names_[rank] = keys[i].name;
         hashes[rank] = keys[i].hash;
     }
     // At most half full, so probe sequences stay short.
@@ -142,7 +144,7 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     position_mask_ = static_cast<std::uint32_t>((std::uint64_t{1} << std::bit_width(names_.size())) - 1);
     for (std::size_t position = 0; position < names_.size(); ++position) {
         if (position > 0 && keyed[position].prefix == keyed[position - 1].prefix &&
-            names_[position].name == names_[position - 1].name) {
+            names_[position] == names_[position - 1]) {
             continue; // equal names lie together: the first one stays indexed
         }
         const std::uint64_t hash = hashes[position];
@@ -154,12 +156,23 @@ void node_name_index::sort_and_index(std::vector<INode*>& nodes, const std::vect
     }
 }
 
+bool node_name_index::same_length_and_middle(std::size_t position, std::string_view name) const noexcept
+{
+    if (name.size() < 16) {
+        // Equal padded words: equal names unless the one asked for holds
+        // zero bytes, which no indexed name does.
+        return padded_length(words_[position]) == name.size();
+    }
+    const std::string_view indexed = names_[position];
+    return indexed.size() == name.size() && same_middle(indexed.data(), name.data(), name.size());
+}
+
 std::size_t node_name_index::find(std::string_view name) const noexcept
 {
     if (slots_.empty()) {
         return npos;
     }
-    const name_words words = words_of(name.data(), name.size());
+    const name_words words = padded_words(name.data(), name.size());
     const std::uint64_t hash = hash_name(name, words);
     const std::uint32_t tag = tag_of(hash);
     for (std::size_t at = static_cast<std::size_t>(hash >> shift_);; at = (at + 1) & mask_) {
@@ -169,9 +182,7 @@ std::size_t node_name_index::find(std::string_view name) const noexcept
         }
         if ((slot & ~position_mask_) == tag) {
             const std::size_t position = static_cast<std::size_t>(slot & position_mask_) - 1;
-            const indexed_name& candidate = names_[position];
-            if (candidate.words == words && candidate.name.size() == name.size() &&
-                same_middle(candidate.name.data(), name.data(), name.size())) {
+            if (words_[position] == words && same_length_and_middle(position, name)) {
                 return position;
             }
         }

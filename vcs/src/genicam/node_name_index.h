@@ -13,9 +13,9 @@
 
 namespace GenICam::impl {
 
-// What the index needs of a name: its hash, its words (name_words.h) and its
-// first eight bytes as a big-endian number (comparing two of these orders
-// names as comparing their first eight bytes does). Computed while the name
+// What the index needs of a name: its hash, its padded words (name_words.h)
+// and its first eight bytes as a big-endian number (comparing two of these
+// orders names as comparing their first eight bytes does). Computed while the name
 // is read from the XML, so that sorting and indexing need not read the text
 // again.
 struct name_key {
@@ -54,14 +54,17 @@ private:
     }
 
     std::vector<std::uint32_t> slots_;
-    // In name order: what tells a name from any other without reading its
-    // text (out of cache when links are resolved), unless it is longer than
-    // sixteen bytes.
-    struct indexed_name {
-        name_words words;
-        std::string_view name;
-    };
-    std::vector<indexed_name> names_;
+    // Whether the indexed name at `position`, whose words equal those of
+    // `name`, is `name`.
+    bool same_length_and_middle(std::size_t position, std::string_view name) const noexcept;
+
+    // In name order: the names' padded words (name_words.h), which tell a
+    // name of under sixteen bytes from any other without reading its text
+    // (out of cache when links are resolved); sixteen bytes each, so that
+    // the table of a large description stays in cache too. The names
+    // themselves are read only for longer ones.
+    std::vector<name_words> words_;
+    std::vector<std::string_view> names_;
     std::size_t mask_ = 0;
     unsigned shift_ = 64; // the top bits of a hash that give its first slot
     std::uint32_t position_mask_ = 0;

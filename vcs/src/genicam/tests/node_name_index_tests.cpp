@@ -9,6 +9,7 @@
 #include <array>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -130,6 +131,35 @@ TEST(node_name_index, finds_every_name_whatever_the_count_of_names)
         }
         EXPECT_EQ(indexed.index.find("Feature10007"), node_name_index::npos) << count;
         EXPECT_EQ(indexed.index.find("Feature"), node_name_index::npos) << count;
+    }
+}
+
+TEST(node_name_index, a_name_asked_for_with_zero_bytes_is_not_the_name_without_them)
+{
+    // Padded words cannot tell "Gain" from "Gain" and a zero byte: the
+    // lengths must.
+    const indexed_names indexed({"Gain", "Gain2", "GainSelectorLongName"});
+    EXPECT_EQ(indexed.index.find(std::string_view("Gain\0", 5)), node_name_index::npos);
+    EXPECT_EQ(indexed.index.find(std::string_view("Gain\0\0\0\0\0\0\0\0\0\0\0\0", 16)), node_name_index::npos);
+    EXPECT_EQ(indexed.index.find(std::string_view("GainSelectorLongName\0", 21)), node_name_index::npos);
+    EXPECT_EQ(indexed.index.find("Gain"), indexed.rank_of[0]);
+}
+
+TEST(name_words, padded_words_read_at_run_time_equal_those_made_byte_by_byte)
+{
+    // Every length up to past the sixteen that the padded form covers, at
+    // the end of its buffer so that no load may reach past the name.
+    for (std::size_t length = 0; length <= 24; ++length) {
+        std::string name;
+        for (std::size_t i = 0; i < length; ++i) {
+            name.push_back(static_cast<char>(0x80 + 7 * i));
+        }
+        std::vector<char> exact(name.begin(), name.end());
+        const GenICam::impl::name_words words = GenICam::impl::padded_words(exact.data(), length);
+        EXPECT_EQ(words, GenICam::impl::padded_words_of(name.data(), length)) << length;
+        if (length < 16) {
+            EXPECT_EQ(GenICam::impl::padded_length(words), length);
+        }
     }
 }
 
