@@ -29,7 +29,7 @@ constexpr std::array<known_name, slot_count> make_slots() noexcept
     std::array<known_name, slot_count> slots{};
     for (std::size_t i = 0; i < known_child_names.size(); ++i) {
         const std::string_view name = known_child_names[i];
-        const name_words words = padded_words_of(name.data(), name.size());
+        const name_words words = padded_words(name.data(), name.size());
         std::size_t at = first_slot(words, name.size());
         while (slots[at].index != unknown_child) {
             at = (at + 1) & (slot_count - 1);
@@ -50,7 +50,7 @@ constexpr std::size_t longest_probe() noexcept
     for (std::size_t i = 0; i < known_child_names.size(); ++i) {
         const std::string_view name = known_child_names[i];
         std::size_t probes = 1;
-        for (std::size_t at = first_slot(padded_words_of(name.data(), name.size()), name.size()); slots[at].index != i;
+        for (std::size_t at = first_slot(padded_words(name.data(), name.size()), name.size()); slots[at].index != i;
              at = (at + 1) & (slot_count - 1)) {
             ++probes;
         }
@@ -66,7 +66,7 @@ static_assert(longest_probe() <= 3, "the name hash clusters: change its constant
 [[gnu::noinline]] std::uint8_t classify_long_name(const char* name) noexcept
 {
     const std::size_t length = std::strlen(name);
-    const name_words words = padded_words_of(name, length);
+    const name_words words = padded_words(name, length);
     for (std::size_t at = first_slot(words, length);; at = (at + 1) & (slot_count - 1)) {
         const known_name& slot = slots[at];
         if (slot.index == unknown_child) {

@@ -68,24 +68,9 @@ constexpr name_words words_of(const char* name, std::size_t length) noexcept
 // Words that stand for a whole name: for one of under sixteen bytes its
 // bytes, zero-padded to sixteen, in two words (read_short_text reads a text
 // so); for a longer one its first and last eight bytes (words_of), which
-// leaves its middle to compare.
-constexpr name_words padded_words_of(const char* name, std::size_t length) noexcept
-{
-    if (length >= 16) {
-        return words_of(name, length);
-    }
-    name_words words;
-    for (std::size_t i = 0; i < length; ++i) {
-        const std::uint64_t byte = static_cast<unsigned char>(name[i]);
-        (i < 8 ? words.first : words.last) |= byte << (8 * (i % 8));
-    }
-    return words;
-}
-
-// The same at run time, from loads that stay inside the name: for a name of
-// under sixteen bytes the two (possibly overlapping) loads of words_of,
-// shifted into place.
-inline name_words padded_words(const char* name, std::size_t length) noexcept
+// leaves its middle to compare. A short name is read with the two (possibly
+// overlapping) loads of words_of, shifted into place: no load leaves the name.
+constexpr name_words padded_words(const char* name, std::size_t length) noexcept
 {
     using name_words_detail::load;
     if (length >= 16) {

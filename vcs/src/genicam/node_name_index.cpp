@@ -13,7 +13,7 @@ namespace {
 
 // Hashes the name's words (name_words.h) and, for names of over sixteen
 // bytes, its middle: no loop over single characters. The index takes a
-// name's slot and tag from the top bits of the hash.
+// name's slot from the top bits of the hash and its tag from the bits below.
 std::uint64_t hash_name(std::string_view name, const name_words& words) noexcept
 {
     std::uint64_t h = hash_words(words, name.size());
