@@ -104,8 +104,10 @@ TEST_F(channel_fixture, open_makes_four_named_mappings_with_their_headers_and_fr
     EXPECT_EQ(ids.size(), 4u);
     EXPECT_EQ(channel.read(4), (std::pair<std::wstring, std::uint32_t>{L"", 0}));
 
+    const std::wstring first = channel.read(0).first;
     channel.clear();
     EXPECT_EQ(channel.buffers(), 0u);
+    EXPECT_FALSE(win32::unique_handle(OpenFileMappingW(FILE_MAP_READ, FALSE, first.c_str()))); // destroyed
     open();
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(ids.count(channel.read(i).second), 0u) << "ids are new after a reopen";
