@@ -251,3 +251,25 @@ TEST_F(channel_fixture, a_failing_third_mapping_leaves_no_buffers_and_logs_the_c
 }
 
 } // namespace
+
+namespace {
+
+TEST(named_semaphore, a_name_that_exists_already_is_refused)
+{
+    const std::wstring name = win32::make_unique_global_name(L"sem");
+    win32::named_semaphore first(name, 10);
+    EXPECT_TRUE(first.release(2));
+    LONG previous = -1;
+    EXPECT_TRUE(first.release(1, &previous));
+    EXPECT_EQ(previous, 2);
+    EXPECT_FALSE(first.release(8)); // past the maximum
+    try {
+        win32::named_semaphore second(name, 10);
+        ADD_FAILURE() << "a second semaphore of the same name was made";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), ERROR_ALREADY_EXISTS);
+        EXPECT_NE(std::string(error.what()).find("Failed to create semaphore"), std::string::npos);
+    }
+}
+
+} // namespace
