@@ -23,18 +23,19 @@ namespace proxy_test {
 
 // Every node kind, a locked node (Gain), a node whose lock lives in a
 // register (Offset), an unimplemented node (Hidden) and the compatibility
-// switch the proxy turns on.
+// switch the proxy turns on. The features' registers keep what was written
+// (WriteThrough); the others keep only what was read (NoCache).
 inline constexpr std::string_view camera_xml = R"(<?xml version="1.0"?>
 <RegisterDescription ModelName="Cam" VendorName="Test" StandardNameSpace="U3V" MajorVersion="1" MinorVersion="0" SubMinorVersion="0">
   <Category Name="Root"><pFeature>Width</pFeature><pFeature>TriggerMode</pFeature></Category>
   <Integer Name="Width"><pValue>WidthReg</pValue><Min>16</Min><Max>4096</Max><Inc>16</Inc></Integer>
-  <IntReg Name="WidthReg"><Address>0x100</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
+  <IntReg Name="WidthReg"><Address>0x100</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteThrough</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
   <Float Name="Gamma"><pValue>GammaReg</pValue><Min>0.1</Min><Max>4.0</Max></Float>
-  <FloatReg Name="GammaReg"><Address>0x108</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Endianess>LittleEndian</Endianess></FloatReg>
+  <FloatReg Name="GammaReg"><Address>0x108</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteThrough</Cachable><Endianess>LittleEndian</Endianess></FloatReg>
   <Enumeration Name="TriggerMode"><EnumEntry Name="Off"><Value>0</Value></EnumEntry><EnumEntry Name="On"><Value>1</Value></EnumEntry><pValue>TriggerModeReg</pValue></Enumeration>
-  <IntReg Name="TriggerModeReg"><Address>0x110</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
+  <IntReg Name="TriggerModeReg"><Address>0x110</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteThrough</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
   <Boolean Name="ReverseX"><pValue>ReverseXReg</pValue></Boolean>
-  <IntReg Name="ReverseXReg"><Address>0x118</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
+  <IntReg Name="ReverseXReg"><Address>0x118</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteThrough</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
   <Command Name="TriggerSoftware"><pValue>TriggerSoftwareReg</pValue><CommandValue>1</CommandValue></Command>
   <IntReg Name="TriggerSoftwareReg"><Address>0x120</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>NoCache</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
   <StringReg Name="DeviceModelName"><Address>0x200</Address><Length>16</Length><AccessMode>RO</AccessMode><pPort>Device</pPort></StringReg>
