@@ -1,4 +1,5 @@
 #include "properties/genicam_named_req_proxy.h"
+#include "properties/proxy_results.h"
 
 #include "gen_utils/cam_error.h"
 #include "gen_utils/log.h"
@@ -13,6 +14,10 @@ namespace drv_genicam {
 
 namespace {
 
+using results::invalid_arg;
+using results::not_implemented;
+using results::too_small;
+
 constexpr std::uint32_t trace = logging::level_trace;
 constexpr std::uint32_t named_trace = logging::level_trace | logging::cat_named_requests;
 
@@ -21,21 +26,6 @@ constexpr std::uint32_t named_trace = logging::level_trace | logging::cat_named_
 constexpr std::uint32_t named_header_size = 8;
 constexpr std::uint32_t named_instance_min = 10;
 constexpr std::uint32_t named_instance_max = 1000;
-
-std::error_code invalid_arg()
-{
-    return make_cam_error(E_INVALIDARG);
-}
-
-std::error_code not_implemented()
-{
-    return make_cam_error(E_NOTIMPL);
-}
-
-std::error_code too_small()
-{
-    return make_cam_error(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-}
 
 bool is_invalid_address(const std::error_code& ec)
 {
@@ -130,7 +120,8 @@ std::error_code genicam_named_req_proxy::get_request(KsPropDataRequest& request)
     if (!meets_preconditions(request)) {
         return invalid_arg();
     }
-    if (request.query_flags != 0 || !cam::same_guid(request.property_set, cam::PROPSETID_GENERIC_DRIVER_INTERFACE)) {
+    if (request.query_flags != 0 ||
+        !cam::same_guid(request.property_set, cam::PROPSETID_GENERIC_DRIVER_INTERFACE)) {
         return not_implemented();
     }
     switch (request.property_id) {
@@ -144,7 +135,8 @@ std::error_code genicam_named_req_proxy::get_request(KsPropDataRequest& request)
 
 std::error_code genicam_named_req_proxy::set_request(KsPropDataRequest& request)
 {
-    if (!meets_preconditions(request) || !cam::same_guid(request.property_set, cam::PROPSETID_GENERIC_DRIVER_INTERFACE)) {
+    if (!meets_preconditions(request) ||
+        !cam::same_guid(request.property_set, cam::PROPSETID_GENERIC_DRIVER_INTERFACE)) {
         return not_implemented();
     }
     switch (request.property_id) {
@@ -200,8 +192,9 @@ std::error_code genicam_named_req_proxy::named_get_request(KsPropDataRequest& re
                  request.bytes_returned, hr);
         log_line(named_trace, "<<\n");
     } else if (request.bytes_returned >= 4) {
-        log_line(named_trace, "[CamTovra] == Get (named) request: req_string={}, value=0x{:x}, out_len={}, status={}.\n",
-                 text, first_word(request.value), request.bytes_returned, hr);
+        log_line(named_trace,
+                 "[CamTovra] == Get (named) request: req_string={}, value=0x{:x}, out_len={}, status={}.\n", text,
+                 first_word(request.value), request.bytes_returned, hr);
     } else {
         log_line(named_trace, "[CamTovra] == Get (named) request, req_string={}, out_len={}, status={}.\n", text,
                  request.bytes_returned, hr);
@@ -219,8 +212,9 @@ std::error_code genicam_named_req_proxy::named_set_request(KsPropDataRequest& re
     const std::error_code result = exec_named_set_request(text, request.value, request.value_size);
     const std::uint32_t hr = static_cast<std::uint32_t>(cam::to_hresult(result));
     if (request.value_size >= 4) {
-        log_line(named_trace, "[CamTovra] == Set (named) request: req_string={}, value=0x{:x}, out_len={}, status={}.\n",
-                 text, first_word(request.value), request.value_size, hr);
+        log_line(named_trace,
+                 "[CamTovra] == Set (named) request: req_string={}, value=0x{:x}, out_len={}, status={}.\n", text,
+                 first_word(request.value), request.value_size, hr);
     } else {
         log_line(named_trace, "[CamTovra] == Set (named) request: req_string={}, out_len={}, status={}.\n", text,
                  request.value_size, hr);

@@ -1,6 +1,7 @@
 // Named feature access of genicam_named_req_proxy: "Target/Attribute[/Third]"
 // read or written on the first document that knows the target.
 #include "properties/genicam_named_req_proxy.h"
+#include "properties/proxy_results.h"
 #include "properties/named_request.h"
 
 #include "gen_utils/cam_error.h"
@@ -21,24 +22,13 @@ namespace drv_genicam {
 
 namespace {
 
+using results::invalid_arg;
+using results::not_implemented;
+using results::too_small;
+
 constexpr std::uint32_t trace = logging::level_trace;
 constexpr std::uint32_t answer_size = 8;
 constexpr std::uint32_t entry_name_max = 1000;
-
-std::error_code invalid_arg()
-{
-    return make_cam_error(E_INVALIDARG);
-}
-
-std::error_code not_implemented()
-{
-    return make_cam_error(E_NOTIMPL);
-}
-
-std::error_code too_small()
-{
-    return make_cam_error(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-}
 
 // Writes an 8-byte answer: the size is reported whether or not it fits.
 template <class T>

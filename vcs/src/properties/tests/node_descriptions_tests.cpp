@@ -69,7 +69,7 @@ TEST(prop_meta_list, guid_text_is_the_upper_case_registry_form)
                                                {0xB6, 0x9C, 0x84, 0x5C, 0xC2, 0x58, 0x9C, 0x69}};
     EXPECT_EQ(prop_meta_list::guid_to_string(emulated), "{09D9C20F-2A73-43D2-B69C-845CC2589C69}");
     EXPECT_EQ(prop_meta_list::guid_to_string(emulated).size(), 38u);
-    EXPECT_EQ(prop_meta_list::guid_to_string({}), "{00000000-0000-0000-0000-000000000000}");
+    EXPECT_EQ(prop_meta_list::guid_to_string(prop_meta_list::guid_fields{}), "{00000000-0000-0000-0000-000000000000}");
     const prop_meta_list::guid_fields high{0xFFFFFFFF, 0xABCD, 0x000F, {0xFF, 0, 1, 0x10, 0x80, 0x7F, 0xA0, 0x0A}};
     EXPECT_EQ(prop_meta_list::guid_to_string(high), "{FFFFFFFF-ABCD-000F-FF00-0110807FA00A}");
 }
