@@ -1,5 +1,6 @@
 #pragma once
-// An in-memory device for register tests: 8 KiB of bytes at addresses 0 to
+// An in-memory device for tests of documents bound to a register port (the
+// engine's and those of its users): 8 KiB of bytes at addresses 0 to
 // 0x1FFF that counts its calls, remembers the thread of each and can be told
 // to fail.
 
