@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace nox_um {
@@ -97,8 +98,9 @@ unsigned pipe::collect_late_completions()
         if (key == key_read_done && overlapped != nullptr) {
             auto* transaction = reinterpret_cast<transaction_buffer*>(overlapped);
             transaction->request = nullptr; // the caller has had it back since stop
-            transaction->issued = false;
-            --outstanding_;
+            if (std::exchange(transaction->issued, false)) {
+                --outstanding_;
+            }
         } else if (key == key_request && overlapped != nullptr) {
             requests.push_back(reinterpret_cast<cam::frame_wrapper*>(overlapped));
         }
@@ -226,9 +228,10 @@ void pipe::thread_main()
     // A read came off the port: its record is free again.
     auto release = [&](transaction_buffer* transaction) {
         transaction->request = nullptr;
-        transaction->issued = false;
-        --outstanding_;
-        free_list.push_back(transaction);
+        if (std::exchange(transaction->issued, false)) {
+            --outstanding_;
+            free_list.push_back(transaction);
+        }
     };
     auto retry_held = [&] {
         std::deque<cam::frame_wrapper*> retry;
