@@ -6,13 +6,32 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${CAMTOVRA_BUILD_DIR:-$ROOT/build}"
 "$ROOT/scripts/build.sh"
-echo "Built: $(find "$BUILD/win" -maxdepth 6 \( -name '*.exe' -o -name '*.dll' \) -not -path '*/wineprefix/*' \
-  | grep -v -e tests -e googletest -e /testing/ -e CMakeFiles | wc -l) deliverables in build/win"
 
-SERVICE_EXE="$BUILD/win/vcs/src/service/CamTovraService.exe"
-PS_DLL="$BUILD/win/vcs/src/service/CamTovraServicePS.dll"
+# What ships: the service, its proxy/stub library and the session proxy (which
+# the service starts from its own folder).
+SERVICE_DIR="$BUILD/win/vcs/src/service"
+SERVICE_EXE="$SERVICE_DIR/CamTovraService.exe"
+PS_DLL="$SERVICE_DIR/CamTovraServicePS.dll"
+SESSION_PROXY="$SERVICE_DIR/CamTovraService_SessionProxy.exe"
 CLIENT="$BUILD/win/testing/service_client/camtovra_service_client.exe"
-[ -f "$SERVICE_EXE" ] || exit 0
+DELIVERABLES=("$SERVICE_EXE" "$PS_DLL" "$SESSION_PROXY")
+missing=0
+for file in "${DELIVERABLES[@]}"; do
+  if [ ! -f "$file" ]; then
+    echo "main.sh: deliverable missing after the build: $file" >&2
+    missing=$((missing + 1))
+  fi
+done
+if [ ! -f "$CLIENT" ]; then
+  echo "main.sh: test client missing after the build: $CLIENT" >&2
+  missing=$((missing + 1))
+fi
+[ "$missing" -eq 0 ] || exit 1
+names=()
+for file in "${DELIVERABLES[@]}"; do
+  names+=("$(basename "$file")")
+done
+echo "Built: ${#DELIVERABLES[@]} deliverables in ${SERVICE_DIR#"$ROOT"/}: ${names[*]}"
 
 export WINEPREFIX="$BUILD/win/wineprefix" WINEDEBUG=-all
 unset DISPLAY

@@ -45,10 +45,56 @@ HRESULT genicam_to_hresult(std::uint32_t code) noexcept
     default: return E_INVALIDARG;
     }
 }
+
+// Portable conditions that have an HRESULT of their own; every other error of
+// a foreign category is E_FAIL.
+HRESULT generic_to_hresult(const std::error_code& ec) noexcept
+{
+    static const struct {
+        std::errc condition;
+        HRESULT hr;
+    } table[] = {
+        {std::errc::not_enough_memory, E_OUTOFMEMORY},
+        {std::errc::invalid_argument, E_INVALIDARG},
+        {std::errc::permission_denied, E_ACCESSDENIED},
+        {std::errc::operation_not_permitted, E_ACCESSDENIED},
+        {std::errc::not_supported, E_NOTIMPL},
+        {std::errc::operation_not_supported, E_NOTIMPL},
+        {std::errc::function_not_supported, E_NOTIMPL},
+        {std::errc::bad_address, E_POINTER},
+        {std::errc::operation_canceled, HRESULT_FROM_WIN32(ERROR_CANCELLED)},
+        {std::errc::timed_out, HRESULT_FROM_WIN32(ERROR_TIMEOUT)},
+        {std::errc::no_such_file_or_directory, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+        {std::errc::file_exists, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)},
+        {std::errc::device_or_resource_busy, HRESULT_FROM_WIN32(ERROR_BUSY)},
+        {std::errc::no_such_device, HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)},
+        {std::errc::too_many_files_open, HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES)},
+    };
+    for (const auto& entry : table) {
+        if (ec == entry.condition) {
+            return entry.hr;
+        }
+    }
+    return E_FAIL;
+}
+
+// A positive value is a success code as an HRESULT but a failure as a Win32
+// error number. Success codes with a facility (0x10000 and up) and S_FALSE
+// stay; the other small positive values are Win32 errors.
+HRESULT win32_or_hresult(int value) noexcept
+{
+    if (value <= static_cast<int>(S_FALSE) || value > 0xFFFF) {
+        return static_cast<HRESULT>(value);
+    }
+    return HRESULT_FROM_WIN32(static_cast<DWORD>(value));
+}
 } // namespace
 
 HRESULT to_hresult(const std::error_code& ec) noexcept
 {
+    if (!ec) {
+        return S_OK;
+    }
     if (ec.category() == GenICam::genicam_category()) {
         return genicam_to_hresult(static_cast<std::uint32_t>(ec.value()));
     }
@@ -56,12 +102,9 @@ HRESULT to_hresult(const std::error_code& ec) noexcept
         return ec.value() > 0 ? HRESULT_FROM_WIN32(static_cast<DWORD>(ec.value())) : static_cast<HRESULT>(ec.value());
     }
     if (ec.category() == cam_error_category()) {
-        return static_cast<HRESULT>(ec.value());
+        return win32_or_hresult(ec.value());
     }
-    if (ec == std::errc::not_supported) {
-        return E_NOTIMPL;
-    }
-    return static_cast<HRESULT>(ec.value());
+    return generic_to_hresult(ec);
 }
 
 } // namespace cam

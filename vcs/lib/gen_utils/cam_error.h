@@ -23,9 +23,11 @@ inline std::error_code make_cam_error(HRESULT hr) noexcept
 }
 
 namespace cam {
-// GenICam codes follow a fixed table; cam_error_cat values pass unchanged; a
-// Win32 error of the system category becomes HRESULT_FROM_WIN32 so that no
-// failure reaches a client as a success code; other categories give E_NOTIMPL
-// for "not supported" and their value otherwise.
+// No failure becomes a success code. GenICam codes follow a fixed table;
+// cam_error_cat values pass unchanged, except Win32 error numbers (2 to
+// 0xFFFF), which become HRESULT_FROM_WIN32 as a positive Win32 error of the
+// system category does; errors of any other category become the HRESULT of
+// their portable condition where one exists (E_OUTOFMEMORY, E_INVALIDARG,
+// E_ACCESSDENIED, E_NOTIMPL, ...) and E_FAIL otherwise.
 HRESULT to_hresult(const std::error_code& ec) noexcept;
 } // namespace cam

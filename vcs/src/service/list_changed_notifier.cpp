@@ -39,6 +39,12 @@ HRESULT list_changed_notifier::open_mailslot(std::wstring_view name)
                  utils::to_utf8(name));
         return E_INVALIDARG;
     }
+    {
+        const std::lock_guard lock(mutex_);
+        if (!mailslot_place_left(name)) {
+            return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
+        }
+    }
     const std::wstring path(name);
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -49,8 +55,28 @@ HRESULT list_changed_notifier::open_mailslot(std::wstring_view name)
     }
     std::shared_ptr<void> mailslot(handle, win32::close_handle);
     const std::lock_guard lock(mutex_);
+    // Another registration may have taken the last place while this one opened.
+    if (!mailslot_place_left(name)) {
+        return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
+    }
     clients_.push_back(client{path, std::move(mailslot), nullptr});
     return S_OK;
+}
+
+bool list_changed_notifier::mailslot_place_left(std::wstring_view name) const
+{
+    std::size_t mailslots = 0;
+    for (const client& c : clients_) {
+        mailslots += c.mailslot ? 1 : 0;
+    }
+    if (mailslots < max_mailslots) {
+        return true;
+    }
+    log_line(logging::level_error,
+             "[CamTovra] service::list_changed_notifier::open_mailslot, refused \"{}\": {} mailslots are registered "
+             "already\n",
+             utils::to_utf8(name), mailslots);
+    return false;
 }
 
 bool list_changed_notifier::remove_client(std::wstring_view name)

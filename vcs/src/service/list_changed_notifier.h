@@ -35,9 +35,15 @@ public:
     // notifier's mutex held: they must not register or remove clients.
     int add_client(std::wstring name, callback on_message);
 
+    // Mailslot clients held at most, each with an open handle: a client that
+    // registers again and again cannot make the service run out of handles.
+    static constexpr std::size_t max_mailslots = 256;
+
     // Opens a mailslot for writing and appends it as a client. E_INVALIDARG for
-    // a name outside the local mailslot namespace (nothing is opened), the
-    // HRESULT of the Win32 error when it cannot be opened, S_OK otherwise.
+    // a name outside the local mailslot namespace (nothing is opened),
+    // HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES) while `max_mailslots` are
+    // registered, the HRESULT of the Win32 error when it cannot be opened, S_OK
+    // otherwise. Removal, a failed write and close free places again.
     HRESULT open_mailslot(std::wstring_view name);
 
     // Removes the first client of that exact name; false when there is none.
@@ -61,6 +67,9 @@ private:
         std::shared_ptr<void> mailslot; // CloseHandle when the last holder lets go
         callback on_message;
     };
+
+    // Under mutex_: refuses (and logs) when no place is left.
+    bool mailslot_place_left(std::wstring_view name) const;
 
     mailslot_writer write_;
     mutable std::mutex mutex_;

@@ -8,8 +8,11 @@
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace nox_um {
@@ -19,8 +22,8 @@ constexpr ULONG_PTR key_stop = 1;
 constexpr ULONG_PTR key_request = 2;
 constexpr ULONG_PTR key_read_done = 3;
 constexpr ULONG batch_size = 16;
-// Longest wait for one cancelled read to come back while the thread ends.
-constexpr DWORD cancel_wait_ms = 2000;
+// While the thread waits for cancelled reads, it says so this often.
+constexpr DWORD wait_log_period_ms = 1000;
 
 std::error_code win32_error(DWORD error) { return {static_cast<int>(error), std::system_category()}; }
 
@@ -38,9 +41,10 @@ std::int32_t read_status(const OVERLAPPED& overlapped)
 struct pipe::transaction_buffer {
     OVERLAPPED overlapped; // first: the port hands back its address
     cam::frame_wrapper* request;
+    bool issued; // with the driver, or its completion not yet taken off the port
 };
 
-pipe::pipe(io_handle file) : file_(std::move(file))
+pipe::pipe(io_handle file) : file_(std::move(file)), transactions_(std::make_unique<transaction_buffers>())
 {
     if (!file_.valid()) {
         log_line(logging::level_error, "nox_um::pipe::pipe, invalid pipe handle specified.\n");
@@ -67,10 +71,54 @@ pipe::~pipe()
         stop(); // a pipe must not outlive its thread
     }
     callback_ = nullptr;
-    if (port_ != nullptr) {
-        file_.io()->close_handle(port_);
-    }
+    driver_io* io = file_.io();
+    // Closing the file makes the driver end what it still holds; the
+    // completions then wait on the port, which is still open.
     file_.reset();
+    if (port_ != nullptr) {
+        if (const unsigned left = collect_late_completions(); left != 0) {
+            log_line(logging::level_error,
+                     "[CamTovra] nox_um::pipe::~pipe, {} reads are still with the driver; their records are "
+                     "kept.\n",
+                     left);
+            // The driver may still write these records: they must never be freed.
+            static_cast<void>(transactions_.release());
+        }
+        io->close_handle(port_);
+    }
+}
+
+unsigned pipe::collect_late_completions()
+{
+    std::vector<cam::frame_wrapper*> requests;
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* overlapped = nullptr;
+    while (GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, 0) != FALSE || overlapped != nullptr) {
+        if (key == key_read_done && overlapped != nullptr) {
+            auto* transaction = reinterpret_cast<transaction_buffer*>(overlapped);
+            transaction->request = nullptr; // the caller has had it back since stop
+            if (std::exchange(transaction->issued, false)) {
+                --outstanding_;
+            }
+        } else if (key == key_request && overlapped != nullptr) {
+            requests.push_back(reinterpret_cast<cam::frame_wrapper*>(overlapped));
+        }
+        overlapped = nullptr;
+    }
+    // A request that slipped in while the last run ended is read in the next.
+    for (cam::frame_wrapper* request : requests) {
+        PostQueuedCompletionStatus(port_, 0, key_request, reinterpret_cast<LPOVERLAPPED>(request));
+    }
+    return outstanding_;
+}
+
+unsigned pipe::outstanding_reads()
+{
+    if (!thread_.joinable() && port_ != nullptr) {
+        return collect_late_completions();
+    }
+    return outstanding_;
 }
 
 std::error_code pipe::start()
@@ -81,12 +129,26 @@ std::error_code pipe::start()
     if (thread_.joinable()) {
         return win32_error(ERROR_INVALID_STATE); // one thread per pipe
     }
+    // A read of the last run still with the driver would write a record the
+    // new run hands out again, and its completion would be taken for a new one.
+    if (const unsigned left = collect_late_completions(); left != 0) {
+        log_line(logging::level_error,
+                 "[CamTovra] nox_um::pipe::start, {} reads of the last run are still with the driver.\n", left);
+        return win32_error(ERROR_BUSY);
+    }
     stop_ = false;
     if (const std::error_code ec =
             usb_device_handle::control(*file_.io(), file_.get(), IOCTL_NOXKM_PIPE_START, nullptr, 0, nullptr, 0)) {
         return ec;
     }
     thread_ = std::thread([this] { thread_main(); });
+    HANDLE handle = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), pthread_gethandle(thread_.native_handle()), GetCurrentProcess(), &handle,
+                        0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        thread_handle_.reset(handle);
+    } else {
+        thread_handle_.reset();
+    }
     log_line(logging::level_trace, "[CamTovra] nox_um::pipe::start, successfully started the pipe.\n");
     return {};
 }
@@ -125,10 +187,10 @@ void pipe::thread_main()
     utils::set_thread_description("nox_um::pipe::thread_main");
     driver_io& io = *file_.io();
 
-    std::array<transaction_buffer, transaction_buffer_count> buffers{};
+    // Every record is free: start refuses while the driver still holds one.
     std::vector<transaction_buffer*> free_list; // last in, first out
-    free_list.reserve(buffers.size());
-    for (auto& buffer : buffers) {
+    free_list.reserve(transactions_->size());
+    for (auto& buffer : *transactions_) {
         free_list.push_back(&buffer);
     }
     std::deque<cam::frame_wrapper*> held; // waiting out a run of immediate failures
@@ -159,7 +221,17 @@ void pipe::thread_main()
                 return;
             }
         }
+        transaction->issued = true;
+        ++outstanding_;
         immediate_failures = 0;
+    };
+    // A read came off the port: its record is free again.
+    auto release = [&](transaction_buffer* transaction) {
+        transaction->request = nullptr;
+        if (std::exchange(transaction->issued, false)) {
+            --outstanding_;
+            free_list.push_back(transaction);
+        }
     };
     auto retry_held = [&] {
         std::deque<cam::frame_wrapper*> retry;
@@ -176,8 +248,7 @@ void pipe::thread_main()
 
     OVERLAPPED_ENTRY entries[batch_size];
     ULONG count = 0;
-    ULONG handled = 0;       // entries of the last batch that were handled
-    bool stop_seen = false;  // the stop packet has been taken off the port
+    ULONG handled = 0; // entries of the last batch that were handled
     while (!stop_) {
         count = 0;
         handled = 0;
@@ -198,7 +269,6 @@ void pipe::thread_main()
             switch (entry.lpCompletionKey) {
             case key_stop:
                 stop_ = true;
-                stop_seen = true;
                 break;
             case key_request: {
                 auto* request = reinterpret_cast<cam::frame_wrapper*>(entry.lpOverlapped);
@@ -212,13 +282,13 @@ void pipe::thread_main()
             case key_read_done: {
                 auto* transaction = reinterpret_cast<transaction_buffer*>(entry.lpOverlapped);
                 const std::int32_t status = read_status(transaction->overlapped);
-                if (transaction->request != nullptr) {
-                    cam::frame_wrapper* request = std::exchange(transaction->request, nullptr);
+                cam::frame_wrapper* request = transaction->request;
+                release(transaction);
+                if (request != nullptr) {
                     callback_(request, entry.dwNumberOfBytesTransferred, status);
                 } else {
                     log_line(logging::level_warning, "[CamTovra] Dequeued completion without associated header\n");
                 }
-                free_list.push_back(transaction);
                 if (status == status_read && !held.empty()) {
                     retry_held(); // the device answers again: no need to wait out the back-off
                 }
@@ -234,47 +304,65 @@ void pipe::thread_main()
     if (!io.cancel_io_ex(file_.get(), nullptr)) {
         log_line(logging::level_trace, "[CamTovra] Cancel result={}.\n", 0);
     }
-    // Reads still with the driver are waited for: the buffers they target
-    // belong to the caller again once stop returns. Requests that arrive now
-    // are handed back unread.
-    auto drain_one = [&](DWORD wait) {
-        DWORD bytes = 0;
-        ULONG_PTR key = 0;
-        OVERLAPPED* overlapped = nullptr;
-        const BOOL dequeued = GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, wait);
+    // The entries that followed the stop packet in its batch. Cancelled and
+    // finished reads give their records back without reaching the callback:
+    // once stop returns, every request belongs to the caller again.
+    auto take = [&](ULONG_PTR key, OVERLAPPED* overlapped) {
         if (overlapped == nullptr) {
-            stop_seen = stop_seen || (dequeued != FALSE && key == key_stop);
-            return dequeued != FALSE; // a stop packet, or nothing (time-out, closed port)
+            return; // a stop packet
         }
         if (key == key_read_done) {
-            auto* transaction = reinterpret_cast<transaction_buffer*>(overlapped);
-            transaction->request = nullptr;
-            free_list.push_back(transaction);
+            release(reinterpret_cast<transaction_buffer*>(overlapped));
         } else if (key == key_request) {
             held.push_back(reinterpret_cast<cam::frame_wrapper*>(overlapped));
         }
+    };
+    for (ULONG i = handled; i < count; ++i) {
+        take(entries[i].lpCompletionKey, entries[i].lpOverlapped);
+    }
+    // One packet off the port within `wait` ms; false on a time-out.
+    bool port_gone = false;
+    auto take_one = [&](DWORD wait) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED* overlapped = nullptr;
+        if (GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, wait) == FALSE && overlapped == nullptr) {
+            port_gone = GetLastError() == ERROR_ABANDONED_WAIT_0;
+            return false;
+        }
+        take(key, overlapped);
         return true;
     };
-    // The entries that followed the stop packet in its batch are drained too.
-    for (ULONG i = handled; i < count; ++i) {
-        const OVERLAPPED_ENTRY& entry = entries[i];
-        if (entry.lpOverlapped == nullptr) {
-            continue;
+    // Every read the driver still holds is waited for: it writes its record
+    // and the caller's buffer until it comes back. The wait is bounded so that
+    // a driver that never gives a read back cannot hang stop; such a read
+    // keeps its record (see stop).
+    const auto limit = stop_wait_limit_;
+    const auto started = std::chrono::steady_clock::now();
+    auto next_log = started + std::chrono::milliseconds(wait_log_period_ms);
+    while (outstanding_ != 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= started + limit) {
+            log_line(logging::level_error,
+                     "[CamTovra] nox_um::pipe::stop, gave up after {} ms: {} reads are still with the driver; "
+                     "the pipe keeps their records and does not start until they returned.\n",
+                     limit.count(), outstanding_.load());
+            break;
         }
-        if (entry.lpCompletionKey == key_read_done) {
-            auto* transaction = reinterpret_cast<transaction_buffer*>(entry.lpOverlapped);
-            transaction->request = nullptr;
-            free_list.push_back(transaction);
-        } else if (entry.lpCompletionKey == key_request) {
-            held.push_back(reinterpret_cast<cam::frame_wrapper*>(entry.lpOverlapped));
+        if (now >= next_log) {
+            log_line(logging::level_warning, "[CamTovra] nox_um::pipe::stop, waiting for {} reads the driver still "
+                     "holds.\n", outstanding_.load());
+            next_log += std::chrono::milliseconds(wait_log_period_ms);
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::min(next_log, started + limit) - now);
+        if (!take_one(static_cast<DWORD>(wait.count())) && port_gone) {
+            break;
         }
     }
-    // The thread may have seen the stop flag before stop() posted its packet:
-    // that packet is taken too, so that it cannot end the next run at once.
-    while ((free_list.size() < buffers.size() || !stop_seen) && drain_one(cancel_wait_ms)) {
+    while (take_one(0)) {
     }
-    while (drain_one(0)) {
-    }
+    // Requests that arrived meanwhile are handed back unread; a stop packet
+    // still to come is taken by the next start.
     for (cam::frame_wrapper* request : held) {
         callback_(request, 0, status_not_read);
     }

@@ -2,14 +2,19 @@
 // Reads image data from one IN endpoint: owns the endpoint's pipe file, an I/O
 // completion port and the thread that keeps up to 32 overlapped reads in
 // flight. Every queued request comes back exactly once through the completion
-// callback, on the pipe's thread.
+// callback, on the pipe's thread, except a read that the driver still holds
+// when stop gives up waiting for it (see stop).
 
 #include "driver_io.h"
 #include "usb_device_handle.h"
 
 #include <device_impl/device_impl_tools/frame_wrapper.h>
 
+#include <gen_utils/win32_utils.h>
+
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +40,8 @@ public:
     // completes successfully.
     static constexpr unsigned immediate_failure_limit = 4;
     static constexpr DWORD retry_backoff_ms = 100;
+    // How long stop waits for the reads it cancelled before it gives up.
+    static constexpr std::chrono::milliseconds default_stop_wait_limit{10000};
 
     explicit pipe(io_handle file);
     ~pipe();
@@ -44,25 +51,50 @@ public:
     void set_completion_callback(completion_callback callback) { callback_ = std::move(callback); }
 
     // Starts the endpoint on the driver, then the completion thread;
-    // ERROR_INVALID_STATE while the thread runs.
+    // ERROR_INVALID_STATE while the thread runs, ERROR_BUSY while a read of
+    // the last run is still with the driver (see stop).
     std::error_code start();
-    // Ends the thread: every read is cancelled, nothing reaches the callback
-    // after stop returns. Always succeeds.
+    // Ends the thread: every read is cancelled and waited for (logged once a
+    // second), nothing reaches the callback after stop returns. Always
+    // succeeds. A read that the driver does not give back within the stop
+    // wait limit stays with it: its request is not handed back, its buffer
+    // may still be written, and the pipe keeps the read's OVERLAPPED record
+    // (even past its own destruction) and refuses to start until it returned.
     std::error_code stop();
     // Hands a request to the thread; ERROR_CANCELLED after stop.
     std::error_code queue_request(cam::frame_wrapper* request);
 
     bool running() const { return thread_.joinable(); }
+    // Reads in flight while running; once stopped, the reads the driver still
+    // holds (late completions that arrived meanwhile are taken first).
+    unsigned outstanding_reads();
+    void set_stop_wait_limit(std::chrono::milliseconds limit) { stop_wait_limit_ = limit; }
+    // The completion thread's handle (for GetThreadTimes): from start until
+    // the next start or the pipe's end, also after the thread ended; null
+    // before the first start.
+    HANDLE thread_handle() const { return thread_handle_.get(); }
 
 private:
     struct transaction_buffer;
+    using transaction_buffers = std::array<transaction_buffer, transaction_buffer_count>;
+
     void thread_main();
+    // Takes every packet off the port while no thread runs: late read
+    // completions free their records, stale stop packets go, requests are
+    // posted again for the next run. Returns the reads still with the driver.
+    unsigned collect_late_completions();
 
     std::thread thread_;
+    win32::unique_handle thread_handle_;
     io_handle file_;
     HANDLE port_ = nullptr; // real completion port, owned
     completion_callback callback_;
     std::atomic<bool> stop_{false};
+    // The reads' OVERLAPPED records: the driver writes them until each read
+    // comes back, so they live as long as the pipe, or longer (see stop).
+    std::unique_ptr<transaction_buffers> transactions_;
+    std::atomic<unsigned> outstanding_{0}; // reads issued and not yet taken off the port
+    std::chrono::milliseconds stop_wait_limit_ = default_stop_wait_limit;
 };
 
 // Opens the pipe file of `endpoint` next to the device: "<path>\pipe_%02x".

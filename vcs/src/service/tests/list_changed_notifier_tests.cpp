@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "gen_utils/log.h"
 #include "gen_utils/win32_utils.h"
 #include "session_test_support.h"
 
@@ -169,6 +170,50 @@ TEST(list_changed_notifier, mailslot_whose_write_fails_is_dropped_and_not_tried_
     EXPECT_EQ(attempts.size(), 5u); // the refused mailslot was tried once more, then never again
     EXPECT_EQ(notifier.client_names(), std::vector<std::wstring>{alive.name});
     EXPECT_EQ(alive.messages().size(), 3u);
+}
+
+// Each registration holds a handle: past the cap a registration is refused
+// with one log line, and every way a mailslot leaves frees its place.
+TEST(list_changed_notifier, mailslots_past_the_cap_are_refused_until_a_place_frees)
+{
+    constexpr HRESULT too_many = HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
+    own_mailslot slot;
+    own_mailslot other;
+    std::vector<std::string> lines;
+    log_sinks[1] = [&](std::uint32_t, const char* text) { lines.emplace_back(text); };
+    service_log_level = 1;
+    HANDLE refuse_writes_to = nullptr;
+    std::vector<HANDLE> written;
+    // Hundreds of messages would fill the test's own mailslot: writes are only counted.
+    service::list_changed_notifier notifier([&](HANDLE mailslot, const void*, DWORD) {
+        written.push_back(mailslot);
+        return mailslot != refuse_writes_to;
+    });
+    notifier.add_client(L"device_list", [](const mailslot_event&) {}); // callbacks take no place
+    ASSERT_EQ(notifier.open_mailslot(other.name), S_OK);
+    for (std::size_t i = 1; i < service::list_changed_notifier::max_mailslots; ++i) {
+        ASSERT_EQ(notifier.open_mailslot(slot.name), S_OK) << i; // the same name again and again
+    }
+    EXPECT_EQ(notifier.open_mailslot(slot.name), too_many);
+    EXPECT_EQ(notifier.open_mailslot(other.name), too_many);
+    EXPECT_EQ(notifier.client_names().size(), service::list_changed_notifier::max_mailslots + 1);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("256 mailslots are registered already"), std::string::npos) << lines[0];
+
+    EXPECT_TRUE(notifier.remove_client(slot.name)); // RemoveEventMailslot
+    EXPECT_EQ(notifier.open_mailslot(slot.name), S_OK);
+    EXPECT_EQ(notifier.open_mailslot(slot.name), too_many);
+
+    notifier.post(camera_event(created, u"x"));
+    refuse_writes_to = written.front(); // the reader of `other` went away
+    notifier.post(camera_event(created, u"y"));
+    EXPECT_EQ(notifier.open_mailslot(slot.name), S_OK);
+
+    notifier.close();
+    EXPECT_EQ(notifier.open_mailslot(slot.name), S_OK);
+    log_sinks[1] = nullptr;
+    service_log_level = 0;
+    EXPECT_EQ(lines.size(), 3u);
 }
 
 TEST(list_changed_notifier, refuses_names_outside_the_local_mailslot_namespace)

@@ -10,10 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
+#include <map>
+#include <string>
+#include <string_view>
 #include <mutex>
 #include <vector>
 
@@ -179,6 +184,143 @@ TEST_F(streaming_test, removal_mid_stream_ends_in_errors_without_a_spinning_thre
     EXPECT_EQ(after_stop.load(), 0);
 }
 
+// Log lines of the pipe, waited for by their text.
+struct log_capture {
+    log_capture()
+    {
+        saved_level = service_log_level.load();
+        service_log_level = 3;
+        log_sinks[1] = [this](std::uint32_t, const char* text) {
+            {
+                std::lock_guard guard(lock);
+                lines.emplace_back(text);
+            }
+            changed.notify_all();
+        };
+    }
+    ~log_capture()
+    {
+        log_sinks[1] = nullptr;
+        service_log_level = saved_level;
+    }
+    int count(std::string_view text)
+    {
+        std::lock_guard guard(lock);
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        }));
+    }
+    bool wait_for(std::string_view text, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock guard(lock);
+        return changed.wait_for(guard, timeout, [&] {
+            return std::any_of(lines.begin(), lines.end(),
+                               [&](const std::string& line) { return line.find(text) != std::string::npos; });
+        });
+    }
+    std::uint32_t saved_level = 0;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::string> lines;
+};
+
+// The driver keeps reads past their cancellation (a stuck driver): stop waits
+// for them and says so once a second, and returns as soon as they are back.
+TEST_F(streaming_test, stop_waits_for_every_read_the_driver_still_holds)
+{
+    io.camera.set_completion_mode(sim_camera::completion_mode::held);
+    endpoint = nox_um::open_endpoint_pipe(*device, 0x81);
+    ASSERT_NE(endpoint, nullptr);
+    endpoint->set_completion_callback([&](cam::frame_wrapper*, std::uint64_t bytes, std::int32_t status) {
+        f.record(status, bytes);
+    });
+    ASSERT_FALSE(endpoint->start());
+    ASSERT_NE(endpoint->thread_handle(), nullptr);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_FALSE(endpoint->queue_request(&f.records[i]));
+    }
+    ASSERT_TRUE(io.camera.wait_for_held(2));
+    EXPECT_EQ(endpoint->outstanding_reads(), 2u);
+    io.keep_completed_reads = true;
+    log_capture log;
+    auto stopping = std::async(std::launch::async, [&] { return endpoint->stop(); });
+    ASSERT_TRUE(log.wait_for("waiting for 2 reads the driver still holds", 5s));
+    EXPECT_EQ(io.kept_reads(), 2u);
+    EXPECT_EQ(stopping.wait_for(0s), std::future_status::timeout);
+    EXPECT_EQ(io.give_back_kept_reads(), 2u);
+    EXPECT_FALSE(stopping.get());
+    EXPECT_EQ(log.count("gave up"), 0);
+    EXPECT_EQ(endpoint->outstanding_reads(), 0u);
+    EXPECT_EQ(f.count(pipe::status_read) + f.count(pipe::status_not_read), 0); // cancelled reads stay silent
+    FILETIME created{}, exited{}, kernel{}, user{};
+    EXPECT_TRUE(GetThreadTimes(endpoint->thread_handle(), &created, &exited, &kernel, &user)); // also once ended
+    EXPECT_FALSE(endpoint->start());
+    endpoint->stop();
+}
+
+// A read that outlives the stop wait keeps its record with the pipe: when the
+// driver gives it back later, it writes memory the pipe still owns, and the
+// pipe refuses to start until then, so that the late completion cannot be
+// taken for a read of the next run.
+TEST_F(streaming_test, read_given_back_after_stop_gave_up_blocks_a_restart_until_it_returned)
+{
+    io.camera.set_completion_mode(sim_camera::completion_mode::held);
+    io.camera.set_payload_generator([](std::uint8_t, std::span<std::uint8_t> data, std::uint64_t) {
+        memset(data.data(), 0x5A, data.size());
+        return static_cast<std::uint32_t>(data.size());
+    });
+    endpoint = nox_um::open_endpoint_pipe(*device, 0x81);
+    ASSERT_NE(endpoint, nullptr);
+    std::vector<int> completions(f.records.size());
+    endpoint->set_completion_callback([&](cam::frame_wrapper* request, std::uint64_t bytes, std::int32_t status) {
+        ++completions[request->id - 1];
+        f.record(status, bytes);
+    });
+    endpoint->set_stop_wait_limit(1500ms);
+    ASSERT_FALSE(endpoint->start());
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_FALSE(endpoint->queue_request(&f.records[i]));
+    }
+    ASSERT_TRUE(io.camera.wait_for_held(4));
+    io.keep_completed_reads = true;
+    {
+        log_capture log;
+        EXPECT_FALSE(endpoint->stop());
+        EXPECT_EQ(log.count("waiting for 4 reads the driver still holds"), 1);
+        EXPECT_EQ(log.count("gave up after 1500 ms: 4 reads are still with the driver"), 1);
+        EXPECT_EQ(endpoint->outstanding_reads(), 4u);
+        EXPECT_EQ(endpoint->start(), std::error_code(ERROR_BUSY, std::system_category()));
+        EXPECT_EQ(log.count("4 reads of the last run are still with the driver"), 1);
+        EXPECT_FALSE(endpoint->running());
+    }
+    EXPECT_EQ(f.count(pipe::status_read) + f.count(pipe::status_not_read), 0); // not handed back
+
+    io.keep_completed_reads = false;
+    EXPECT_EQ(io.give_back_kept_reads(), 4u); // the late completions reach the port
+    EXPECT_EQ(endpoint->outstanding_reads(), 0u);
+    ASSERT_FALSE(endpoint->start());
+    constexpr int reads = 16; // the driver's transfer slots
+    for (int i = 0; i < reads; ++i) {
+        ASSERT_FALSE(endpoint->queue_request(&f.records[i]));
+    }
+    for (int released = 0; released < reads;) { // the driver sends 8 at a time
+        ASSERT_TRUE(io.camera.wait_for_held(1));
+        released += static_cast<int>(io.camera.release_transfers(reads));
+    }
+    ASSERT_TRUE(f.wait_for(pipe::status_read, reads, 10s));
+    EXPECT_FALSE(endpoint->stop());
+    // Every request of the new run came back once, read in full, none early.
+    std::vector<int> once(f.records.size(), 0);
+    std::fill_n(once.begin(), reads, 1);
+    EXPECT_EQ(completions, once);
+    EXPECT_EQ(f.count(pipe::status_not_read), 0);
+    EXPECT_EQ(f.bytes, reads * capacity);
+    for (int i = 0; i < reads; ++i) {
+        EXPECT_EQ(f.memory[i][header], 0x5A);
+        EXPECT_EQ(f.memory[i][header + capacity - 1], 0x5A);
+    }
+}
+
 TEST(pipe_loop, thirty_third_request_comes_back_unread_and_stop_cancels_the_rest)
 {
     nox_um_test::fake_driver_io io;
@@ -186,14 +328,7 @@ TEST(pipe_loop, thirty_third_request_comes_back_unread_and_stop_cancels_the_rest
     ASSERT_TRUE(file.has_value());
     frames f(33);
     pipe endpoint(std::move(file).value());
-    std::vector<std::string> lines;
-    std::mutex line_lock;
-    const auto saved_level = service_log_level.load();
-    service_log_level = 3;
-    log_sinks[1] = [&](std::uint32_t, const char* text) {
-        std::lock_guard guard(line_lock);
-        lines.emplace_back(text);
-    };
+    log_capture log;
     std::vector<cam::frame_wrapper*> unread;
     endpoint.set_completion_callback([&](cam::frame_wrapper* request, std::uint64_t bytes, std::int32_t status) {
         if (status == pipe::status_not_read) {
@@ -216,13 +351,7 @@ TEST(pipe_loop, thirty_third_request_comes_back_unread_and_stop_cancels_the_rest
     endpoint.stop();
     EXPECT_EQ(io.cancels, 1);
     EXPECT_EQ(io.pending_reads(), 0u);
-    log_sinks[1] = nullptr;
-    service_log_level = saved_level;
-    bool logged = false;
-    for (const auto& line : lines) {
-        logged = logged || line.find("Cancel frame due to no transaction_buffers available") != std::string::npos;
-    }
-    EXPECT_TRUE(logged);
+    EXPECT_EQ(log.count("Cancel frame due to no transaction_buffers available"), 1);
     // The pipe's own controls went out with their quiet events.
     ASSERT_GE(io.calls.size(), 2u);
     EXPECT_EQ(io.calls.front().code, IOCTL_NOXKM_PIPE_START);

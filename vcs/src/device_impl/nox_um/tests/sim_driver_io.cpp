@@ -2,6 +2,7 @@
 
 #include <device.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwctype>
 #include <set>
@@ -56,7 +57,35 @@ sim_driver_io::~sim_driver_io()
     }
     for (auto& [handle, file] : left) {
         host.close(file->file);
+        give_back(file.get());
     }
+}
+
+std::size_t sim_driver_io::give_back_kept_reads()
+{
+    return give_back(nullptr);
+}
+
+std::size_t sim_driver_io::kept_reads() const
+{
+    std::lock_guard guard(kept_lock_);
+    return kept_.size();
+}
+
+std::size_t sim_driver_io::give_back(const sim_file* file)
+{
+    std::vector<kept_read> now;
+    {
+        std::lock_guard guard(kept_lock_);
+        const auto split = std::stable_partition(kept_.begin(), kept_.end(),
+                                                 [&](const kept_read& k) { return file != nullptr && k.file != file; });
+        now.assign(split, kept_.end());
+        kept_.erase(split, kept_.end());
+    }
+    for (const kept_read& k : now) {
+        finish(k.file, k.overlapped, k.status, k.information);
+    }
+    return now.size();
 }
 
 NTSTATUS sim_driver_io::start()
@@ -135,14 +164,14 @@ void sim_driver_io::finish(sim_file* file, OVERLAPPED* overlapped, NTSTATUS stat
     }
 }
 
-BOOL sim_driver_io::submit(sim_file* file, OVERLAPPED* overlapped, DWORD* transferred,
+BOOL sim_driver_io::submit(sim_file* file, OVERLAPPED* overlapped, DWORD* transferred, bool read,
                            const std::function<std::uint64_t(kmdf::io_completion)>& start)
 {
     if (overlapped == nullptr) {
         // A synchronous call: the same road, waited for here.
         OVERLAPPED local{};
         local.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(CreateEventW(nullptr, TRUE, FALSE, nullptr)) | 1);
-        BOOL ok = submit(file, &local, transferred, start);
+        BOOL ok = submit(file, &local, transferred, false, start);
         if (!ok && GetLastError() == ERROR_IO_PENDING) {
             ok = get_overlapped_result(reinterpret_cast<HANDLE>(file), &local, transferred, TRUE);
         }
@@ -154,7 +183,7 @@ BOOL sim_driver_io::submit(sim_file* file, OVERLAPPED* overlapped, DWORD* transf
     overlapped->Internal = static_cast<ULONG_PTR>(STATUS_PENDING);
     overlapped->InternalHigh = 0;
     auto* op = new operation;
-    const std::uint64_t ticket = start([this, file, overlapped, op](NTSTATUS status, ULONG_PTR information) {
+    const std::uint64_t ticket = start([this, file, overlapped, op, read](NTSTATUS status, ULONG_PTR information) {
         op->status = status;
         op->information = information;
         int expected = 0;
@@ -165,8 +194,13 @@ BOOL sim_driver_io::submit(sim_file* file, OVERLAPPED* overlapped, DWORD* transf
             std::lock_guard guard(file->lock);
             file->pending.erase(overlapped);
         }
-        finish(file, overlapped, status, information);
         delete op;
+        if (read && keep_completed_reads) {
+            std::lock_guard guard(kept_lock_);
+            kept_.push_back({file, overlapped, status, information});
+            return;
+        }
+        finish(file, overlapped, status, information);
     });
     {
         std::lock_guard guard(file->lock);
@@ -204,7 +238,7 @@ BOOL sim_driver_io::device_io_control(HANDLE handle, DWORD code, void* input, DW
     if (file == nullptr) {
         return DeviceIoControl(handle, code, input, input_size, output, output_size, returned, overlapped);
     }
-    return submit(file, overlapped, returned, [&](kmdf::io_completion done) {
+    return submit(file, overlapped, returned, false, [&](kmdf::io_completion done) {
         return host.submit_ioctl(file->file, code, input, input_size, output, output_size, std::move(done));
     });
 }
@@ -215,7 +249,7 @@ BOOL sim_driver_io::read_file(HANDLE handle, void* buffer, DWORD size, DWORD* re
     if (file == nullptr) {
         return ReadFile(handle, buffer, size, read, overlapped);
     }
-    return submit(file, overlapped, read, [&](kmdf::io_completion done) {
+    return submit(file, overlapped, read, true, [&](kmdf::io_completion done) {
         return host.submit_read(file->file, buffer, size, std::move(done));
     });
 }
@@ -292,6 +326,7 @@ BOOL sim_driver_io::close_handle(HANDLE handle)
         return CloseHandle(handle);
     }
     host.close(file->file); // outstanding requests end first
+    give_back(file);
     std::lock_guard guard(lock_);
     files_.erase(handle);
     return TRUE;

@@ -12,10 +12,13 @@
 #include <kmdf_host.h>
 #include <sim_camera.h>
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace nox_um_test {
 
@@ -42,6 +45,15 @@ public:
 
     std::size_t open_files() const;
 
+    // While set, reads that the driver completes asynchronously are not given
+    // back to the caller (overlapped record, event, port) but kept, as a
+    // kernel does with a request that a stuck driver holds past its cancel.
+    std::atomic<bool> keep_completed_reads{false};
+    // Gives the kept reads back now; returns how many. Closing their file
+    // gives them back too.
+    std::size_t give_back_kept_reads();
+    std::size_t kept_reads() const;
+
     sim_camera::camera camera;
     kmdf::host host;
     WDFDEVICE device = nullptr;
@@ -49,14 +61,24 @@ public:
 private:
     struct sim_file;
     struct operation;
+    struct kept_read {
+        sim_file* file;
+        OVERLAPPED* overlapped;
+        NTSTATUS status;
+        ULONG_PTR information;
+    };
     sim_file* find(HANDLE handle) const;
-    BOOL submit(sim_file* file, OVERLAPPED* overlapped, DWORD* transferred,
+    BOOL submit(sim_file* file, OVERLAPPED* overlapped, DWORD* transferred, bool read,
                 const std::function<std::uint64_t(kmdf::io_completion)>& start);
     static void finish(sim_file* file, OVERLAPPED* overlapped, NTSTATUS status, ULONG_PTR information);
+    // Gives back the kept reads of `file` (all when null).
+    std::size_t give_back(const sim_file* file);
 
     std::wstring path_;
     mutable std::mutex lock_;
     std::map<HANDLE, std::unique_ptr<sim_file>> files_;
+    mutable std::mutex kept_lock_;
+    std::vector<kept_read> kept_;
 };
 
 } // namespace nox_um_test
