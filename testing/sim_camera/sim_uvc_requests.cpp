@@ -109,13 +109,16 @@ std::vector<uvc_control_state> announced_controls(const bytes& set)
 {
     std::vector<uvc_control_state> out;
     std::size_t at = 0;
+    bool in_video_control = false; // VideoStreaming reuses the subtype numbers
     while (at + 2 <= set.size()) {
         const std::uint8_t length = set[at];
         if (length < 2 || at + length > set.size()) {
             break;
         }
         const std::uint8_t* d = &set[at];
-        if (d[1] == cs_interface && length >= 4) {
+        if (d[1] == 0x04 && length >= 9) {
+            in_video_control = (d[5] == 0x0E || d[5] == 0xFF) && d[6] == 0x01;
+        } else if (in_video_control && d[1] == cs_interface && length >= 4) {
             if (d[2] == vc_input_terminal && length >= 15 && (d[4] | d[5] << 8) == 0x0201) {
                 const std::size_t size = std::min<std::size_t>(d[14], length - 15);
                 announce(out, uvc_unit_kind::camera_terminal, d[3], d + 15, size);
