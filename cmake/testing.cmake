@@ -28,9 +28,19 @@ endfunction()
 # bounded time over the corpus kept in the repo (read only; new inputs go to a
 # folder of the build).
 set(CAMTOVRA_FUZZ_SECONDS 10 CACHE STRING "Seconds each fuzzer runs in the test command")
+set(CAMTOVRA_FUZZING OFF)
+if(NOT CAMTOVRA_WINDOWS AND CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND CAMTOVRA_SANITIZE)
+  set(CAMTOVRA_FUZZING ON)
+  # A fuzzer is guided by the coverage of the code it calls, so every target of
+  # this tree carries the coverage instrumentation (the harness alone would see
+  # only itself). Set here for the whole tree rather than per library, so that a
+  # library a new fuzzer links cannot be left out. Without libFuzzer in the
+  # link (unit tests) the sanitizer runtime supplies no-op coverage callbacks.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 function(camtovra_add_fuzzer name)
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
-  if(CAMTOVRA_WINDOWS OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang" OR NOT CAMTOVRA_SANITIZE)
+  if(NOT CAMTOVRA_FUZZING)
     return()
   endif()
   add_executable(${name} ${F_SOURCES})

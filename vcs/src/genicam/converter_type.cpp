@@ -3,6 +3,7 @@
 #include "genicam/converter_formula_context.h"
 #include "genicam/formula_compile.h"
 #include "genicam/genicam_log.h"
+#include "genicam/numeric_traits.h"
 #include "genicam/value_access.h"
 #include "genicam/xml_value_readers.h"
 
@@ -189,6 +190,10 @@ std::int32_t float_converter_type::get_display_precision()
 
 std::error_code float_converter_type::set_val(double value, std::uint32_t flags)
 {
+    if (!numeric_traits<double>::is_number(value)) {
+        numeric_traits<double>::log_range_failure(name_text(), value);
+        return make_error_code(errc::value_out_of_range);
+    }
     return formulas_.write(formula_value::from_double(value), flags);
 }
 

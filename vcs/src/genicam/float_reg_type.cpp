@@ -1,6 +1,7 @@
 #include "genicam/float_reg_type.h"
 
 #include "genicam/genicam_log.h"
+#include "genicam/numeric_traits.h"
 #include "genicam/xml_value_readers.h"
 
 #include <algorithm>
@@ -66,6 +67,10 @@ std::error_code float_reg_type_base::set_val(double value, std::uint32_t flags)
     static_assert(std::endian::native == std::endian::little);
     if (const std::error_code denied = check_access(true, flags)) {
         return denied;
+    }
+    if (!numeric_traits<double>::is_number(value)) {
+        numeric_traits<double>::log_range_failure(name_text(), value);
+        return make_error_code(errc::value_out_of_range);
     }
     const auto at = get_address(flags);
     if (!at) {

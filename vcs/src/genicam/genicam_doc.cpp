@@ -61,10 +61,10 @@ void genicam_doc::build_nodes()
     nodes_.reserve(count);
     std::vector<name_key> names;
     factory.create(nodes_, names);
-    const std::vector<INode*> in_document_order = nodes_;
+    document_order_ = nodes_;
     std::vector<std::uint32_t> rank_of;
     by_name_.sort_and_index(nodes_, names, rank_of);
-    resolve_references(in_document_order, rank_of);
+    resolve_references(document_order_, rank_of);
     node_base_impl_value::set_expansion_budget(expansion_budget);
     for (INode* node : nodes_) {
         node->get_eval().expand_dependents();
@@ -227,6 +227,11 @@ std::uint32_t genicam_doc::minor_version()
 std::uint32_t genicam_doc::sub_minor_version()
 {
     return version_attribute("SubMinorVersion");
+}
+
+std::vector<INode*> genicam_doc::nodes_in_document_order()
+{
+    return document_order_;
 }
 
 std::vector<INode*> genicam_doc::streamable_nodes()

@@ -64,6 +64,7 @@ public:
     std::uint32_t sub_minor_version() override;
     std::vector<INode*> streamable_nodes() override;
     std::string dump(int kind) override;
+    std::vector<INode*> nodes_in_document_order() override;
 
     // document_services
     void add_callback(INode& node, const node_callback& callback) override;
@@ -89,6 +90,8 @@ private:
     // callbacks, allocator (destroy records, then the arena), child tables,
     // tree, text.
     std::vector<INode*> nodes_;
+    // The same nodes as the factory made them, in document order.
+    std::vector<INode*> document_order_;
     // Each name's first position in nodes_: lookups by name take constant
     // time, so resolving a document's links stays linear in its size.
     node_name_index by_name_;

@@ -36,6 +36,10 @@ public:
     // Kind 0: node-class and element counts; kind 1: one line per node with
     // its dependent count; any other kind: empty.
     virtual std::string dump(int kind) = 0;
+    // The nodes of the name-order list in the order their elements stand in
+    // the document: the order in which a document's values are saved and
+    // restored, so that a node written first in the description is set first.
+    virtual std::vector<INode*> nodes_in_document_order() = 0;
 
     // The node list: a copy of every node reference, in name order.
     std::vector<INode*> nodes()

@@ -48,9 +48,14 @@ protected:
     }
 
     // Passes with flag 0x400; an unreadable Min skips its half, an unreadable
-    // Max passes. Nothing is rounded or clamped.
+    // Max passes. Nothing is rounded or clamped. A NaN fails even with the
+    // flag: it would reach the device as if it were a value.
     std::error_code range_check(T value, std::uint32_t flags)
     {
+        if (!traits::is_number(value)) {
+            traits::log_range_failure(self().name_text(), value);
+            return make_error_code(errc::value_out_of_range);
+        }
         if ((flags & access_flags::skip_range_check) != 0) {
             return {};
         }

@@ -9,6 +9,7 @@
 #include "genicam/number_text.h"
 #include "genicam/value_access.h"
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -29,6 +30,7 @@ struct numeric_traits<std::int64_t> {
     static bool below_min(std::int64_t v, std::int64_t min) { return v < min; }
     static bool above_max(std::int64_t v, std::int64_t max) { return v > max; }
     static bool differs(std::int64_t a, std::int64_t b) { return a != b; }
+    static constexpr bool is_number(std::int64_t) { return true; }
 
     static result<std::int64_t> read(INode& n, std::uint32_t f) { return get_eval_val<std::int64_t>(n, f); }
     static result<std::int64_t> min_of(INode& n, std::uint32_t f) { return get_eval_min_int(n, f); }
@@ -62,6 +64,8 @@ struct numeric_traits<double> {
     static bool above_max(double v, double max) { return v - max >= tolerance; }
     // A NaN on either side always counts as a change.
     static bool differs(double a, double b) { return !(a == b); }
+    // A NaN lies within no range: writes refuse it, whatever the limits.
+    static bool is_number(double v) { return !std::isnan(v); }
 
     static result<double> read(INode& n, std::uint32_t f) { return get_eval_val<double>(n, f); }
     static result<double> min_of(INode& n, std::uint32_t f) { return get_eval_min_float(n, f); }

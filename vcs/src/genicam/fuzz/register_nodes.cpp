@@ -60,7 +60,9 @@ void touch(GenICam::INode& node)
     for (const std::uint32_t flags : flag_sets) {
         if (auto* i = impl::node_as<IInteger>(node)) {
             const auto v = i->get_val(flags);
-            (void)i->set_val(v ? v.value() + 1 : -1, flags);
+            // One more, wrapping past the largest value instead of overflowing.
+            const auto next = static_cast<std::int64_t>(static_cast<std::uint64_t>(v ? v.value() : -2) + 1);
+            (void)i->set_val(next, flags);
             (void)i->get_min(flags);
             (void)i->get_max(flags);
         }

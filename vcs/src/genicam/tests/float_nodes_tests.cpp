@@ -1,5 +1,6 @@
 #include "genicam/ifloat.h"
 #include "genicam/iinteger.h"
+#include "genicam_test/memory_device_port.h"
 #include "test_documents.h"
 
 #include <gtest/gtest.h>
@@ -58,16 +59,41 @@ TEST(float_nodes, range_check_tolerates_small_excess_and_stores_it_unclamped)
     EXPECT_EQ(flt(*doc, "IntMin").get_inc(0).value(), 0.5);
 }
 
-TEST(float_nodes, nan_is_accepted_and_always_counts_as_a_change)
+// A NaN lies within no range: every float writer refuses it, even when told
+// to skip the range check, and neither the value nor the device changes.
+TEST(float_nodes, nan_is_refused_by_every_writer_and_changes_nothing)
 {
-    auto doc = load_nodes(R"(<Float Name="F"><Value>1</Value><Min>0</Min><Max>1</Max></Float>)");
-    IFloat& f = flt(*doc, "F");
-    int fired = 0;
-    f.register_callback([&](GenICam::INode&) { ++fired; });
-    EXPECT_FALSE(f.set_val(std::nan(""), 0));
-    EXPECT_FALSE(f.set_val(std::nan(""), 0));
-    EXPECT_EQ(fired, 2);
-    EXPECT_TRUE(std::isnan(f.get_val(0).value()));
+    auto doc = load_nodes(std::string(genicam_test::device_port) + R"(
+        <Float Name="Plain"><Value>0.5</Value><Min>0</Min><Max>1</Max></Float>
+        <Float Name="Linked"><pValue>Wide</pValue></Float>
+        <FloatReg Name="Wide"><Address>0x20</Address><Length>8</Length><Endianess>LittleEndian</Endianess></FloatReg>
+        <FloatReg Name="Single"><Address>0x30</Address><Length>4</Length><Endianess>LittleEndian</Endianess></FloatReg>
+        <IntReg Name="Raw"><Address>0x40</Address><Length>4</Length><Endianess>LittleEndian</Endianess></IntReg>
+        <Converter Name="Scaled"><pValue>Raw</pValue><FormulaFrom>FROM / 10.0</FormulaFrom>
+          <FormulaTo>TO * 10</FormulaTo></Converter>)");
+    genicam_test::memory_device_port device;
+    genicam_test::bind_device(*doc, device);
+    ASSERT_FALSE(flt(*doc, "Wide").set_val(0.25));
+    ASSERT_FALSE(flt(*doc, "Single").set_val(0.75));
+    ASSERT_FALSE(flt(*doc, "Scaled").set_val(1.5));
+    const auto memory_before = device.memory;
+    const int writes_before = device.writes;
+    for (const char* name : {"Plain", "Linked", "Wide", "Single", "Scaled"}) {
+        IFloat& f = flt(*doc, name);
+        const double before = f.get_val(0).value();
+        int fired = 0;
+        f.register_callback([&](GenICam::INode&) { ++fired; });
+        for (const std::uint32_t flags : {GenICam::access_flags::none, GenICam::access_flags::skip_range_check}) {
+            log_capture log;
+            EXPECT_EQ(f.set_val(std::numeric_limits<double>::quiet_NaN(), flags), errc::value_out_of_range)
+                << name << " flags " << flags;
+            EXPECT_NE(log.text().find("Failed range check for parameter value="), std::string::npos) << name;
+        }
+        EXPECT_EQ(f.get_val(0).value(), before) << name;
+        EXPECT_EQ(fired, 0) << name;
+    }
+    EXPECT_EQ(device.writes, writes_before);
+    EXPECT_EQ(device.memory, memory_before);
 }
 
 TEST(float_nodes, constant_answers_without_the_access_check)

@@ -81,6 +81,20 @@ TEST(genicam_doc, debug_properties_are_hidden_unless_asked_for)
     EXPECT_EQ(names_of(*shown), (std::vector<std::string>{"Hidden", "Letters", "Zero"}));
 }
 
+TEST(genicam_doc, document_order_list_follows_the_elements_not_the_names)
+{
+    auto doc = load_nodes(R"(<Integer Name="Zeta"><Value>1</Value></Integer>
+        <Enumeration Name="Mode"><EnumEntry Name="Mode_B"><Value>0</Value></EnumEntry>
+            <EnumEntry Name="Mode_A"><Value>1</Value></EnumEntry><Value>0</Value></Enumeration>
+        <Group><Category Name="Beta"/></Group><Float Name="Alpha"><Value>1</Value></Float>)");
+    std::vector<std::string> order;
+    for (GenICam::INode* node : doc->nodes_in_document_order()) {
+        order.emplace_back(node->get_name());
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"Zeta", "Mode", "Beta", "Alpha"}));
+    EXPECT_EQ(names_of(*doc), (std::vector<std::string>{"Alpha", "Beta", "Mode", "Zeta"}));
+}
+
 TEST(genicam_doc, duplicate_names_both_stay_in_the_list)
 {
     auto doc = load_nodes(R"(<Category Name="X"/><Category Name="Y"/><Category Name="X"/>)");

@@ -1,7 +1,7 @@
 // Device and chunk ports: binding, forwarding, chunk bounds and chunk ids.
 
 #include "genicam/iinteger.h"
-#include "register_test_port.h"
+#include "genicam_test/memory_device_port.h"
 #include "test_documents.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "genicam/ifloat.h"
 #include "genicam/iregister.h"
 #include "genicam/istring.h"
-#include "register_test_port.h"
+#include "genicam_test/memory_device_port.h"
 #include "test_documents.h"
 
 #include <gtest/gtest.h>

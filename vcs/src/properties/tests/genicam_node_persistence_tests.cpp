@@ -1,0 +1,198 @@
+#include "proxy_test_support.h"
+
+#include "gen_utils/registry.h"
+#include "gen_utils/win32_utils.h"
+#include "properties/property_store_registry.h"
+
+#include <bit>
+#include <limits>
+#include <optional>
+
+namespace {
+
+using namespace proxy_test;
+
+// A throw-away key under HKCU, read back with the registry's own calls.
+class persistence : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        path = L"Software\\CamTovraTests\\" + win32::make_unique_global_name(L"").substr(7);
+        store = std::make_unique<utils::property_store_registry>(HKEY_CURRENT_USER, path, KEY_READ | KEY_WRITE);
+        ASSERT_TRUE(store->is_open());
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ | KEY_WRITE, &key), ERROR_SUCCESS);
+        raw_key.reset(key);
+    }
+    void TearDown() override
+    {
+        store.reset();
+        raw_key.reset();
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+    }
+
+    // A camera as it starts: its description on a fresh device, the stored
+    // values loaded.
+    struct camera {
+        explicit camera(persistence& test, bool load = true)
+        {
+            EXPECT_FALSE(proxy.init_and_register(camera_xml.data(), camera_xml.size(), &device));
+            if (load) {
+                proxy.load_value(*test.store);
+            }
+        }
+        std::int64_t get(std::string_view request)
+        {
+            std::int64_t value = 0;
+            std::uint32_t returned = 0;
+            EXPECT_FALSE(proxy.exec_named_get_request(request, &value, 8, returned)) << request;
+            return value;
+        }
+        std::error_code set(std::string_view request, std::int64_t value)
+        {
+            return proxy.exec_named_set_request(request, &value, 8);
+        }
+        std::uint32_t word(std::uint64_t address)
+        {
+            std::uint32_t w = 0;
+            std::memcpy(&w, device.memory.data() + address, 4);
+            return w;
+        }
+
+        genicam_test::memory_device_port device;
+        gen_property::gen_property_reqistry registry;
+        drv_genicam::genicam_named_req_proxy proxy{registry};
+    };
+
+    // The stored QWORD under `name`, or none (absent or of another type).
+    std::optional<std::uint64_t> stored(const wchar_t* name)
+    {
+        DWORD type = REG_NONE;
+        std::uint64_t value = 0;
+        DWORD size = sizeof(value);
+        if (RegQueryValueExW(raw_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+                ERROR_SUCCESS ||
+            type != REG_QWORD || size != sizeof(value)) {
+            return std::nullopt;
+        }
+        return value;
+    }
+    void put_raw(const wchar_t* name, DWORD type, const void* data, DWORD size)
+    {
+        ASSERT_EQ(RegSetValueExW(raw_key.get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    }
+    void put_qword(const wchar_t* name, std::uint64_t value) { put_raw(name, REG_QWORD, &value, sizeof(value)); }
+
+    std::wstring path;
+    std::unique_ptr<utils::property_store_registry> store;
+    utils::unique_hkey raw_key;
+};
+
+TEST_F(persistence, float_feature_is_stored_as_its_double_bits_and_set_again_on_load)
+{
+    {
+        camera first(*this);
+        ASSERT_FALSE(first.set("Gamma/Value", std::bit_cast<std::int64_t>(1.5)));
+        first.proxy.save_value(*store);
+    }
+    EXPECT_EQ(stored(L"Gamma"), 0x3FF8000000000000u);
+    camera second(*this);
+    double gamma = 0;
+    std::memcpy(&gamma, second.device.memory.data() + 0x108, 8);
+    EXPECT_EQ(gamma, 1.5);
+    EXPECT_EQ(second.get("Gamma/Value"), std::bit_cast<std::int64_t>(1.5));
+}
+
+TEST_F(persistence, saved_values_of_every_kind_come_back_in_a_new_camera)
+{
+    {
+        camera first(*this);
+        ASSERT_FALSE(first.set("Width/Value", 640));
+        ASSERT_FALSE(first.set("TriggerMode/Index", 1));
+        ASSERT_FALSE(first.set("ReverseX/Value", 1));
+        first.proxy.save_value(*store);
+        // A second save stores the same values.
+        first.proxy.save_value(*store);
+    }
+    EXPECT_EQ(stored(L"Width"), 640u);
+    EXPECT_EQ(stored(L"TriggerMode"), 1u);
+    EXPECT_EQ(stored(L"ReverseX"), 1u);
+    EXPECT_EQ(stored(L"Root"), std::nullopt) << "a category holds no value";
+    camera second(*this);
+    EXPECT_EQ(second.word(0x100), 640u);
+    EXPECT_EQ(second.word(0x110), 1u);
+    EXPECT_EQ(second.word(0x118), 1u);
+}
+
+TEST_F(persistence, values_not_read_since_load_keep_their_stored_value)
+{
+    put_qword(L"Width", 320);
+    put_qword(L"Offset", 7);
+    {
+        camera fresh(*this, false);
+        fresh.device.put(0x140, {3, 0, 0, 0});
+        // Offset's value is read, its lock (a register of its own) is not.
+        EXPECT_EQ(fresh.get("Offset/Value"), 3);
+        fresh.proxy.save_value(*store);
+    }
+    EXPECT_EQ(stored(L"Width"), 320u);
+    EXPECT_EQ(stored(L"Offset"), 7u);
+}
+
+TEST_F(persistence, locked_nodes_lose_their_stored_value_and_are_not_loaded)
+{
+    put_qword(L"Gain", 9);
+    {
+        camera loaded(*this);
+        EXPECT_EQ(loaded.word(0x128), 0u) << "a locked node is not set from the store";
+        EXPECT_EQ(loaded.get("Gain/Value"), 0);
+        loaded.proxy.save_value(*store);
+    }
+    EXPECT_EQ(stored(L"Gain"), std::nullopt);
+}
+
+TEST_F(persistence, stored_values_a_set_would_refuse_are_ignored)
+{
+    put_qword(L"Width", 5000); // above Max
+    put_qword(L"Gamma", std::bit_cast<std::uint64_t>(std::numeric_limits<double>::quiet_NaN()));
+    put_qword(L"TriggerMode", 7); // no such entry
+    put_raw(L"ReverseX", REG_SZ, L"1", 4);
+    const unsigned char bytes[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    put_raw(L"TriggerModeReg", REG_BINARY, bytes, sizeof(bytes));
+    log_lines log;
+    camera loaded(*this);
+    EXPECT_EQ(loaded.word(0x100), 0u);
+    EXPECT_EQ(loaded.device.get(0x108, 8), std::vector<std::uint8_t>(8, 0));
+    EXPECT_EQ(loaded.word(0x110), 0u);
+    EXPECT_EQ(loaded.word(0x118), 0u);
+    EXPECT_TRUE(log.has("[CamTovra] load_node_from_store => node=\"Width\" read from storage and set, "
+                        "status=0x80000104.\n"))
+        << log.text();
+    EXPECT_TRUE(log.has("[CamTovra] load_node_from_store => node=\"TriggerMode\" read from storage and set, "
+                        "status=0x80000102.\n"));
+    EXPECT_TRUE(log.has("[CamTovra] load_node_from_store => node=\"ReverseX\" failed to read value from key for "
+                        "node.\n"));
+    EXPECT_TRUE(log.has("[CamTovra] load_node_from_store => node=\"Gain\" is locked.\n"));
+    EXPECT_TRUE(log.has("[CamTovra] load_node_from_store => node=\"Root\" skipped due to no type.\n"));
+}
+
+TEST_F(persistence, saving_logs_each_node_and_a_store_without_key_changes_nothing)
+{
+    camera loaded(*this, false);
+    ASSERT_FALSE(loaded.set("Width/Value", 32));
+    log_lines log;
+    loaded.proxy.save_value(*store);
+    EXPECT_TRUE(log.has("[CamTovra] save_node_to_store => wrote node=\"Width\", successfully.\n")) << log.text();
+    EXPECT_TRUE(log.has("[CamTovra] save_node_to_store => node=\"Gain\", is locked.\n"));
+    EXPECT_TRUE(log.has("[CamTovra] save_node_to_store => unknown type for node=\"Root\".\n"));
+    EXPECT_TRUE(log.has("[CamTovra] save_node_to_store => node=\"Gamma\", was not cached, so skipping this.\n"));
+
+    utils::property_store_registry unopened(reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x7FFF0001)), L"x",
+                                            KEY_READ);
+    ASSERT_FALSE(unopened.is_open());
+    loaded.proxy.save_value(unopened);
+    loaded.proxy.load_value(unopened);
+    EXPECT_EQ(loaded.word(0x100), 32u);
+}
+
+} // namespace
