@@ -19,8 +19,9 @@ bool fake_active_device::key_less::operator()(const property_key& a, const prope
     return order != 0 ? order < 0 : a.second < b.second;
 }
 
-fake_active_device::fake_active_device(const GUID& device_id, std::shared_ptr<device_stats> stats)
-    : device_id_(device_id), stats_(std::move(stats))
+fake_active_device::fake_active_device(const GUID& device_id, std::shared_ptr<device_stats> stats,
+                                       std::shared_ptr<request_registry> requests)
+    : device_id_(device_id), stats_(std::move(stats)), requests_(std::move(requests))
 {
     stats_->on_device_made();
 }
@@ -30,9 +31,12 @@ fake_active_device::~fake_active_device()
     stats_->on_device_released();
 }
 
-HRESULT fake_active_device::set_property(const GUID* set, std::uint32_t id, void*, std::uint32_t, void* data,
-                                         std::uint32_t data_size)
+HRESULT fake_active_device::set_property(const GUID* set, std::uint32_t id, void* instance,
+                                         std::uint32_t instance_size, void* data, std::uint32_t data_size)
 {
+    if (requests_) {
+        return requests_->set_property(set, id, instance, instance_size, data, data_size);
+    }
     if (set == nullptr || (data == nullptr && data_size != 0)) {
         return E_POINTER;
     }
@@ -42,9 +46,13 @@ HRESULT fake_active_device::set_property(const GUID* set, std::uint32_t id, void
     return S_OK;
 }
 
-HRESULT fake_active_device::get_property(const GUID* set, std::uint32_t id, void*, std::uint32_t, void* data,
-                                         std::uint32_t data_size, std::uint32_t* returned)
+HRESULT fake_active_device::get_property(const GUID* set, std::uint32_t id, void* instance,
+                                         std::uint32_t instance_size, void* data, std::uint32_t data_size,
+                                         std::uint32_t* returned)
 {
+    if (requests_) {
+        return requests_->get_property(set, id, instance, instance_size, data, data_size, returned);
+    }
     if (set == nullptr) {
         return E_POINTER;
     }
@@ -66,6 +74,9 @@ HRESULT fake_active_device::get_property(const GUID* set, std::uint32_t id, void
 
 HRESULT fake_active_device::query_property_support(const GUID* set, std::uint32_t id, std::uint32_t* support)
 {
+    if (requests_) {
+        return requests_->query_property_support(set, id, support);
+    }
     if (set == nullptr || support == nullptr) {
         return E_POINTER;
     }

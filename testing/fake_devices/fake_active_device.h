@@ -1,5 +1,6 @@
 #pragma once
-// An opened camera without hardware: property requests read and write a small
+// An opened camera without hardware: property requests go to the camera's
+// handler registry when its record has one, else they read and write a small
 // value table; the stream side offers two formats and four named frames, and
 // hands out the frames a test queues. Tells its stats when it goes away.
 
@@ -12,12 +13,14 @@
 
 #include "device_impl/device_impl_tools/cam_service_itf.h"
 #include "fake_device_stats.h"
+#include "request_registry.h"
 
 namespace fake_devices {
 
 class fake_active_device final : public cam_service::active_device_base {
 public:
-    fake_active_device(const GUID& device_id, std::shared_ptr<device_stats> stats);
+    fake_active_device(const GUID& device_id, std::shared_ptr<device_stats> stats,
+                       std::shared_ptr<request_registry> requests = nullptr);
     ~fake_active_device() override;
 
     const GUID& device_id() const noexcept { return device_id_; }
@@ -64,6 +67,7 @@ private:
     GUID device_id_;
     std::shared_ptr<device_stats> stats_;
     bool had_device_key_ = false;
+    std::shared_ptr<request_registry> requests_;
     std::mutex mutex_;
     std::map<property_key, std::vector<unsigned char>, key_less> values_;
     bool channel_open_ = false;

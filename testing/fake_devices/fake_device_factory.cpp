@@ -28,7 +28,7 @@ cam_service::active_device_base* fake_device_info::create_device(const GUID& dev
     if (camera_.open_fails) {
         return nullptr;
     }
-    auto* device = new fake_active_device(device_id, stats_);
+    auto* device = new fake_active_device(device_id, stats_, camera_.requests);
     device->set_had_device_key(device_key != nullptr);
     ++stats_->devices_created;
     return device;

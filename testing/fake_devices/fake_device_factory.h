@@ -12,6 +12,7 @@
 
 #include "device_impl/device_impl_tools/cam_service_itf.h"
 #include "fake_device_stats.h"
+#include "request_registry.h"
 
 namespace fake_devices {
 
@@ -20,6 +21,9 @@ struct fake_camera {
     std::wstring friendly_name;
     bool open_fails = false; // create_device answers null
     bool has_store = false;  // the record carries a property store
+    // Property handlers of the cameras opened from this record; without it a
+    // camera echoes what was set.
+    std::shared_ptr<request_registry> requests = nullptr;
 };
 
 class fake_device_info final : public cam_service::device_info_base {
