@@ -228,8 +228,8 @@ std::error_code gencp_port::open(gencp_transfer& transfer)
     transfer_ = &transfer;
     std::uint32_t read_size = 0;
     if (const std::error_code ec = read_size_register(request_max_read_size, read_size)) {
-        log_line(logging::level_error, "[CamTovra] Failed to read the max_read_size_ entry in the U3V interface, status={}",
-                 ec);
+        log_line(logging::level_error,
+                 "[CamTovra] Failed to read the max_read_size_ entry in the U3V interface, status={}", ec);
         return ec;
     }
     std::uint32_t write_size = 0;

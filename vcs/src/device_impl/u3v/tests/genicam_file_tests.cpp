@@ -260,29 +260,46 @@ TEST(genicam_file, device_faults_fail_the_fetch_with_their_reason)
          },
          e_invalidarg, "[CamTovra] Failed to read genicam from address specified by manifest table entry.\n"},
         {"table address unreadable",
-         [](gencp_responder& g, manifest_file&) { auto f = at(0x1D0); f.status = 0x8006; g.add_fault(f); },
+         [](gencp_responder& g, manifest_file&) {
+             auto f = at(0x1D0);
+             f.status = 0x8006;
+             g.add_fault(f);
+         },
          0x80070005, "[CamTovra] Failed Manifest_Table_Address, status="},
         {"entry count unreadable",
          [](gencp_responder& g, manifest_file&) {
-             auto f = at(sim_camera::manifest_table_address); f.status = 0x8007; g.add_fault(f);
+             auto f = at(sim_camera::manifest_table_address);
+             f.status = 0x8007;
+             g.add_fault(f);
          },
          0x8000000A, "[CamTovra] Failed to read manifest table entries due to status="},
         {"short acknowledge of the table address",
-         [](gencp_responder& g, manifest_file&) { auto f = at(0x1D0); f.ack_length = 4; g.add_fault(f); }, e_invalidarg,
-         "[CamTovra] Failed Manifest_Table_Address, status="},
+         [](gencp_responder& g, manifest_file&) {
+             auto f = at(0x1D0);
+             f.ack_length = 4;
+             g.add_fault(f);
+         },
+         e_invalidarg, "[CamTovra] Failed Manifest_Table_Address, status="},
         {"short acknowledge of the entries",
          [](gencp_responder& g, manifest_file&) {
-             auto f = at(sim_camera::manifest_table_address + 8); f.ack_length = 10; g.add_fault(f);
+             auto f = at(sim_camera::manifest_table_address + 8);
+             f.ack_length = 10;
+             g.add_fault(f);
          },
          e_invalidarg, "[CamTovra] Failed to read manifest table entries due to status="},
         {"short acknowledge of the file",
          [](gencp_responder& g, manifest_file&) {
-             auto f = at(sim_camera::manifest_files_address); f.ack_length = 100; g.add_fault(f);
+             auto f = at(sim_camera::manifest_files_address);
+             f.ack_length = 100;
+             g.add_fault(f);
          },
          e_invalidarg, "[CamTovra] Failed to read genicam from address specified by manifest table entry.\n"},
         {"file read with a wrong request id",
          [](gencp_responder& g, manifest_file&) {
-             auto f = at(sim_camera::manifest_files_address); f.status = 1; f.request_id_offset = 3; g.add_fault(f);
+             auto f = at(sim_camera::manifest_files_address);
+             f.status = 1;
+             f.request_id_offset = 3;
+             g.add_fault(f);
          },
          0x80004005, "[CamTovra] Failed to read genicam from address specified by manifest table entry.\n"},
     };
