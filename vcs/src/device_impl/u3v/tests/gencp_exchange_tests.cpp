@@ -7,6 +7,7 @@
 #include "device_impl/u3v/gencp_protocol.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -20,6 +21,14 @@ using u3v_test::u3v_bench;
 constexpr std::uint16_t readmem = 0x0800;
 constexpr std::uint16_t writemem = 0x0802;
 constexpr std::uint64_t block = 0x30000;
+
+// The first four bytes as the port's trace line shows them.
+std::string u3v_hex(const std::vector<std::uint8_t>& bytes)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", u3v_com::load_le<std::uint32_t>(bytes.data()));
+    return text;
+}
 
 TEST(gencp_open, reads_limits_capability_name_manifest_and_file_with_stepping_request_ids)
 {
@@ -89,6 +98,7 @@ TEST(gencp_open, without_a_name_reads_none)
 
 TEST(gencp_exchange, long_read_and_write_are_split_at_the_device_limits)
 {
+    log_lines log;
     u3v_bench bench;
     const auto data = pattern(1000, 7);
     bench.gencp.add_register(block, data, false);
@@ -121,6 +131,13 @@ TEST(gencp_exchange, long_read_and_write_are_split_at_the_device_limits)
         EXPECT_EQ(c.length, expected[i].length) << i;
         EXPECT_EQ(c.size, expected[i].size) << i;
     }
+    std::uint8_t two[2];
+    ASSERT_FALSE(bench.port.read(block, two, 2, 0));
+    EXPECT_EQ(log.count("U3V read, @address=0x30000 len=1000. data(int32)=0x" + u3v_hex(data) +
+                        ", status=ec=\"Success\".\n"),
+              1u);
+    EXPECT_EQ(log.count(">> U3V write, @address=0x30064 len=600. data(int32)=0x" + u3v_hex(written) + ".\n"), 1u);
+    EXPECT_EQ(log.count("U3V read, @address=0x30000 len=2, status=ec=\"Success\".\n"), 1u);
 }
 
 TEST(gencp_exchange, request_id_after_65535_is_1)
