@@ -5,10 +5,14 @@
 // with a 4-byte and a larger buffer, creates a stream channel and reads its
 // base data. With a second argument (an event name) it then signals that
 // event and waits to be killed, holding every object.
+// With "--properties" as the second argument it instead carries the standard
+// video-set requests of a camera whose handlers the test registered (see
+// run_properties).
 // Exit code 0 on success, otherwise the number of the step that failed.
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -134,6 +138,72 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
     device->Release();
     return 0;
 }
+// The first camera serves PROPSETID_VIDCAP_VIDEOPROCAMP id 2 with a handler
+// that answers minimum -10, maximum 90, default 5, capabilities 3, value 42
+// and flags 2, and id 3 not at all.
+int run_properties(ICamTovraDiscoverService* service)
+{
+    DShowDeviceServer_DeviceId ids[4] = {};
+    ULONG count = 0;
+    if (service->GetDiscoveredDeviceList(ids, 4, &count) != S_OK || count == 0) {
+        return 2;
+    }
+    IUnknown* unknown = nullptr;
+    if (service->CreateDevice(GetCurrentProcessId(), &ids[0], &unknown) != S_OK || unknown == nullptr) {
+        return 3;
+    }
+    ICamTovraDevice* device = nullptr;
+    const HRESULT queried = unknown->QueryInterface(IID_ICamTovraDevice, reinterpret_cast<void**>(&device));
+    unknown->Release();
+    if (FAILED(queried)) {
+        fwprintf(stderr, L"device_client: QueryInterface(ICamTovraDevice) across processes failed: 0x%08lX\n",
+                 static_cast<unsigned long>(queried));
+        return first_query_failed;
+    }
+    GUID set = {0xc6e13360, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56}};
+    int result = 0;
+    unsigned char record[48];
+    for (int i = 0; i < 48; ++i) {
+        record[i] = static_cast<unsigned char>(i < 24 ? i * 3 + 1 : 0xCC);
+    }
+    ULONG returned = 0;
+    const std::int32_t expected[6] = {42, 2, 3, -10, 90, 5};
+    HRESULT hr = device->Get(&set, 2, nullptr, 0, record, 48, &returned);
+    // The caller's KS header in bytes 0-23 comes back as it was sent.
+    bool header_kept = true;
+    for (int i = 0; i < 24; ++i) {
+        header_kept = header_kept && record[i] == static_cast<unsigned char>(i * 3 + 1);
+    }
+    if (hr != S_OK || returned != 48 || !header_kept || std::memcmp(record + 24, expected, 24) != 0) {
+        fwprintf(stderr, L"device_client: Get of the standard record: 0x%08lX, %lu bytes\n",
+                 static_cast<unsigned long>(hr), returned);
+        result = 20;
+    }
+    if (result == 0) {
+        std::memset(record, 0x5A, sizeof(record));
+        const std::int32_t value = 17;
+        const std::uint32_t flags = 1;
+        std::memcpy(record + 24, &value, 4);
+        std::memcpy(record + 28, &flags, 4);
+        if (device->Set(&set, 2, nullptr, 0, record, 48) != S_OK) {
+            result = 21;
+        }
+    }
+    if (result == 0) {
+        hr = device->Get(&set, 2, nullptr, 0, nullptr, 48, &returned);
+        if (hr != E_POINTER) {
+            fwprintf(stderr, L"device_client: Get without a buffer: 0x%08lX\n", static_cast<unsigned long>(hr));
+            result = 22;
+        }
+    }
+    ULONG support = 0;
+    if (result == 0 && (device->QuerySupported(&set, 2, &support) != S_OK || support != 3 ||
+                        device->QuerySupported(&set, 3, &support) != E_NOTIMPL)) {
+        result = 23;
+    }
+    device->Release();
+    return result;
+}
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -146,7 +216,11 @@ int wmain(int argc, wchar_t** argv)
     }
     int result = unmarshal_failed;
     if (ICamTovraDiscoverService* service = unmarshal(from_hex(argv[1]))) {
-        result = run(service, argc > 2 ? argv[2] : nullptr);
+        if (argc > 2 && std::wcscmp(argv[2], L"--properties") == 0) {
+            result = run_properties(service);
+        } else {
+            result = run(service, argc > 2 ? argv[2] : nullptr);
+        }
         service->Release();
     }
     CoUninitialize();

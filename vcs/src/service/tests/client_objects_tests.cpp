@@ -13,6 +13,7 @@
 #include "atl/com_ptr.h"
 #include "fake_active_device.h"
 #include "fake_device_factory.h"
+#include "request_registry.h"
 #include "gen_utils/win32_utils.h"
 #include "service/discover_service.h"
 #include "service/dsdevice_handle.h"
@@ -44,6 +45,8 @@ class client_objects : public ::testing::Test {
 protected:
     std::wstring root = L"Software\\CamTovraTests\\" + win32::make_unique_global_name(L"").substr(7);
     std::shared_ptr<fake_device_factory> factory = fake_device_factory::make();
+    // Property handlers of cam_0; without them it echoes what was set.
+    std::shared_ptr<fake_devices::request_registry> cam_0_requests;
     com_ptr<ICamTovraDiscoverService> discover;
     std::mutex mutex;
     std::condition_variable changed;
@@ -52,7 +55,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-        factory->set_cameras({{L"cam_0", L"Camera 0"}, {L"cam_1", L"Camera 1", false, true}});
+        factory->set_cameras({{L"cam_0", L"Camera 0", false, false, cam_0_requests},
+                              {L"cam_1", L"Camera 1", false, true}});
 
         service::discover_service::options options;
         options.devices_path = root + L"\\devices";
@@ -570,6 +574,63 @@ protected:
         return idle_cameras() == 1;
     }
 };
+
+// cam_0 answers PROPSETID_VIDCAP_VIDEOPROCAMP id 2 through a handler: minimum
+// -10, maximum 90, default 5, capabilities 3, value 42, flags 2.
+class standard_set_handler final : public cam::property_req_entry_itf {
+public:
+    std::vector<std::vector<unsigned char>> sets; // each set record as the handler saw it
+
+    std::error_code get_request(KsPropDataRequest& request) override
+    {
+        return cam::write_std_reply(request, 3, -10, 90, 5, 1, 42, 2);
+    }
+    std::error_code set_request(KsPropDataRequest& request) override
+    {
+        const auto* bytes = static_cast<const unsigned char*>(request.value);
+        sets.emplace_back(bytes, bytes + request.value_size);
+        return {};
+    }
+};
+
+class client_process_with_handlers : public client_process {
+protected:
+    standard_set_handler* handler = nullptr;
+
+    void SetUp() override
+    {
+        cam_0_requests = std::make_shared<fake_devices::request_registry>();
+        const cam::property_req_key keys[] = {{cam::PROPSETID_VIDCAP_VIDEOPROCAMP, 2}};
+        handler = static_cast<standard_set_handler*>(&cam_0_requests->add_handler(
+            std::make_unique<standard_set_handler>(), keys, cam::level_override));
+        client_process::SetUp();
+    }
+};
+
+TEST_F(client_process_with_handlers, in_this_process_a_missing_value_buffer_is_refused_before_any_handler)
+{
+    auto device = create_device(GetCurrentProcessId());
+    ASSERT_TRUE(device);
+    GUID set = videoprocamp;
+    ULONG returned = 0;
+    EXPECT_EQ(device->Get(&set, 2, nullptr, 0, nullptr, 48, &returned), E_POINTER);
+    EXPECT_EQ(device->Set(&set, 2, nullptr, 0, nullptr, 48), E_POINTER);
+    std::lock_guard lock(cam_0_requests->request_mutex());
+    EXPECT_TRUE(handler->sets.empty());
+}
+
+TEST_F(client_process_with_handlers, a_client_process_gets_the_merged_record_and_sets_value_and_flags)
+{
+    auto client = start_client(L"--properties");
+    ASSERT_TRUE(client.process);
+    ASSERT_EQ(client.wait(60000), 0u);
+    std::lock_guard lock(cam_0_requests->request_mutex());
+    ASSERT_EQ(handler->sets.size(), 1u);
+    std::vector<unsigned char> expected(40, 0);
+    const unsigned char value_and_flags[8] = {17, 0, 0, 0, 1, 0, 0, 0};
+    std::memcpy(expected.data() + 24, value_and_flags, 8);
+    EXPECT_EQ(handler->sets[0], expected);
+}
 
 TEST_F(client_process, lists_opens_carries_properties_and_streams_across_processes)
 {
