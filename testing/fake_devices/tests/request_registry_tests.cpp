@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "fake_device_factory.h"
+#include "memory_property_store.h"
 #include "request_registry.h"
 
 namespace {
@@ -183,6 +185,34 @@ TEST_F(request_registry_test, support_and_null_buffers)
     EXPECT_EQ(registry.get_property(&custom, 118, nullptr, 0, nullptr, 4, &returned), E_POINTER);
     EXPECT_EQ(registry.set_property(&videoprocamp, 2, nullptr, 0, nullptr, 48), E_POINTER);
     EXPECT_EQ(handler->seen.size(), before);
+}
+
+TEST(fake_camera_requests, an_opened_camera_loads_its_handlers_values_and_saves_them_when_released)
+{
+    auto store = std::make_shared<fake_devices::memory_property_store>();
+    store->write_int(L"denoise", 7);
+    auto requests = std::make_shared<request_registry>(store);
+    std::int32_t denoise = 0;
+    const cam::property_req_key key{cam::PROPSETID_COLOR_ENHANCE, 12};
+    requests->table().add_int_property(key, L"denoise", &denoise, 0, 25);
+
+    auto stats = std::make_shared<fake_devices::device_stats>();
+    fake_devices::fake_device_info record({L"cam_0", L"Camera 0", false, false, requests}, stats);
+    auto* device = record.create_device(GUID{}, nullptr);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(denoise, 7);
+
+    GUID set = key.property_set;
+    std::int32_t sent = 26;
+    EXPECT_EQ(device->set_property(&set, 12, nullptr, 0, &sent, 4), E_INVALIDARG);
+    sent = 11;
+    EXPECT_EQ(device->set_property(&set, 12, nullptr, 0, &sent, 4), S_OK);
+    std::int64_t stored = 0;
+    ASSERT_TRUE(store->read_int(L"denoise", stored));
+    EXPECT_EQ(stored, 7); // saved when the camera unloads
+    device->release();
+    ASSERT_TRUE(store->read_int(L"denoise", stored));
+    EXPECT_EQ(stored, 11);
 }
 
 } // namespace
