@@ -8,6 +8,9 @@ if(CAMTOVRA_WINDOWS)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
     @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
+  # Every test program marks that it reached main; wine-run.sh starts one that
+  # Wine failed to start again.
+  target_sources(gtest_main INTERFACE ${PROJECT_SOURCE_DIR}/testing/test_support/started_marker.cpp)
 endif()
 
 # camtovra_add_gtest(<name> SOURCES <files...> LIBS <targets...>)

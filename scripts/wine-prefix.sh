@@ -27,6 +27,13 @@ case "$2" in
     # Start the prefix's system processes now, detached from our output: a
     # test's pipe that they inherited would never reach end-of-file.
     /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
+    # The same for the default desktop's process: otherwise the first program
+    # that needs the desktop (a window, a new console) starts it, it inherits
+    # that test's stderr, and the test does not end before the desktop's last
+    # user left, at the end of the whole run. An idle shell window keeps the
+    # desktop in use until the server stops; the desktop exists on return.
+    setsid /usr/lib/wine/wine64 explorer.exe </dev/null >/dev/null 2>&1 &
+    /usr/lib/wine/wine64 rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1
     ;;
   stop)
     "$server" -k 2>/dev/null || true

@@ -1,16 +1,23 @@
 // Test helper: opens the named event given as the first argument from another
 // process and reports its state. Exit code 0 when it is signalled, 1 when it
-// is not, otherwise the Win32 error of the open.
+// is not, 2 without an argument, 3 when the event cannot be opened (the
+// error printed).
 #include <windows.h>
+
+#include <cstdio>
+
+#include "announce_started.h"
 
 int wmain(int argc, wchar_t** argv)
 {
+    test_support::announce_started();
     if (argc < 2) {
-        return ERROR_INVALID_PARAMETER;
+        return 2;
     }
     HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, argv[1]);
     if (event == nullptr) {
-        return static_cast<int>(GetLastError());
+        std::fprintf(stderr, "event_state_probe: OpenEventW failed: error %lu\n", GetLastError());
+        return 3;
     }
     const DWORD state = WaitForSingleObject(event, 0);
     CloseHandle(event);

@@ -23,11 +23,20 @@ fake_active_device::fake_active_device(const GUID& device_id, std::shared_ptr<de
                                        std::shared_ptr<request_registry> requests)
     : device_id_(device_id), stats_(std::move(stats)), requests_(std::move(requests))
 {
+    // As a camera does once its handlers are in place, and again when it unloads.
+    if (requests_) {
+        std::lock_guard lock(requests_->request_mutex());
+        requests_->load_values();
+    }
     stats_->on_device_made();
 }
 
 fake_active_device::~fake_active_device()
 {
+    if (requests_) {
+        std::lock_guard lock(requests_->request_mutex());
+        requests_->save_values();
+    }
     stats_->on_device_released();
 }
 

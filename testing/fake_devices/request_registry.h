@@ -3,7 +3,8 @@
 // lock, driven the way the active camera device and the camera base drive
 // theirs. Tests register handlers on it and hand it to a fake camera record;
 // every device opened from that record answers Get, Set and QuerySupported
-// through it.
+// through it, loading the handlers' values from the registry's store when it
+// opens and saving them when it goes away.
 
 #include <windows.h>
 

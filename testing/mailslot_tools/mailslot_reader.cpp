@@ -10,8 +10,11 @@
 #include <cwchar>
 #include <vector>
 
+#include "announce_started.h"
+
 int wmain(int argc, wchar_t** argv)
 {
+    test_support::announce_started();
     if (argc != 4) {
         return -1;
     }

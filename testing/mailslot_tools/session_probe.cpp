@@ -2,13 +2,20 @@
 // in a user session. Reports the desktop it was given and whether the
 // starter's environment leaked into its own, as one UTF-16 message
 // "desktop=<name>;marker=<value or none>;profile=<yes|no>" written to
-// "\\.\mailslot\camtovra_tests\session_probe".
+// "\\.\mailslot\camtovra_tests\session_probe". It is started with the
+// user's environment, not its starter's: it announces reaching main on an
+// event of a fixed name, "Global\camtovra_session_probe_started".
+// Exit code 0 when the report was written, 1 when the mailslot cannot be
+// opened, 2 when the write failed.
 #include <windows.h>
 
 #include <string>
 
+#include "announce_started.h"
+
 int wmain()
 {
+    test_support::announce_started(L"Global\\camtovra_session_probe_started");
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     GetStartupInfoW(&startup);

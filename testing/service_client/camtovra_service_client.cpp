@@ -1,6 +1,8 @@
 // Test client of the camera service: activates CamTovraDiscoverService out of
 // process and prints the discovered cameras, the service's version and its
 // process id. Exit code 0 when the service answered from another process.
+// The activation and the first call are tried again when Wine's COM transport
+// failed them (each failure printed).
 
 #include <windows.h>
 #include <objbase.h>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "camtovra_service.h"
+#include "com_transport.h"
 
 namespace {
 
@@ -28,8 +31,14 @@ struct released {
 int run()
 {
     released<ICamTovraDiscoverService> service;
-    HRESULT hr = CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
-                                  IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service.pointer));
+    using test_support::transport_step;
+    HRESULT hr = test_support::retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation,
+                                               [&] {
+                                                   return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr,
+                                                                           CLSCTX_LOCAL_SERVER,
+                                                                           IID_ICamTovraDiscoverService,
+                                                                           reinterpret_cast<void**>(&service.pointer));
+                                               });
     if (FAILED(hr)) {
         std::printf("CoCreateInstance(CamTovraDiscoverService) failed: 0x%08lx\n", static_cast<unsigned long>(hr));
         return 1;
@@ -37,7 +46,11 @@ int run()
 
     DShowDeviceServer_DeviceId probe{};
     ULONG count = 0;
-    hr = service.pointer->GetDiscoveredDeviceList(&probe, 0, &count);
+    test_support::retry_transport("GetDiscoveredDeviceList", transport_step::first_call, [&] {
+        hr = service.pointer->GetDiscoveredDeviceList(&probe, 0, &count);
+        // A short array is the answer wanted here, not a failure.
+        return hr == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) ? S_OK : hr;
+    });
     std::vector<DShowDeviceServer_DeviceId> devices;
     if (hr == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) && count > 0) {
         devices.resize(count);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "camtovra_service.h"
+#include "com_transport.h"
 #include "service_test_support.h"
 
 namespace {
@@ -22,14 +23,33 @@ struct com_scope {
     ~com_scope() { CoUninitialize(); }
 };
 
+using test_support::retry_transport;
+using test_support::transport_step;
+
+// The discover service activated out of process, and its process id asked
+// as the first call: the two steps that Wine's transport fails now and then
+// right after the server was registered or started.
 struct discover_service_client {
     ICamTovraDiscoverService* service = nullptr;
+    // S_OK once both the activation and the first call succeeded.
     HRESULT created = E_FAIL;
+    DWORD server_process = 0;
 
     discover_service_client()
     {
-        created = CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
-                                   IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
+        created = retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation, [&] {
+            return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
+                                    IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
+        });
+        if (FAILED(created)) {
+            return;
+        }
+        std::uint64_t process_id = 0;
+        created = retry_transport("GetServiceProperty(process id)", transport_step::first_call, [&] {
+            ULONG size = 0;
+            return service->GetServiceProperty(26, reinterpret_cast<unsigned char*>(&process_id), 8, &size);
+        });
+        server_process = static_cast<DWORD>(process_id);
     }
     ~discover_service_client()
     {
@@ -167,7 +187,7 @@ TEST_F(service_activation, local_server_answers_from_its_own_process_through_the
         const discover_service_client client;
         ASSERT_EQ(client.created, S_OK);
         expect_service_properties_across_processes(client);
-        server = static_cast<DWORD>(client.read64(26));
+        server = client.server_process;
         EXPECT_EQ(service_state(), 0u) << "no service runs in local-server mode";
     }
     EXPECT_TRUE(quit_local_server(server));
@@ -183,7 +203,7 @@ TEST_F(service_activation, activation_starts_the_service_which_follows_pause_con
         const discover_service_client client;
         ASSERT_EQ(client.created, S_OK);
         EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_EQ(client.read64(26), service_process_id());
+        EXPECT_EQ(client.server_process, service_process_id());
         EXPECT_EQ(client.read32(25), 5u) << "service_log_level 0x105 gives level 5";
         expect_service_properties_across_processes(client);
     }
@@ -205,10 +225,10 @@ TEST_F(service_activation, activation_starts_the_service_which_follows_pause_con
         EXPECT_TRUE(wait_for_state(SERVICE_RUNNING));
     }
     EXPECT_LE(thread_count(service_process_id()), threads);
-    EXPECT_EQ(send_control(SERVICE_CONTROL_INTERROGATE), 0u);
-    EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
     send_control(200); // a control the service does not know
-    Sleep(200);
+    // Controls reach the handler one after the other and ControlService
+    // returns once the handler has answered: this one follows the unknown one.
+    EXPECT_EQ(send_control(SERVICE_CONTROL_INTERROGATE), 0u);
     EXPECT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
 
     EXPECT_EQ(send_control(SERVICE_CONTROL_STOP), 0u);

@@ -53,15 +53,6 @@ HKEY open_settings()
 
 } // namespace
 
-std::wstring windows_path(std::string_view unix_path)
-{
-    std::wstring path = L"Z:";
-    for (const char c : unix_path) {
-        path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-    }
-    return path;
-}
-
 std::wstring service_exe()
 {
     return windows_path(CAMTOVRA_SERVICE_EXE);
@@ -74,21 +65,14 @@ std::wstring proxy_stub_dll()
 
 DWORD run(const std::wstring& program, const std::wstring& arguments)
 {
-    std::wstring command = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    const test_support::child_process child = test_support::start_program(program, arguments);
+    if (!child) {
         return 0xFFFFFFFF;
     }
-    CloseHandle(process.hThread);
-    DWORD code = 0xFFFFFFFF;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
-        TerminateProcess(process.hProcess, 1);
+    const DWORD code = child.wait(60000);
+    if (code == 0xFFFFFFFF) {
+        TerminateProcess(child.process.get(), 1);
     }
-    CloseHandle(process.hProcess);
     return code;
 }
 

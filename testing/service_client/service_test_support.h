@@ -7,17 +7,19 @@
 #include <string>
 #include <string_view>
 
+#include "child_process.h"
+
 namespace service_test {
 
-// A path of the build machine as Wine shows it ("Z:" and backslashes).
-std::wstring windows_path(std::string_view unix_path);
+using test_support::windows_path;
 
 // The built executables, as Windows paths.
 std::wstring service_exe();
 std::wstring proxy_stub_dll();
 
 // Runs a program with `arguments` and waits for it; its exit code, or
-// 0xFFFFFFFF when it could not be started or did not end within 60 s.
+// 0xFFFFFFFF when it could not be started or did not end within 60 s (then it
+// is ended).
 DWORD run(const std::wstring& program, const std::wstring& arguments);
 // The service executable with `arguments`.
 DWORD run_service_exe(const std::wstring& arguments);

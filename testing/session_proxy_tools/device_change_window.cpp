@@ -3,7 +3,8 @@
 // Records the first WM_DEVICECHANGE with a device-interface record into the
 // output file as UTF-16 text
 // "event=<wParam hex>;size=<dbcc_size>;type=<devicetype>;reserved=<n>;class=<GUID>;name=<dbcc_name>;tail=<zero|junk>"
-// and ends. Ends by itself after 20 seconds.
+// and ends (exit code 0). Ends by itself after 20 seconds (exit code 1); exit
+// code 2 for bad arguments, 3 when the window cannot be made.
 #include <windows.h>
 #include <dbt.h>
 #include <objbase.h>
@@ -11,6 +12,8 @@
 
 #include <cstdio>
 #include <string>
+
+#include "announce_started.h"
 
 namespace {
 std::wstring output_path;
@@ -66,6 +69,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    test_support::announce_started();
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc != 3) {

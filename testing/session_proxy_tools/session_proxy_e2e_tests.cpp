@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "camtovra_service.h"
+#include "child_process.h"
+#include "com_transport.h"
 #include "gen_utils/win32_utils.h"
 #include "service/session_enumeration.h"
 #include "service/session_mailslot.h"
@@ -26,28 +28,15 @@ struct bstr {
     ~bstr() { SysFreeString(text); }
 };
 
-win32::unique_handle start_process(const std::wstring& program, const std::wstring& arguments)
-{
-    std::wstring command = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        return nullptr;
-    }
-    CloseHandle(info.hThread);
-    return win32::unique_handle(info.hProcess);
-}
+using test_support::child_process;
 
-DWORD exit_code_after(const win32::unique_handle& process, DWORD timeout_ms)
+DWORD exit_code_after(const child_process& child, DWORD timeout_ms)
 {
-    if (WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 99);
+    if (WaitForSingleObject(child.process.get(), timeout_ms) != WAIT_OBJECT_0) {
+        TerminateProcess(child.process.get(), 99);
         return 0xDEAD;
     }
-    DWORD code = 0;
-    GetExitCodeProcess(process.get(), &code);
-    return code;
+    return child.wait(0);
 }
 
 bool mailslot_exists(const std::wstring& name)
@@ -102,15 +91,56 @@ protected:
         remove_all_registration();
         CoUninitialize();
     }
-    // Registers the service and starts it through COM activation.
+    // Registers the service and starts it through COM activation; the first
+    // call asks its process id. Both steps are tried again when Wine's
+    // transport failed them.
     void start_running_service()
     {
+        using test_support::retry_transport;
+        using test_support::transport_step;
         ASSERT_EQ(run_service_exe(L"-Service"), 0u);
         ASSERT_EQ(register_proxy_stub(), 0u);
-        ASSERT_EQ(CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
-                                   IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&discovery)),
+        ASSERT_EQ(retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation,
+                                  [&] {
+                                      return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr,
+                                                              CLSCTX_LOCAL_SERVER, IID_ICamTovraDiscoverService,
+                                                              reinterpret_cast<void**>(&discovery));
+                                  }),
+                  S_OK);
+        std::uint64_t process_id = 0;
+        ASSERT_EQ(retry_transport("GetServiceProperty(process id)", transport_step::first_call,
+                                  [&] {
+                                      ULONG size = 0;
+                                      return discovery->GetServiceProperty(
+                                          26, reinterpret_cast<unsigned char*>(&process_id), 8, &size);
+                                  }),
                   S_OK);
         ASSERT_EQ(service_state(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(process_id, service_process_id());
+    }
+
+    // Waits until the service holds a registration of `mailslot` (the session
+    // proxy registers its mailslot after creating it). Seen from outside only
+    // this way: RemoveEventMailslot answers S_OK when there was one (S_FALSE
+    // when not), and the registration is made again at once, so the service
+    // holds one as before.
+    bool wait_until_registered(const std::wstring& mailslot)
+    {
+        const bstr name(mailslot);
+        for (int attempt = 0; attempt < 2000; ++attempt) {
+            const HRESULT removed = discovery->RemoveEventMailslot(GetCurrentProcessId(), name.text);
+            if (removed == S_OK) {
+                return test_support::report_failure("RegisterEventMailslot",
+                                                    discovery->RegisterEventMailslot(GetCurrentProcessId(),
+                                                                                     name.text)) == S_OK;
+            }
+            if (removed != S_FALSE) {
+                test_support::report_failure("RemoveEventMailslot", removed);
+                return false;
+            }
+            Sleep(10);
+        }
+        return false;
     }
 
     // Before the service stops: no call goes to a server that has ended.
@@ -137,8 +167,8 @@ TEST_F(service_end_to_end, registered_mailslot_receives_one_closing_message_when
     GetTempPathW(MAX_PATH, temp);
     const std::wstring name = L"\\\\.\\mailslot\\camtovra_tests\\" + win32::make_unique_global_name(L"e2e_").substr(7);
     const std::wstring output = std::wstring(temp) + name.substr(name.rfind(L'\\') + 1) + L".bin";
-    const win32::unique_handle reader =
-        start_process(windows_path(MAILSLOT_READER_EXE), L"\"" + name + L"\" \"" + output + L"\" 10");
+    const child_process reader =
+        test_support::start_helper(MAILSLOT_READER_EXE, L"\"" + name + L"\" \"" + output + L"\" 10");
     ASSERT_TRUE(reader);
     ASSERT_TRUE(wait_for_mailslot(name));
 
@@ -172,10 +202,10 @@ TEST_F(service_end_to_end, proxy_started_by_hand_registers_and_ends_with_the_ser
     start_running_service();
     const std::wstring mailslot = own_session_mailslot();
     ASSERT_FALSE(mailslot_exists(mailslot)) << "a session proxy is running already";
-    const win32::unique_handle proxy = start_process(windows_path(SESSION_PROXY_EXE), L"");
+    const child_process proxy = test_support::start_program(windows_path(SESSION_PROXY_EXE), L"");
     ASSERT_TRUE(proxy);
     ASSERT_TRUE(wait_for_mailslot(mailslot));
-    Sleep(1000); // the registration follows the mailslot's creation
+    ASSERT_TRUE(wait_until_registered(mailslot));
 
     write_event(mailslot, 1, u"e2e-camera");
     write_event(mailslot, 2, u"e2e-camera");
@@ -191,7 +221,7 @@ TEST_F(service_end_to_end, service_starts_the_proxy_in_a_session_whose_mailslot_
     ASSERT_TRUE(service::start_session_proxy(service::own_session_id(), windows_path(SESSION_PROXY_EXE),
                                              service::system_session_launcher()));
     ASSERT_TRUE(wait_for_mailslot(mailslot));
-    Sleep(1000); // the registration follows the mailslot's creation
+    ASSERT_TRUE(wait_until_registered(mailslot));
     write_event(mailslot, 1, u"e2e-started");
 
     stop_running_service();
@@ -206,7 +236,7 @@ TEST_F(service_end_to_end, service_starts_the_proxy_in_a_session_whose_mailslot_
 
 TEST_F(service_end_to_end, proxy_without_the_service_ends_with_minus_one)
 {
-    const win32::unique_handle proxy = start_process(windows_path(SESSION_PROXY_EXE), L"");
+    const child_process proxy = test_support::start_program(windows_path(SESSION_PROXY_EXE), L"");
     ASSERT_TRUE(proxy);
     EXPECT_EQ(exit_code_after(proxy, 30000), 0xFFFFFFFFu);
     EXPECT_FALSE(mailslot_exists(own_session_mailslot()));

@@ -6,7 +6,7 @@ add_library(service_devices STATIC
   ${CMAKE_CURRENT_LIST_DIR}/active_device_list.cpp
   ${CMAKE_CURRENT_LIST_DIR}/discover_service.cpp)
 target_include_directories(service_devices PUBLIC ${PROJECT_SOURCE_DIR}/vcs/src)
-target_link_libraries(service_devices PUBLIC service_notification properties gen_utils device_impl_tools ole32)
+target_link_libraries(service_devices PUBLIC service_notification properties gen_utils device_impl_tools propset ole32)
 
 camtovra_add_gtest(process_tracker_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/process_tracker_tests.cpp

@@ -32,7 +32,7 @@ target_link_libraries(service_notification PUBLIC
 camtovra_add_gtest(list_changed_notifier_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/list_changed_notifier_tests.cpp
           ${CMAKE_CURRENT_LIST_DIR}/tests/session_proxy_start_tests.cpp
-  LIBS service_notification)
+  LIBS service_notification camtovra_test_support)
 target_compile_definitions(list_changed_notifier_tests PRIVATE
   MAILSLOT_READER_EXE="$<TARGET_FILE:mailslot_reader>"
   SESSION_PROBE_EXE="$<TARGET_FILE:session_probe>")

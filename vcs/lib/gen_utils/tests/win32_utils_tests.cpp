@@ -4,22 +4,11 @@
 
 #include <string>
 
+#include "child_process.h"
 #include "gen_utils/process_launch.h"
-#include "gen_utils/string_conv.h"
 #include "gen_utils/thread_name.h"
 
 namespace {
-
-std::wstring windows_path(const char* unix_path)
-{
-    std::wstring path = L"Z:" + utils::to_utf16(unix_path);
-    for (auto& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return path;
-}
 
 DWORD run_and_wait(HANDLE process)
 {
@@ -41,15 +30,9 @@ TEST(world_access_security_attributes, let_a_second_process_open_the_named_objec
     win32::unique_handle event(CreateEventW(sa.get(), TRUE, FALSE, name.c_str()));
     ASSERT_TRUE(event);
 
-    const std::wstring exe = windows_path(OPEN_NAMED_EVENT_EXE);
-    std::wstring command = L"\"" + exe + L"\" " + name;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
-    CloseHandle(process.hThread);
-    EXPECT_EQ(run_and_wait(process.hProcess), 0u);
+    const auto opener = test_support::start_helper(OPEN_NAMED_EVENT_EXE, name);
+    ASSERT_TRUE(opener);
+    EXPECT_EQ(opener.wait(), 0u);
     EXPECT_EQ(WaitForSingleObject(event.get(), 0), WAIT_OBJECT_0);
 }
 

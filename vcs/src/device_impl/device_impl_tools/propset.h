@@ -8,3 +8,4 @@
 #include "device_impl/device_impl_tools/propset/property_req_entry.h"
 #include "device_impl/device_impl_tools/propset/property_req_entry_itf.h"
 #include "device_impl/device_impl_tools/propset/property_req_table.h"
+#include "gen_utils/cam_error.h"

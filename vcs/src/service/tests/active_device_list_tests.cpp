@@ -9,7 +9,7 @@
 
 #include "fake_device_factory.h"
 #include "gen_utils/string_conv.h"
-#include "test_process.h"
+#include "child_process.h"
 
 namespace {
 
@@ -153,7 +153,7 @@ TEST_F(active_device_list_test, removal_of_an_open_camera_sets_its_event_for_oth
     start(60000);
     const GUID id = make_guid();
     auto handle = list->open_device(id, camera(id));
-    auto probe = [&] { return fake_devices::start_child(EVENT_STATE_PROBE_EXE, handle->event_name()).wait(); };
+    auto probe = [&] { return test_support::start_helper(EVENT_STATE_PROBE_EXE, handle->event_name()).wait(); };
     EXPECT_EQ(probe(), 1u);
 
     list->on_list_changed(cam_service::list_change_removed, id);

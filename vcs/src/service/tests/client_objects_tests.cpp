@@ -11,8 +11,11 @@
 
 #include "atl/class_factory.h"
 #include "atl/com_ptr.h"
+#include "child_process.h"
+#include "device_client_exit.h"
 #include "fake_active_device.h"
 #include "fake_device_factory.h"
+#include "request_registry.h"
 #include "gen_utils/win32_utils.h"
 #include "service/discover_service.h"
 #include "service/dsdevice_handle.h"
@@ -20,7 +23,6 @@
 #include "service/dshow_device_discover_service.h"
 #include "service/dshow_device_info.h"
 #include "service/service_holders.h"
-#include "test_process.h"
 
 namespace {
 
@@ -44,6 +46,8 @@ class client_objects : public ::testing::Test {
 protected:
     std::wstring root = L"Software\\CamTovraTests\\" + win32::make_unique_global_name(L"").substr(7);
     std::shared_ptr<fake_device_factory> factory = fake_device_factory::make();
+    // Property handlers of cam_0; without them it echoes what was set.
+    std::shared_ptr<fake_devices::request_registry> cam_0_requests;
     com_ptr<ICamTovraDiscoverService> discover;
     std::mutex mutex;
     std::condition_variable changed;
@@ -52,7 +56,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-        factory->set_cameras({{L"cam_0", L"Camera 0"}, {L"cam_1", L"Camera 1", false, true}});
+        factory->set_cameras({{L"cam_0", L"Camera 0", false, false, cam_0_requests},
+                              {L"cam_1", L"Camera 1", false, true}});
 
         service::discover_service::options options;
         options.devices_path = root + L"\\devices";
@@ -443,7 +448,7 @@ TEST_F(client_objects, a_killed_client_lets_go_of_its_camera_and_channel_once)
 {
     const std::wstring event_name = win32::make_unique_global_name(L"camtovra_client_");
     win32::unique_handle exit_event(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-    auto client = fake_devices::start_child(WAIT_FOR_EVENT_EXE, event_name);
+    auto client = test_support::start_helper(WAIT_FOR_EVENT_EXE, event_name);
     ASSERT_TRUE(client.process);
 
     auto device = create_device(client.id);
@@ -488,31 +493,50 @@ TEST_F(client_objects, a_killed_client_lets_go_of_its_camera_and_channel_once)
     }
 }
 
-// The discover service marshalled for a client process, as hexadecimal text.
-std::wstring marshal_for_client(ICamTovraDiscoverService* service)
-{
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
-        return {};
-    }
-    std::wstring hex;
-    if (SUCCEEDED(CoMarshalInterface(stream, IID_ICamTovraDiscoverService, service, MSHCTX_LOCAL, nullptr,
-                                     MSHLFLAGS_NORMAL))) {
+// The discover service table-marshalled for client processes, as hexadecimal
+// text: a client can unmarshal it again when Wine's transport failed the
+// first try. The marshalling data is released with this object.
+class marshalled_for_clients {
+public:
+    explicit marshalled_for_clients(ICamTovraDiscoverService* service)
+    {
+        if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream_.put())) ||
+            FAILED(CoMarshalInterface(stream_.get(), IID_ICamTovraDiscoverService, service, MSHCTX_LOCAL, nullptr,
+                                      MSHLFLAGS_TABLESTRONG))) {
+            stream_.reset();
+            return;
+        }
+        marshalled_ = true;
         HGLOBAL memory = nullptr;
         STATSTG stat{};
-        if (SUCCEEDED(GetHGlobalFromStream(stream, &memory)) && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
+        if (SUCCEEDED(GetHGlobalFromStream(stream_.get(), &memory)) && SUCCEEDED(stream_->Stat(&stat, STATFLAG_NONAME))) {
             const auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
             const wchar_t digits[] = L"0123456789ABCDEF";
             for (ULONGLONG i = 0; i < stat.cbSize.QuadPart; ++i) {
-                hex += digits[bytes[i] >> 4];
-                hex += digits[bytes[i] & 15];
+                hex_ += digits[bytes[i] >> 4];
+                hex_ += digits[bytes[i] & 15];
             }
             GlobalUnlock(memory);
         }
     }
-    stream->Release();
-    return hex;
-}
+    ~marshalled_for_clients()
+    {
+        if (marshalled_) {
+            const LARGE_INTEGER start{};
+            stream_->Seek(start, STREAM_SEEK_SET, nullptr);
+            CoReleaseMarshalData(stream_.get());
+        }
+    }
+    marshalled_for_clients(const marshalled_for_clients&) = delete;
+    marshalled_for_clients& operator=(const marshalled_for_clients&) = delete;
+
+    const std::wstring& hex() const { return hex_; }
+
+private:
+    com_ptr<IStream> stream_;
+    bool marshalled_ = false;
+    std::wstring hex_;
+};
 
 // Client processes reach these objects through the proxy/stub library.
 class client_process : public client_objects {
@@ -521,44 +545,35 @@ protected:
     {
         client_objects::SetUp();
         const std::wstring regsvr32 = L"C:\\windows\\system32\\regsvr32.exe";
-        std::wstring command = L"\"" + regsvr32 + L"\" /s \"" + fake_devices::windows_path(PROXY_STUB_DLL) + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        ASSERT_TRUE(CreateProcessW(regsvr32.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &info));
-        CloseHandle(info.hThread);
-        fake_devices::child_process registration{win32::unique_handle(info.hProcess), info.dwProcessId};
+        const auto registration = test_support::start_program(
+            regsvr32, L"/s \"" + test_support::windows_path(PROXY_STUB_DLL) + L"\"");
+        ASSERT_TRUE(registration);
         ASSERT_EQ(registration.wait(), 0u);
+        marshalled = std::make_unique<marshalled_for_clients>(discover.get());
+        ASSERT_FALSE(marshalled->hex().empty());
+    }
+    void TearDown() override
+    {
+        marshalled.reset();
+        client_objects::TearDown();
     }
 
-    // Starts the client with fresh marshalling data. A client whose first
-    // cross-process call failed in COM's transport (unmarshalling the service
-    // or the first interface query on its device: the resolver still starting
-    // in a fresh prefix, or slow on a loaded machine) is started again after a
-    // growing pause, at most five times.
-    fake_devices::child_process start_client(const std::wstring& extra_arguments, HANDLE ready = nullptr)
+    // Starts device_client (once it reached main: test_support::start_helper);
+    // the client itself tries again each step that COM's transport failed.
+    test_support::child_process start_client(const std::wstring& extra_arguments)
     {
-        constexpr DWORD unmarshal_failed = 12;
-        constexpr DWORD first_query_failed = 4;
-        for (int attempt = 0;; ++attempt) {
-            std::wstring arguments = marshal_for_client(discover.get());
-            if (!extra_arguments.empty()) {
-                arguments += L" " + extra_arguments;
-            }
-            auto client = fake_devices::start_child(DEVICE_CLIENT_EXE, arguments);
-            if (!client.process) {
-                return client;
-            }
-            const HANDLE waits[2] = {client.process.get(), ready};
-            const DWORD woken = WaitForMultipleObjects(ready != nullptr ? 2 : 1, waits, FALSE, 60000);
-            const DWORD exit_code = woken == WAIT_OBJECT_0 ? client.wait(0) : 0;
-            if (attempt == 4 || (exit_code != unmarshal_failed && exit_code != first_query_failed)) {
-                return client;
-            }
-            Sleep(200 * (attempt + 1));
+        std::wstring arguments = marshalled->hex();
+        if (!extra_arguments.empty()) {
+            arguments += L" " + extra_arguments;
         }
+        return test_support::start_helper(DEVICE_CLIENT_EXE, arguments);
     }
+    static std::string exit_text(DWORD code)
+    {
+        return std::to_string(code) + " (" + fake_devices::describe_device_client_exit(code) + ")";
+    }
+
+    std::unique_ptr<marshalled_for_clients> marshalled;
 
     std::size_t idle_cameras() { return cam_service::active_device_list_instance().load()->idle_count(); }
     // Waits (bounded) until the client's camera has gone back to the list.
@@ -569,30 +584,98 @@ protected:
         }
         return idle_cameras() == 1;
     }
+    // A channel whose answer COM's transport lost was made all the same (the
+    // client made another): every channel made is closed once.
+    void expect_every_channel_closed() const
+    {
+        EXPECT_GE(factory->stats()->prepare_stream_calls, 1);
+        EXPECT_EQ(factory->stats()->close_stream_calls, factory->stats()->prepare_stream_calls.load());
+    }
 };
+
+// cam_0 answers PROPSETID_VIDCAP_VIDEOPROCAMP id 2 through a handler: minimum
+// -10, maximum 90, default 5, capabilities 3, value 42, flags 2.
+class standard_set_handler final : public cam::property_req_entry_itf {
+public:
+    std::vector<std::vector<unsigned char>> sets; // each set record as the handler saw it
+
+    std::error_code get_request(KsPropDataRequest& request) override
+    {
+        return cam::write_std_reply(request, 3, -10, 90, 5, 1, 42, 2);
+    }
+    std::error_code set_request(KsPropDataRequest& request) override
+    {
+        const auto* bytes = static_cast<const unsigned char*>(request.value);
+        sets.emplace_back(bytes, bytes + request.value_size);
+        return {};
+    }
+};
+
+class client_process_with_handlers : public client_process {
+protected:
+    standard_set_handler* handler = nullptr;
+
+    void SetUp() override
+    {
+        cam_0_requests = std::make_shared<fake_devices::request_registry>();
+        const cam::property_req_key keys[] = {{cam::PROPSETID_VIDCAP_VIDEOPROCAMP, 2}};
+        handler = static_cast<standard_set_handler*>(&cam_0_requests->add_handler(
+            std::make_unique<standard_set_handler>(), keys, cam::level_override));
+        client_process::SetUp();
+    }
+};
+
+TEST_F(client_process_with_handlers, in_this_process_a_missing_value_buffer_is_refused_before_any_handler)
+{
+    auto device = create_device(GetCurrentProcessId());
+    ASSERT_TRUE(device);
+    GUID set = videoprocamp;
+    ULONG returned = 0;
+    EXPECT_EQ(device->Get(&set, 2, nullptr, 0, nullptr, 48, &returned), E_POINTER);
+    EXPECT_EQ(device->Set(&set, 2, nullptr, 0, nullptr, 48), E_POINTER);
+    std::lock_guard lock(cam_0_requests->request_mutex());
+    EXPECT_TRUE(handler->sets.empty());
+}
+
+TEST_F(client_process_with_handlers, a_client_process_gets_the_merged_record_and_sets_value_and_flags)
+{
+    auto client = start_client(L"--properties");
+    ASSERT_TRUE(client.process);
+    const DWORD code = client.wait(60000);
+    ASSERT_EQ(code, 0u) << "device_client exit " << exit_text(code);
+    std::lock_guard lock(cam_0_requests->request_mutex());
+    ASSERT_EQ(handler->sets.size(), 1u);
+    std::vector<unsigned char> expected(40, 0);
+    const unsigned char value_and_flags[8] = {17, 0, 0, 0, 1, 0, 0, 0};
+    std::memcpy(expected.data() + 24, value_and_flags, 8);
+    EXPECT_EQ(handler->sets[0], expected);
+}
 
 TEST_F(client_process, lists_opens_carries_properties_and_streams_across_processes)
 {
     auto client = start_client(L"");
     ASSERT_TRUE(client.process);
-    EXPECT_EQ(client.wait(60000), 0u);
+    const DWORD code = client.wait(60000);
+    EXPECT_EQ(code, 0u) << "device_client exit " << exit_text(code);
     EXPECT_TRUE(wait_idle());
-    EXPECT_EQ(factory->stats()->close_stream_calls, 1);
+    expect_every_channel_closed();
 }
 
 TEST_F(client_process, a_killed_client_process_has_its_objects_released_in_the_service)
 {
     const std::wstring ready_name = win32::make_unique_global_name(L"camtovra_client_ready_");
     win32::unique_handle ready(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
-    auto client = start_client(ready_name, ready.get());
+    auto client = start_client(ready_name);
     ASSERT_TRUE(client.process);
-    ASSERT_EQ(WaitForSingleObject(ready.get(), 0), WAIT_OBJECT_0) << "client exit " << client.wait(0);
+    const HANDLE ready_or_ended[2] = {ready.get(), client.process.get()};
+    ASSERT_EQ(WaitForMultipleObjects(2, ready_or_ended, FALSE, 60000), WAIT_OBJECT_0)
+        << "device_client exit " << exit_text(client.wait(0));
     EXPECT_EQ(idle_cameras(), 0u);
     EXPECT_EQ(factory->stats()->close_stream_calls, 0);
 
     TerminateProcess(client.process.get(), 9);
     EXPECT_TRUE(wait_idle());
-    EXPECT_EQ(factory->stats()->close_stream_calls, 1);
+    expect_every_channel_closed();
     EXPECT_EQ(factory->stats()->devices_alive(), 1); // idle, waiting for reuse
 }
 

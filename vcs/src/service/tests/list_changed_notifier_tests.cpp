@@ -11,7 +11,7 @@
 
 #include "gen_utils/log.h"
 #include "gen_utils/win32_utils.h"
-#include "session_test_support.h"
+#include "child_process.h"
 
 namespace {
 using DShowDeviceService::device_event::closing;
@@ -248,22 +248,15 @@ TEST(list_changed_notifier, missing_mailslot_reports_the_win32_error)
 struct reader_process {
     std::wstring name = unique_mailslot_name();
     std::wstring output;
-    win32::unique_handle process;
+    test_support::child_process program;
 
     explicit reader_process(int count)
     {
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
         output = std::wstring(temp) + name.substr(name.rfind(L'\\') + 1) + L".bin";
-        std::wstring command = L"\"" + test_support::windows_path(MAILSLOT_READER_EXE) + L"\" \"" + name +
-                               L"\" \"" + output + L"\" " + std::to_wstring(count);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            CloseHandle(info.hThread);
-            process.reset(info.hProcess);
-        }
+        program = test_support::start_helper(MAILSLOT_READER_EXE,
+                                             L"\"" + name + L"\" \"" + output + L"\" " + std::to_wstring(count));
     }
     ~reader_process() { DeleteFileW(output.c_str()); }
 
@@ -282,9 +275,8 @@ struct reader_process {
     // Exit code (messages read) once the reader ended.
     DWORD wait() const
     {
-        EXPECT_EQ(WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
-        DWORD code = 0;
-        GetExitCodeProcess(process.get(), &code);
+        const DWORD code = program.wait(20000);
+        EXPECT_NE(code, 0xFFFFFFFF) << "the reader did not end";
         return code;
     }
 
@@ -305,7 +297,7 @@ struct reader_process {
 TEST(list_changed_notifier, reader_process_receives_arrival_removal_and_close)
 {
     reader_process reader(10);
-    ASSERT_TRUE(reader.process);
+    ASSERT_TRUE(reader.program);
     service::list_changed_notifier notifier;
     ASSERT_TRUE(reader.register_with(notifier));
 

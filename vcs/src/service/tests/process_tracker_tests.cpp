@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "test_process.h"
+#include "child_process.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ using service::process_tracker;
 struct client {
     std::wstring event_name = win32::make_unique_global_name(L"camtovra_tracker_client_");
     win32::unique_handle exit_event{CreateEventW(nullptr, TRUE, FALSE, event_name.c_str())};
-    fake_devices::child_process child = fake_devices::start_child(WAIT_FOR_EVENT_EXE, event_name);
+    test_support::child_process child = test_support::start_helper(WAIT_FOR_EVENT_EXE, event_name);
 
     void release() const { SetEvent(exit_event.get()); }
     void kill() const { TerminateProcess(child.process.get(), 9); }

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "service/list_changed_notifier.h"
 #include "service/session_enumeration.h"
 #include "service/session_mailslot.h"
-#include "session_test_support.h"
 
 namespace {
 
@@ -130,7 +130,10 @@ TEST(start_session_proxy, proxy_is_looked_for_beside_the_running_executable)
 }
 
 // The real launch: the user's token of the session (Wine gives one to any
-// caller), the default desktop, the user's own environment.
+// caller), the default desktop, the user's own environment. The probe reports
+// reaching main on an event of a fixed name (it does not get this process's
+// environment); the launcher's seam keeps its process to tell a start that
+// Wine failed.
 TEST(start_session_proxy, program_runs_on_the_default_desktop_with_the_users_environment)
 {
     win32::unique_handle report_slot(
@@ -138,8 +141,25 @@ TEST(start_session_proxy, program_runs_on_the_default_desktop_with_the_users_env
     ASSERT_NE(report_slot.get(), INVALID_HANDLE_VALUE);
     SetEnvironmentVariableW(L"CAMTOVRA_PROBE_MARKER", L"from-the-service");
 
-    ASSERT_TRUE(service::start_session_proxy(service::own_session_id(), test_support::windows_path(SESSION_PROBE_EXE),
-                                             service::system_session_launcher()));
+    const test_support::started_event started(L"Global\\camtovra_session_probe_started");
+    const auto probe = test_support::start_until_main("session_probe", [](const test_support::started_event&) {
+        service::session_launcher launcher = service::system_session_launcher();
+        test_support::child_process launched;
+        launcher.launch = [&launched, system = launcher.launch](HANDLE token, const std::wstring& application) {
+            win32::unique_handle process = system(token, application);
+            HANDLE kept = nullptr;
+            if (process && DuplicateHandle(GetCurrentProcess(), process.get(), GetCurrentProcess(), &kept, 0, FALSE,
+                                           DUPLICATE_SAME_ACCESS)) {
+                launched.process.reset(kept);
+                launched.id = GetProcessId(kept);
+            }
+            return process;
+        };
+        EXPECT_TRUE(service::start_session_proxy(service::own_session_id(),
+                                                 test_support::windows_path(SESSION_PROBE_EXE), launcher));
+        return launched;
+    }, started);
+    ASSERT_TRUE(probe);
     std::wstring report(512, L'\0');
     DWORD read = 0;
     ASSERT_TRUE(ReadFile(report_slot.get(), report.data(), static_cast<DWORD>(report.size() * sizeof(wchar_t)), &read,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "gen_utils/win32_utils.h"
 
 namespace {
@@ -84,17 +85,9 @@ TEST(device_broadcast, record_reaches_a_window_of_another_process_intact)
     GetTempPathW(MAX_PATH, temp);
     const std::wstring title = win32::make_unique_global_name(L"camtovra_window_").substr(7);
     const std::wstring output = std::wstring(temp) + title + L".txt";
-    std::wstring exe = L"Z:";
-    for (const char c : std::string(DEVICE_CHANGE_WINDOW_EXE)) {
-        exe.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-    }
-    std::wstring command = L"\"" + exe + L"\" \"" + title + L"\" \"" + output + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    CloseHandle(info.hThread);
-    const win32::unique_handle process(info.hProcess);
+    const auto window_program =
+        test_support::start_helper(DEVICE_CHANGE_WINDOW_EXE, L"\"" + title + L"\" \"" + output + L"\"");
+    ASSERT_TRUE(window_program);
 
     HWND window = nullptr;
     for (int attempt = 0; attempt < 500 && window == nullptr; ++attempt) {
@@ -111,10 +104,7 @@ TEST(device_broadcast, record_reaches_a_window_of_another_process_intact)
             SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 5000, &result));
     };
     EXPECT_NE(session_proxy::broadcast_device_change(direct_send, L"USB#VID_1234#SN42", 1), 0);
-    ASSERT_EQ(WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    GetExitCodeProcess(process.get(), &code);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(window_program.wait(20000), 0u);
 
     HANDLE file = CreateFileW(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);

@@ -212,7 +212,10 @@ TEST(devicelist_changed_event, teardown_ends_a_read_that_is_still_waiting)
     inbox received;
     const std::wstring name = unique_mailslot_name();
     auto listener = session_proxy::devicelist_changed_event::create(name, received.handler(), connector(service));
-    Sleep(100); // the first read is waiting now
+    // Once a message was handled the listener's loop runs: the next read is
+    // issued as the handler returns.
+    write_event(name, 1, u"first");
+    ASSERT_TRUE(received.next());
 
     const auto started = std::chrono::steady_clock::now();
     listener.reset();

@@ -33,6 +33,9 @@ private:
     property_req_fn set_;
 };
 
+// 0x80004005: a request type other than get or set.
+std::error_code bad_request_type_error() noexcept;
+
 // Stands for the load and save callables of a handler that persists nothing.
 struct no_persistence {};
 
@@ -57,7 +60,7 @@ public:
     std::error_code set_request(KsPropDataRequest& request) override
     {
         if (request.request_type != KsPropDataRequest::set) {
-            return bad_request_type();
+            return bad_request_type_error();
         }
         return set_(request);
     }
@@ -75,22 +78,11 @@ public:
     }
 
 private:
-    static std::error_code bad_request_type() noexcept;
-
     Get get_;
     Set set_;
     [[no_unique_address]] Load load_;
     [[no_unique_address]] Save save_;
 };
-
-// 0x80004005: a request type other than get or set.
-std::error_code bad_request_type_error() noexcept;
-
-template <class Get, class Set, class Load, class Save>
-std::error_code property_req_entry_func<Get, Set, Load, Save>::bad_request_type() noexcept
-{
-    return bad_request_type_error();
-}
 
 // Members of the family. The variable must outlive the handler. With an empty
 // name nothing is persisted. Values are the 4-byte record at offset 0.
