@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "announce_started.h"
 #include "camtovra_service.h"
 #include "sim_payload.h"
 
@@ -250,6 +251,7 @@ int run(ICamTovraDiscoverService* service, const std::wstring& mode, const wchar
 
 int wmain(int argc, wchar_t** argv)
 {
+    test_support::announce_started();
     if (argc < 4) {
         return ERROR_INVALID_PARAMETER;
     }

@@ -17,7 +17,7 @@
 #include "service/dshow_device_discover_service.h"
 #include "service/service_holders.h"
 #include "streaming_device_factory.h"
-#include "test_process.h"
+#include "child_process.h"
 
 namespace {
 
@@ -100,14 +100,9 @@ protected:
         ASSERT_EQ(class_object->CreateInstance(nullptr, IID_ICamTovraDiscoverService, discover.put_void()), S_OK);
 
         const std::wstring regsvr32 = L"C:\\windows\\system32\\regsvr32.exe";
-        std::wstring command = L"\"" + regsvr32 + L"\" /s \"" + fake_devices::windows_path(PROXY_STUB_DLL) + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        ASSERT_TRUE(CreateProcessW(regsvr32.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &info));
-        CloseHandle(info.hThread);
-        fake_devices::child_process registration{win32::unique_handle(info.hProcess), info.dwProcessId};
+        const auto registration = test_support::start_program(
+            regsvr32, L"/s \"" + test_support::windows_path(PROXY_STUB_DLL) + L"\"");
+        ASSERT_TRUE(registration);
         ASSERT_EQ(registration.wait(), 0u);
     }
     void TearDown() override
@@ -127,12 +122,12 @@ protected:
     // service, or the first query on its device object: Wine's resolver still
     // starting or slow under load) is started again, at most five times,
     // after a growing pause; it reports that step with its own exit code.
-    fake_devices::child_process start_client(const std::wstring& mode, HANDLE ready = nullptr)
+    test_support::child_process start_client(const std::wstring& mode, HANDLE ready = nullptr)
     {
         constexpr DWORD unmarshal_failed = 12;
         constexpr DWORD first_query_failed = 4;
         for (int attempt = 0;; ++attempt) {
-            auto client = fake_devices::start_child(FRAME_CLIENT_EXE, marshal_for_client(discover.get()) + L" " + mode);
+            auto client = test_support::start_helper(FRAME_CLIENT_EXE, marshal_for_client(discover.get()) + L" " + mode);
             if (!client.process) {
                 return client;
             }

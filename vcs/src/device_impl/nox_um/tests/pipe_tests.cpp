@@ -245,6 +245,8 @@ TEST_F(streaming_test, stop_waits_for_every_read_the_driver_still_holds)
     log_capture log;
     auto stopping = std::async(std::launch::async, [&] { return endpoint->stop(); });
     ASSERT_TRUE(log.wait_for("waiting for 2 reads the driver still holds", 5s));
+    // The cancelled reads reach the driver's keep list on their own time.
+    ASSERT_TRUE(io.wait_for_kept_reads(2, 5s));
     EXPECT_EQ(io.kept_reads(), 2u);
     EXPECT_EQ(stopping.wait_for(0s), std::future_status::timeout);
     EXPECT_EQ(io.give_back_kept_reads(), 2u);
@@ -295,6 +297,7 @@ TEST_F(streaming_test, read_given_back_after_stop_gave_up_blocks_a_restart_until
     }
     EXPECT_EQ(f.count(pipe::status_read) + f.count(pipe::status_not_read), 0); // not handed back
 
+    ASSERT_TRUE(io.wait_for_kept_reads(4, 5s));
     io.keep_completed_reads = false;
     EXPECT_EQ(io.give_back_kept_reads(), 4u); // the late completions reach the port
     EXPECT_EQ(endpoint->outstanding_reads(), 0u);

@@ -66,6 +66,12 @@ std::size_t sim_driver_io::give_back_kept_reads()
     return give_back(nullptr);
 }
 
+bool sim_driver_io::wait_for_kept_reads(std::size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock guard(kept_lock_);
+    return kept_changed_.wait_for(guard, timeout, [&] { return kept_.size() >= count; });
+}
+
 std::size_t sim_driver_io::kept_reads() const
 {
     std::lock_guard guard(kept_lock_);
@@ -198,6 +204,7 @@ BOOL sim_driver_io::submit(sim_file* file, OVERLAPPED* overlapped, DWORD* transf
         if (read && keep_completed_reads) {
             std::lock_guard guard(kept_lock_);
             kept_.push_back({file, overlapped, status, information});
+            kept_changed_.notify_all();
             return;
         }
         finish(file, overlapped, status, information);

@@ -16,6 +16,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,6 +55,8 @@ public:
     // gives them back too.
     std::size_t give_back_kept_reads();
     std::size_t kept_reads() const;
+    // Waits until at least `count` reads are kept; false on time-out.
+    bool wait_for_kept_reads(std::size_t count, std::chrono::milliseconds timeout) const;
 
     sim_camera::camera camera;
     kmdf::host host;
@@ -78,6 +82,7 @@ private:
     mutable std::mutex lock_;
     std::map<HANDLE, std::unique_ptr<sim_file>> files_;
     mutable std::mutex kept_lock_;
+    mutable std::condition_variable kept_changed_;
     std::vector<kept_read> kept_;
 };
 
