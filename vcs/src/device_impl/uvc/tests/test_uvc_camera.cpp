@@ -44,7 +44,8 @@ bool checking_sink::deliver_frame(cam::frame_wrapper& frame, const cam::frame_co
 {
     std::uint64_t number = 0;
     std::size_t bad_index = 0;
-    const bool whole = frame.valid_data_size_ >= frame.offset + image_size;
+    // valid_data_size_ counts the image bytes that follow the payload header.
+    const bool whole = frame.valid_data_size_ >= image_size && frame.offset + image_size <= frame.capacity;
     const bool good = whole && sim_camera::payload_source::check_image({frame.data() + frame.offset, image_size},
                                                                        width, &number, &bad_index);
     {
@@ -74,6 +75,27 @@ std::size_t checking_sink::bad_frames() const
 {
     std::lock_guard guard(lock_);
     return bad_;
+}
+
+std::vector<recording_io::ioctl_record> recording_io::ioctls(DWORD code) const
+{
+    std::lock_guard guard(lock_);
+    std::vector<ioctl_record> out;
+    std::copy_if(records_.begin(), records_.end(), std::back_inserter(out),
+                 [&](const ioctl_record& r) { return r.code == code; });
+    return out;
+}
+
+BOOL recording_io::device_io_control(HANDLE file, DWORD code, void* input, DWORD input_size, void* output,
+                                     DWORD output_size, DWORD* returned, OVERLAPPED* overlapped)
+{
+    {
+        std::lock_guard guard(lock_);
+        const auto* bytes = static_cast<const std::uint8_t*>(input);
+        records_.push_back({code, bytes == nullptr ? std::vector<std::uint8_t>{}
+                                                   : std::vector<std::uint8_t>(bytes, bytes + input_size)});
+    }
+    return inner_.device_io_control(file, code, input, input_size, output, output_size, returned, overlapped);
 }
 
 log_capture::log_capture()
@@ -124,7 +146,7 @@ void camera_bench::open()
         responder = std::make_unique<sim_camera::uvc_responder>(io.camera);
     }
     ASSERT_EQ(io.start(), STATUS_SUCCESS);
-    auto file = nox_um::usb_device_handle::open(io.device_path(), io);
+    auto file = nox_um::usb_device_handle::open(io.device_path(), recorder);
     ASSERT_TRUE(file.has_value());
     device = std::make_shared<nox_um::usb_device_handle>(std::move(file).value(), io.device_path());
     camera = std::make_unique<test_uvc_camera>(cam::camera_creation{device, &sink, store});

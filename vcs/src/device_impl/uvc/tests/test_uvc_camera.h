@@ -82,6 +82,43 @@ struct log_capture {
     std::uint32_t saved_level = 0;
 };
 
+// Passes every call to the simulated driver and records the I/O controls.
+class recording_io final : public nox_um::driver_io {
+public:
+    explicit recording_io(nox_um::driver_io& inner) : inner_(inner) {}
+    struct ioctl_record {
+        DWORD code;
+        std::vector<std::uint8_t> input;
+    };
+    std::vector<ioctl_record> ioctls(DWORD code) const;
+
+    HANDLE create_file(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) override
+    {
+        return inner_.create_file(path, access, share, disposition, flags);
+    }
+    BOOL device_io_control(HANDLE file, DWORD code, void* input, DWORD input_size, void* output, DWORD output_size,
+                           DWORD* returned, OVERLAPPED* overlapped) override;
+    BOOL read_file(HANDLE file, void* buffer, DWORD size, DWORD* read, OVERLAPPED* overlapped) override
+    {
+        return inner_.read_file(file, buffer, size, read, overlapped);
+    }
+    HANDLE create_io_completion_port(HANDLE file, HANDLE port, ULONG_PTR key, DWORD threads) override
+    {
+        return inner_.create_io_completion_port(file, port, key, threads);
+    }
+    BOOL cancel_io_ex(HANDLE file, OVERLAPPED* overlapped) override { return inner_.cancel_io_ex(file, overlapped); }
+    BOOL get_overlapped_result(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) override
+    {
+        return inner_.get_overlapped_result(file, overlapped, transferred, wait);
+    }
+    BOOL close_handle(HANDLE handle) override { return inner_.close_handle(handle); }
+
+private:
+    nox_um::driver_io& inner_;
+    mutable std::mutex lock_;
+    std::vector<ioctl_record> records_;
+};
+
 // The simulated camera, its UVC responder, an in-memory store and the camera.
 class camera_bench {
 public:
@@ -91,6 +128,7 @@ public:
     void open();
 
     nox_um_test::sim_driver_io io;
+    recording_io recorder{io};
     std::unique_ptr<sim_camera::uvc_responder> responder;
     std::shared_ptr<fake_devices::memory_property_store> store = std::make_shared<fake_devices::memory_property_store>();
     std::shared_ptr<nox_um::usb_device_handle> device;
