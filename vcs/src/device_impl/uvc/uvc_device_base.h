@@ -42,6 +42,7 @@ public:
     std::uint32_t get_max_bus_transfer_size();
 
     // -------- usb_camera_base
+    using usb_camera_base::output_frame;
     std::uint32_t required_frame_buffer_size() override;
     void return_frame(frame_wrapper* frame) override;
     std::error_code init_standard_properties() override;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "device_impl/camera_base/processing_level.h"
@@ -212,6 +213,40 @@ TEST_F(usb_camera_base_test, device_information_carries_ids_texts_and_serial)
     EXPECT_EQ(info.serial_number, cam::unreadable_serial_number); // "SIM00001" is not hexadecimal
     EXPECT_EQ(info.interface_kind, 4u);
     EXPECT_EQ(info.reserved, 0u);
+}
+
+TEST_F(usb_camera_base_test, overlay_is_drawn_only_into_the_whole_lines_a_frame_holds)
+{
+    init();
+    bench.responder->set_stream_sizes(640 * 480, 16384);
+    ASSERT_FALSE(bench.camera->try_start({img::fourcc("Y800"), 640, 480, 0}, 333333));
+    constexpr std::uint64_t line = 640;
+    auto frame = cam::make_frame_buffer(line * 480);
+    const auto changed = [&](std::uint64_t from, std::uint64_t to) {
+        return std::any_of(frame->data() + from, frame->data() + to, [](std::uint8_t b) { return b != 0x55; });
+    };
+    struct row {
+        bool show;
+        std::uint64_t capacity; // bytes of the data area the frame says it has
+        bool driver_line;       // lines 10..19
+        bool device_line;       // lines 20..29
+    } rows[] = {{false, line * 480, false, false},
+                {true, line * 480, true, true},
+                {true, line * 15 + 100, true, false},
+                {true, line * 5, false, false}};
+    for (const auto& r : rows) {
+        std::fill_n(frame->data(), line * 480, std::uint8_t{0x55});
+        frame->capacity = r.capacity;
+        bench.camera->debug_flags().show_overlay = r.show;
+        bench.camera->output_frame(*frame);
+        EXPECT_EQ(changed(line * 10, line * 15), r.driver_line) << r.capacity;
+        EXPECT_EQ(changed(line * 20, line * 30), r.device_line) << r.capacity;
+        // Nothing beyond the whole lines the frame holds.
+        const std::uint64_t whole = std::min<std::uint64_t>(r.capacity / line, 480) * line;
+        EXPECT_FALSE(changed(whole, line * 480)) << r.capacity;
+    }
+    frame->capacity = line * 480;
+    bench.camera->release_stream();
 }
 
 TEST(usb_camera_base_strings, long_texts_are_cut_and_hexadecimal_serials_parsed)
