@@ -249,6 +249,28 @@ TEST_F(usb_camera_base_test, overlay_is_drawn_only_into_the_whole_lines_a_frame_
     bench.camera->release_stream();
 }
 
+TEST(usb_camera_base_settings, the_stored_service_log_level_sets_the_process_level_from_its_low_byte)
+{
+    const std::uint32_t saved = service_log_level.load();
+    struct row {
+        bool as_text;
+        std::int64_t stored;
+        std::uint32_t expected;
+    } rows[] = {{false, 0x103, 3}, {false, 2, 2}, {true, 1, 7}, {false, -2, 0xFE}, {false, 0x7FFF'FFFF'FFFF'0001, 1}};
+    for (const auto& r : rows) {
+        service_log_level = 7;
+        camera_bench bench;
+        if (r.as_text) {
+            bench.store->write_string(L"service_log_level", std::to_wstring(r.stored));
+        } else {
+            bench.store->write_int(L"service_log_level", r.stored);
+        }
+        bench.open();
+        EXPECT_EQ(service_log_level.load(), r.expected) << r.stored;
+    }
+    service_log_level = saved;
+}
+
 TEST(usb_camera_base_strings, long_texts_are_cut_and_hexadecimal_serials_parsed)
 {
     struct row {

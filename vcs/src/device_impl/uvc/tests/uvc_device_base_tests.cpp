@@ -245,3 +245,82 @@ TEST_F(uvc_device_base_test, streaming_needs_a_prepared_pipe_and_an_endpoint)
 }
 
 } // namespace
+
+namespace {
+
+using uvc_test::camera_bench;
+
+// The simulated camera with another streaming interface: alternate setting 0
+// carries the formats, the others the given endpoints.
+void set_streaming_alternates(camera_bench& b, const std::vector<sim_camera::endpoint_spec>& endpoints,
+                              bool isochronous)
+{
+    sim_camera::configuration_spec spec = sim_camera::uvc_camera_spec();
+    auto& streaming = spec.interfaces.at(1).alternates;
+    streaming.at(0).endpoints.clear();
+    if (isochronous) {
+        std::uint8_t alternate = 1;
+        for (const auto& e : endpoints) {
+            sim_camera::alternate_spec alt;
+            alt.alternate = alternate++;
+            alt.endpoints.push_back(e);
+            streaming.push_back(alt);
+        }
+    } else {
+        streaming.at(0).endpoints = endpoints;
+    }
+    b.io.camera.configuration_bytes = sim_camera::build_configuration(spec);
+}
+
+sim_camera::endpoint_spec iso_endpoint(std::uint16_t max_packet)
+{
+    sim_camera::endpoint_spec e;
+    e.attributes = 5; // isochronous, asynchronous
+    e.max_packet = max_packet;
+    e.interval = 1;
+    return e;
+}
+
+TEST(uvc_device_base_endpoints, a_camera_without_a_large_enough_endpoint_fails_to_prepare)
+{
+    struct row {
+        const char* name;
+        std::vector<sim_camera::endpoint_spec> endpoints;
+        bool isochronous;
+    } rows[] = {{"no streaming endpoint", {}, false},
+                {"isochronous packets too small", {iso_endpoint(512), iso_endpoint(1024)}, true}};
+    for (const auto& r : rows) {
+        camera_bench b;
+        set_streaming_alternates(b, r.endpoints, r.isochronous);
+        b.responder = std::make_unique<sim_camera::uvc_responder>(b.io.camera);
+        b.responder->set_stream_sizes(vga_size, 3072);
+        b.open();
+        ASSERT_FALSE(b.camera->init_device()) << r.name;
+        EXPECT_EQ(b.camera->try_start(vga, interval), make_cam_error(E_OUTOFMEMORY)) << r.name;
+        EXPECT_EQ(b.camera->endpoint_pipe(), nullptr) << r.name;
+        EXPECT_EQ(b.camera->frame_stream(), nullptr) << r.name;
+    }
+}
+
+TEST(uvc_device_base_endpoints, an_isochronous_camera_takes_the_first_alternate_that_fits_and_release_selects_zero)
+{
+    camera_bench b;
+    set_streaming_alternates(b, {iso_endpoint(512), iso_endpoint(1024), iso_endpoint(3072)}, true);
+    b.responder = std::make_unique<sim_camera::uvc_responder>(b.io.camera);
+    b.responder->set_stream_sizes(vga_size, 1000);
+    b.open();
+    ASSERT_FALSE(b.camera->init_device());
+    // Isochronous streams propose no transfer size.
+    ASSERT_FALSE(b.camera->try_start(vga, interval));
+    const auto probe = b.responder->last_probe_set();
+    ASSERT_GE(probe.size(), 26u);
+    EXPECT_EQ(probe[22] | probe[23] << 8 | probe[24] << 16 | probe[25] << 24, 0);
+    EXPECT_EQ(b.io.camera.selected_alternate(1), 2);
+    EXPECT_FALSE(b.camera->full_frame());
+    EXPECT_EQ(b.camera->transfer_size(), 80u);
+    EXPECT_NE(b.camera->endpoint_pipe(), nullptr);
+    b.camera->release_stream();
+    EXPECT_EQ(b.io.camera.selected_alternate(1), 0);
+}
+
+} // namespace
