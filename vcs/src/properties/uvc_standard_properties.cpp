@@ -46,7 +46,12 @@ UVCPropertyData* uvc_standard_properties::find(std::uint32_t kind, std::uint32_t
 void uvc_standard_properties::build(const cam::uvc_cam::uvc_descriptor_tree& tree, uvc_control_channel& channel,
                                     gen_property::gen_property_reqistry& registry, bool suppress_handlers)
 {
-    handlers_.clear();
+    // The registry points at the handlers, and they into the list: both stay
+    // as built.
+    if (built_) {
+        return;
+    }
+    built_ = true;
     controls_ = announced_controls(tree);
     for (auto& control : controls_) {
         if (const std::error_code ec = initialise_control(channel, control)) {

@@ -30,7 +30,7 @@ class uvc_standard_properties {
 public:
     // Builds the control list from the tree, initialises every control over
     // `channel` and, unless `suppress_handlers`, creates and registers the
-    // handlers at level 0. Controls that fail to initialise stay with length
+    // handlers at level 0; a second call does nothing. Controls that fail to initialise stay with length
     // 0 and get no handler. The channel and registry outlive this object.
     void build(const cam::uvc_cam::uvc_descriptor_tree& tree, uvc_control_channel& channel,
                gen_property::gen_property_reqistry& registry, bool suppress_handlers);
@@ -46,6 +46,7 @@ private:
     // Handlers point into this list: it is not changed once built.
     std::vector<UVCPropertyData> controls_;
     std::vector<std::unique_ptr<cam::property_req_entry_itf>> handlers_;
+    bool built_ = false;
 };
 
 } // namespace uvc_property
