@@ -121,6 +121,13 @@ unsigned pipe::outstanding_reads()
     return outstanding_;
 }
 
+std::error_code pipe::set_depth(std::uint32_t transfer_size, std::uint32_t depth)
+{
+    const noxkm::pipe_depth record{transfer_size, depth};
+    return usb_device_handle::control(*file_.io(), file_.get(), IOCTL_NOXKM_PIPE_SET_DEPTH, &record, sizeof record,
+                                      nullptr, 0);
+}
+
 std::error_code pipe::start()
 {
     if (port_ == nullptr) {

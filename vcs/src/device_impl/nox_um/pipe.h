@@ -64,6 +64,10 @@ public:
     // Hands a request to the thread; ERROR_CANCELLED after stop.
     std::error_code queue_request(cam::frame_wrapper* request);
 
+    // Sends IOCTL_NOXKM_PIPE_SET_DEPTH on the pipe file: the transfer size and
+    // how many reads the driver keeps queued. The driver's error is returned.
+    std::error_code set_depth(std::uint32_t transfer_size, std::uint32_t depth);
+
     bool running() const { return thread_.joinable(); }
     // Reads in flight while running; once stopped, the reads the driver still
     // holds (late completions that arrived meanwhile are taken first).

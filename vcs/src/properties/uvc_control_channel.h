@@ -1,0 +1,35 @@
+#pragma once
+// How the standard UVC handlers reach their camera: one UVC class request on
+// a unit's control selector, and the store that values set by clients
+// persist in. The UVC device base implements it; the requests go to the
+// VideoControl interface.
+
+#include <cstdint>
+#include <system_error>
+
+#include "properties/property_store.h"
+#include "properties/uvc_property_data.h"
+
+namespace uvc_property {
+
+class uvc_control_channel {
+public:
+    virtual ~uvc_control_channel() = default;
+    // GET_x fills `length` bytes of `buffer`; SET_CUR sends them.
+    virtual std::error_code uvc_request(std::uint8_t request, std::uint8_t unit_id, std::uint8_t selector,
+                                        std::uint16_t length, void* buffer) = 0;
+    // Where set values persist; may be null.
+    virtual utils::property_store_itf* property_store() = 0;
+};
+
+// Reads a control's length (when not known), capabilities, resolution,
+// range, default and current value from the device and logs what is
+// inconsistent. Unit id 0: 0x80004001. A failed or empty length request, or
+// a failed GET_INFO, leaves the control unusable (length 0) and returns the
+// error; the other reads may fail without consequence.
+std::error_code initialise_control(uvc_control_channel& channel, UVCPropertyData& control);
+
+// GET_CUR reads `length` bytes into the current value; SET_CUR sends them.
+std::error_code control_request(uvc_control_channel& channel, UVCPropertyData& control, std::uint8_t request);
+
+} // namespace uvc_property
