@@ -13,6 +13,7 @@
 #include "atl/class_factory.h"
 #include "atl/com_ptr.h"
 #include "child_process.h"
+#include "com_transport.h"
 #include "device_client_exit.h"
 #include "fake_active_device.h"
 #include "fake_device_factory.h"
@@ -546,6 +547,9 @@ protected:
             regsvr32, L"/s \"" + test_support::windows_path(PROXY_STUB_DLL) + L"\"");
         ASSERT_TRUE(registration);
         ASSERT_EQ(registration.wait(), 0u);
+        for (const IID* iid : interfaces) {
+            ASSERT_EQ(test_support::proxy_stub_mismatch(*iid), "");
+        }
         marshalled = std::make_unique<marshalled_for_clients>(discover.get());
         ASSERT_FALSE(marshalled->hex().empty());
     }
@@ -583,10 +587,20 @@ protected:
                          attempt + 1, test_support::start_attempts);
         }
     }
+    // The exit code and its meaning, with what this process's COM resolves
+    // where that is not the registered proxy/stub.
     static std::string exit_text(DWORD code)
     {
-        return std::to_string(code) + " (" + fake_devices::describe_device_client_exit(code) + ")";
+        std::string text = std::to_string(code) + " (" + fake_devices::describe_device_client_exit(code) + ")";
+        for (const IID* iid : interfaces) {
+            if (const std::string mismatch = test_support::proxy_stub_mismatch(*iid); !mismatch.empty()) {
+                text += "; " + mismatch;
+            }
+        }
+        return text;
     }
+    static constexpr const IID* interfaces[] = {&IID_ICamTovraDiscoverService, &IID_ICamTovraDeviceInfo,
+                                                &IID_ICamTovraDevice, &IID_ICamTovraStreamChannel};
 
     std::unique_ptr<marshalled_for_clients> marshalled;
 
