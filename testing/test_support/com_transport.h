@@ -14,6 +14,7 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
 namespace test_support {
@@ -130,6 +131,37 @@ inline HRESULT report_failure(const char* what, HRESULT hr)
         std::fflush(stderr);
     }
     return hr;
+}
+
+// Wine's COM looks up an interface's proxy/stub in the registry's 64-bit view
+// and, when that lookup fails in this process, in the 32-bit view, where a
+// type-library registration can have left the type-library marshaller (and
+// marshalling then fails with E_FAIL). Empty when this process's COM resolves
+// the proxy/stub of `iid` to the class that the 64-bit view registers;
+// otherwise what each says.
+inline std::string proxy_stub_mismatch(REFIID iid)
+{
+    wchar_t iid_text[40] = {};
+    StringFromGUID2(iid, iid_text, 40);
+    const std::wstring path = std::wstring(L"Interface\\") + iid_text + L"\\ProxyStubClsid32";
+    wchar_t registered[40] = {};
+    DWORD size = sizeof(registered);
+    const LSTATUS read = RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
+                                      nullptr, registered, &size);
+    CLSID resolved{};
+    const HRESULT hr = CoGetPSClsid(iid, &resolved);
+    wchar_t resolved_text[40] = {};
+    StringFromGUID2(resolved, resolved_text, 40);
+    if (read == ERROR_SUCCESS && SUCCEEDED(hr) && _wcsicmp(registered, resolved_text) == 0) {
+        return {};
+    }
+    char text[300];
+    std::snprintf(text, sizeof(text),
+                  "COM of this process resolves the proxy/stub of %ls to %ls (CoGetPSClsid 0x%08lX); the registry's "
+                  "64-bit view holds %ls (error %ld): Wine's registry lookup, not the code under test",
+                  iid_text, resolved_text, static_cast<unsigned long>(hr), read == ERROR_SUCCESS ? registered : L"none",
+                  static_cast<long>(read));
+    return text;
 }
 
 } // namespace test_support
