@@ -672,9 +672,9 @@ TEST_F(client_process_with_handlers, in_this_process_a_missing_value_buffer_is_r
 
 TEST_F(client_process_with_handlers, a_client_process_gets_the_merged_record_and_sets_value_and_flags)
 {
-    auto client = start_client(L"--properties");
+    auto client = run_client(L"--properties");
     ASSERT_TRUE(client.process);
-    const DWORD code = client.wait(60000);
+    const DWORD code = client.wait(0);
     ASSERT_EQ(code, 0u) << "device_client exit " << exit_text(code);
     std::lock_guard lock(cam_0_requests->request_mutex());
     ASSERT_EQ(handler->sets.size(), 1u);
