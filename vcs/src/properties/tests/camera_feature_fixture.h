@@ -38,8 +38,8 @@ public:
         body_ += fmt::format(R"(<Float Name="{0}"><pValue>{0}Reg</pValue><Min>{1}</Min><Max>{2}</Max>{3}</Float>)",
                              name, min, max, extension(def));
         body_ += fmt::format(
-            R"(<FloatReg Name="{}Reg"><Address>{:#x}</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>NoCache</Cachable><Endianess>LittleEndian</Endianess></FloatReg>)",
-            name, address);
+            R"(<FloatReg Name="{}Reg"><Address>{:#x}</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>{}</Cachable><Endianess>LittleEndian</Endianess></FloatReg>)",
+            name, address, cachable_);
         return *this;
     }
     description& int_feature(const std::string& name, std::string_view min, std::string_view max,
@@ -80,6 +80,13 @@ public:
         return *this;
     }
 
+    // The Cachable of the registers added from now on ("NoCache" at first).
+    description& cache(std::string mode)
+    {
+        cachable_ = std::move(mode);
+        return *this;
+    }
+
     std::string xml() const
     {
         return R"(<?xml version="1.0"?><RegisterDescription ModelName="Cam" VendorName="Test" StandardNameSpace="U3V" MajorVersion="1" MinorVersion="0" SubMinorVersion="0">)" +
@@ -92,11 +99,11 @@ private:
     {
         return def.empty() ? std::string{} : fmt::format("<Default>{}</Default>", def);
     }
-    static std::string int_reg(const std::string& name, unsigned address, int length)
+    std::string int_reg(const std::string& name, unsigned address, int length) const
     {
         return fmt::format(
-            R"(<IntReg Name="{}"><Address>{:#x}</Address><Length>{}</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>NoCache</Cachable><Sign>Signed</Sign><Endianess>LittleEndian</Endianess></IntReg>)",
-            name, address, length);
+            R"(<IntReg Name="{}"><Address>{:#x}</Address><Length>{}</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>{}</Cachable><Sign>Signed</Sign><Endianess>LittleEndian</Endianess></IntReg>)",
+            name, address, length, cachable_);
     }
     unsigned next(const std::string& name)
     {
@@ -106,6 +113,7 @@ private:
     }
 
     std::string body_;
+    std::string cachable_ = "NoCache";
     std::map<std::string, unsigned> addresses_;
 };
 
