@@ -118,9 +118,10 @@ private:
 };
 
 // Every feature the handlers know, with the entries a camera usually has.
-inline description full_description()
+inline description full_description(std::string cachable = "NoCache")
 {
     description d;
+    d.cache(std::move(cachable));
     d.float_feature("ExposureTime", "20", "30000000", "10000")
         .enum_feature("ExposureAuto", {"Off", "Continuous"})
         .int_feature("ExposureAutoReference", "0", "255", "128")

@@ -7,6 +7,7 @@
 
 #include <pugixml.hpp>
 
+#include <bit>
 #include <clocale>
 #include <functional>
 #include <cmath>
@@ -408,6 +409,60 @@ TEST(genext_feature_groups, default_colour_matrices)
     EXPECT_FALSE(settings.in_use);
     EXPECT_EQ(settings.coefficients, genext::identity_matrix);
     EXPECT_FALSE(writer.register_description().first_child());
+}
+
+TEST(genext_feature_groups, settings_and_camera_features_persist_on_the_same_key)
+{
+    registry_key key;
+    auto store = key.open();
+    {
+        service_camera s(camera_test::full_description("WriteThrough"), group_options::with_store(store, false));
+        ASSERT_FALSE(s.set_int("ToneMapping_Enable_Elem", 1));
+        ASSERT_FALSE(s.set_double("ToneMapping_Intensity_Elem", -2.5));
+        ASSERT_FALSE(s.set_int("ToneMapping_Auto_Elem", 0));
+        ASSERT_FALSE(s.set_int("ColorTransformationEnable", 1));
+        ASSERT_FALSE(s.set_double("ColorTransformationValue12", 0.75));
+        ASSERT_FALSE(s.cam.set_value(camera::vendor(drv_genicam::vendor_id::gain_hundredths), 1250));
+        s.cam.registry.save_values();
+    }
+    std::int64_t bits = 0;
+    ASSERT_TRUE(store->read_int(L"ColorTransformationValue12", bits));
+    EXPECT_EQ(bits, std::bit_cast<std::uint32_t>(0.75F));
+    ASSERT_TRUE(store->read_int(L"TonemappingIntensity", bits));
+    EXPECT_EQ(bits, std::bit_cast<std::uint32_t>(-2.5F));
+
+    service_camera again(camera_test::full_description("WriteThrough"), group_options::with_store(store, false));
+    again.cam.registry.load_values();
+    EXPECT_TRUE(again.tone.enable);
+    EXPECT_EQ(again.tone.intensity, -2.5F);
+    EXPECT_FALSE(again.tone.auto_mode);
+    EXPECT_EQ(again.color.coefficients[5], 0.75F);
+    EXPECT_EQ(again.get_double("Gain"), 12.5);
+    EXPECT_EQ(again.cam.f64("Gain"), 12.5);
+}
+
+TEST(genext_feature_groups, stored_values_a_set_would_refuse_are_ignored)
+{
+    for (const std::uint32_t bits : {std::bit_cast<std::uint32_t>(std::numeric_limits<float>::quiet_NaN()),
+                                     std::bit_cast<std::uint32_t>(100.0F)}) {
+        registry_key key;
+        auto store = key.open();
+        ASSERT_TRUE(store->write_int(L"TonemappingIntensity", bits));
+        service_camera s(camera_test::full_description(), group_options::with_store(store, false));
+        s.tone.intensity = 0.5F;
+        s.cam.registry.load_values();
+        EXPECT_EQ(s.tone.intensity, 0.5F) << bits;
+    }
+}
+
+TEST(genext_feature_groups, a_camera_feature_of_the_same_name_wins)
+{
+    description d = camera_test::full_description();
+    d.bool_feature("ToneMapping_Enable_Elem");
+    service_camera s(d, {});
+    ASSERT_FALSE(s.set_int("ToneMapping_Enable_Elem", 1));
+    EXPECT_EQ(s.cam.u32("ToneMapping_Enable_Elem"), 1u);
+    EXPECT_FALSE(s.tone.enable);
 }
 
 } // namespace
