@@ -160,11 +160,7 @@ const char* const tone_registers[] = {
 
 TEST(genext_feature_groups, document_holds_registers_lock_formulas_and_metadata)
 {
-    // "%f" must not follow a locale whose decimal separator is a comma.
-    const std::string previous = std::setlocale(LC_ALL, nullptr);
-    std::setlocale(LC_ALL, "German_Germany.1252");
     service_camera s(camera_test::full_description(), {});
-    std::setlocale(LC_ALL, previous.c_str());
 
     std::vector<std::string> registers;
     std::uint64_t last = service_start;
@@ -236,6 +232,40 @@ TEST(genext_feature_groups, document_holds_registers_lock_formulas_and_metadata)
     ASSERT_TRUE(s.tone.state);
     EXPECT_EQ(s.tone.state->blocks.generation, 0u);
     EXPECT_EQ(s.tone.state->key_filter.count, 0);
+}
+
+TEST(genext_feature_groups, float_texts_keep_a_decimal_point_under_a_comma_locale)
+{
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    bool comma = false;
+    for (const char* name : {"German_Germany.1252", "de-DE", "German", "de_DE.UTF-8"}) {
+        if (std::setlocale(LC_ALL, name)) {
+            char probe[16];
+            std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+            if (std::string(probe) == "0,5") {
+                comma = true;
+                break;
+            }
+        }
+    }
+    if (!comma) {
+        std::setlocale(LC_ALL, previous.c_str());
+        GTEST_SKIP() << "no locale with a decimal comma";
+    }
+    gcxml::doc_builder writer(service_start);
+    gcxml::build_document(writer.doc);
+    gen_property::gen_property_reqistry handlers;
+    genext::tone_mapping_settings tone;
+    genext::color_transformation_settings color;
+    genext::add_tone_mapping(tone, writer, handlers, false);
+    genext::add_color_matrix(color, {}, writer, handlers, 0x87);
+    const std::string text = gcxml::write_register_description(writer.doc, "Vendor", "Model", "Tip");
+    std::setlocale(LC_ALL, previous.c_str());
+    for (const char* number : {"<Min>-8.000000</Min>", "<Inc>0.010000</Inc>", "<Default>0.500000</Default>",
+                               "<Default>-0.080000</Default>", "<Inc>0.040000</Inc>"}) {
+        EXPECT_NE(text.find(number), std::string::npos) << number;
+    }
+    EXPECT_EQ(text.find(",000000"), std::string::npos);
 }
 
 TEST(genext_feature_groups, every_value_feature_reads_and_writes_its_variable)
