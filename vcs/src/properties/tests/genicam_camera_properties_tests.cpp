@@ -440,6 +440,13 @@ TEST(genicam_camera_properties, bad_device_values_saturate_or_fail_cleanly)
     EXPECT_EQ(hr(c.set_value(camera::control(drv_genicam::camera_control_exposure), 0, 2)), e_invalidarg)
         << "switching off needs an entry \"Off\"";
 
+    // A NaN exposure time has no step; its seconds still travel as a float.
+    c.put<std::int32_t>("ExposureAuto", 0);
+    c.put("ExposureTime", std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(hr(c.get(camera::control(drv_genicam::camera_control_exposure), b, 40)), e_invalidarg);
+    ASSERT_FALSE(c.get(camera::vendor(id::exposure_seconds), b, 56));
+    EXPECT_TRUE(std::isnan(at<float>(b, 24)));
+
     // The device lost mid-request: the node map's error unchanged.
     c.device.fail_reads = true;
     const std::error_code lost = c.get(camera::control(drv_genicam::camera_control_exposure), b, 40);
