@@ -75,6 +75,14 @@ std::optional<std::error_code> restore_value(GenICam::INode& node, std::int64_t 
     }
 }
 
+// A feature the service implements: the handler behind its register keeps
+// the variable in the store itself, some under the node's own name, so the
+// node walk must neither overwrite nor remove that value.
+bool is_driver_implemented(GenICam::INode& node)
+{
+    return node.get_extension("PropertyImplementer") == "Driver";
+}
+
 bool is_stored_kind(GenICam::node_type kind)
 {
     return kind == GenICam::node_type::Integer || kind == GenICam::node_type::Boolean ||
@@ -107,6 +115,9 @@ bool genicam_named_req_proxy::save_node_to_store(utils::property_store_itf& stor
     const std::wstring key = utils::to_utf16(name);
     if (key.empty()) {
         log_line(logging::level_error, "[CamTovra] Failed to covert node name to ustring.\n");
+        return false;
+    }
+    if (is_driver_implemented(node)) {
         return false;
     }
     // A lock state that was not read since load says as little as a value
@@ -151,6 +162,9 @@ bool genicam_named_req_proxy::load_node_from_store(utils::property_store_itf& st
     const std::wstring key = utils::to_utf16(name);
     if (key.empty()) {
         log_line(logging::level_error, "[CamTovra] Failed to covert node name to ustring.\n");
+        return false;
+    }
+    if (is_driver_implemented(node)) {
         return false;
     }
     if (node.is_locked()) {

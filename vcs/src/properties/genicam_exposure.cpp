@@ -1,0 +1,124 @@
+#include "properties/genicam_exposure.h"
+
+#include "properties/genicam_value_conversions.h"
+
+#include "device_impl/device_impl_tools/propset/property_reply.h"
+
+#include <array>
+
+namespace drv_genicam {
+
+namespace {
+constexpr double us_per_second = 1000000.0;
+
+std::error_code write_steps_reply(KsPropDataRequest& request, GenICam::IFloat& time)
+{
+    auto read = read_feature_float(time);
+    if (!read) {
+        return read.error();
+    }
+    const float_feature& f = read.value();
+    const auto min = microseconds_to_exposure_step(f.min);
+    const auto max = microseconds_to_exposure_step(f.max);
+    const auto def = microseconds_to_exposure_step(f.default_value);
+    const auto value = microseconds_to_exposure_step(f.value);
+    if (!min || !max || !def || !value) {
+        return invalid_argument();
+    }
+    return cam::write_std_reply(request, cam::flag_manual, *min, *max, *def, 1, *value, cam::flag_manual);
+}
+} // namespace
+
+std::error_code exposure::get_request(KsPropDataRequest& request)
+{
+    if (is_key(request, cam::PROPSETID_VIDCAP_CAMERACONTROL, camera_control_exposure)) {
+        if (time == nullptr) {
+            return not_implemented();
+        }
+        if (const std::error_code reply = write_steps_reply(request, *time)) {
+            return reply;
+        }
+        return auto_capability(request, auto_mode);
+    }
+    if (!cam::same_guid(request.property_set, cam::PROPSETID_FWCAM1394_CUSTOM_PROP)) {
+        return not_implemented();
+    }
+    switch (request.property_id) {
+    case vendor_id::exposure_seconds:
+        return time ? write_float_feature_reply(request, *time, us_per_second) : not_implemented();
+    case vendor_id::exposure_auto_reference:
+        return auto_reference ? write_int_feature_reply(request, *auto_reference) : not_implemented();
+    case vendor_id::exposure_auto_upper_limit:
+        return auto_upper_limit ? write_float_feature_reply(request, *auto_upper_limit, us_per_second)
+                                : not_implemented();
+    case vendor_id::exposure_auto_upper_limit_auto:
+        return auto_upper_limit_auto ? write_bool_feature_reply(request, *auto_upper_limit_auto)
+                                     : not_implemented();
+    default:
+        return not_implemented();
+    }
+}
+
+std::error_code exposure::set_request(KsPropDataRequest& request)
+{
+    if (is_key(request, cam::PROPSETID_VIDCAP_CAMERACONTROL, camera_control_exposure)) {
+        std::function<std::error_code(std::int32_t)> write;
+        if (time != nullptr) {
+            write = [this](std::int32_t step) { return time->set_val(exposure_step_to_microseconds(step)); };
+        }
+        return auto_switch(request, auto_mode, write);
+    }
+    if (!cam::same_guid(request.property_set, cam::PROPSETID_FWCAM1394_CUSTOM_PROP)) {
+        return not_implemented();
+    }
+    switch (request.property_id) {
+    case vendor_id::exposure_seconds:
+        return time ? set_float_feature(request, *time, us_per_second) : not_implemented();
+    case vendor_id::exposure_auto_upper_limit:
+        return auto_upper_limit ? set_float_feature(request, *auto_upper_limit, us_per_second) : not_implemented();
+    case vendor_id::exposure_auto_reference:
+    case vendor_id::exposure_auto_upper_limit_auto: {
+        auto record = cam::read_value_and_flags_result(request);
+        if (!record) {
+            return record.error();
+        }
+        if (request.property_id == vendor_id::exposure_auto_reference) {
+            return auto_reference ? auto_reference->set_val(record.value().value) : not_implemented();
+        }
+        return auto_upper_limit_auto ? auto_upper_limit_auto->set_val(record.value().value != 0)
+                                     : not_implemented();
+    }
+    default:
+        return not_implemented();
+    }
+}
+
+void add_exposure(exposure& handler, std::span<const doc_entry> documents,
+                  gen_property::gen_property_reqistry& registry)
+{
+    handler.time = find_feature_as<GenICam::IFloat>(documents, "ExposureTime");
+    if (handler.time == nullptr) {
+        return;
+    }
+    const std::array<cam::property_req_key, 2> keys{{
+        {cam::PROPSETID_VIDCAP_CAMERACONTROL, camera_control_exposure},
+        {cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::exposure_seconds},
+    }};
+    registry.register_handler_keys(keys, &handler, cam::level_base);
+
+    handler.auto_mode = find_feature_as<GenICam::IEnumeration>(documents, "ExposureAuto");
+    if (handler.auto_mode == nullptr) {
+        return;
+    }
+    handler.auto_reference = find_feature_as<GenICam::IInteger>(documents, "ExposureAutoReference");
+    handler.auto_upper_limit = find_feature_as<GenICam::IFloat>(documents, "ExposureAutoUpperLimit");
+    handler.auto_upper_limit_auto = find_feature_as<GenICam::IBoolean>(documents, "ExposureAutoUpperLimitAuto");
+    const std::array<cam::property_req_key, 3> auto_keys{{
+        {cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::exposure_auto_reference},
+        {cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::exposure_auto_upper_limit_auto},
+        {cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::exposure_auto_upper_limit},
+    }};
+    registry.register_handler_keys(auto_keys, &handler, cam::level_base);
+}
+
+} // namespace drv_genicam
