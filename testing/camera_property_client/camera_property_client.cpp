@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "announce_started.h"
 #include "camtovra_service.h"
 
 namespace {
@@ -163,6 +164,7 @@ int run(ICamTovraDiscoverService* service, const std::wstring& out_path)
 
 int wmain(int argc, wchar_t** argv)
 {
+    test_support::announce_started();
     if (argc < 3) {
         return ERROR_INVALID_PARAMETER;
     }

@@ -24,7 +24,7 @@
 #include "service/discover_service.h"
 #include "service/dshow_device_discover_service.h"
 #include "service/service_holders.h"
-#include "test_process.h"
+#include "child_process.h"
 
 namespace {
 
@@ -220,14 +220,9 @@ protected:
         ASSERT_EQ(class_object->CreateInstance(nullptr, IID_ICamTovraDiscoverService, discover.put_void()), S_OK);
 
         const std::wstring regsvr32 = L"C:\\windows\\system32\\regsvr32.exe";
-        std::wstring command = L"\"" + regsvr32 + L"\" /s \"" + fake_devices::windows_path(PROXY_STUB_DLL) + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        ASSERT_TRUE(CreateProcessW(regsvr32.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &info));
-        CloseHandle(info.hThread);
-        fake_devices::child_process registration{win32::unique_handle(info.hProcess), info.dwProcessId};
+        const auto registration = test_support::start_program(
+            regsvr32, L"/s \"" + test_support::windows_path(PROXY_STUB_DLL) + L"\"");
+        ASSERT_TRUE(registration);
         ASSERT_EQ(registration.wait(), 0u);
     }
     void TearDown() override
@@ -263,7 +258,7 @@ protected:
         constexpr DWORD first_query_failed = 4;
         for (int attempt = 0;; ++attempt) {
             const std::wstring arguments = marshal_for_client(discover.get()) + L" \"" + out_path + L"\"";
-            auto client = fake_devices::start_child(CAMERA_PROPERTY_CLIENT_EXE, arguments);
+            auto client = test_support::start_helper(CAMERA_PROPERTY_CLIENT_EXE, arguments);
             if (!client.process) {
                 return 0xFFFFFFFF;
             }
@@ -282,7 +277,7 @@ TEST_F(camera_property_client, records_reach_the_client_byte_for_byte)
 {
     const std::string out = std::string(OUTPUT_DIR) + "/camera_property_" +
                             utils::to_utf8(win32::make_unique_global_name(L"").substr(7)) + ".txt";
-    ASSERT_EQ(run_client(fake_devices::windows_path(out.c_str())), 0u);
+    ASSERT_EQ(run_client(test_support::windows_path(out.c_str())), 0u);
     const auto answers = read_answers(out);
     std::remove(out.c_str());
 
