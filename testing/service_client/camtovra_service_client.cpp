@@ -1,6 +1,8 @@
 // Test client of the camera service: activates CamTovraDiscoverService out of
 // process and prints the discovered cameras, the service's version and its
-// process id. Exit code 0 when the service answered from another process.
+// process id. Exit code 0 when the service answered from another process;
+// otherwise 1 (COM not initialised), 2 (activation failed), 3 (version not
+// read), 4 (process id not read) or 5 (answered from this process).
 // The activation and the first call are tried again when Wine's COM transport
 // failed them (each failure printed).
 
@@ -41,7 +43,7 @@ int run()
                                                });
     if (FAILED(hr)) {
         std::printf("CoCreateInstance(CamTovraDiscoverService) failed: 0x%08lx\n", static_cast<unsigned long>(hr));
-        return 1;
+        return 2;
     }
 
     DShowDeviceServer_DeviceId probe{};
@@ -71,7 +73,7 @@ int run()
     hr = service.pointer->GetServiceProperty(5, reinterpret_cast<unsigned char*>(&version), sizeof(version), &size);
     if (FAILED(hr)) {
         std::printf("Service version: failed 0x%08lx\n", static_cast<unsigned long>(hr));
-        return 1;
+        return 3;
     }
     std::printf("Service version: %u.%u.%u.%u\n", static_cast<unsigned>(version >> 48),
                 static_cast<unsigned>(version >> 32 & 0xFFFF), static_cast<unsigned>(version >> 16 & 0xFFFF),
@@ -82,11 +84,11 @@ int run()
                                              &size);
     if (FAILED(hr)) {
         std::printf("Service process id: failed 0x%08lx\n", static_cast<unsigned long>(hr));
-        return 1;
+        return 4;
     }
     std::printf("Service process id: %llu (this client: %lu)\n", static_cast<unsigned long long>(process_id),
                 GetCurrentProcessId());
-    return process_id != GetCurrentProcessId() ? 0 : 1;
+    return process_id != GetCurrentProcessId() ? 0 : 5;
 }
 
 } // namespace

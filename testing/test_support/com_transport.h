@@ -134,11 +134,10 @@ inline HRESULT report_failure(const char* what, HRESULT hr)
 }
 
 // Wine's COM looks up an interface's proxy/stub in the registry's 64-bit view
-// and, when that lookup fails in this process, in the 32-bit view, where a
-// type-library registration can have left the type-library marshaller (and
-// marshalling then fails with E_FAIL). Empty when this process's COM resolves
-// the proxy/stub of `iid` to the class that the 64-bit view registers;
-// otherwise what each says.
+// and, when it is not there, in the 32-bit view, where a type-library
+// registration can have left the type-library marshaller (marshalling then
+// fails with E_FAIL). Empty when this process's COM resolves the proxy/stub of
+// `iid` to the class that the 64-bit view registers; otherwise what each says.
 inline std::string proxy_stub_mismatch(REFIID iid)
 {
     wchar_t iid_text[40] = {};
@@ -158,7 +157,7 @@ inline std::string proxy_stub_mismatch(REFIID iid)
     char text[300];
     std::snprintf(text, sizeof(text),
                   "COM of this process resolves the proxy/stub of %ls to %ls (CoGetPSClsid 0x%08lX); the registry's "
-                  "64-bit view holds %ls (error %ld): Wine's registry lookup, not the code under test",
+                  "64-bit view holds %ls (error %ld)",
                   iid_text, resolved_text, static_cast<unsigned long>(hr), read == ERROR_SUCCESS ? registered : L"none",
                   static_cast<long>(read));
     return text;
