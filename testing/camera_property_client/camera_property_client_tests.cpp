@@ -25,6 +25,7 @@
 #include "service/dshow_device_discover_service.h"
 #include "service/service_holders.h"
 #include "child_process.h"
+#include "proxy_stub_registration.h"
 
 namespace {
 
@@ -219,11 +220,7 @@ protected:
         ASSERT_EQ(atl::singleton_class_factory<CDShowDeviceDiscoverService>::create(class_object.put()), S_OK);
         ASSERT_EQ(class_object->CreateInstance(nullptr, IID_ICamTovraDiscoverService, discover.put_void()), S_OK);
 
-        const std::wstring regsvr32 = L"C:\\windows\\system32\\regsvr32.exe";
-        const auto registration = test_support::start_program(
-            regsvr32, L"/s \"" + test_support::windows_path(PROXY_STUB_DLL) + L"\"");
-        ASSERT_TRUE(registration);
-        ASSERT_EQ(registration.wait(), 0u);
+        ASSERT_EQ(test_support::register_proxy_stub(PROXY_STUB_DLL), "");
     }
     void TearDown() override
     {
@@ -268,6 +265,7 @@ protected:
             }
             std::printf("camera_property_client: transport failure (exit %lu), attempt %d\n",
                         static_cast<unsigned long>(exit_code), attempt + 1);
+            EXPECT_EQ(test_support::restore_proxy_stub(PROXY_STUB_DLL), "");
             Sleep(200 * (attempt + 1));
         }
     }

@@ -18,6 +18,7 @@
 #include "service/service_holders.h"
 #include "streaming_device_factory.h"
 #include "child_process.h"
+#include "proxy_stub_registration.h"
 
 namespace {
 
@@ -99,11 +100,7 @@ protected:
         ASSERT_EQ(atl::singleton_class_factory<CDShowDeviceDiscoverService>::create(class_object.put()), S_OK);
         ASSERT_EQ(class_object->CreateInstance(nullptr, IID_ICamTovraDiscoverService, discover.put_void()), S_OK);
 
-        const std::wstring regsvr32 = L"C:\\windows\\system32\\regsvr32.exe";
-        const auto registration = test_support::start_program(
-            regsvr32, L"/s \"" + test_support::windows_path(PROXY_STUB_DLL) + L"\"");
-        ASSERT_TRUE(registration);
-        ASSERT_EQ(registration.wait(), 0u);
+        ASSERT_EQ(test_support::register_proxy_stub(PROXY_STUB_DLL), "");
     }
     void TearDown() override
     {
@@ -139,6 +136,7 @@ protected:
             }
             std::fprintf(stderr, "client start %d failed in the COM transport (exit %lu); starting it again\n",
                          attempt, exit_code);
+            EXPECT_EQ(test_support::restore_proxy_stub(PROXY_STUB_DLL), "");
             Sleep(200 * (attempt + 1));
         }
     }

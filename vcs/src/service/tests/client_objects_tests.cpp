@@ -15,6 +15,7 @@
 #include "child_process.h"
 #include "com_transport.h"
 #include "device_client_exit.h"
+#include "proxy_stub_registration.h"
 #include "fake_active_device.h"
 #include "fake_device_factory.h"
 #include "request_registry.h"
@@ -546,28 +547,7 @@ protected:
     void SetUp() override
     {
         client_objects::SetUp();
-        // regsvr32 (Wine's, writing what the generated library registers) now
-        // and then returns 0 under full parallel load with an interface's
-        // registration missing from the 64-bit view: only that step is run
-        // again, bounded, each miss printed.
-        const std::wstring regsvr32 = L"C:\\windows\\system32\\regsvr32.exe";
-        std::string missing;
-        for (int attempt = 1; attempt <= test_support::start_attempts; ++attempt) {
-            const auto registration = test_support::start_program(
-                regsvr32, L"/s \"" + test_support::windows_path(PROXY_STUB_DLL) + L"\"");
-            ASSERT_TRUE(registration);
-            ASSERT_EQ(registration.wait(), 0u);
-            missing.clear();
-            for (const IID* iid : interfaces) {
-                missing += test_support::proxy_stub_mismatch(*iid);
-            }
-            if (missing.empty()) {
-                break;
-            }
-            std::fprintf(stderr, "after regsvr32 (attempt %d of %d): %s\n", attempt, test_support::start_attempts,
-                         missing.c_str());
-        }
-        ASSERT_EQ(missing, "");
+        ASSERT_EQ(test_support::register_proxy_stub(PROXY_STUB_DLL), "");
         marshalled = std::make_unique<marshalled_for_clients>(discover.get());
         ASSERT_FALSE(marshalled->hex().empty());
     }
@@ -603,6 +583,7 @@ protected:
             std::fprintf(stderr, "device_client could not unmarshal the service through COM's transport: started "
                                  "again (attempt %d of %d)\n",
                          attempt + 1, test_support::start_attempts);
+            EXPECT_EQ(test_support::restore_proxy_stub(PROXY_STUB_DLL), "");
         }
     }
     // The exit code and its meaning, with what this process's COM resolves
