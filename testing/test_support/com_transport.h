@@ -88,6 +88,14 @@ inline bool is_transport_failure(HRESULT hr, transport_step step)
     if (step == transport_step::activation) {
         return hr == CO_E_SERVER_EXEC_FAILURE || hr == REGDB_E_CLASSNOTREG || hr == CO_E_SERVER_STOPPING;
     }
+    // A first QueryInterface through a new proxy is answered by this process's
+    // COM when it cannot find the interface's proxy/stub: under load Wine's
+    // registry now and then misses it for a moment (see
+    // proxy_stub_registration.h). The objects under test implement every
+    // interface the tests ask for, so a lasting E_NOINTERFACE still fails.
+    if (step == transport_step::first_call && hr == E_NOINTERFACE) {
+        return true;
+    }
     return hr == E_FAIL;
 }
 

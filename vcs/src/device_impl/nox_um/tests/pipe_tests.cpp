@@ -240,7 +240,6 @@ TEST_F(streaming_test, stop_waits_for_every_read_the_driver_still_holds)
         ASSERT_FALSE(endpoint->queue_request(&f.records[i]));
     }
     ASSERT_TRUE(io.camera.wait_for_held(2));
-    EXPECT_EQ(endpoint->outstanding_reads(), 2u);
     io.keep_completed_reads = true;
     log_capture log;
     auto stopping = std::async(std::launch::async, [&] { return endpoint->stop(); });
