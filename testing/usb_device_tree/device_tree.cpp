@@ -276,7 +276,9 @@ BOOL device_tree::get_device_property(HDEVINFO set, SP_DEVINFO_DATA* device, con
     if (buffer == nullptr || size < needed) {
         return fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    *type = DEVPROP_TYPE_STRING;
+    if (type != nullptr) {
+        *type = DEVPROP_TYPE_STRING;
+    }
     std::memcpy(buffer, item->instance_id.c_str(), needed);
     return TRUE;
 }

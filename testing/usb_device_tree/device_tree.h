@@ -74,6 +74,8 @@ public:
     std::optional<DEVINST> find(const std::wstring& instance_id) const;
 
     void set_reply_filter(reply_filter filter);
+    // The I/O controls the hubs received, oldest first (the latest few
+    // thousand).
     std::vector<hub_request> requests() const;
     // Device-information sets and hub files handed out and not yet released.
     std::size_t open_handles() const;

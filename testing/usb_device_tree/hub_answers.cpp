@@ -13,6 +13,8 @@ namespace {
 
 using namespace cam::usb_topology;
 
+constexpr std::size_t request_log_limit = 4096;
+
 hub_reply failure(DWORD error) { return {false, error, {}}; }
 
 bool same_path(const std::wstring& a, const std::wstring& b)
@@ -69,6 +71,10 @@ BOOL device_tree::device_io_control(HANDLE file, DWORD code, void* input, DWORD 
     const bytes request_bytes = in == nullptr ? bytes{} : bytes(in, in + input_size);
     hub_reply reply = hub == nullptr ? failure(ERROR_DEVICE_NOT_CONNECTED)
                                      : answer(*hub, code, request_bytes, output_size, request);
+    if (requests_.size() == request_log_limit) {
+        // A long-running process keeps the latest requests only.
+        requests_.erase(requests_.begin(), requests_.begin() + request_log_limit / 2);
+    }
     requests_.push_back(request);
     if (filter_) {
         filter_(request, reply);

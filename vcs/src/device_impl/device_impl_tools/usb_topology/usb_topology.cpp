@@ -4,8 +4,6 @@
 #include "hub_protocol.h"
 #include "hub_query.h"
 
-#include <devpkey.h>
-
 #include <optional>
 #include <vector>
 

@@ -4,6 +4,7 @@
 #include "topology_fixture.h"
 
 #include <descriptors.h>
+#include <sim_camera.h>
 
 #include <atomic>
 #include <thread>
@@ -131,28 +132,62 @@ TEST_F(topology, every_port_before_the_camera_is_skipped_when_empty_or_another_d
     EXPECT_EQ(count_of(hub_ioctl::get_node_connection_driverkey_name), 4u); // probe and name, two ports
 }
 
+TEST_F(topology, the_simulators_own_descriptors_make_the_same_camera)
+{
+    const sim_camera::camera simulated;
+    tree.add_camera(tree.root_hub(), 1,
+                    usb_device_tree::camera_from_descriptors(simulated.device_descriptor_bytes,
+                                                             simulated.configuration_bytes, simulated.strings));
+    const auto list = cameras();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].instance_id, L"USB\\VID_F0CA&PID_0C01\\SIM00001");
+    EXPECT_EQ(list[0].manufacturer, L"Corvane");
+    EXPECT_EQ(list[0].product, L"CamTovra Sim");
+    EXPECT_EQ(list[0].serial_number, L"SIM00001");
+}
+
+TEST_F(topology, an_unplugged_camera_leaves_the_list_and_comes_back_when_plugged_in_again)
+{
+    const DEVINST first = tree.add_camera(tree.root_hub(), 1, simulated_camera());
+    EXPECT_EQ(serials().size(), 1u);
+    EXPECT_TRUE(tree.remove_device(first));
+    EXPECT_FALSE(tree.remove_device(first));
+    EXPECT_TRUE(cameras().empty());
+    tree.add_camera(tree.root_hub(), 3, simulated_camera());
+    EXPECT_EQ(serials(), std::vector<std::wstring>{L"SIM00001"});
+}
+
+TEST_F(topology, a_hub_listed_without_the_leading_backslashes_is_opened_in_the_device_namespace)
+{
+    usb_device_tree::hub_options bare;
+    bare.interface_path = L"USB#VID_2109&PID_0817#5&1&0&2#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+    const DEVINST hub = tree.add_hub(tree.root_hub(), 2, bare);
+    tree.add_camera(hub, 1, simulated_camera());
+    EXPECT_EQ(serials(), std::vector<std::wstring>{L"SIM00001"});
+}
+
 TEST_F(topology, cameras_plugged_and_pulled_while_others_list_them_are_seen_whole_or_not_at_all)
 {
     tree.add_camera(tree.root_hub(), 1, simulated_camera());
-    std::atomic<bool> stop{false};
+    constexpr int rounds = 100;
+    std::atomic<int> lists{0};
+    int plugs = 0;
     std::thread plugger([&] {
-        for (int round = 0; round < 200 && !stop; ++round) {
+        while (lists < rounds) {
             const DEVINST camera = tree.add_camera(tree.root_hub(), 3, simulated_camera(u"SIM00003"));
             tree.remove_device(camera);
+            ++plugs;
         }
-        stop = true;
     });
-    int lists = 0;
-    while (!stop) {
+    for (; lists < rounds; ++lists) {
         for (const camera_entry& entry : cameras()) {
             EXPECT_TRUE(entry.serial_number == L"SIM00001" || entry.serial_number == L"SIM00003");
             EXPECT_EQ(entry.manufacturer, L"Corvane");
             EXPECT_EQ(entry.instance_id, L"USB\\VID_F0CA&PID_0C01\\" + entry.serial_number);
         }
-        ++lists;
     }
     plugger.join();
-    EXPECT_GT(lists, 0);
+    EXPECT_GT(plugs, 0);
     EXPECT_EQ(serials(), std::vector<std::wstring>{L"SIM00001"});
 }
 
