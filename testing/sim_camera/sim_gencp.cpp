@@ -191,6 +191,20 @@ gencp_responder::gencp_responder(camera& cam) : state_(std::make_shared<state>()
     state_->registers.add(reg_acquisition_start, bytes(4, 0), false);
     state_->registers.add(reg_acquisition_stop, bytes(4, 0), false);
     state_->registers.add(reg_chunk_mode_active, bytes(4, 0), false);
+    // Exposure 10 ms, gain 0 dB, auto modes off, strobe off for 100 us with
+    // no delay, input low.
+    state_->registers.add(reg_exposure_time, le<std::uint32_t>(0x461C4000), false); // 10000.0f
+    state_->registers.add(reg_exposure_auto, bytes(4, 0), false);
+    state_->registers.add(reg_gain, bytes(4, 0), false);
+    state_->registers.add(reg_gain_raw_hidden, bytes(4, 0), false);
+    state_->registers.add(reg_gain_auto, bytes(4, 0), false);
+    state_->registers.add(reg_strobe_enable, bytes(4, 0), false);
+    state_->registers.add(reg_strobe_polarity, bytes(4, 0), false);
+    state_->registers.add(reg_strobe_operation, bytes(4, 0), false);
+    state_->registers.add(reg_strobe_duration, le<std::uint32_t>(100), false);
+    state_->registers.add(reg_strobe_delay, bytes(4, 0), false);
+    state_->registers.add(reg_gp_in, bytes(4, 0), true);
+    state_->registers.add(reg_gp_out, bytes(4, 0), false);
     set_manifest({description_entry(0x5EED)});
     cam.add_control_handler([held = state_](const control_setup& setup, std::span<std::uint8_t> data) {
         return held->answer(setup, data);

@@ -13,6 +13,13 @@
 //   0x10000 DeviceUserID (16 bytes)      0x10010 Width (4 bytes)
 //   0x10020 AcquisitionStart (4 bytes)   0x10024 AcquisitionStop (4 bytes)
 //   0x10030 ChunkModeActive (4 bytes)
+//   0x10100 ExposureTime (f32)           0x10104 ExposureAuto (4 bytes)
+//   0x10108 Gain (f32)                   0x1010C GainRawHidden (4 bytes)
+//   0x10110 GainAuto (4 bytes)
+//   0x10120 StrobeEnable (4 bytes)       0x10124 StrobePolarity (4 bytes)
+//   0x10128 StrobeOperation (4 bytes)    0x1012C StrobeDuration (i32)
+//   0x10130 StrobeDelay (i32)
+//   0x10140 GPIn (4 bytes, read-only)    0x10144 GPOut (4 bytes)
 //   manifest_table_address: u64 count, then 64-byte entries
 //   manifest_files_address: the files, each on a 64 KiB boundary
 
@@ -34,6 +41,18 @@ inline constexpr std::uint64_t reg_width = 0x10010;
 inline constexpr std::uint64_t reg_acquisition_start = 0x10020;
 inline constexpr std::uint64_t reg_acquisition_stop = 0x10024;
 inline constexpr std::uint64_t reg_chunk_mode_active = 0x10030;
+inline constexpr std::uint64_t reg_exposure_time = 0x10100;
+inline constexpr std::uint64_t reg_exposure_auto = 0x10104;
+inline constexpr std::uint64_t reg_gain = 0x10108;
+inline constexpr std::uint64_t reg_gain_raw_hidden = 0x1010C;
+inline constexpr std::uint64_t reg_gain_auto = 0x10110;
+inline constexpr std::uint64_t reg_strobe_enable = 0x10120;
+inline constexpr std::uint64_t reg_strobe_polarity = 0x10124;
+inline constexpr std::uint64_t reg_strobe_operation = 0x10128;
+inline constexpr std::uint64_t reg_strobe_duration = 0x1012C;
+inline constexpr std::uint64_t reg_strobe_delay = 0x10130;
+inline constexpr std::uint64_t reg_gp_in = 0x10140;
+inline constexpr std::uint64_t reg_gp_out = 0x10144;
 inline constexpr std::uint64_t manifest_table_address = 0x100000;
 inline constexpr std::uint64_t manifest_files_address = 0x200000;
 
