@@ -1,0 +1,88 @@
+#pragma once
+// The active camera device over the simulated camera in this process, and a
+// reader that takes its frames the way a client process does: semaphore and
+// mappings opened by name, frames taken and given back through the device.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <memory_property_store.h>
+#include <nox_um/tests/sim_driver_io.h>
+#include <sim_payload.h>
+#include <sim_uvc_requests.h>
+
+#include "device_impl/camtovra/device.h"
+#include "gen_utils/win32_utils.h"
+
+namespace camtovra_test {
+
+inline constexpr std::uint32_t vga_width = 640;
+inline constexpr std::uint32_t vga_height = 480;
+inline constexpr std::uint32_t vga_size = vga_width * vga_height;
+inline constexpr std::uint64_t vga_interval = 333333;
+
+struct device_ptr_deleter {
+    void operator()(camtovra::device* d) const noexcept
+    {
+        if (d != nullptr) {
+            d->release();
+        }
+    }
+};
+using device_ptr = std::unique_ptr<camtovra::device, device_ptr_deleter>;
+
+// Simulated camera, its UVC answers, its 640x480 Y800 payload stream and an
+// in-memory store. full_frame picks how the stream is committed.
+class device_bench {
+public:
+    explicit device_bench(bool full_frame = false, std::uint32_t frames_per_second = 0);
+    ~device_bench();
+
+    // Starts the simulated driver and opens the device (throws as the device does).
+    void open();
+    // The id of the only format, and a 640x480 request for it.
+    std::uint32_t format_id() const;
+    DShowDeviceServer_StreamFormat vga_request() const;
+
+    nox_um_test::sim_driver_io io;
+    std::unique_ptr<sim_camera::uvc_responder> responder;
+    std::unique_ptr<sim_camera::payload_source> source;
+    std::shared_ptr<fake_devices::memory_property_store> store = std::make_shared<fake_devices::memory_property_store>();
+    GUID id{};
+    device_ptr device;
+};
+
+// Takes frames as the client does and checks every header field and image byte.
+class channel_reader {
+public:
+    explicit channel_reader(camtovra::device& device) : device_(device) {}
+
+    // Opens the semaphore and the four mappings by the names the device gives.
+    ::testing::AssertionResult open();
+    // Waits for, takes, checks and gives back `count` frames.
+    ::testing::AssertionResult take(int count);
+
+    std::uint64_t frames = 0;
+    std::uint64_t last_number = 0;  // the camera's frame number
+    std::uint64_t last_carried = 0; // the simulated camera's, carried in the image
+    bool new_run = false;           // set after a start: the camera's numbering restarts
+    DShowDeviceServer_FrameCountInfo counts{};
+    std::map<std::uint64_t, int> ids_seen; // buffer id -> times taken
+
+private:
+    ::testing::AssertionResult check(std::uint64_t id);
+
+    camtovra::device& device_;
+    win32::unique_handle semaphore_;
+    std::vector<win32::unique_handle> mappings_;
+    std::map<std::uint64_t, const std::uint8_t*> views_;
+    std::vector<std::shared_ptr<void>> unmap_;
+};
+
+} // namespace camtovra_test
