@@ -5,10 +5,10 @@
 #include <objbase.h>
 
 #include <cstring>
+#include <set>
 
 #include "device_impl/device_impl_tools/frame_wrapper.h"
 #include "device_impl/image/image_format.h"
-#include "test_uvc_camera.h"
 
 namespace camtovra_test {
 
@@ -33,18 +33,9 @@ std::wstring name_of(const std::uint8_t* block)
 } // namespace
 
 device_bench::device_bench(bool full_frame, std::uint32_t frames_per_second)
+    : unit({vga_width, vga_height, full_frame, frames_per_second})
 {
     CoCreateGuid(&id);
-    sim_camera::payload_stream_config config;
-    config.width = vga_width;
-    config.height = vga_height;
-    config.transfer_size = full_frame ? 0 : 16384;
-    config.frames_per_second = frames_per_second;
-    source = std::make_unique<sim_camera::payload_source>(config);
-    io.camera.set_completion_mode(sim_camera::completion_mode::deferred);
-    io.camera.set_payload_generator(source->generator());
-    responder = std::make_unique<sim_camera::uvc_responder>(io.camera);
-    responder->set_stream_sizes(vga_size, full_frame ? vga_size + 512 : 16384);
 }
 
 device_bench::~device_bench()
@@ -54,11 +45,8 @@ device_bench::~device_bench()
 
 void device_bench::open()
 {
-    ASSERT_EQ(io.start(), STATUS_SUCCESS);
-    device.reset(new camtovra::device(
-        id, io.device_path(), store,
-        [](cam::camera_creation creation) { return std::make_shared<uvc_test::test_uvc_camera>(std::move(creation)); },
-        io));
+    ASSERT_TRUE(unit.start());
+    device.reset(new camtovra::device(id, io.device_path(), store, sim_devices::sim_camera_unit::camera_maker(), io));
 }
 
 std::uint32_t device_bench::format_id() const
@@ -66,14 +54,14 @@ std::uint32_t device_bench::format_id() const
     DShowDeviceServer_StreamFormatInfo formats[8]{};
     std::uint32_t count = 0;
     if (device->get_stream_format_desc(8, formats, &count) != S_OK) {
-        return 0;
+        return no_format;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         if (formats[i].MediaTypeFourCC == img::fourcc("Y800") && formats[i].MaxDim.cx == 640) {
             return formats[i].StreamFormatInfoId;
         }
     }
-    return 0;
+    return no_format;
 }
 
 DShowDeviceServer_StreamFormat device_bench::vga_request() const
@@ -118,31 +106,56 @@ DShowDeviceServer_StreamFormat device_bench::vga_request() const
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult channel_reader::take_one(std::uint64_t& id)
+{
+    HRESULT hr = S_FALSE;
+    // Every frame and counter change signals the semaphore; a signal with no
+    // frame ready (a counter change) is waited past.
+    for (int waits = 0; hr != S_OK && waits < 200; ++waits) {
+        if (WaitForSingleObject(semaphore_.get(), 5000) != WAIT_OBJECT_0) {
+            return ::testing::AssertionFailure() << "no frame within 5 s after " << frames;
+        }
+        hr = device_.get_ready_frame(&id, &counts);
+    }
+    if (hr != S_OK) {
+        return ::testing::AssertionFailure() << "signals without frames";
+    }
+    if (auto result = check(id); !result) {
+        return result;
+    }
+    ++ids_seen[id];
+    return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult channel_reader::take(int count)
 {
     for (int i = 0; i < count; ++i) {
         std::uint64_t id = 0;
-        HRESULT hr = S_FALSE;
-        // Every frame and counter change signals the semaphore; a signal with
-        // no frame ready (a counter change) is waited past.
-        for (int waits = 0; hr != S_OK && waits < 200; ++waits) {
-            if (WaitForSingleObject(semaphore_.get(), 5000) != WAIT_OBJECT_0) {
-                return ::testing::AssertionFailure() << "no frame within 5 s after " << frames;
-            }
-            hr = device_.get_ready_frame(&id, &counts);
-        }
-        if (hr != S_OK) {
-            return ::testing::AssertionFailure() << "signals without frames";
-        }
-        if (auto result = check(id); !result) {
+        if (auto result = take_one(id); !result) {
             return result;
         }
-        ++ids_seen[id];
         if (device_.release_frame(id) != S_OK) {
             return ::testing::AssertionFailure() << "release_frame failed";
         }
     }
     return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult channel_reader::take_all_buffers()
+{
+    std::set<std::uint64_t> held;
+    ::testing::AssertionResult result = ::testing::AssertionSuccess();
+    while (result && held.size() < 4) {
+        std::uint64_t id = 0;
+        result = take_one(id);
+        if (result && !held.insert(id).second) {
+            result = ::testing::AssertionFailure() << "buffer " << id << " handed out twice";
+        }
+    }
+    for (const std::uint64_t id : held) {
+        device_.release_frame(id);
+    }
+    return result;
 }
 
 ::testing::AssertionResult channel_reader::check(std::uint64_t id)
@@ -162,7 +175,10 @@ DShowDeviceServer_StreamFormat device_bench::vga_request() const
     }
     if (load_le(h + fh::id, 4) != id || load_le(h + fh::valid_size, 4) < vga_size || load_le(h + fh::flags, 4) != 0 ||
         load_le(h + fh::pts, 8) != sim_camera::payload_source::pts_of(carried)) {
-        return ::testing::AssertionFailure() << "frame " << carried << ": wrong header";
+        return ::testing::AssertionFailure()
+               << "frame " << carried << ": wrong header: id " << load_le(h + fh::id, 4) << "/" << id << ", valid "
+               << load_le(h + fh::valid_size, 4) << ", flags " << load_le(h + fh::flags, 4) << ", pts "
+               << load_le(h + fh::pts, 8) << "/" << sim_camera::payload_source::pts_of(carried);
     }
     // The camera's frame number restarts with every start; the simulated
     // camera's own count does not.

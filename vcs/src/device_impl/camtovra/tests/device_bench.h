@@ -13,9 +13,7 @@
 #include <string>
 
 #include <memory_property_store.h>
-#include <nox_um/tests/sim_driver_io.h>
-#include <sim_payload.h>
-#include <sim_uvc_requests.h>
+#include <sim_camera_unit.h>
 
 #include "device_impl/camtovra/device.h"
 #include "gen_utils/win32_utils.h"
@@ -37,8 +35,8 @@ struct device_ptr_deleter {
 };
 using device_ptr = std::unique_ptr<camtovra::device, device_ptr_deleter>;
 
-// Simulated camera, its UVC answers, its 640x480 Y800 payload stream and an
-// in-memory store. full_frame picks how the stream is committed.
+// The simulated camera with its 640x480 Y800 stream and an in-memory store.
+// full_frame picks how the stream is committed.
 class device_bench {
 public:
     explicit device_bench(bool full_frame = false, std::uint32_t frames_per_second = 0);
@@ -46,13 +44,15 @@ public:
 
     // Starts the simulated driver and opens the device (throws as the device does).
     void open();
-    // The id of the only format, and a 640x480 request for it.
+    static constexpr std::uint32_t no_format = 0xFFFFFFFF;
+    // The id of the 640x480 Y800 format (no_format without one), and a
+    // request for it.
     std::uint32_t format_id() const;
     DShowDeviceServer_StreamFormat vga_request() const;
 
-    nox_um_test::sim_driver_io io;
-    std::unique_ptr<sim_camera::uvc_responder> responder;
-    std::unique_ptr<sim_camera::payload_source> source;
+    sim_devices::sim_camera_unit unit;
+    nox_um_test::sim_driver_io& io = unit.io;
+    std::unique_ptr<sim_camera::uvc_responder>& responder = unit.responder;
     std::shared_ptr<fake_devices::memory_property_store> store = std::make_shared<fake_devices::memory_property_store>();
     GUID id{};
     device_ptr device;
@@ -67,6 +67,9 @@ public:
     ::testing::AssertionResult open();
     // Waits for, takes, checks and gives back `count` frames.
     ::testing::AssertionResult take(int count);
+    // Takes frames without giving them back until it holds four different
+    // buffers, then gives all back: every buffer is still in circulation.
+    ::testing::AssertionResult take_all_buffers();
 
     std::uint64_t frames = 0;
     std::uint64_t last_number = 0;  // the camera's frame number
@@ -76,6 +79,7 @@ public:
     std::map<std::uint64_t, int> ids_seen; // buffer id -> times taken
 
 private:
+    ::testing::AssertionResult take_one(std::uint64_t& id);
     ::testing::AssertionResult check(std::uint64_t id);
 
     camtovra::device& device_;

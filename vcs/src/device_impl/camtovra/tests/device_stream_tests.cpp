@@ -36,7 +36,7 @@ TEST_P(device_stream, formats_and_frame_rates_answer_counts_and_short_buffers)
     EXPECT_EQ(std::memcmp(formats.data(), list.data(), count * sizeof(formats[0])), 0);
 
     DShowDeviceServer_StreamFormat format = bench.vga_request();
-    ASSERT_NE(format.StreamFormatInfoId, 0u);
+    ASSERT_NE(format.StreamFormatInfoId, device_bench::no_format);
     std::uint32_t rates = 0;
     EXPECT_EQ(bench.device->get_stream_format_frame_rates(&format, nullptr, 0, &rates), insufficient_buffer);
     ASSERT_GE(rates, 1u);
@@ -75,10 +75,10 @@ TEST_P(device_stream, frames_stream_through_the_named_channel_across_pause_and_r
         reader.new_run = true;
         ASSERT_TRUE(reader.take(12)) << round;
     }
-    EXPECT_EQ(reader.ids_seen.size(), 4u) << "every buffer keeps circulating";
     EXPECT_EQ(reader.counts.frames_dropped_due_to_dshow_buffer_starvation, 0u);
     EXPECT_EQ(reader.counts.frames_dropped_due_to_packet_loss, 0u);
     EXPECT_GE(reader.counts.frames_delivered, 12u);
+    EXPECT_TRUE(reader.take_all_buffers()) << "every buffer keeps circulating";
 
     EXPECT_EQ(bench.device->close_stream_channel(), S_OK);
     EXPECT_EQ(bench.device->channel().buffers(), 0u);
