@@ -4,7 +4,7 @@
 // data), opens the first camera, reads its format records and frame rates,
 // creates a 640x480 Y800 stream channel at 333333, opens the semaphore and the
 // four mappings by the names the channel gives, starts and takes frames,
-// checking every header field and image byte. Then, by mode (second argument):
+// checking every header field (chunk data included) and image byte. Then, by mode (second argument):
 //   stream <n>      takes n frames; no frame may be dropped; pauses and
 //                   starts again three times, taking frames each time; all
 //                   four buffers must still circulate; a second channel is
@@ -36,6 +36,7 @@ constexpr std::uint32_t y800 = 0x30303859;
 constexpr std::uint32_t width = 640;
 constexpr std::uint32_t height = 480;
 constexpr std::uint32_t image_size = width * height;
+constexpr std::uint32_t chunk_bytes = sim_camera::payload_source::chunk_bytes;
 
 std::vector<unsigned char> from_hex(const wchar_t* text)
 {
@@ -86,7 +87,7 @@ struct frame_reader {
     ICamTovraStreamChannel* channel = nullptr;
     HANDLE semaphore = nullptr;
     std::map<std::uint64_t, const unsigned char*> views; // frame id -> this process's view
-    std::uint64_t frames = 0, last_number = 0, last_carried = 0;
+    std::uint64_t frames = 0, last_number = 0, last_carried = 0, last_block_id = 0;
     bool new_run = false;
     DShowDeviceServer_FrameCountInfo counts{};
 
@@ -121,14 +122,30 @@ struct frame_reader {
                          static_cast<unsigned long long>(number), bad);
             return 22;
         }
-        if (load_le(h + 4, 4) != id || load_le(h + 16, 4) < image_size || load_le(h + 76, 4) != 0 ||
-            load_le(h + 36, 8) != sim_camera::payload_source::pts_of(carried)) {
+        // Chunk frames: bit 2 of the flags, the image's and the block id's
+        // trailers after the image, the block id at offset 28.
+        const std::uint64_t flags = load_le(h + 76, 4);
+        const std::uint64_t block_id = load_le(h + 28, 8);
+        if (load_le(h + 4, 4) != id || flags != 4 || load_le(h + 16, 4) != image_size + chunk_bytes ||
+            load_le(h + 36, 8) != sim_camera::payload_source::pts_of(carried) ||
+            (frames != 0 && block_id <= last_block_id)) {
+            std::fprintf(stderr, "camtovra_client: frame %llu: flags %llu, valid %llu, block %llu after %llu\n",
+                         static_cast<unsigned long long>(carried), static_cast<unsigned long long>(flags),
+                         static_cast<unsigned long long>(load_le(h + 16, 4)),
+                         static_cast<unsigned long long>(block_id), static_cast<unsigned long long>(last_block_id));
             return fail(21, "a wrong frame header");
         }
-        if (frames != 0 && (carried <= last_carried || (!new_run && number <= last_number))) {
-            return fail(24, "frame numbers do not rise");
+        last_block_id = block_id;
+        if (frames != 0 && carried <= last_carried) {
+            return fail(24, "the simulated camera's frame numbers do not rise");
         }
-        new_run = false;
+        // The camera's own numbering restarts with a start.
+        if (frames != 0 && number <= last_number) {
+            if (!new_run) {
+                return fail(24, "frame numbers do not rise");
+            }
+            new_run = false;
+        }
         ++frames;
         last_number = number;
         last_carried = carried;

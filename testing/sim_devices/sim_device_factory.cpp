@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "device_impl/camtovra/device.h"
+
 namespace sim_devices {
 
 namespace {
@@ -29,8 +31,7 @@ class counted_device final : private unit_keeper, public camtovra::device {
 public:
     counted_device(const GUID& device_id, std::shared_ptr<sim_camera_unit> unit, std::shared_ptr<factory_stats> stats)
         : unit_keeper{std::move(unit), std::move(stats)},
-          camtovra::device(device_id, unit_keeper::unit->io.device_path(), nullptr, sim_camera_unit::camera_maker(),
-                           unit_keeper::unit->io)
+          camtovra::device(device_id, unit_keeper::unit->io.device_path(), nullptr, unit_keeper::unit->io)
     {
         ++unit_keeper::stats->devices_created;
     }

@@ -13,6 +13,7 @@
 #include "atl/class_factory.h"
 #include "atl/com_ptr.h"
 #include "child_process.h"
+#include "device_impl/camtovra/device.h"
 #include "gen_utils/win32_utils.h"
 #include "proxy_stub_registration.h"
 #include "service/discover_service.h"
@@ -50,7 +51,12 @@ std::wstring marshal_for_client(ICamTovraDiscoverService* service)
     return hex;
 }
 
-class sim_device_e2e : public ::testing::TestWithParam<bool> {
+struct e2e_case {
+    bool full_frame;
+    bool acquisition_stop; // the camera's description has AcquisitionStop
+};
+
+class sim_device_e2e : public ::testing::TestWithParam<e2e_case> {
 protected:
     std::wstring root = L"Software\\CamTovraTests\\" + win32::make_unique_global_name(L"").substr(7);
     std::shared_ptr<sim_devices::sim_device_factory> factory;
@@ -63,7 +69,8 @@ protected:
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         sim_devices::sim_camera_options options;
-        options.full_frame = GetParam();
+        options.full_frame = GetParam().full_frame;
+        options.description.acquisition_stop = GetParam().acquisition_stop;
         options.frames_per_second = 30; // the client keeps up: nothing may be dropped
         factory = sim_devices::sim_device_factory::make(options);
 
@@ -175,7 +182,9 @@ TEST_P(sim_device_e2e, a_client_process_takes_every_frame_checked_across_pauses)
     EXPECT_EQ(factory->stats().devices_created.load(), 1);
 }
 
-TEST_P(sim_device_e2e, an_unplug_mid_stream_sets_the_lost_event_ends_the_camera_and_a_new_camera_streams)
+class sim_device_unplug : public sim_device_e2e {};
+
+TEST_P(sim_device_unplug, an_unplug_mid_stream_sets_the_lost_event_ends_the_camera_and_a_new_camera_streams)
 {
     const std::wstring ready_name = win32::make_unique_global_name(L"camtovra_client_ready_");
     win32::unique_handle ready(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
@@ -201,7 +210,17 @@ TEST_P(sim_device_e2e, an_unplug_mid_stream_sets_the_lost_event_ends_the_camera_
     EXPECT_EQ(factory->stats().devices_created.load(), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(modes, sim_device_e2e, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? std::string("full_frame") : std::string("payload"); });
+std::string case_name(const ::testing::TestParamInfo<e2e_case>& info)
+{
+    return std::string(info.param.full_frame ? "full_frame" : "payload") +
+           (info.param.acquisition_stop ? "" : "_no_acquisition_stop");
+}
+
+INSTANTIATE_TEST_SUITE_P(modes, sim_device_e2e,
+                         ::testing::Values(e2e_case{false, true}, e2e_case{true, true}, e2e_case{false, false},
+                                           e2e_case{true, false}),
+                         case_name);
+INSTANTIATE_TEST_SUITE_P(modes, sim_device_unplug, ::testing::Values(e2e_case{false, true}, e2e_case{true, true}),
+                         case_name);
 
 } // namespace

@@ -56,7 +56,7 @@ std::shared_ptr<nox_um::usb_device_handle> open_device(const std::wstring& path,
 } // namespace
 
 device::device(const GUID& device_id, const std::wstring& path, std::shared_ptr<utils::property_store_itf> store,
-               camera_maker make_camera, nox_um::driver_io& io)
+               nox_um::driver_io& io)
     : channel_(win32::guid_to_wstring(device_id)), usb_device_(open_device(path, io)), store_(std::move(store))
 {
     if (log_enabled(logging::level_ks_trace)) {
@@ -69,7 +69,7 @@ device::device(const GUID& device_id, const std::wstring& path, std::shared_ptr<
             log_line(logging::level_error, "[CamTovra] device::device, {}.\n", e.what());
         }
     }
-    camera_ = make_camera(cam::camera_creation{usb_device_, this, store_});
+    camera_ = std::make_shared<camera_type>(cam::camera_creation{usb_device_, this, store_});
     if (const std::error_code ec = camera_->init_device()) {
         log_line(logging::level_error, "[CamTovra] Failed to attach to device due to : {}\n", ec.message());
     }

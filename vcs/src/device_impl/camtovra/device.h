@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,18 +21,16 @@
 #include "device_impl/device_impl_tools/cam_service_itf.h"
 #include "device_impl/device_impl_tools/frame_server_itf.h"
 #include "device_impl/shm_channel/shared_memory_channel.h"
-#include "device_impl/uvc/uvc_device_base.h"
+#include "device_impl/cam_tovra/cam_tovra.h"
 #include "nox_um/driver_io.h"
 #include "nox_um/usb_device_handle.h"
 
 namespace camtovra {
 
 // The camera object the device drives.
-using camera_type = cam::uvc_cam::uvc_device_base;
-// Makes the camera over the opened device, the device's frame sink and the store.
-using camera_maker = std::function<std::shared_ptr<camera_type>(cam::camera_creation)>;
+using camera_type = cam::impl::cam_tovra;
 
-class device final : public cam_service::active_device_base, public cam::frame_server_itf {
+class device : public cam_service::active_device_base, public cam::frame_server_itf {
 public:
     // Reply sizes of the private property sets.
     static constexpr std::uint32_t service_info_size = 144;
@@ -46,7 +43,7 @@ public:
     // std::system_error "Failed to open nox_um device" when the file cannot
     // be opened; a camera that fails to attach is logged and kept.
     device(const GUID& device_id, const std::wstring& path, std::shared_ptr<utils::property_store_itf> store,
-           camera_maker make_camera, nox_um::driver_io& io = nox_um::win32_driver_io());
+           nox_um::driver_io& io = nox_um::win32_driver_io());
     ~device() override;
 
     // -------- cam_service::active_device_base

@@ -66,15 +66,15 @@ void report(benchmark::State& state, double image_bytes, double pipe_cpu_us, std
 // The device streaming to a client that takes and gives back every frame.
 void device_stream(benchmark::State& state, stream_case c)
 {
-    sim_devices::sim_camera_unit unit({c.width, c.height, c.full_frame, 0});
+    sim_devices::sim_camera_unit unit({c.width, c.height, c.full_frame, 0, false, {}});
     if (!unit.start()) {
         state.SkipWithError("the simulated camera did not start");
         return;
     }
     GUID id{};
     CoCreateGuid(&id);
-    std::unique_ptr<camtovra::device, releaser> device(new camtovra::device(
-        id, unit.io.device_path(), nullptr, sim_devices::sim_camera_unit::camera_maker(), unit.io));
+    std::unique_ptr<camtovra::device, releaser> device(
+        new camtovra::device(id, unit.io.device_path(), nullptr, unit.io));
 
     DShowDeviceServer_StreamFormatInfo formats[16]{};
     std::uint32_t count = 0;
@@ -178,7 +178,7 @@ void device_stream(benchmark::State& state, stream_case c)
 // once: what the driver stand-in and the completion port cost alone.
 void requeue_baseline(benchmark::State& state, stream_case c)
 {
-    sim_devices::sim_camera_unit unit({c.width, c.height, c.full_frame, 0, /*acquiring=*/true});
+    sim_devices::sim_camera_unit unit({c.width, c.height, c.full_frame, 0, /*acquiring=*/true, {}});
     if (!unit.start()) {
         state.SkipWithError("the simulated camera did not start");
         return;

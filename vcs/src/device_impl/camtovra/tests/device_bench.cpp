@@ -32,8 +32,20 @@ std::wstring name_of(const std::uint8_t* block)
 
 } // namespace
 
-device_bench::device_bench(bool full_frame, std::uint32_t frames_per_second)
-    : unit({vga_width, vga_height, full_frame, frames_per_second})
+sim_devices::sim_camera_options device_bench::options(bool full_frame, std::uint32_t frames_per_second,
+                                                      bool acquisition_stop)
+{
+    sim_devices::sim_camera_options o;
+    o.width = vga_width;
+    o.height = vga_height;
+    o.full_frame = full_frame;
+    o.frames_per_second = frames_per_second;
+    o.description.acquisition_stop = acquisition_stop;
+    return o;
+}
+
+device_bench::device_bench(bool full_frame, std::uint32_t frames_per_second, bool acquisition_stop)
+    : unit(options(full_frame, frames_per_second, acquisition_stop))
 {
     CoCreateGuid(&id);
 }
@@ -46,7 +58,7 @@ device_bench::~device_bench()
 void device_bench::open()
 {
     ASSERT_TRUE(unit.start());
-    device.reset(new camtovra::device(id, io.device_path(), store, sim_devices::sim_camera_unit::camera_maker(), io));
+    device.reset(new camtovra::device(id, io.device_path(), store, io));
 }
 
 std::uint32_t device_bench::format_id() const
@@ -173,20 +185,33 @@ DShowDeviceServer_StreamFormat device_bench::vga_request() const
     if (start < 4096 || !sim_camera::payload_source::check_image({h + start, vga_size}, vga_width, &carried, &bad)) {
         return ::testing::AssertionFailure() << "frame " << number << " wrong at byte " << bad;
     }
-    if (load_le(h + fh::id, 4) != id || load_le(h + fh::valid_size, 4) < vga_size || load_le(h + fh::flags, 4) != 0 ||
-        load_le(h + fh::pts, 8) != sim_camera::payload_source::pts_of(carried)) {
+    // Chunk frames carry the image's and the block id's trailers after the
+    // image and the block id in the header.
+    const std::uint32_t flags = static_cast<std::uint32_t>(load_le(h + fh::flags, 4));
+    const bool chunk = flags == fh::flag_chunk_data;
+    const std::uint64_t block_id = load_le(h + fh::fid, 8);
+    if (load_le(h + fh::id, 4) != id || (flags != 0 && !chunk) || chunk != expect_chunk ||
+        load_le(h + fh::valid_size, 4) != vga_size + (chunk ? sim_camera::payload_source::chunk_bytes : 0) ||
+        load_le(h + fh::pts, 8) != sim_camera::payload_source::pts_of(carried) ||
+        (chunk && frames != 0 && block_id <= last_block_id)) {
         return ::testing::AssertionFailure()
                << "frame " << carried << ": wrong header: id " << load_le(h + fh::id, 4) << "/" << id << ", valid "
-               << load_le(h + fh::valid_size, 4) << ", flags " << load_le(h + fh::flags, 4) << ", pts "
-               << load_le(h + fh::pts, 8) << "/" << sim_camera::payload_source::pts_of(carried);
+               << load_le(h + fh::valid_size, 4) << ", flags " << flags << ", pts " << load_le(h + fh::pts, 8) << "/"
+               << sim_camera::payload_source::pts_of(carried) << ", block " << block_id << " after " << last_block_id;
     }
-    // The camera's frame number restarts with every start; the simulated
-    // camera's own count does not.
-    if (frames != 0 && (carried <= last_carried || (!new_run && number <= last_number))) {
-        return ::testing::AssertionFailure() << "frame " << carried << "/" << number << " after " << last_carried
-                                             << "/" << last_number;
+    last_block_id = block_id;
+    // The camera's frame number restarts with a start (frames finished
+    // before a pause may still come first); the simulated camera's own count
+    // does not.
+    if (frames != 0 && carried <= last_carried) {
+        return ::testing::AssertionFailure() << "frame " << carried << " after " << last_carried;
     }
-    new_run = false;
+    if (frames != 0 && number <= last_number) {
+        if (!new_run) {
+            return ::testing::AssertionFailure() << "frame number " << number << " after " << last_number;
+        }
+        new_run = false;
+    }
     last_carried = carried;
     ++frames;
     last_number = number;

@@ -39,7 +39,9 @@ using device_ptr = std::unique_ptr<camtovra::device, device_ptr_deleter>;
 // full_frame picks how the stream is committed.
 class device_bench {
 public:
-    explicit device_bench(bool full_frame = false, std::uint32_t frames_per_second = 0);
+    explicit device_bench(bool full_frame = false, std::uint32_t frames_per_second = 0, bool acquisition_stop = true);
+    static sim_devices::sim_camera_options options(bool full_frame, std::uint32_t frames_per_second,
+                                                   bool acquisition_stop);
     ~device_bench();
 
     // Starts the simulated driver and opens the device (throws as the device does).
@@ -75,6 +77,8 @@ public:
     std::uint64_t last_number = 0;  // the camera's frame number
     std::uint64_t last_carried = 0; // the simulated camera's, carried in the image
     bool new_run = false;           // set after a start: the camera's numbering restarts
+    std::uint64_t last_block_id = 0;
+    bool expect_chunk = true;       // the simulated camera's description has ChunkModeActive
     DShowDeviceServer_FrameCountInfo counts{};
     std::map<std::uint64_t, int> ids_seen; // buffer id -> times taken
 

@@ -177,9 +177,7 @@ TEST(device_open, a_path_that_cannot_be_opened_throws_the_open_error)
     device_bench bench;
     ASSERT_EQ(bench.io.start(), STATUS_SUCCESS);
     try {
-        camtovra::device d(bench.id, bench.io.device_path() + L"_missing", bench.store,
-                           [](cam::camera_creation) -> std::shared_ptr<camtovra::camera_type> { return nullptr; },
-                           bench.io);
+        camtovra::device d(bench.id, bench.io.device_path() + L"_missing", bench.store, bench.io);
         FAIL() << "no exception";
     } catch (const std::system_error& e) {
         EXPECT_NE(std::string(e.what()).find("Failed to open nox_um device"), std::string::npos);

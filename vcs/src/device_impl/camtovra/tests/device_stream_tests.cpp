@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include <sim_gencp.h>
+
 #include "device_bench.h"
 
 namespace {
@@ -19,6 +21,18 @@ protected:
     void SetUp() override { ASSERT_NO_FATAL_FAILURE(bench.open()); }
 
     device_bench bench{GetParam(), 200};
+};
+
+struct pause_case {
+    bool full_frame;
+    bool acquisition_stop; // the camera's description has AcquisitionStop
+};
+
+class device_pause : public ::testing::TestWithParam<pause_case> {
+protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(bench.open()); }
+
+    device_bench bench{GetParam().full_frame, 200, GetParam().acquisition_stop};
 };
 
 TEST_P(device_stream, formats_and_frame_rates_answer_counts_and_short_buffers)
@@ -47,8 +61,12 @@ TEST_P(device_stream, formats_and_frame_rates_answer_counts_and_short_buffers)
     EXPECT_EQ(bench.device->get_stream_format_frame_rates(&format, intervals.data(), rates, &rates), E_INVALIDARG);
 }
 
-TEST_P(device_stream, frames_stream_through_the_named_channel_across_pause_and_resume)
+// With AcquisitionStop a pause writes it and the pipe keeps running; without
+// it a pause stops the pipe and a start restarts it. Either way frames resume
+// and every buffer still circulates.
+TEST_P(device_pause, frames_stream_through_the_named_channel_across_pause_and_resume)
 {
+    const pause_case c = GetParam();
     DShowDeviceServer_StreamFormat current{};
     EXPECT_EQ(bench.device->get_stream_format_current(&current), no_format_selected);
     EXPECT_EQ(bench.device->get_stream_format().width, 0);
@@ -69,14 +87,25 @@ TEST_P(device_stream, frames_stream_through_the_named_channel_across_pause_and_r
 
     ASSERT_EQ(bench.device->start_stream(), S_OK);
     ASSERT_TRUE(reader.take(20));
+    EXPECT_EQ(reader.counts.frames_dropped_due_to_dshow_buffer_starvation, 0u);
+    EXPECT_EQ(reader.counts.frames_dropped_due_to_packet_loss, 0u);
+    const std::size_t stops_before = bench.unit.writes_at(sim_camera::reg_acquisition_stop);
+    const std::size_t starts_before = bench.unit.writes_at(sim_camera::reg_acquisition_start);
     for (int round = 0; round < 3; ++round) {
         EXPECT_EQ(bench.device->pause_stream(), S_OK);
+        const auto pipe = bench.device->camera()->endpoint_pipe();
+        ASSERT_NE(pipe, nullptr);
+        EXPECT_EQ(pipe->running(), c.acquisition_stop) << round;
         ASSERT_EQ(bench.device->start_stream(), S_OK) << round;
+        EXPECT_TRUE(pipe->running()) << round;
         reader.new_run = true;
         ASSERT_TRUE(reader.take(12)) << round;
     }
+    EXPECT_EQ(bench.unit.writes_at(sim_camera::reg_acquisition_stop) - stops_before, c.acquisition_stop ? 3u : 0u);
+    EXPECT_EQ(bench.unit.writes_at(sim_camera::reg_acquisition_start) - starts_before, 3u);
+    // A pause may cut a frame short (counted as lost); the client never
+    // starved the stream.
     EXPECT_EQ(reader.counts.frames_dropped_due_to_dshow_buffer_starvation, 0u);
-    EXPECT_EQ(reader.counts.frames_dropped_due_to_packet_loss, 0u);
     EXPECT_GE(reader.counts.frames_delivered, 12u);
     EXPECT_TRUE(reader.take_all_buffers()) << "every buffer keeps circulating";
 
@@ -87,6 +116,14 @@ TEST_P(device_stream, frames_stream_through_the_named_channel_across_pause_and_r
     EXPECT_EQ(current.Dimension.cx, 640);
     EXPECT_EQ(bench.device->get_frame_info(0, block, &id), E_INVALIDARG);
 }
+
+INSTANTIATE_TEST_SUITE_P(modes, device_pause,
+                         ::testing::Values(pause_case{false, true}, pause_case{true, true}, pause_case{false, false},
+                                           pause_case{true, false}),
+                         [](const auto& info) {
+                             return std::string(info.param.full_frame ? "full_frame" : "payload") +
+                                    (info.param.acquisition_stop ? "_acquisition_stop" : "_no_acquisition_stop");
+                         });
 
 TEST_P(device_stream, a_second_channel_is_refused_while_the_first_streams_and_a_bad_id_leaves_the_device_idle)
 {
@@ -147,6 +184,41 @@ TEST_P(device_stream, releasing_the_device_while_streaming_ends_the_pipe_and_clo
     bench.device.reset();
     EXPECT_TRUE(pipe.expired());
     EXPECT_LT(bench.io.open_files(), files_before) << "the device file is closed too";
+}
+
+// The camera leaves the bus mid-stream: nothing hangs, no frame is ready any
+// more, requests that reach the device fail as "device removed", and the
+// device's release ends the pipe's thread.
+TEST_P(device_stream, an_unplug_mid_stream_fails_device_requests_and_release_ends_the_pipe_thread)
+{
+    const DShowDeviceServer_StreamFormat format = bench.vga_request();
+    ASSERT_EQ(bench.device->create_stream_channel(&format), S_OK);
+    channel_reader reader(*bench.device);
+    ASSERT_TRUE(reader.open());
+    ASSERT_EQ(bench.device->start_stream(), S_OK);
+    ASSERT_TRUE(reader.take(5));
+    HANDLE thread = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), bench.device->camera()->endpoint_pipe()->thread_handle(),
+                                GetCurrentProcess(), &thread, SYNCHRONIZE, FALSE, 0));
+    win32::unique_handle pipe_thread(thread);
+
+    bench.io.remove_device();
+    // What was finished before may still be taken; then nothing comes.
+    std::uint64_t id = 0;
+    DShowDeviceServer_FrameCountInfo counts{};
+    for (int i = 0; i < 8 && bench.device->get_ready_frame(&id, &counts) == S_OK; ++i) {
+        bench.device->release_frame(id);
+    }
+    EXPECT_EQ(bench.device->get_ready_frame(&id, &counts), S_FALSE);
+    std::vector<std::uint8_t> out(296);
+    std::uint32_t returned = 0;
+    EXPECT_EQ(bench.device->get_property(&cam::PROPSETID_KYV_CUSTOM_PROP, 102, nullptr, 0, out.data(), 296, &returned),
+              HRESULT_FROM_WIN32(ERROR_DEVICE_REMOVED));
+    EXPECT_EQ(bench.device->pause_stream(), S_OK);
+    EXPECT_EQ(bench.device->close_stream_channel(), S_OK);
+    bench.device.reset();
+    EXPECT_EQ(WaitForSingleObject(pipe_thread.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(bench.io.open_files(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(modes, device_stream, ::testing::Values(false, true),
