@@ -49,8 +49,9 @@ bytes build_configuration(const configuration_spec& spec);
 // The camera's configuration as a description, so that tests can add alternate
 // settings or endpoints before building it. Interface 0 is VideoControl with
 // interrupt endpoint 0x83; interface 1 is VideoStreaming with bulk IN 0x81 in
-// alternate setting 0.
-configuration_spec uvc_camera_spec();
+// alternate setting 0. The extension unit (id 3) announces every control of
+// its bControlSize bytes; 0 leaves the unit out.
+configuration_spec uvc_camera_spec(std::uint8_t xu_control_size = 3);
 bytes uvc_camera_configuration();
 
 // 18-byte device descriptor: USB 3.2, miscellaneous class with interface
