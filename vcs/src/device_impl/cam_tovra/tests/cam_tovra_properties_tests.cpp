@@ -193,8 +193,9 @@ TEST(tovra_emulated_values, a_mono_stream_carries_the_software_gamma_and_counts_
     EXPECT_EQ(set_value(camera, PROPSETID_VIDCAP_VIDEOPROCAMP, 5, 501, 40), invalid_arg);
     ASSERT_FALSE(set_value(camera, PROPSETID_VIDCAP_VIDEOPROCAMP, 5, 250, 40));
     std::int32_t concurrency = 3;
-    ASSERT_FALSE(camera.set_request(cam::PROPSETID_EMULATED_REGISTER, prop_emulation::dbg_properties::id_max_concurrency,
-                                    nullptr, 0, &concurrency, sizeof concurrency));
+    ASSERT_FALSE(camera.set_request(cam::PROPSETID_EMULATED_REGISTER,
+                                    prop_emulation::dbg_properties::id_max_concurrency, nullptr, 0, &concurrency,
+                                    sizeof concurrency));
 
     ASSERT_TRUE(bench.start_vga());
     ASSERT_TRUE(bench.sink.wait_for_frames(3));
