@@ -2,13 +2,14 @@
 // camera through the real active camera device, as a capture filter does. It
 // unmarshals the discover service (first argument, hexadecimal marshalling
 // data), opens the first camera, reads its format records and frame rates,
-// creates a 640x480 Y800 stream channel at 333333, opens the semaphore and the
+// creates a 640x480 Y800 stream channel at 333333 (after one for an unknown
+// format id was refused with E_INVALIDARG), opens the semaphore and the
 // four mappings by the names the channel gives, starts and takes frames,
 // checking every header field (chunk data included) and image byte. Then, by mode (second argument):
 //   stream <n>      takes n frames; no frame may be dropped; pauses and
 //                   starts again three times, taking frames each time; all
 //                   four buffers must still circulate; a second channel is
-//                   refused while the first streams
+//                   refused while the first streams (E_ACCESSDENIED)
 //   unplug <event>  takes 10 frames, signals the event, then waits for the
 //                   device-lost event while taking what still comes; then
 //                   no frame is ready and requests answer 0x80070651
@@ -235,6 +236,13 @@ int open_stream(ICamTovraDiscoverService* service, ICamTovraDevice*& device, fra
     if (const HRESULT hr = device->GetStreamFormatCurrent(&current); hr != no_format_selected) {
         return fail(33, "GetStreamFormatCurrent before any channel", hr);
     }
+    DShowDeviceServer_StreamFormat unknown_format = format;
+    unknown_format.StreamFormatInfoId = formats + 100;
+    ICamTovraStreamChannel* refused = nullptr;
+    if (const HRESULT hr = device->CreateStreamChannel(&refused, &unknown_format);
+        hr != E_INVALIDARG || refused != nullptr) {
+        return fail(38, "CreateStreamChannel of an unknown format id", hr);
+    }
     if (const HRESULT hr = device->CreateStreamChannel(&reader.channel, &format); hr != S_OK || !reader.channel) {
         return fail(5, "CreateStreamChannel", hr);
     }
@@ -301,8 +309,9 @@ int stream(ICamTovraDevice* device, frame_reader& reader, int frames)
         return fail(34, "GetStreamFormatCurrent", hr);
     }
     ICamTovraStreamChannel* second = nullptr;
-    if (SUCCEEDED(device->CreateStreamChannel(&second, &current)) || second != nullptr) {
-        return fail(35, "a second channel was made");
+    if (const HRESULT hr = device->CreateStreamChannel(&second, &current);
+        hr != E_ACCESSDENIED || second != nullptr) {
+        return fail(35, "a second channel was not refused with E_ACCESSDENIED", hr);
     }
     for (int round = 0; round < 3; ++round) {
         if (const HRESULT hr = reader.channel->PauseStream(); hr != S_OK) {

@@ -171,12 +171,8 @@ STDMETHODIMP CDSDevice_Handle::CreateStreamChannel(ICamTovraStreamChannel** ppSt
         if (!tracker || !handle) {
             return cam_service::device_gone;
         }
-        ICamTovraStreamChannel* channel = CDSDevice_StreamChannel::create(handle, tracker, *SelectedFormat);
-        if (channel == nullptr) {
-            return E_FAIL;
-        }
-        *ppStreamHandle = channel;
-        return S_OK;
+        // The camera's reason for a refusal reaches the client unchanged.
+        return CDSDevice_StreamChannel::create(handle, tracker, *SelectedFormat, ppStreamHandle);
     } catch (...) {
         return E_FAIL;
     }

@@ -53,22 +53,24 @@ void CDSDevice_StreamChannel::close(client_share& share) noexcept
     }
 }
 
-ICamTovraStreamChannel* CDSDevice_StreamChannel::create(
-    const std::shared_ptr<cam_service::active_device_handle>& handle,
-    const std::shared_ptr<service::process_tracker>& tracker, const DShowDeviceServer_StreamFormat& format)
+HRESULT CDSDevice_StreamChannel::create(const std::shared_ptr<cam_service::active_device_handle>& handle,
+                                        const std::shared_ptr<service::process_tracker>& tracker,
+                                        const DShowDeviceServer_StreamFormat& format,
+                                        ICamTovraStreamChannel** channel)
 {
+    *channel = nullptr;
     const auto device = handle ? handle->device() : nullptr;
     if (!device) {
-        return nullptr;
+        return E_FAIL;
     }
     DShowDeviceServer_StreamFormat selected = format;
-    if (FAILED(device->create_stream_channel(&selected))) {
-        return nullptr;
+    if (const HRESULT hr = device->create_stream_channel(&selected); FAILED(hr)) {
+        return hr;
     }
     auto* created = new (std::nothrow) atl::heap_object<CDSDevice_StreamChannel>();
     if (created == nullptr) {
         device->close_stream_channel();
-        return nullptr;
+        return E_FAIL;
     }
     created->AddRef();
     const std::shared_ptr<client_share> share = created->share_;
@@ -93,9 +95,10 @@ ICamTovraStreamChannel* CDSDevice_StreamChannel::create(
         }
         created->Release();
         device->close_stream_channel();
-        return nullptr;
+        return E_FAIL;
     }
-    return created;
+    *channel = created;
+    return S_OK;
 }
 
 STDMETHODIMP CDSDevice_StreamChannel::GetBaseData(BSTR* pSemaphoreName, ULONG* pFrameCount)

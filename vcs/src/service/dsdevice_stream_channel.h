@@ -21,12 +21,15 @@ public:
     ~CDSDevice_StreamChannel() override;
 
     // Prepares the camera's frame channel for `format` and makes the channel
-    // object for the tracked client. Null when the camera is gone, refuses
-    // the format, or the client has exited (the camera's channel is then
-    // closed again).
-    static ICamTovraStreamChannel* create(const std::shared_ptr<cam_service::active_device_handle>& handle,
-                                          const std::shared_ptr<service::process_tracker>& tracker,
-                                          const DShowDeviceServer_StreamFormat& format);
+    // object for the tracked client in `*channel`. When the camera refuses
+    // (a channel already open: E_ACCESSDENIED; an unknown format:
+    // E_INVALIDARG; ...) its result comes back unchanged, so the client
+    // learns why; E_FAIL when the camera is gone or the client has exited
+    // (the camera's channel is then closed again). `*channel` stays null on
+    // failure.
+    static HRESULT create(const std::shared_ptr<cam_service::active_device_handle>& handle,
+                          const std::shared_ptr<service::process_tracker>& tracker,
+                          const DShowDeviceServer_StreamFormat& format, ICamTovraStreamChannel** channel);
 
     STDMETHODIMP GetBaseData(BSTR* pSemaphoreName, ULONG* pFrameCount) override;
     STDMETHODIMP GetFrameInfo(ULONG idx, BSTR* pFrameName, UINT64* pShmFrameId) override;

@@ -16,7 +16,8 @@ constexpr std::uint32_t tovra_interface_kind = 15;
 } // namespace
 
 cam_tovra::cam_tovra(camera_creation creation, u3v_com::genicam_file_cache& file_cache)
-    : uvc_device_base(std::move(creation)), port_(file_cache)
+    : uvc_device_base(std::move(creation)),
+      partial_scan_(static_cast<uvc_property::uvc_control_channel&>(*this), descriptor_tree()), port_(file_cache)
 {
     device_flag_ = 1;
     pts_64bit_ = true;
@@ -69,8 +70,13 @@ std::uint32_t cam_tovra::firmware_revision()
 
 std::error_code cam_tovra::pre_start()
 {
-    // Plug point: the partial-scan unit brings its cached controls up to date
-    // here, before the pattern-fix flag is read.
+    {
+        // The region the client set (auto-centre, offsets) goes out again
+        // for the size the probe just applied.
+        std::lock_guard guard(partial_scan_lock_);
+        stream_selected_ = true;
+        partial_scan_.reapply_value();
+    }
     bool fix = false;
     if (utils::property_store_itf* store = property_store()) {
         std::int64_t value = 0;
@@ -104,31 +110,97 @@ void cam_tovra::stop_streaming()
     }
 }
 
-void cam_tovra::fill_probe(const uvc_cam::input_format& format, std::uint64_t interval,
-                           uvc_cam::vs_probe_commit& probe)
+std::error_code cam_tovra::fill_probe(const uvc_cam::input_format& format, std::uint64_t interval,
+                                      uvc_cam::vs_probe_commit& probe, dim requested)
 {
     if (chunk_mode_active_node_ != nullptr) {
         const std::error_code ec = chunk_mode_active_node_->set_val(true);
         chunk_mode_active_ = !ec;
         log_line(logging::level_trace, "[CamTovra] ChunkMode status=0x{:x}.\n", static_cast<std::uint32_t>(ec.value()));
     }
-    uvc_device_base::fill_probe(format, interval, probe);
-    // Plug point: with partial-scan offsets the unit's stream settings are
-    // applied here (binning, requested size) and bFrameIndex becomes 0xFF.
+    (void)uvc_device_base::fill_probe(format, interval, probe, requested);
+
+    std::lock_guard guard(partial_scan_lock_);
+    stream_selected_ = true;
+    if (!partial_scan_.has_offsets()) {
+        return {};
+    }
+    const kyv_xu_props::frame_size size{requested.cx, requested.cy};
+    const std::int32_t binning = partial_scan_.stream_binning(size);
+    if (const std::error_code ec =
+            partial_scan_.apply_stream_settings(static_cast<std::int32_t>(format.format_index), binning, size)) {
+        log_line(logging::level_error,
+                 "[CamTovra] Failed to apply the partial-scan settings (mode={}, binning={}, {}x{}), {}.\n",
+                 format.format_index, binning, size.width, size.height, ec);
+        return ec;
+    }
+    // The size is the unit's: the camera takes it in place of a frame
+    // descriptor.
+    probe.set_frame_index(0xFF);
+    return {};
 }
 
-bool cam_tovra::accept_input_format(uvc_cam::input_format&)
+std::error_code cam_tovra::select_format(const stream_format& format, std::uint64_t interval)
 {
-    // Plug point: the partial-scan unit turns a full-size record into a size
-    // range here.
+    const std::error_code ec = uvc_device_base::select_format(format, interval);
+    if (ec) {
+        // No stream was selected: frame-interval lists may use the unit again.
+        std::lock_guard guard(partial_scan_lock_);
+        stream_selected_ = false;
+    }
+    return ec;
+}
+
+void cam_tovra::release_stream()
+{
+    uvc_device_base::release_stream();
+    std::lock_guard guard(partial_scan_lock_);
+    stream_selected_ = false;
+}
+
+bool cam_tovra::accept_input_format(uvc_cam::input_format& format)
+{
+    if (!partial_scan_.has_offsets()) {
+        return true;
+    }
+    const kyv_xu_props::frame_size largest = partial_scan_.max_size();
+    if (format.max_width != largest.width || format.max_height != largest.height) {
+        return true;
+    }
+    std::lock_guard guard(partial_scan_lock_);
+    const kyv_xu_props::partial_scan_size_range range =
+        partial_scan_.size_range(static_cast<std::int32_t>(format.format_index));
+    if (range.valid != 0) {
+        format.width = range.min.width;
+        format.height = range.min.height;
+        format.max_width = range.max.width;
+        format.max_height = range.max.height;
+        format.width_step = range.step.width;
+        format.height_step = range.step.height;
+    }
     return true;
 }
 
-std::vector<std::uint64_t> cam_tovra::custom_frame_intervals(const stream_format_entry&)
+std::vector<std::uint64_t> cam_tovra::custom_frame_intervals(const stream_format_entry& entry)
 {
-    // Plug point: the partial-scan unit's frame intervals; none until then, so
-    // the descriptors' intervals apply.
-    return {};
+    const std::vector<uvc_cam::input_format>& inputs = input_formats();
+    if (entry.info.StreamFormatInfoId >= inputs.size()) {
+        return {};
+    }
+    const std::uint32_t mode_value = inputs[entry.info.StreamFormatInfoId].format_index;
+    std::lock_guard guard(partial_scan_lock_);
+    if (stream_selected_) {
+        const auto known = unit_intervals_.find(entry.info.StreamFormatInfoId);
+        return known != unit_intervals_.end() ? known->second : std::vector<std::uint64_t>{};
+    }
+    auto intervals = partial_scan_.frame_intervals(static_cast<std::int32_t>(mode_value),
+                                                   partial_scan_.binning_factor(),
+                                                   {entry.info.MaxDim.cx, entry.info.MaxDim.cy});
+    if (!intervals) {
+        return {};
+    }
+    unit_intervals_[entry.info.StreamFormatInfoId] = intervals.value();
+    return std::move(intervals).value();
 }
 
 } // namespace cam::impl

@@ -11,8 +11,11 @@
 //  - runs AcquisitionStart after the pipe starts and AcquisitionStop on a
 //    pause (the pipe then keeps running; without AcquisitionStop the pipe
 //    stops);
+//  - drives the vendor extension unit: a full-size format becomes a size
+//    range, the unit's settings go out with the probe and its frame-interval
+//    range gives the formats' frame intervals;
 //  - chooses the software image-processing mode from the offered formats and
-//    publishes the matching feature groups in the camera's own document;
+//    publishes the matching feature groups and emulated properties;
 //  - fills the processing block of every frame header (bytes 80-223).
 //
 // Use: construct from the opened device, `init_device()`, then the stream
@@ -21,7 +24,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -38,6 +43,8 @@
 #include "properties/genicam_strobe.h"
 #include "properties/genicam_trigger.h"
 #include "properties/genicam_whitebalance.h"
+#include "properties/kyv_xu_partial_scan.h"
+#include "properties/prop_emulation_emulated_properties.h"
 
 namespace GenICam {
 class ICommand;
@@ -71,12 +78,22 @@ public:
     std::error_code init_features() override;
     // AcquisitionStart when the camera has it.
     std::error_code post_start() override;
-    void fill_probe(const uvc_cam::input_format& format, std::uint64_t interval,
-                    uvc_cam::vs_probe_commit& probe) override;
+    // Chunk mode on, the default probe, then (with partial-scan offsets) the
+    // unit's mode value, binning and size; their error fails the selection.
+    std::error_code fill_probe(const uvc_cam::input_format& format, std::uint64_t interval,
+                               uvc_cam::vs_probe_commit& probe, dim requested) override;
     void configure_pipeline(const std::vector<uvc_cam::input_format>& formats) override;
+    // The unit's intervals for the entry's format, the selected binning and
+    // the entry's largest size; empty (the descriptors' intervals) without
+    // them. While a stream is selected the unit is left alone and the list
+    // last read for the format is answered.
     std::vector<std::uint64_t> custom_frame_intervals(const stream_format_entry& entry) override;
     void review_input_formats(std::vector<uvc_cam::input_format>&) override {}
+    // Always true; a record as large as the unit's maximum becomes the unit's
+    // size range.
     bool accept_input_format(uvc_cam::input_format& format) override;
+    std::error_code select_format(const stream_format& format, std::uint64_t interval) override;
+    void release_stream() override;
     // Chunk data, the header's processing block, tone mapping. Runs on the
     // pipe's thread; reads only the frame's valid data.
     void process_frame(frame_wrapper& frame, img::image_desc& image) override;
@@ -96,6 +113,8 @@ public:
     std::uint8_t bayer_pattern() const noexcept { return bayer_pattern_; }
     const genext::tone_mapping_settings& tone_mapping() const noexcept { return tone_mapping_; }
     genext::tone_mapping_settings& tone_mapping() noexcept { return tone_mapping_; }
+    prop_emulation::emulated_properties& emulated_values() noexcept { return emulated_; }
+    const kyv_xu_props::partial_scan& partial_scan_unit() const noexcept { return partial_scan_; }
 
     // The store key that switches the sensor pattern fix on.
     static constexpr const wchar_t* pattern_fix_key = L"apply_j003_pattern_fix";
@@ -133,14 +152,24 @@ private:
     drv_genicam::dshow_to_genicam_int brightness_;
 
     genext::tone_mapping_settings tone_mapping_;
-    // Plug point: the software proc-amp properties, the colour-enhancement
-    // handler (its Bayer pattern is kept below) and the partial-scan unit
-    // live here once they exist. Until then the header carries their
-    // "not in use" values.
-    software_procamp_values software_procamp_;
+    // The software proc-amp values, gamma and denoise, and the colour-enhance
+    // items, whose pattern is the Bayer byte below.
+    prop_emulation::emulated_properties emulated_;
     std::uint8_t bayer_pattern_ = 0;
     genext::color_transformation_settings color_transformation_;
     std::uint32_t polarization_mode_ = 0;
+
+    // The vendor extension unit. Its requests run under the request lock;
+    // the camera class's own calls into it (format records, frame-interval
+    // lists, stream settings) take partial_scan_lock_, since a client may ask
+    // for frame intervals while another thread starts a stream.
+    kyv_xu_props::partial_scan partial_scan_;
+    std::mutex partial_scan_lock_;
+    // Set from the probe until the stream is released: listing frame
+    // intervals would rewrite the unit's mode, binning and size under the
+    // stream, so the lists last read (by format id) are answered instead.
+    bool stream_selected_ = false;
+    std::map<std::uint32_t, std::vector<std::uint64_t>> unit_intervals_;
     std::atomic<image_processing_mode> mode_{image_processing_mode::mono};
 
     u3v_com::u3v_kyv_comm port_;

@@ -82,8 +82,7 @@ void cam_tovra::bind_genicam_features()
     acquisition_start_ = drv_genicam::find_feature_as<GenICam::ICommand>(documents, "AcquisitionStart");
     acquisition_stop_ = drv_genicam::find_feature_as<GenICam::ICommand>(documents, "AcquisitionStop");
 
-    // Plug point: the partial-scan unit is probed and registered here, before
-    // the GenICam-backed handlers.
+    partial_scan_.probe_and_register(*this);
     drv_genicam::add_exposure(exposure_, documents, *this);
     drv_genicam::add_gain(gain_, documents, *this);
     drv_genicam::add_strobe(strobe_, documents, *this);
@@ -156,25 +155,32 @@ void cam_tovra::configure_pipeline(const std::vector<uvc_cam::input_format>& for
     log_line(logging::level_trace, "[CamTovra] Image processing mode={}, bayer pattern={}.\n",
              static_cast<std::uint32_t>(mode), bayer_pattern_);
 
-    // Plug point: the software gamma and the colour-enhancement registration
-    // of each mode join the feature groups below.
+    emulated_.color_enhance().set_pattern(bayer_pattern_);
+    // Mono cameras emulate no colour values and hide the pattern; 8-bit Bayer
+    // cameras emulate hue and saturation too and show it.
     switch (mode) {
     case image_processing_mode::mono:
         // Sensors of this product mark the pattern fix; pre_start replaces the
         // mark with the store's value before any frame is processed.
         pattern_fix_ = product_key == 8;
+        emulated_.add(*this, own_document_, false);
         genext::add_tone_mapping(tone_mapping_, own_document_, *this, native_tone_mapping);
+        emulated_.register_color_enhance_first(*this);
         break;
     case image_processing_mode::bayer8:
         genext::add_color_matrix(color_transformation_, genicam_proxy().documents(), own_document_, *this,
                                  product_key);
+        emulated_.add(*this, own_document_, true);
         genext::add_tone_mapping(tone_mapping_, own_document_, *this, native_tone_mapping);
+        emulated_.register_color_enhance_second(*this);
         break;
     case image_processing_mode::polarization_single:
         genext::add_polarization(polarization_mode_, own_document_, *this, true);
+        emulated_.register_color_enhance_first(*this);
         break;
     case image_processing_mode::polarization_other:
         genext::add_polarization(polarization_mode_, own_document_, *this, false);
+        emulated_.register_color_enhance_second(*this);
         break;
     }
 }

@@ -47,10 +47,15 @@ void cam_tovra::process_frame(frame_wrapper& frame, img::image_desc& image)
     block.stride = image.stride;
     block.plane_size = image.plane_size;
     block.processor_features = processor_features();
-    // Plug point: the debug properties' maximum concurrency and the software
-    // proc-amp values in use come from the emulated properties.
-    block.max_concurrency = 0;
-    block.procamp = software_procamp_;
+    // Set values never go negative; 0 lets the consumer choose.
+    block.max_concurrency = static_cast<std::uint32_t>(std::max(0, debug_properties().max_concurrency()));
+    const prop_emulation::per_frame_values values = emulated_.per_frame();
+    block.procamp.saturation = values.saturation;
+    block.procamp.hue = values.hue;
+    block.procamp.brightness = values.brightness;
+    block.procamp.sharpness = values.sharpness;
+    block.procamp.denoise_level = values.denoise;
+    block.procamp.gamma = values.gamma;
     if (color_transformation_.in_use) {
         block.color = processing_block::color_matrix{color_transformation_.enable, color_transformation_.coefficients};
     }

@@ -45,13 +45,13 @@ void write_processing_block(std::uint8_t* header, const processing_block& b) noe
         put(header, 147 + 4 * i, 1.0f);
     }
     const software_procamp_values& p = b.procamp;
-    put(header, 163, p.saturation ? *p.saturation / 64.0f : 1.0f);
-    put(header, 167, p.hue ? *p.hue / 180.0f : 0.0f);
-    put(header, 171, p.brightness.value_or(0));
-    put(header, 175, p.contrast ? *p.contrast * 5 : 0);
-    put(header, 179, p.sharpness.value_or(0));
+    put(header, 163, p.saturation);
+    put(header, 167, p.hue);
+    put(header, 171, p.brightness);
+    put(header, 175, p.contrast);
+    put(header, 179, p.sharpness);
     put(header, 183, std::clamp(p.denoise_level, 0, 25));
-    put(header, 187, p.gamma ? *p.gamma / 100.0f : 1.0f);
+    put(header, 187, p.gamma);
     if (b.tone) {
         header[191] = b.tone->enable ? 1 : 0;
         put(header, 193, b.tone->intensity);

@@ -9,15 +9,16 @@
 
 namespace cam::impl {
 
-// The software proc-amp values in use (none: that property is not in use).
+// The software proc-amp parameters as the header carries them; the defaults
+// are those of values not in use (the consumer then leaves the image alone).
 struct software_procamp_values {
-    std::optional<float> saturation; // header: value / 64
-    std::optional<float> hue;        // header: value / 180
-    std::optional<std::int32_t> brightness;
-    std::optional<std::int32_t> contrast; // header: value * 5
-    std::optional<std::int32_t> sharpness;
+    float saturation = 1.0f; // saturation / 64
+    float hue = 0.0f;        // hue / 180
+    std::int32_t brightness = 0;
+    std::int32_t contrast = 0; // contrast * 5
+    std::int32_t sharpness = 0;
     std::int32_t denoise_level = 0; // 0 to 25, always written
-    std::optional<float> gamma;     // header: value / 100
+    float gamma = 1.0f;             // software gamma / 100
 };
 
 struct processing_block {

@@ -150,9 +150,11 @@ std::vector<std::uint64_t> uvc_device_base::frame_intervals(const stream_format_
     return descriptor_frame_intervals(tree_, input.format_index, input.frame_index);
 }
 
-void uvc_device_base::fill_probe(const uvc_cam::input_format& format, std::uint64_t interval, vs_probe_commit& probe)
+std::error_code uvc_device_base::fill_probe(const uvc_cam::input_format& format, std::uint64_t interval,
+                                            vs_probe_commit& probe, cam::dim)
 {
     default_fill_probe(format, interval, probe);
+    return {};
 }
 
 std::error_code uvc_device_base::select_format(const stream_format& format, std::uint64_t interval)
@@ -160,7 +162,9 @@ std::error_code uvc_device_base::select_format(const stream_format& format, std:
     const std::uint32_t max_transfer = get_max_bus_transfer_size();
     auto negotiated = negotiate_stream(
         device(), stream_formats(), inputs_, format, interval, max_transfer,
-        [this](const uvc_cam::input_format& f, std::uint64_t i, vs_probe_commit& p) { fill_probe(f, i, p); });
+        [this](const uvc_cam::input_format& f, std::uint64_t i, vs_probe_commit& p, cam::dim requested) {
+            return fill_probe(f, i, p, requested);
+        });
     if (!negotiated) {
         return negotiated.error();
     }

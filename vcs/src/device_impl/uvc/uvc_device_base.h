@@ -61,7 +61,10 @@ public:
     // Frame number 0, stopping flag clear, frame identifier unknown.
     virtual void reset_stream_state();
     virtual std::error_code post_start() { return {}; }
-    virtual void fill_probe(const uvc_cam::input_format& format, std::uint64_t interval, vs_probe_commit& probe);
+    // Fills the probe for a format, interval and requested size; an error
+    // fails the format's selection before anything is sent.
+    virtual std::error_code fill_probe(const uvc_cam::input_format& format, std::uint64_t interval,
+                                       vs_probe_commit& probe, cam::dim requested);
     virtual void configure_pipeline(const std::vector<uvc_cam::input_format>& formats) = 0;
     virtual std::vector<std::uint64_t> custom_frame_intervals(const stream_format_entry& entry) = 0;
     virtual void review_input_formats(std::vector<uvc_cam::input_format>& formats) = 0;

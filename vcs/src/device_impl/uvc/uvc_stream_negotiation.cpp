@@ -97,7 +97,13 @@ outcome::std_result<negotiated_stream> negotiate_stream(const nox_um::usb_device
         input_image_size(result.input.fourcc, requested.width, requested.height, input.bits_per_pixel);
 
     vs_probe_commit probe;
-    (fill_probe ? fill_probe : default_fill_probe)(input, interval, probe);
+    if (fill_probe) {
+        if (const std::error_code ec = fill_probe(input, interval, probe, {requested.width, requested.height})) {
+            return ec;
+        }
+    } else {
+        default_fill_probe(input, interval, probe);
+    }
     probe.set_max_payload_transfer_size(max_bus_transfer);
     if (auto ec = probe_commit(device, probe, result.commit)) {
         return ec;

@@ -33,9 +33,12 @@ inline constexpr std::uint8_t streaming_interface = 1;
 std::error_code probe_commit(const nox_um::usb_device_handle& device, const vs_probe_commit& probe,
                              vs_probe_commit& commit);
 
-// The probe of a derived camera class: fills `probe` for an input format and
-// interval. The default sets bmHint 1, the two indices and the interval.
-using fill_probe_fn = std::function<void(const input_format&, std::uint64_t interval, vs_probe_commit& probe)>;
+// The probe of a derived camera class: fills `probe` for an input format,
+// interval and the requested image size, and may set the camera up for them;
+// its error ends the negotiation before the probe is sent. The default sets
+// bmHint 1, the two indices and the interval.
+using fill_probe_fn = std::function<std::error_code(const input_format&, std::uint64_t interval,
+                                                    vs_probe_commit& probe, cam::dim requested)>;
 void default_fill_probe(const input_format& format, std::uint64_t interval, vs_probe_commit& probe);
 
 struct negotiated_stream {

@@ -390,10 +390,10 @@ TEST_F(client_objects, stream_channel_maps_onto_the_camera)
     channel.reset();
     EXPECT_EQ(factory->stats()->close_stream_calls, 1);
 
-    // A format the camera refuses gives no channel.
+    // A format the camera refuses gives no channel, and the client learns why.
     DShowDeviceServer_StreamFormat refused{};
     refused.StreamFormatInfoId = fake_active_device::refused_format_id;
-    EXPECT_EQ(device->CreateStreamChannel(channel.put(), &refused), E_FAIL);
+    EXPECT_EQ(device->CreateStreamChannel(channel.put(), &refused), E_INVALIDARG);
 }
 
 TEST_F(client_objects, names_from_the_camera_are_never_read_past_their_block)

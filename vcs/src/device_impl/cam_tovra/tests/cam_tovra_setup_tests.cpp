@@ -165,7 +165,9 @@ TEST(cam_tovra_setup, features_of_the_description_bind_their_properties_by_kind)
     EXPECT_TRUE(supported(camera, cam::PROPSETID_FWCAM1394_CUSTOM_PROP, drv_genicam::vendor_id::reverse_x));
     EXPECT_FALSE(supported(camera, cam::PROPSETID_FWCAM1394_CUSTOM_PROP, drv_genicam::vendor_id::reverse_y));
     EXPECT_TRUE(supported(camera, cam::PROPSETID_VIDCAP_VIDEOPROCAMP, drv_genicam::video_proc_amp_saturation));
-    EXPECT_FALSE(supported(camera, cam::PROPSETID_VIDCAP_VIDEOPROCAMP, drv_genicam::video_proc_amp_gamma));
+    // No Gamma feature: the software gamma answers instead.
+    EXPECT_TRUE(supported(camera, cam::PROPSETID_VIDCAP_VIDEOPROCAMP, drv_genicam::video_proc_amp_gamma));
+    EXPECT_TRUE(camera.emulated_values().gamma().in_use());
     // Saturation reads its GenICam register; the integer Hue is not the float
     // the adapter needs, so its register is never read.
     std::uint8_t amp[40]{};

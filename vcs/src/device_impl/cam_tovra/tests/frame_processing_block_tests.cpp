@@ -79,13 +79,13 @@ TEST(frame_processing_block, groups_in_use_write_their_values)
     b.plane_size = 1234;
     b.max_concurrency = 3;
     b.color = processing_block::color_matrix{true, {1.0f, -0.5f, 0.25f, 2.5f, -3.0f, 0.0078f, 0.0079f, NAN, 1.99f}};
-    b.procamp.saturation = 128.0f;
-    b.procamp.hue = -90.0f;
+    b.procamp.saturation = 2.0f;
+    b.procamp.hue = -0.5f;
     b.procamp.brightness = -7;
-    b.procamp.contrast = 3;
+    b.procamp.contrast = 15;
     b.procamp.sharpness = 9;
     b.procamp.denoise_level = 40; // beyond 25
-    b.procamp.gamma = 250.0f;
+    b.procamp.gamma = 2.5f;
     b.tone = processing_block::tone_mapping{true, 0.5f, 0.25f, std::array<float, 4>{1.5f, -0.25f, 0.75f, 0.4f}};
     b.pattern_fix = true;
     b.polarization_mode = 4;

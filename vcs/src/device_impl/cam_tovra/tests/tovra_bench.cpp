@@ -148,10 +148,15 @@ std::size_t log_capture::count(const std::string& part) const
 
 tovra_bench::tovra_bench(bench_options o) : options(std::move(o)), source(stream_config(options))
 {
-    io.camera.configuration_bytes = sim_camera::uvc_camera_configuration(options.fourcc);
+    io.camera.configuration_bytes =
+        options.xu_unit ? sim_camera::build_configuration(sim_camera::uvc_camera_spec(options.fourcc, 7))
+                        : sim_camera::uvc_camera_configuration(options.fourcc);
     io.camera.set_completion_mode(sim_camera::completion_mode::deferred);
     io.camera.set_payload_generator(source.generator());
     responder = std::make_unique<sim_camera::uvc_responder>(io.camera);
+    if (options.xu_unit) {
+        xu = std::make_unique<sim_camera::sim_xu_unit>(io.camera);
+    }
     // Room for the chunk trailers after the image.
     const std::uint32_t frame_size = vga_size + sim_camera::payload_source::chunk_bytes;
     responder->set_stream_sizes(frame_size,

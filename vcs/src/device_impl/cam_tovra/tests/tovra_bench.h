@@ -2,7 +2,8 @@
 // The camera class over the simulated camera: the driver library over the
 // simulator, its UVC and GenCP responders with the acquisition registers
 // wired to the image data, a store, a file cache of its own, and a frame
-// sink that records what every delivered frame's header and data say.
+// sink that records what every delivered frame's header and data say;
+// optionally the vendor extension unit.
 
 #include <condition_variable>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <sim_gencp.h>
 #include <sim_payload.h>
 #include <sim_uvc_requests.h>
+#include <sim_xu_unit.h>
 
 #include "device_impl/cam_tovra/cam_tovra.h"
 
@@ -34,6 +36,9 @@ struct bench_options {
     std::string extra_nodes;
     std::uint32_t source_transfer = 16384; // 0: whole frames
     std::uint32_t payload_transfer = 16384;
+    // The vendor extension unit with all its controls (sim_xu_unit); without
+    // it the unit's requests stall.
+    bool xu_unit = false;
 };
 
 // What one delivered frame carried.
@@ -112,6 +117,7 @@ public:
     nox_um_test::sim_driver_io io;
     std::unique_ptr<sim_camera::uvc_responder> responder;
     std::unique_ptr<sim_camera::gencp_responder> gencp;
+    std::unique_ptr<sim_camera::sim_xu_unit> xu;
     u3v_com::genicam_file_cache cache;
     std::shared_ptr<fake_devices::memory_property_store> store =
         std::make_shared<fake_devices::memory_property_store>();
