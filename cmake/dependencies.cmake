@@ -25,6 +25,8 @@ if(CAMTOVRA_WINDOWS)
   set(ZLIB_USE_STATIC_LIBS ON)
   find_package(ZLIB REQUIRED)
   find_package(libzip REQUIRED)
+  # Google Benchmark for the benchmarks that run under Wine.
+  find_package(benchmark REQUIRED)
 
   # googletest from Debian's sources, built with the cross compiler.
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

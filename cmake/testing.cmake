@@ -74,3 +74,17 @@ function(camtovra_add_benchmark name)
   add_test(NAME bench.${name} COMMAND ${name} --benchmark_min_time=0.001)
   set_tests_properties(bench.${name} PROPERTIES LABELS benchmark TIMEOUT 600)
 endfunction()
+
+# camtovra_add_wine_benchmark(<name> SOURCES <files...> LIBS <targets...> SMOKE_ARGS <args...>)
+# Google Benchmark program of the Windows build, run under Wine. The test
+# command smoke-runs it once with SMOKE_ARGS; run it by hand for the figures.
+function(camtovra_add_wine_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS;SMOKE_ARGS" ${ARGN})
+  if(NOT CAMTOVRA_WINDOWS)
+    return()
+  endif()
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
+  add_test(NAME bench.${name} COMMAND ${name} ${B_SMOKE_ARGS})
+  set_tests_properties(bench.${name} PROPERTIES LABELS benchmark TIMEOUT 600)
+endfunction()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build needs on a Debian 12 machine, once:
 #  - the Debian packages (cross compiler, Wine, header-only libraries, test tools),
-#  - pugixml and libzip built for mingw-w64 from Debian's source packages into a cache folder.
+#  - pugixml, libzip and Google Benchmark built for mingw-w64 from Debian's source packages into a
+#    cache folder.
 # A second run finds everything in place and returns in a second or two.
 set -euo pipefail
 
@@ -77,7 +78,25 @@ build_libzip() {
   rm -rf "$bld"
 }
 
+# Google Benchmark for the benchmarks that run under Wine.
+build_benchmark() {
+  local prefix="$DEPS_DIR/mingw"
+  [ -f "$prefix/lib/libbenchmark.a" ] && return 0
+  local src; src=$(fetch_source benchmark)
+  log "building Google Benchmark for mingw-w64"
+  local bld="$DEPS_DIR/build-benchmark"
+  rm -rf "$bld"
+  cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw64.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
+    -DBENCHMARK_ENABLE_TESTING=OFF -DBENCHMARK_ENABLE_GTEST_TESTS=OFF -DBENCHMARK_ENABLE_WERROR=OFF \
+    -DBENCHMARK_ENABLE_LTO=OFF -DBENCHMARK_INSTALL_DOCS=OFF -DGIT_VERSION=0.0.0 -Wno-dev >"$DEPS_DIR/benchmark-build.log" 2>&1
+  cmake --build "$bld" --target install >>"$DEPS_DIR/benchmark-build.log" 2>&1
+  rm -rf "$bld"
+}
+
 install_packages
 build_pugixml
 build_libzip
+build_benchmark
 log "dependencies ready in $DEPS_DIR"

@@ -16,7 +16,7 @@ ctest --test-dir "$BUILD/native" -j "$JOBS" --output-on-failure || status=1
 echo "== benchmarks (one short smoke run each)"
 ctest --test-dir "$BUILD/bench" -L benchmark -j "$JOBS" --output-on-failure || status=1
 
-echo "== Windows tests (Wine)"
+echo "== Windows tests (Wine; the Wine benchmarks smoke-run here too, label benchmark)"
 "$ROOT/scripts/wine-prefix.sh" "$BUILD/win/wineprefix" start
 trap '"$ROOT/scripts/wine-prefix.sh" "$BUILD/win/wineprefix" stop' EXIT
 # No case is run twice: the tests themselves tell a step that Wine's transport

@@ -59,12 +59,15 @@ bytes video_control_descriptors()
 }
 
 // VideoStreaming: input header, one uncompressed 8-bit format, two frames.
-bytes video_streaming_descriptors()
+bytes video_streaming_descriptors(std::string_view fourcc)
 {
     bytes format{27, 0x24, 0x04, 1, 2};
-    const std::uint8_t y800[16] = {'Y', '8', '0', '0', 0x00, 0x00, 0x10, 0x00,
-                                   0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    format.insert(format.end(), std::begin(y800), std::end(y800));
+    std::uint8_t guid[16] = {'Y', '8', '0', '0', 0x00, 0x00, 0x10, 0x00,
+                             0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    for (std::size_t i = 0; i < 4 && i < fourcc.size(); ++i) {
+        guid[i] = static_cast<std::uint8_t>(fourcc[i]);
+    }
+    format.insert(format.end(), std::begin(guid), std::end(guid));
     format.insert(format.end(), {8, 1, 0, 0, 0, 0});
 
     bytes frames;
@@ -130,7 +133,7 @@ bytes build_configuration(const configuration_spec& spec)
     return out;
 }
 
-configuration_spec uvc_camera_spec()
+configuration_spec uvc_camera_spec(std::string_view fourcc)
 {
     configuration_spec spec;
     // Interface association: interfaces 0 and 1, video class.
@@ -149,13 +152,13 @@ configuration_spec uvc_camera_spec()
     spec.interfaces.push_back({0, {control}});
 
     alternate_spec streaming;
-    streaming.class_specific = video_streaming_descriptors();
+    streaming.class_specific = video_streaming_descriptors(fourcc);
     streaming.endpoints.push_back(endpoint_spec{});
     spec.interfaces.push_back({1, {streaming}});
     return spec;
 }
 
-bytes uvc_camera_configuration() { return build_configuration(uvc_camera_spec()); }
+bytes uvc_camera_configuration(std::string_view fourcc) { return build_configuration(uvc_camera_spec(fourcc)); }
 
 bytes device_descriptor(std::uint16_t bcd_usb)
 {

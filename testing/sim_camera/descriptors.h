@@ -49,9 +49,10 @@ bytes build_configuration(const configuration_spec& spec);
 // The camera's configuration as a description, so that tests can add alternate
 // settings or endpoints before building it. Interface 0 is VideoControl with
 // interrupt endpoint 0x83; interface 1 is VideoStreaming with bulk IN 0x81 in
-// alternate setting 0.
-configuration_spec uvc_camera_spec();
-bytes uvc_camera_configuration();
+// alternate setting 0. Its one format is 8 bits per pixel, "Y800" unless
+// another FOURCC is given (its GUID's first four bytes).
+configuration_spec uvc_camera_spec(std::string_view fourcc = "Y800");
+bytes uvc_camera_configuration(std::string_view fourcc = "Y800");
 
 // 18-byte device descriptor: USB 3.2, miscellaneous class with interface
 // association, strings 1 (manufacturer), 2 (product), 3 (serial number).

@@ -54,6 +54,28 @@ void camera::set_completion_mode(completion_mode mode)
     mode_ = mode;
 }
 
+void camera::set_acquiring(bool running)
+{
+    {
+        std::lock_guard lock(lock_);
+        acquiring_ = running;
+    }
+    changed_.notify_all();
+}
+
+bool camera::acquiring() const
+{
+    std::lock_guard lock(lock_);
+    return acquiring_;
+}
+
+bool camera::wait_for_waiting_transfers(std::size_t count, unsigned timeout_ms) const
+{
+    std::unique_lock lock(lock_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                             [&] { return !acquiring_ && deferred_.size() >= count; });
+}
+
 void camera::remove()
 {
     removed_ = true;

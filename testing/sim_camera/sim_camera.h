@@ -92,6 +92,14 @@ public:
     void add_control_handler(control_handler handler);
     void set_payload_generator(payload_generator generator);
     void set_completion_mode(completion_mode mode);
+    // Acquisition of the camera's image data. While it is stopped, bulk and
+    // interrupt IN transfers stay pending (cancellable) and are filled on the
+    // simulator's thread once it runs again. A camera acquires from the start.
+    void set_acquiring(bool running);
+    bool acquiring() const;
+    // Waits until acquisition is stopped with at least `count` transfers
+    // pending for it; false after `timeout_ms`.
+    bool wait_for_waiting_transfers(std::size_t count, unsigned timeout_ms = 5000) const;
 
     // -------- faults
     std::atomic<bool> no_bandwidth{false};        // configuration selection fails
@@ -169,6 +177,7 @@ private:
     std::vector<control_handler> handlers_;
     payload_generator generator_;
     completion_mode mode_ = completion_mode::inline_completion;
+    bool acquiring_ = true;
     std::deque<PIRP> held_;     // pending transfers that wait for the test
     std::deque<PIRP> deferred_; // pending transfers for the worker thread
     std::map<std::uint8_t, pipe_state> pipes_;

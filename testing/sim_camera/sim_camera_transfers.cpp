@@ -87,12 +87,14 @@ NTSTATUS camera::bulk_transfer(PIRP irp, PURB urb)
     auto& transfer = urb->UrbBulkOrInterruptTransfer;
     completion_mode mode;
     bool known = false;
+    bool acquiring = true;
     {
         std::lock_guard lock(lock_);
         for (const auto& [endpoint, pipe] : pipes_) {
             known = known || pipe.handle == transfer.PipeHandle;
         }
         mode = mode_;
+        acquiring = acquiring_;
     }
     if (!known) {
         transfer.TransferBufferLength = 0;
@@ -105,6 +107,10 @@ NTSTATUS camera::bulk_transfer(PIRP irp, PURB urb)
     if (babble > 0) {
         transfer.TransferBufferLength = 0;
         return complete(irp, STATUS_UNSUCCESSFUL, USBD_STATUS_BABBLE_DETECTED);
+    }
+    if (!acquiring && mode != completion_mode::held) {
+        // No image data until acquisition runs: the worker fills it then.
+        return pend(irp, true);
     }
     switch (mode) {
     case completion_mode::inline_completion:
@@ -254,13 +260,15 @@ void camera::worker()
     for (;;) {
         {
             std::unique_lock lock(lock_);
-            changed_.wait(lock, [&] { return stopping_ || !deferred_.empty(); });
+            changed_.wait(lock, [&] { return stopping_ || (acquiring_ && !deferred_.empty()); });
             if (stopping_) {
                 return;
             }
         }
+        // take_pending asks under the lock: a stop of acquisition in between
+        // leaves the transfers pending.
         const auto irps = take_pending([&](PIRP irp) {
-            return std::find(deferred_.begin(), deferred_.end(), irp) != deferred_.end();
+            return acquiring_ && std::find(deferred_.begin(), deferred_.end(), irp) != deferred_.end();
         });
         for (PIRP irp : irps) {
             fill_transfer(irp);

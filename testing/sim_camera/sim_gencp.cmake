@@ -14,5 +14,5 @@ endforeach()
 string(APPEND _text "} // namespace sim_camera\n")
 file(CONFIGURE OUTPUT ${_embedded} CONTENT "${_text}")
 
-target_sources(sim_camera PRIVATE sim_register_map.cpp sim_gencp.cpp sim_zip.cpp ${_embedded})
+target_sources(sim_camera PRIVATE sim_register_map.cpp sim_gencp.cpp sim_zip.cpp sim_acquisition.cpp ${_embedded})
 target_link_libraries(sim_camera PUBLIC libzip::zip)

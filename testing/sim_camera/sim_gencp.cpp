@@ -59,6 +59,7 @@ struct gencp_responder::state {
     std::vector<gencp_fault> faults;
     std::vector<gencp_command> log;
     std::vector<std::uint64_t> file_addresses; // registers of the current manifest's files
+    std::map<std::uint64_t, write_hook> write_hooks;
 
     std::optional<control_reply> answer(const control_setup& setup, std::span<std::uint8_t> data);
     void take_command(std::span<const std::uint8_t> command);
@@ -108,6 +109,11 @@ void gencp_responder::state::take_command(std::span<const std::uint8_t> command)
             seen.address = address;
             seen.length = static_cast<std::uint32_t>(command.size() - 20);
             status = registers.write(address, command.subspan(20));
+            if (status == gencp_success) {
+                if (const auto hook = write_hooks.find(address); hook != write_hooks.end()) {
+                    hook->second(command.subspan(20));
+                }
+            }
             ack_data = le<std::uint32_t>(status == gencp_success ? seen.length << 16 : 0); // reserved, bytes written
         } else {
             status = (command_id == readmem || command_id == writemem) ? invalid_header : not_implemented;
@@ -292,6 +298,12 @@ void gencp_responder::add_register(std::uint64_t address, bytes value, bool read
 {
     std::lock_guard guard(state_->lock);
     state_->registers.add(address, std::move(value), read_only);
+}
+
+void gencp_responder::on_register_write(std::uint64_t address, write_hook hook)
+{
+    std::lock_guard guard(state_->lock);
+    state_->write_hooks[address] = std::move(hook);
 }
 
 std::vector<gencp_command> gencp_responder::commands() const

@@ -28,6 +28,9 @@
 #include "sim_zip.h"
 
 #include <array>
+#include <functional>
+#include <map>
+#include <span>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -115,6 +118,12 @@ public:
     bytes peek(std::uint64_t address, std::size_t length) const;
     void poke(std::uint64_t address, const bytes& value);
     void add_register(std::uint64_t address, bytes value, bool read_only);
+
+    // Called after every successful WRITEMEM that starts at `address`, with
+    // the bytes written, on the thread of the control transfer (the
+    // responder's lock is held: the hook must not call the responder).
+    using write_hook = std::function<void(std::span<const std::uint8_t> written)>;
+    void on_register_write(std::uint64_t address, write_hook hook);
 
     std::vector<gencp_command> commands() const;
     // READMEM commands that asked for bytes in [address, address + length).

@@ -54,6 +54,24 @@ void payload_source::inject(payload_fault fault)
     faults_.push_back(fault);
 }
 
+void payload_source::set_chunk_mode(bool on)
+{
+    std::lock_guard guard(lock_);
+    chunk_mode_ = on;
+}
+
+bool payload_source::chunk_mode() const
+{
+    std::lock_guard guard(lock_);
+    return chunk_mode_;
+}
+
+std::uint64_t payload_source::next_block_id() const
+{
+    std::lock_guard guard(lock_);
+    return block_id_;
+}
+
 std::uint64_t payload_source::frames_started() const
 {
     std::lock_guard guard(lock_);
@@ -101,6 +119,37 @@ void payload_source::write_image(std::uint8_t* to, std::size_t from, std::size_t
     }
 }
 
+void payload_source::write_body(std::uint8_t* to, std::size_t from, std::size_t count) const
+{
+    const std::size_t image = image_size();
+    const std::size_t image_part = from < image ? std::min(count, image - from) : 0;
+    write_image(to, from, image_part);
+    for (std::size_t i = image_part; i < count; ++i) {
+        to[i] = trailers_[from + i - image];
+    }
+}
+
+void payload_source::start_frame()
+{
+    pace_frame_start();
+    frame_chunked_ = chunk_mode_;
+    const bool beyond = take_fault(payload_fault::chunk_length_beyond);
+    if (!frame_chunked_) {
+        return;
+    }
+    const auto put = [this](std::size_t at, std::uint64_t value, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            trailers_[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    };
+    const std::uint32_t image = image_size();
+    put(0, image_chunk_id, 4);
+    put(4, image, 4);
+    put(8, block_id_++, 8);
+    put(16, block_id_chunk_id, 4);
+    put(20, beyond ? image + chunk_bytes - 4 : 8, 4);
+}
+
 void payload_source::pace_frame_start()
 {
     ++started_;
@@ -128,10 +177,11 @@ std::uint32_t payload_source::fill(std::span<std::uint8_t> buffer)
     }
     for (;;) {
         if (sent_ == 0) {
-            pace_frame_start();
+            start_frame();
         }
-        const std::size_t chunk = std::min(room - header_length, image - sent_);
-        const bool last = sent_ + chunk == image;
+        const std::size_t body = image + (frame_chunked_ ? chunk_bytes : 0);
+        const std::size_t chunk = std::min(room - header_length, body - sent_);
+        const bool last = sent_ + chunk == body;
         if (take_fault(payload_fault::lost)) {
             sent_ += chunk;
             if (last) {
@@ -142,7 +192,7 @@ std::uint32_t payload_source::fill(std::span<std::uint8_t> buffer)
         }
         const bool end_of_frame = last && !take_fault(payload_fault::no_end_of_frame);
         write_header(buffer, end_of_frame);
-        write_image(buffer.data() + header_length, sent_, chunk);
+        write_body(buffer.data() + header_length, sent_, chunk);
         std::size_t produced = header_length + chunk;
         if (take_fault(payload_fault::header_length_0)) {
             buffer[0] = 0;

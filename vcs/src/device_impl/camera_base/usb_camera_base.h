@@ -83,7 +83,7 @@ public:
     // frame path counts and delivers it.
     void output_frame(frame_wrapper& frame);
 
-    std::error_code read_device_information(device_information& record);
+    virtual std::error_code read_device_information(device_information& record);
 
     stream_format current_stream_format() const { return current_format_; }
     std::uint32_t processor_features() const noexcept { return processor_features_.load(); }

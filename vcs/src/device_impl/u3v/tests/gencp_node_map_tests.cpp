@@ -8,6 +8,7 @@
 #include "genicam/icommand.h"
 #include "genicam/iinteger.h"
 #include "genicam/iport.h"
+#include "genicam/iregister.h"
 #include "genicam/istring.h"
 
 #include <memory>
@@ -86,9 +87,11 @@ TEST_F(gencp_node_map, chunk_register_reads_the_attached_chunk_not_the_device)
     const std::size_t before = bench.gencp.commands().size();
     std::uint8_t chunk[8] = {0x2A, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_FALSE(doc->find_port("ChunkPort")->attach_chunk(0, chunk, sizeof chunk));
-    auto* block_id = node<GenICam::IInteger>(*doc, "ChunkBlockId");
+    auto* block_id = node<GenICam::IRegister>(*doc, "ChunkBlockId");
     ASSERT_NE(block_id, nullptr);
-    EXPECT_EQ(block_id->get_val().value(), 42);
+    std::uint8_t read[8]{};
+    ASSERT_FALSE(block_id->get_bytes(read, sizeof read));
+    EXPECT_EQ(read[0], 0x2A);
     EXPECT_EQ(bench.gencp.commands().size(), before);
 }
 
