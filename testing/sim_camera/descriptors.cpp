@@ -24,8 +24,9 @@ void put32(bytes& out, std::uint32_t value)
 void append(bytes& out, const bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 
 // VideoControl class-specific descriptors: header, camera terminal (1),
-// processing unit (2), extension unit (3), output terminal (4).
-bytes video_control_descriptors()
+// processing unit (2), extension unit (3; every control announced, none when
+// xu_control_size is 0), output terminal (4).
+bytes video_control_descriptors(std::uint8_t xu_control_size)
 {
     bytes units;
     // Camera terminal.
@@ -41,13 +42,17 @@ bytes video_control_descriptors()
     put16(units, 0);
     units.insert(units.end(), {3, 0x5B, 0x17, 0x00, 0, 0});
     // Vendor extension unit.
-    units.insert(units.end(), {28, 0x24, 0x06, 3});
-    units.insert(units.end(), std::begin(vendor_extension_unit_guid), std::end(vendor_extension_unit_guid));
-    units.insert(units.end(), {24, 1, 2, 3, 0xFF, 0xFF, 0xFF, 0});
+    if (xu_control_size != 0) {
+        units.insert(units.end(), {static_cast<std::uint8_t>(25 + xu_control_size), 0x24, 0x06, 3});
+        units.insert(units.end(), std::begin(vendor_extension_unit_guid), std::end(vendor_extension_unit_guid));
+        units.insert(units.end(), {static_cast<std::uint8_t>(8 * xu_control_size), 1, 2, xu_control_size});
+        units.insert(units.end(), xu_control_size, 0xFF);
+        units.push_back(0);
+    }
     // Output terminal, streaming.
     units.insert(units.end(), {9, 0x24, 0x03, 4});
     put16(units, 0x0101);
-    units.insert(units.end(), {0, 3, 0});
+    units.insert(units.end(), {0, static_cast<std::uint8_t>(xu_control_size != 0 ? 3 : 2), 0});
 
     bytes header{13, 0x24, 0x01};
     put16(header, 0x0150);
@@ -133,7 +138,7 @@ bytes build_configuration(const configuration_spec& spec)
     return out;
 }
 
-configuration_spec uvc_camera_spec(std::string_view fourcc)
+configuration_spec uvc_camera_spec(std::string_view fourcc, std::uint8_t xu_control_size)
 {
     configuration_spec spec;
     // Interface association: interfaces 0 and 1, video class.
@@ -141,7 +146,7 @@ configuration_spec uvc_camera_spec(std::string_view fourcc)
 
     alternate_spec control;
     control.interface_subclass = 0x01;
-    control.class_specific = video_control_descriptors();
+    control.class_specific = video_control_descriptors(xu_control_size);
     endpoint_spec status;
     status.address = 0x83;
     status.attributes = 3;

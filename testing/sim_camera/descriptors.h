@@ -50,8 +50,10 @@ bytes build_configuration(const configuration_spec& spec);
 // settings or endpoints before building it. Interface 0 is VideoControl with
 // interrupt endpoint 0x83; interface 1 is VideoStreaming with bulk IN 0x81 in
 // alternate setting 0. Its one format is 8 bits per pixel, "Y800" unless
-// another FOURCC is given (its GUID's first four bytes).
-configuration_spec uvc_camera_spec(std::string_view fourcc = "Y800");
+// another FOURCC is given (its GUID's first four bytes). The extension unit
+// (id 3) announces every control of its bControlSize bytes; 0 leaves the unit
+// out.
+configuration_spec uvc_camera_spec(std::string_view fourcc = "Y800", std::uint8_t xu_control_size = 3);
 bytes uvc_camera_configuration(std::string_view fourcc = "Y800");
 
 // 18-byte device descriptor: USB 3.2, miscellaneous class with interface

@@ -46,7 +46,9 @@ std::error_code initialise_control(uvc_control_channel& channel, UVCPropertyData
     if (control.length == 0) {
         std::uint8_t length = 0;
         const std::error_code ec = channel.uvc_request(get_len, control.unit_id, selector, 1, &length);
-        if (ec || length == 0) {
+        // A value longer than the record's 16-byte fields cannot be held:
+        // such a control is unusable, like one without a length.
+        if (ec || length == 0 || length > control.current.size()) {
             log_line(logging::level_warning, "[CamTovra] Failed length request for property [0x{:x},0x{:x}]\n",
                      control.unit_id, control.selector);
             control.length = 0;

@@ -24,7 +24,8 @@ public:
 
 // Reads a control's length (when not known), capabilities, resolution,
 // range, default and current value from the device and logs what is
-// inconsistent. Unit id 0: 0x80004001. A failed or empty length request, or
+// inconsistent. Unit id 0: 0x80004001. A failed or empty length request, a
+// length above 16 bytes, or
 // a failed GET_INFO, leaves the control unusable (length 0) and returns the
 // error; the other reads may fail without consequence.
 std::error_code initialise_control(uvc_control_channel& channel, UVCPropertyData& control);

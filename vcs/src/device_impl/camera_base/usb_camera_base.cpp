@@ -23,7 +23,6 @@ constexpr std::uint32_t id_driver_pass_through = 6;
 constexpr std::uint32_t id_do_it = 25;
 constexpr std::uint32_t id_processing_level = 26;
 constexpr std::uint32_t id_stored_integer = 26;
-constexpr std::uint32_t id_frame_count_info = 25;
 
 constexpr std::uint32_t pass_through_header = 10;
 
@@ -90,9 +89,34 @@ std::string format_entry(const stream_format_info& f)
 
 } // namespace
 
+// Passes counters and frames on to the creator's sink, keeping the counters
+// as the camera's.
+class usb_camera_base::counting_sink final : public frame_server_itf {
+public:
+    counting_sink(frame_server_itf& sink, prop_emulation::frame_count_info& counters)
+        : sink_(sink), counters_(counters)
+    {
+    }
+    void update_frame_counts(const frame_counts& counts) override
+    {
+        counters_.store(counts);
+        sink_.update_frame_counts(counts);
+    }
+    bool deliver_frame(frame_wrapper& frame, const frame_counts& counts) override
+    {
+        counters_.store(counts);
+        return sink_.deliver_frame(frame, counts);
+    }
+
+private:
+    frame_server_itf& sink_;
+    prop_emulation::frame_count_info& counters_;
+};
+
 usb_camera_base::usb_camera_base(camera_creation creation)
     : gen_property::gen_property_reqistry(creation.store), device_(std::move(creation.device)),
-      sink_(creation.sink), proxy_(std::make_unique<drv_genicam::genicam_named_req_proxy>(*this))
+      sink_(creation.sink), proxy_(std::make_unique<drv_genicam::genicam_named_req_proxy>(*this)),
+      counting_sink_(sink_ != nullptr ? std::make_unique<counting_sink>(*sink_, frame_count_info_) : nullptr)
 {
     if (utils::property_store_itf* store = property_store()) {
         std::int64_t level = 0;
@@ -121,17 +145,14 @@ std::error_code usb_camera_base::init_device()
         {PROPSETID_GENERIC_DRIVER_INTERFACE, id_stored_integer},
     };
     (void)register_handler_keys(own_keys, this, level_base);
-    // The frame-count info registers here at level 2 for
-    // (PROPSETID_GENERIC_DRIVER_INTERFACE, id_frame_count_info) over counters_.
-    (void)id_frame_count_info;
+    (void)register_handler(prop_emulation::frame_count_info::key(), &frame_count_info_, level_override);
 
     try {
         gcxml::build_document(own_document_.doc);
     } catch (const std::bad_alloc&) {
         log_line(logging::level_error, "[CamTovra] Failed to create the camera's own GenICam document.\n");
     }
-    // The debug properties add their nodes to the own document and register
-    // their keys here, over debug_flags_.
+    debug_properties_.build(*this, own_document_);
 
     log_line(logging::level_warning, "[CamTovra] >> Initializing derived device.\n");
     if (const std::error_code ec = init_standard_properties()) {
@@ -240,7 +261,7 @@ std::error_code usb_camera_base::try_start(const stream_format& format, std::uin
         release_stream();
         return ec;
     }
-    counters_ = {};
+    frame_count_info_.reset();
     return {};
 }
 
@@ -265,6 +286,11 @@ outcome::std_result<std::vector<std::uint64_t>> usb_camera_base::get_frame_inter
     return frame_intervals(*found);
 }
 
+frame_server_itf* usb_camera_base::frame_sink() noexcept
+{
+    return counting_sink_.get();
+}
+
 std::uint32_t usb_camera_base::required_frame_buffer_size()
 {
     return current_format_.buffer_length;
@@ -272,7 +298,7 @@ std::uint32_t usb_camera_base::required_frame_buffer_size()
 
 void usb_camera_base::output_frame(frame_wrapper& frame)
 {
-    if (!debug_flags_.show_overlay.load(std::memory_order_relaxed) || frame.buffer == nullptr) {
+    if (!debug_flags().show_overlay.load(std::memory_order_relaxed) || frame.buffer == nullptr) {
         return;
     }
     const stream_format format = current_format_;

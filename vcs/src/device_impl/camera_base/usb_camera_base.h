@@ -27,6 +27,8 @@
 #include "genicam/doc_builder.h"
 #include "nox_um/usb_device_handle.h"
 #include "properties/genicam_named_req_proxy.h"
+#include "properties/prop_emulation_dbg_properties.h"
+#include "properties/prop_emulation_frame_count_info.h"
 
 namespace cam {
 
@@ -40,14 +42,8 @@ struct camera_creation {
     std::shared_ptr<utils::property_store_itf> store;
 };
 
-// The debug switches of the frame path. They become properties of the
-// camera's own GenICam document once the debug property handlers register
-// there; until then they keep these defaults.
-struct camera_debug_flags {
-    std::atomic<bool> show_overlay{false};
-    std::atomic<bool> force_clear_buffers{false};
-    std::atomic<bool> drop_incomplete_frames{true};
-};
+// The debug switches of the frame path; the debug properties serve them.
+using camera_debug_flags = prop_emulation::debug_flags;
 
 class usb_camera_base : public property_req_entry_itf, public gen_property::gen_property_reqistry {
 public:
@@ -87,9 +83,12 @@ public:
 
     stream_format current_stream_format() const { return current_format_; }
     std::uint32_t processor_features() const noexcept { return processor_features_.load(); }
-    camera_debug_flags& debug_flags() noexcept { return debug_flags_; }
-    const camera_debug_flags& debug_flags() const noexcept { return debug_flags_; }
-    frame_counts counters() const noexcept { return counters_; }
+    camera_debug_flags& debug_flags() noexcept { return debug_properties_.flags(); }
+    const camera_debug_flags& debug_flags() const noexcept { return debug_properties_.flags(); }
+    // The debug properties, e.g. the consumer's maximum concurrency.
+    const prop_emulation::dbg_properties& debug_properties() const noexcept { return debug_properties_; }
+    // The frame counters as the frame path last published them.
+    frame_counts counters() const noexcept { return frame_count_info_.snapshot(); }
     const std::string& driver_line() const noexcept { return driver_line_; }
     const std::string& device_line() const noexcept { return device_line_; }
     drv_genicam::genicam_named_req_proxy& genicam_proxy() noexcept { return *proxy_; }
@@ -122,7 +121,9 @@ protected:
     virtual std::string own_document_text();
 
     nox_um::usb_device_handle& device() const { return *device_; }
-    frame_server_itf* frame_sink() const noexcept { return sink_; }
+    // The sink the frame path delivers to: the creator's, with the counters
+    // kept as the camera's on their way; null when the creator gave none.
+    frame_server_itf* frame_sink() noexcept;
     const std::vector<stream_format_entry>& stream_formats() const noexcept { return formats_; }
 
     gcxml::doc_builder own_document_{own_document_address};
@@ -141,11 +142,12 @@ private:
     std::string driver_line_;
     std::string device_line_;
 
-    // Placeholders: the frame-count info (PROPSETID_GENERIC_DRIVER_INTERFACE
-    // id 25, level 2) and the debug property handlers register over these
-    // once they exist; the frame path keeps its own running counts.
-    frame_counts counters_;
-    camera_debug_flags debug_flags_;
+    // Serves the six frame counters (PROPSETID_GENERIC_DRIVER_INTERFACE id
+    // 25, level 2); counting_sink_ stores what the frame path publishes.
+    prop_emulation::frame_count_info frame_count_info_;
+    prop_emulation::dbg_properties debug_properties_;
+    class counting_sink;
+    std::unique_ptr<counting_sink> counting_sink_;
 };
 
 } // namespace cam

@@ -202,6 +202,11 @@ TEST(cam_tovra_setup, a_camera_whose_gencp_port_fails_to_open_still_streams_with
     EXPECT_FALSE(supported(camera, cam::PROPSETID_UVC_DRIVER, 35));
     EXPECT_FALSE(supported(camera, cam::PROPSETID_FWCAM1394_CUSTOM_PROP, drv_genicam::vendor_id::gpio));
     EXPECT_FALSE(supported(camera, cam::PROPSETID_FWCAM1394_CUSTOM_PROP, drv_genicam::vendor_id::reverse_x));
+    for (const std::uint32_t id : {drv_genicam::vendor_id::exposure_seconds, drv_genicam::vendor_id::gain_hundredths,
+                                   drv_genicam::vendor_id::strobe, drv_genicam::vendor_id::trigger,
+                                   drv_genicam::vendor_id::whitebalance_red}) {
+        EXPECT_FALSE(supported(camera, cam::PROPSETID_FWCAM1394_CUSTOM_PROP, id)) << id;
+    }
     std::uint64_t address = 0x1C4;
     std::uint8_t caps[8]{};
     std::uint32_t returned = 0;

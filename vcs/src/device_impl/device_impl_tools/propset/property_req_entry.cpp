@@ -118,6 +118,34 @@ struct bool_kind {
     std::int64_t to_stored(bool v) const noexcept { return v ? 1 : 0; }
 };
 
+struct atomic_bool_kind {
+    using variable_type = std::atomic<bool>;
+    using wire_type = std::int32_t;
+
+    std::int32_t to_wire(const std::atomic<bool>& v) const noexcept { return v.load() ? 1 : 0; }
+    bool from_wire(std::int32_t wire, bool& out) const noexcept
+    {
+        out = wire != 0;
+        return true;
+    }
+    bool from_stored(std::int64_t stored, bool& out) const noexcept
+    {
+        out = stored != 0;
+        return true;
+    }
+    std::int64_t to_stored(const std::atomic<bool>& v) const noexcept { return v.load() ? 1 : 0; }
+};
+
+// What a kind accepts before it is stored in its variable.
+template <class Kind>
+struct accepted_type {
+    using type = typename Kind::variable_type;
+};
+template <>
+struct accepted_type<atomic_bool_kind> {
+    using type = bool;
+};
+
 template <class Kind>
 auto make_set(typename Kind::variable_type* variable, Kind kind)
 {
@@ -126,7 +154,7 @@ auto make_set(typename Kind::variable_type* variable, Kind kind)
         if (auto ec = read_value(request, wire)) {
             return ec;
         }
-        typename Kind::variable_type accepted{};
+        typename accepted_type<Kind>::type accepted{};
         if (!kind.from_wire(wire, accepted)) {
             return out_of_range();
         }
@@ -169,7 +197,7 @@ std::unique_ptr<property_req_entry_itf> make_member(typename Kind::variable_type
     // ignored: the variable keeps its current value.
     auto load = [variable, kind, name](utils::property_store_itf& store) {
         std::int64_t stored = 0;
-        typename Kind::variable_type accepted{};
+        typename accepted_type<Kind>::type accepted{};
         if (store.read_int(name, stored) && kind.from_stored(stored, accepted)) {
             *variable = accepted;
         }
@@ -231,6 +259,11 @@ std::unique_ptr<property_req_entry_itf> make_float_property(float* variable, flo
 std::unique_ptr<property_req_entry_itf> make_bool_property(bool* variable, std::wstring name)
 {
     return make_member(variable, bool_kind{}, std::move(name));
+}
+
+std::unique_ptr<property_req_entry_itf> make_bool_property(std::atomic<bool>* variable, std::wstring name)
+{
+    return make_member(variable, atomic_bool_kind{}, std::move(name));
 }
 
 } // namespace cam

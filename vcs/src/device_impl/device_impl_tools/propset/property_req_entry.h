@@ -3,6 +3,7 @@
 // exposes one variable of its owner as a property (integer, float, boolean),
 // optionally range-checked and persisted under a name.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -99,5 +100,7 @@ std::unique_ptr<property_req_entry_itf> make_float_property(float* variable, flo
                                                             std::wstring name = {});
 // Boolean: reads 1 or 0, stores value != 0; persisted as 0 or 1.
 std::unique_ptr<property_req_entry_itf> make_bool_property(bool* variable, std::wstring name = {});
+// The same over a flag that another thread reads while requests change it.
+std::unique_ptr<property_req_entry_itf> make_bool_property(std::atomic<bool>* variable, std::wstring name = {});
 
 } // namespace cam

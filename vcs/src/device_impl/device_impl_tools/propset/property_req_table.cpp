@@ -66,6 +66,12 @@ property_req_entry_itf& property_req_table::add_bool_property_unnamed(const prop
     return add_owned(key, make_bool_property(variable));
 }
 
+property_req_entry_itf& property_req_table::add_bool_property_unnamed(const property_req_key& key,
+                                                                      std::atomic<bool>* variable)
+{
+    return add_owned(key, make_bool_property(variable));
+}
+
 void property_req_table::for_each_position(
     const std::function<void(const property_req_key&, unsigned, property_req_entry_itf&)>& visit) const
 {

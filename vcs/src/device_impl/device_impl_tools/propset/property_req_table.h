@@ -44,6 +44,7 @@ public:
                                                float min, float max);
     property_req_entry_itf& add_bool_property(const property_req_key& key, std::wstring_view name, bool* variable);
     property_req_entry_itf& add_bool_property_unnamed(const property_req_key& key, bool* variable);
+    property_req_entry_itf& add_bool_property_unnamed(const property_req_key& key, std::atomic<bool>* variable);
 
     // Every occupied position in key order, positions 2, 1, 0 within a key: a
     // handler is visited once per position it occupies.
