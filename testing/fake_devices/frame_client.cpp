@@ -162,7 +162,9 @@ int run(ICamTovraDiscoverService* service, const std::wstring& mode, const wchar
     DShowDeviceServer_StreamFormat format{};
     format.StreamFormatInfoId = 1;
     frame_reader reader;
-    if (device->CreateStreamChannel(&reader.channel, &format) != S_OK || reader.channel == nullptr) {
+    if (const HRESULT created = device->CreateStreamChannel(&reader.channel, &format);
+        created != S_OK || reader.channel == nullptr) {
+        fwprintf(stderr, L"frame_client: CreateStreamChannel failed: 0x%08lX\n", static_cast<unsigned long>(created));
         return 5;
     }
     unsigned fourcc = 0;
