@@ -397,6 +397,13 @@ int run(const std::string& folder, int frames, int images)
     ULONG count = 0;
     hr = retry_transport("GetDiscoveredDeviceList", transport_step::first_call,
                          [&] { return service->GetDiscoveredDeviceList(ids, 16, &count); });
+    // A service that has just started lists its cameras after its first scan:
+    // ask again for up to ten seconds.
+    for (const ULONGLONG deadline = GetTickCount64() + 10000;
+         SUCCEEDED(hr) && count == 0 && GetTickCount64() < deadline;) {
+        Sleep(100);
+        hr = service->GetDiscoveredDeviceList(ids, 16, &count);
+    }
     if (FAILED(hr) || count == 0) {
         return fail(no_camera, "the service lists no camera", hr);
     }

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include "device_impl/camtovra/factory.h"
 #include "gen_utils/debug_output_sink.h"
+#include "service/service_components.h"
 #include "service/service_main_module.h"
 
 CServiceMainModule the_service_module;
@@ -16,5 +18,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line, int)
         utils::install_debug_output_sink();
     } catch (...) {
     }
+    // The cameras come from the system's device lists and the USB driver.
+    service::components::set_factory_maker(&device_factory_create);
     return the_service_module.win_main(command_line != nullptr ? command_line : L"");
 }

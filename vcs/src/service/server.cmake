@@ -49,7 +49,7 @@ target_link_libraries(camtovra_service_core PUBLIC
 set(CAMTOVRA_SERVICE_VERSION 1.0.0.1)
 string(REPLACE "." "," _version_comma ${CAMTOVRA_SERVICE_VERSION})
 add_executable(CamTovraService WIN32 main.cpp camtovra_service.rc)
-target_link_libraries(CamTovraService PRIVATE camtovra_service_core)
+target_link_libraries(CamTovraService PRIVATE camtovra_service_core camtovra_factory)
 target_link_options(CamTovraService PRIVATE -municode)
 target_include_directories(CamTovraService PRIVATE ${_gen})
 file(CONFIGURE OUTPUT ${_gen}/camtovra_service_version.h CONTENT

@@ -1,17 +1,31 @@
 #include "service/service_components.h"
 
+#include <atomic>
+
 #include "service/discover_service.h"
 #include "service/service_holders.h"
 #include "service/session_proxy_start.h"
 
-// Until the service carries a camera layer, the discover service asks no
-// factory and finds no camera.
-
 namespace service::components {
+
+namespace {
+std::atomic<factory_maker> the_factory_maker{nullptr};
+} // namespace
+
+void set_factory_maker(factory_maker maker)
+{
+    the_factory_maker = maker;
+}
 
 void create()
 {
-    auto discover = std::make_shared<discover_service>();
+    discover_service::options options;
+    if (const factory_maker maker = the_factory_maker.load()) {
+        if (cam_service::device_factory_base* factory = maker()) {
+            options.factories.emplace_back(factory, cam_service::ref_count_dtor{});
+        }
+    }
+    auto discover = std::make_shared<discover_service>(std::move(options));
     discover_service_instance().store(discover);
     discover->start();
 

@@ -10,7 +10,19 @@
 
 #include "properties/property_store.h"
 
+namespace cam_service {
+class device_factory_base;
+}
+
 namespace service::components {
+
+// Makes the camera layer's device factory (one reference for the caller).
+using factory_maker = cam_service::device_factory_base* (*)();
+
+// Names the factory the next start-up hands the discover service. The service
+// executable names its camera layer's before it runs; without one the
+// discover service finds no camera.
+void set_factory_maker(factory_maker maker);
 
 // Start-up: creates the discover service, stores and starts it, then creates
 // the active-device list and stores it.

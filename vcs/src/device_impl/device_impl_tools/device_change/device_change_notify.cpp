@@ -51,12 +51,6 @@ private:
     bool registered_ = false;
 };
 
-// Owns a device-notification registration.
-struct notification_closer {
-    void operator()(void* handle) const noexcept { UnregisterDeviceNotification(handle); }
-};
-using unique_notification = std::unique_ptr<void, notification_closer>;
-
 // Owns the window until the message loop has seen it destroyed.
 struct window_destroyer {
     void operator()(HWND window) const noexcept
@@ -170,6 +164,19 @@ device_change_notify::device_change_notify(std::wstring class_name) : class_name
 
 device_change_notify::~device_change_notify()
 {
+    // The registration ends on this thread, before the window thread is asked
+    // to end. In a service this destructor runs inside the service's control
+    // handler, and Wine's service dispatcher holds a lock there that
+    // unregistering takes too: unregistering on the window thread while this
+    // thread waits for it would never finish, and the service never stops.
+    HDEVNOTIFY notification = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        notification = std::exchange(notification_, nullptr);
+    }
+    if (notification != nullptr) {
+        UnregisterDeviceNotification(notification);
+    }
     if (HWND window = this->window()) {
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
@@ -243,9 +250,24 @@ void device_change_notify::window_thread()
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
     filter.dbcc_size = min_interface_record_size;
     filter.dbcc_devicetype = device_type_interface;
-    const unique_notification notification(
-        RegisterDeviceNotificationW(window.get(), &filter, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES));
-    if (!notification) {
+    const HDEVNOTIFY notification =
+        RegisterDeviceNotificationW(window.get(), &filter, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
+    // Unregistered by the destructor; here only when the loop ends otherwise.
+    struct release_notification {
+        device_change_notify& self;
+        ~release_notification()
+        {
+            HDEVNOTIFY left = nullptr;
+            {
+                std::lock_guard lock(self.mutex_);
+                left = std::exchange(self.notification_, nullptr);
+            }
+            if (left != nullptr) {
+                UnregisterDeviceNotification(left);
+            }
+        }
+    } release{*this};
+    if (notification == nullptr) {
         log_line(logging::level_error,
                  "[CamTovra] device_change::device_change_notify::window_thread, failed to register for device "
                  "notifications, error={}.\n",
@@ -255,6 +277,7 @@ void device_change_notify::window_thread()
     {
         std::lock_guard lock(mutex_);
         owned_window_ = window.get();
+        notification_ = notification;
     }
     window_state_.notify_all();
 

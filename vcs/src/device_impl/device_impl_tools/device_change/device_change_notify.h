@@ -82,6 +82,9 @@ private:
     std::condition_variable window_state_;
     std::thread thread_;
     HWND owned_window_ = nullptr;
+    // The window's device-notification registration, until one of the two
+    // threads below unregisters it.
+    HDEVNOTIFY notification_ = nullptr;
     bool thread_ended_ = false;
     DWORD thread_id_ = 0;
     std::wstring class_name_;

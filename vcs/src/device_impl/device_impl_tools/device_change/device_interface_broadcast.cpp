@@ -40,4 +40,16 @@ std::optional<device_interface_event> read_device_interface_broadcast(WPARAM eve
     return out;
 }
 
+std::vector<DWORD> make_device_interface_broadcast(std::wstring_view name, const GUID& interface_class)
+{
+    const DWORD size = static_cast<DWORD>(28 + (name.size() + 1) * sizeof(wchar_t));
+    std::vector<DWORD> storage((size + 3) / 4, 0);
+    auto* raw = reinterpret_cast<unsigned char*>(storage.data());
+    std::memcpy(raw, &size, 4);
+    std::memcpy(raw + 4, &device_type_interface, 4);
+    std::memcpy(raw + 12, &interface_class, sizeof(GUID));
+    std::memcpy(raw + 28, name.data(), name.size() * sizeof(wchar_t));
+    return storage;
+}
+
 } // namespace device_change

@@ -6,6 +6,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace device_change {
 
@@ -27,5 +29,10 @@ struct device_interface_event {
 // bytes; none for anything else. The name ends at its first zero or at the
 // record's claimed end, whichever comes first.
 std::optional<device_interface_event> read_device_interface_broadcast(WPARAM event, LPARAM record);
+
+// A device-interface record as the system broadcasts it (size, type 5, class,
+// the name with its terminating zero), for a process that announces a change
+// to its own window. DWORD-aligned storage.
+std::vector<DWORD> make_device_interface_broadcast(std::wstring_view name, const GUID& interface_class);
 
 } // namespace device_change

@@ -1,6 +1,7 @@
 // The process's hidden device-change window, as subscribers see it: the test
 // sends the window the WM_DEVICECHANGE broadcasts that the system would.
 #include "device_impl/device_impl_tools/device_change/device_change_notify.h"
+#include "device_impl/device_impl_tools/device_change/device_interface_broadcast.h"
 
 #include "gen_utils/log.h"
 
@@ -42,13 +43,8 @@ struct recorder {
 // another device type), sized as the system sizes it.
 std::vector<DWORD> broadcast_record(std::wstring_view name, DWORD type = 5)
 {
-    const DWORD size = static_cast<DWORD>(28 + (name.size() + 1) * sizeof(wchar_t));
-    std::vector<DWORD> storage((size + 3) / 4, 0);
-    auto* raw = reinterpret_cast<unsigned char*>(storage.data());
-    std::memcpy(raw, &size, 4);
-    std::memcpy(raw + 4, &type, 4);
-    std::memcpy(raw + 12, &camera_class, sizeof(GUID));
-    std::memcpy(raw + 28, name.data(), name.size() * sizeof(wchar_t));
+    std::vector<DWORD> storage = device_change::make_device_interface_broadcast(name, camera_class);
+    storage[1] = type;
     return storage;
 }
 
