@@ -160,15 +160,30 @@ device_change_notify::device_change_notify(std::wstring class_name) : class_name
     // A thread that cannot make its window ends without publishing one:
     // waiting for the window alone would never return.
     window_state_.wait(lock, [this] { return owned_window_ != nullptr || thread_ended_; });
+    if (owned_window_ == nullptr) {
+        return;
+    }
+    // Registered and unregistered on the thread that makes and drops the
+    // notifier, never on the window thread: in a service both happen inside
+    // the service's control handler, and Wine's service dispatcher holds a
+    // lock there that registering and unregistering take too. The window
+    // thread doing either while this thread waits for it would never finish.
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = min_interface_record_size;
+    filter.dbcc_devicetype = device_type_interface;
+    notification_ = RegisterDeviceNotificationW(owned_window_, &filter, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
+    if (notification_ == nullptr) {
+        log_line(logging::level_error,
+                 "[CamTovra] device_change::device_change_notify, failed to register for device notifications, "
+                 "error={}.\n",
+                 GetLastError());
+    }
 }
 
 device_change_notify::~device_change_notify()
 {
-    // The registration ends on this thread, before the window thread is asked
-    // to end. In a service this destructor runs inside the service's control
-    // handler, and Wine's service dispatcher holds a lock there that
-    // unregistering takes too: unregistering on the window thread while this
-    // thread waits for it would never finish, and the service never stops.
+    // The registration ends on this thread (see the constructor), before the
+    // window thread is asked to end.
     HDEVNOTIFY notification = nullptr;
     {
         std::lock_guard lock(mutex_);
@@ -247,37 +262,9 @@ void device_change_notify::window_thread()
     UpdateWindow(window.get());
     PostMessageW(window.get(), WM_USER, 0, reinterpret_cast<LPARAM>(this));
 
-    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-    filter.dbcc_size = min_interface_record_size;
-    filter.dbcc_devicetype = device_type_interface;
-    const HDEVNOTIFY notification =
-        RegisterDeviceNotificationW(window.get(), &filter, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
-    // Unregistered by the destructor; here only when the loop ends otherwise.
-    struct release_notification {
-        device_change_notify& self;
-        ~release_notification()
-        {
-            HDEVNOTIFY left = nullptr;
-            {
-                std::lock_guard lock(self.mutex_);
-                left = std::exchange(self.notification_, nullptr);
-            }
-            if (left != nullptr) {
-                UnregisterDeviceNotification(left);
-            }
-        }
-    } release{*this};
-    if (notification == nullptr) {
-        log_line(logging::level_error,
-                 "[CamTovra] device_change::device_change_notify::window_thread, failed to register for device "
-                 "notifications, error={}.\n",
-                 GetLastError());
-    }
-
     {
         std::lock_guard lock(mutex_);
         owned_window_ = window.get();
-        notification_ = notification;
     }
     window_state_.notify_all();
 
