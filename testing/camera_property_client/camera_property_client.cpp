@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "announce_started.h"
+#include "marshalled_interface.h"
 #include "camtovra_service.h"
 
 namespace {
@@ -28,36 +29,6 @@ constexpr GUID camera_control = {0xc6e13370, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 
 constexpr GUID vendor = {0x515e97d1, 0xc453, 0x4772, {0xa4, 0x89, 0xcc, 0x07, 0x0a, 0x5a, 0x24, 0x42}};
 constexpr GUID generic_driver_interface = {
     0x9ddd5edc, 0x5eff, 0x4d3b, {0xb8, 0x5b, 0x46, 0xfb, 0xc4, 0xe4, 0x9e, 0x59}};
-
-std::vector<unsigned char> from_hex(const wchar_t* text)
-{
-    std::vector<unsigned char> bytes;
-    const std::size_t length = wcslen(text);
-    for (std::size_t i = 0; i + 1 < length; i += 2) {
-        const wchar_t pair[3] = {text[i], text[i + 1], 0};
-        bytes.push_back(static_cast<unsigned char>(wcstoul(pair, nullptr, 16)));
-    }
-    return bytes;
-}
-
-ICamTovraDiscoverService* unmarshal(const std::vector<unsigned char>& data)
-{
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
-    if (memory == nullptr) {
-        return nullptr;
-    }
-    std::memcpy(GlobalLock(memory), data.data(), data.size());
-    GlobalUnlock(memory);
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
-        GlobalFree(memory);
-        return nullptr;
-    }
-    ICamTovraDiscoverService* service = nullptr;
-    CoUnmarshalInterface(stream, IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
-    stream->Release();
-    return service;
-}
 
 // A record of `size` bytes with i32 fields at the given offsets.
 std::vector<unsigned char> record(std::size_t size, std::initializer_list<std::pair<std::size_t, std::int32_t>> fields)
@@ -172,7 +143,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     int result = unmarshal_failed;
-    if (ICamTovraDiscoverService* service = unmarshal(from_hex(argv[1]))) {
+    if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService)) {
         result = run(service, argv[2]);
         service->Release();
     }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "announce_started.h"
+#include "marshalled_interface.h"
 #include "camtovra_service.h"
 #include "com_transport.h"
 #include "device_client_exit.h"
@@ -47,33 +48,6 @@ struct released {
     void** put_void() { return reinterpret_cast<void**>(&pointer); }
     T* operator->() const { return pointer; }
 };
-
-std::vector<unsigned char> from_hex(const wchar_t* text)
-{
-    std::vector<unsigned char> bytes;
-    const std::size_t length = wcslen(text);
-    for (std::size_t i = 0; i + 1 < length; i += 2) {
-        const wchar_t pair[3] = {text[i], text[i + 1], 0};
-        bytes.push_back(static_cast<unsigned char>(wcstoul(pair, nullptr, 16)));
-    }
-    return bytes;
-}
-
-HRESULT unmarshal(const std::vector<unsigned char>& data, ICamTovraDiscoverService** service)
-{
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
-    if (memory == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    std::memcpy(GlobalLock(memory), data.data(), data.size());
-    GlobalUnlock(memory);
-    released<IStream> stream;
-    if (const HRESULT hr = CreateStreamOnHGlobal(memory, TRUE, stream.put()); FAILED(hr)) {
-        GlobalFree(memory);
-        return hr;
-    }
-    return CoUnmarshalInterface(stream.pointer, IID_ICamTovraDiscoverService, reinterpret_cast<void**>(service));
-}
 
 // A call that answered success but not S_OK (or not the data wanted) is a
 // failure of the product: printed like a failed call.
@@ -290,10 +264,10 @@ int run_properties(ICamTovraDiscoverService* service)
 
 int run_client(const wchar_t* marshalled, const wchar_t* ready_event)
 {
-    const std::vector<unsigned char> data = from_hex(marshalled);
+    const std::vector<unsigned char> data = test_support::from_hex(marshalled);
     released<ICamTovraDiscoverService> service;
     if (FAILED(retry_transport("CoUnmarshalInterface(ICamTovraDiscoverService)", transport_step::unmarshal,
-                               [&] { return unmarshal(data, service.put()); }))) {
+                               [&] { return test_support::unmarshal_interface(data, IID_ICamTovraDiscoverService, service.put_void()); }))) {
         return client_unmarshal_failed;
     }
     if (ready_event != nullptr && std::wcscmp(ready_event, L"--properties") == 0) {

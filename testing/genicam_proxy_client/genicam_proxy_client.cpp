@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "announce_started.h"
+#include "marshalled_interface.h"
 #include "camtovra_service.h"
 
 namespace {
@@ -27,36 +28,6 @@ constexpr int first_query_failed = 4;
 
 constexpr GUID generic_driver_interface = {
     0x9ddd5edc, 0x5eff, 0x4d3b, {0xb8, 0x5b, 0x46, 0xfb, 0xc4, 0xe4, 0x9e, 0x59}};
-
-std::vector<unsigned char> from_hex(const wchar_t* text)
-{
-    std::vector<unsigned char> bytes;
-    const std::size_t length = wcslen(text);
-    for (std::size_t i = 0; i + 1 < length; i += 2) {
-        const wchar_t pair[3] = {text[i], text[i + 1], 0};
-        bytes.push_back(static_cast<unsigned char>(wcstoul(pair, nullptr, 16)));
-    }
-    return bytes;
-}
-
-ICamTovraDiscoverService* unmarshal(const std::vector<unsigned char>& data)
-{
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
-    if (memory == nullptr) {
-        return nullptr;
-    }
-    std::memcpy(GlobalLock(memory), data.data(), data.size());
-    GlobalUnlock(memory);
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
-        GlobalFree(memory);
-        return nullptr;
-    }
-    ICamTovraDiscoverService* service = nullptr;
-    CoUnmarshalInterface(stream, IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
-    stream->Release();
-    return service;
-}
 
 // 8 header bytes, the request text, a terminator.
 std::vector<unsigned char> named_instance(const char* text)
@@ -187,7 +158,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     int result = unmarshal_failed;
-    if (ICamTovraDiscoverService* service = unmarshal(from_hex(argv[1]))) {
+    if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService)) {
         result = run(service, argv[2]);
         service->Release();
     }

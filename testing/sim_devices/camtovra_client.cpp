@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "announce_started.h"
+#include "marshalled_interface.h"
 #include "camtovra_service.h"
 #include "sim_payload.h"
 
@@ -38,36 +39,6 @@ constexpr std::uint32_t width = 640;
 constexpr std::uint32_t height = 480;
 constexpr std::uint32_t image_size = width * height;
 constexpr std::uint32_t chunk_bytes = sim_camera::payload_source::chunk_bytes;
-
-std::vector<unsigned char> from_hex(const wchar_t* text)
-{
-    std::vector<unsigned char> bytes;
-    const std::size_t length = wcslen(text);
-    for (std::size_t i = 0; i + 1 < length; i += 2) {
-        const wchar_t pair[3] = {text[i], text[i + 1], 0};
-        bytes.push_back(static_cast<unsigned char>(wcstoul(pair, nullptr, 16)));
-    }
-    return bytes;
-}
-
-ICamTovraDiscoverService* unmarshal(const std::vector<unsigned char>& data)
-{
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
-    if (memory == nullptr) {
-        return nullptr;
-    }
-    std::memcpy(GlobalLock(memory), data.data(), data.size());
-    GlobalUnlock(memory);
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
-        GlobalFree(memory);
-        return nullptr;
-    }
-    ICamTovraDiscoverService* service = nullptr;
-    CoUnmarshalInterface(stream, IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
-    stream->Release();
-    return service;
-}
 
 std::uint64_t load_le(const unsigned char* at, int bytes)
 {
@@ -424,7 +395,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     int result = unmarshal_failed;
-    if (ICamTovraDiscoverService* service = unmarshal(from_hex(argv[1]))) {
+    if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService)) {
         result = run(service, argv[2], argv[3]);
         service->Release();
     }

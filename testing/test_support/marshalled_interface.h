@@ -1,0 +1,54 @@
+#pragma once
+// Helper programs receive the test process's object as the hexadecimal text
+// of its marshalling data on their command line; these turn it back into an
+// interface pointer of this process.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+namespace test_support {
+
+// Pairs of hexadecimal digits as bytes; a trailing odd digit is ignored.
+inline std::vector<unsigned char> from_hex(const wchar_t* text)
+{
+    std::vector<unsigned char> bytes;
+    const std::size_t length = std::wcslen(text);
+    for (std::size_t i = 0; i + 1 < length; i += 2) {
+        const wchar_t pair[3] = {text[i], text[i + 1], 0};
+        bytes.push_back(static_cast<unsigned char>(std::wcstoul(pair, nullptr, 16)));
+    }
+    return bytes;
+}
+
+// CoUnmarshalInterface of `data` as `iid`; the HRESULT of the first step that failed.
+inline HRESULT unmarshal_interface(const std::vector<unsigned char>& data, REFIID iid, void** object)
+{
+    *object = nullptr;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
+    if (memory == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    std::memcpy(GlobalLock(memory), data.data(), data.size());
+    GlobalUnlock(memory);
+    IStream* stream = nullptr;
+    if (const HRESULT hr = CreateStreamOnHGlobal(memory, TRUE, &stream); FAILED(hr)) {
+        GlobalFree(memory);
+        return hr;
+    }
+    const HRESULT hr = CoUnmarshalInterface(stream, iid, object);
+    stream->Release();
+    return hr;
+}
+
+// The interface, or null when unmarshalling failed.
+template <class Interface>
+Interface* unmarshal(const std::vector<unsigned char>& data, REFIID iid)
+{
+    void* object = nullptr;
+    return SUCCEEDED(unmarshal_interface(data, iid, &object)) ? static_cast<Interface*>(object) : nullptr;
+}
+
+} // namespace test_support
