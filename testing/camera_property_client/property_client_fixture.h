@@ -29,34 +29,10 @@
 #include "service/dshow_device_discover_service.h"
 #include "service/service_holders.h"
 #include "child_process.h"
+#include "marshalled_interface.h"
 #include "proxy_stub_registration.h"
 
 namespace property_client_test {
-
-inline std::wstring marshal_for_client(ICamTovraDiscoverService* service)
-{
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
-        return {};
-    }
-    std::wstring hex;
-    if (SUCCEEDED(CoMarshalInterface(stream, IID_ICamTovraDiscoverService, service, MSHCTX_LOCAL, nullptr,
-                                     MSHLFLAGS_NORMAL))) {
-        HGLOBAL memory = nullptr;
-        STATSTG stat{};
-        if (SUCCEEDED(GetHGlobalFromStream(stream, &memory)) && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
-            const auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
-            const wchar_t digits[] = L"0123456789ABCDEF";
-            for (ULONGLONG i = 0; i < stat.cbSize.QuadPart; ++i) {
-                hex += digits[bytes[i] >> 4];
-                hex += digits[bytes[i] & 15];
-            }
-            GlobalUnlock(memory);
-        }
-    }
-    stream->Release();
-    return hex;
-}
 
 struct answer {
     std::uint32_t hr = 0;
@@ -214,7 +190,8 @@ protected:
         constexpr DWORD unmarshal_failed = 12;
         constexpr DWORD first_query_failed = 4;
         for (int attempt = 0;; ++attempt) {
-            const std::wstring arguments = marshal_for_client(discover.get()) + L" \"" + out_path + L"\"";
+            const std::wstring marshalled = test_support::marshal_to_hex(discover.get(), IID_ICamTovraDiscoverService);
+            const std::wstring arguments = marshalled + L" \"" + out_path + L"\"";
             auto client = test_support::start_helper(CAMERA_PROPERTY_CLIENT_EXE, arguments);
             if (!client.process) {
                 return 0xFFFFFFFF;

@@ -7,9 +7,36 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 namespace test_support {
+
+// `object` marshalled (as `iid`, for another process of this machine) into the
+// hexadecimal text that from_hex and unmarshal read; empty on failure.
+inline std::wstring marshal_to_hex(IUnknown* object, REFIID iid)
+{
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
+        return {};
+    }
+    std::wstring hex;
+    if (SUCCEEDED(CoMarshalInterface(stream, iid, object, MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL))) {
+        HGLOBAL memory = nullptr;
+        STATSTG stat{};
+        if (SUCCEEDED(GetHGlobalFromStream(stream, &memory)) && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
+            const auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
+            const wchar_t digits[] = L"0123456789ABCDEF";
+            for (ULONGLONG i = 0; i < stat.cbSize.QuadPart; ++i) {
+                hex += digits[bytes[i] >> 4];
+                hex += digits[bytes[i] & 15];
+            }
+            GlobalUnlock(memory);
+        }
+    }
+    stream->Release();
+    return hex;
+}
 
 // Pairs of hexadecimal digits as bytes; a trailing odd digit is ignored.
 inline std::vector<unsigned char> from_hex(const wchar_t* text)

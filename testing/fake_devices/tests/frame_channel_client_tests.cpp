@@ -18,37 +18,12 @@
 #include "service/service_holders.h"
 #include "streaming_device_factory.h"
 #include "child_process.h"
+#include "marshalled_interface.h"
 #include "proxy_stub_registration.h"
 
 namespace {
 
 using atl::com_ptr;
-
-// The discover service marshalled for a client process, as hexadecimal text.
-std::wstring marshal_for_client(ICamTovraDiscoverService* service)
-{
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
-        return {};
-    }
-    std::wstring hex;
-    if (SUCCEEDED(CoMarshalInterface(stream, IID_ICamTovraDiscoverService, service, MSHCTX_LOCAL, nullptr,
-                                     MSHLFLAGS_NORMAL))) {
-        HGLOBAL memory = nullptr;
-        STATSTG stat{};
-        if (SUCCEEDED(GetHGlobalFromStream(stream, &memory)) && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
-            const auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
-            const wchar_t digits[] = L"0123456789ABCDEF";
-            for (ULONGLONG i = 0; i < stat.cbSize.QuadPart; ++i) {
-                hex += digits[bytes[i] >> 4];
-                hex += digits[bytes[i] & 15];
-            }
-            GlobalUnlock(memory);
-        }
-    }
-    stream->Release();
-    return hex;
-}
 
 class frame_channel_client : public ::testing::Test {
 protected:
@@ -124,7 +99,8 @@ protected:
         constexpr DWORD unmarshal_failed = 12;
         constexpr DWORD first_query_failed = 4;
         for (int attempt = 0;; ++attempt) {
-            auto client = test_support::start_helper(FRAME_CLIENT_EXE, marshal_for_client(discover.get()) + L" " + mode);
+            const std::wstring marshalled = test_support::marshal_to_hex(discover.get(), IID_ICamTovraDiscoverService);
+            auto client = test_support::start_helper(FRAME_CLIENT_EXE, marshalled + L" " + mode);
             if (!client.process) {
                 return client;
             }
