@@ -19,11 +19,9 @@
 #include "device_impl/camtovra/factory.h"
 #include "device_tree.h"
 #include "sim_camera_unit.h"
+#include "sim_plug_events.h"
 
 namespace service_sim {
-
-inline constexpr const wchar_t* unplug_event_name = L"Global\\CamTovraSim_Unplug";
-inline constexpr const wchar_t* replug_event_name = L"Global\\CamTovraSim_Replug";
 
 class sim_platform {
 public:
