@@ -131,7 +131,9 @@ TEST_F(shipped_service, lists_no_camera_and_logs_no_error)
             })));
         DShowDeviceServer_DeviceId ids[2] = {};
         ULONG count = 7;
-        EXPECT_EQ(service->GetDiscoveredDeviceList(ids, 2, &count), S_OK);
+        EXPECT_EQ(test_support::retry_transport("GetDiscoveredDeviceList", test_support::transport_step::first_call,
+                                                [&] { return service->GetDiscoveredDeviceList(ids, 2, &count); }),
+                  S_OK);
         EXPECT_EQ(count, 0u);
         service->Release();
     }

@@ -114,6 +114,11 @@ TEST_F(sim_service_running, lists_its_camera_follows_unplug_and_replug_and_says_
             return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
                                     IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service.pointer));
         })));
+    DShowDeviceServer_DeviceId first{};
+    ULONG count = 0;
+    const auto first_call = [&] { return service->GetDiscoveredDeviceList(&first, 1, &count); };
+    ASSERT_TRUE(SUCCEEDED(test_support::retry_transport("GetDiscoveredDeviceList",
+                                                        test_support::transport_step::first_call, first_call)));
     ASSERT_TRUE(wait_for_listed(service.pointer, 1));
     ASSERT_EQ(listed_keys(service.pointer), std::vector<std::string>{"SIM00001"});
 
