@@ -14,13 +14,6 @@ namespace {
 constexpr HRESULT insufficient_buffer = static_cast<HRESULT>(0x8007007A);
 constexpr HRESULT no_format_selected = static_cast<HRESULT>(0x80070490);
 static_assert(sizeof(cam::frame_counts) == sizeof(DShowDeviceServer_FrameCountInfo));
-
-// At most 127 characters and a terminating zero in a 256-byte block.
-void write_name(void* block, const std::wstring& name)
-{
-    const std::size_t chars = std::min<std::size_t>(name.size(), 127);
-    std::memcpy(block, name.c_str(), chars * sizeof(wchar_t));
-}
 } // namespace
 
 streaming_active_device::streaming_active_device(const GUID& device_id, streaming_options options,
@@ -191,42 +184,17 @@ HRESULT streaming_active_device::pause_stream()
 
 HRESULT streaming_active_device::get_base_data(void* block)
 {
-    if (block == nullptr) {
-        return E_POINTER;
-    }
-    write_name(block, channel_.semaphore_name());
-    const std::uint32_t count = channel_.buffers();
-    std::memcpy(static_cast<unsigned char*>(block) + 256, &count, sizeof(count));
-    return S_OK;
+    return channel_.write_base_data(block);
 }
 
 HRESULT streaming_active_device::get_frame_info(std::uint32_t index, void* block, std::uint64_t* frame_id)
 {
-    if (block == nullptr || frame_id == nullptr) {
-        return E_POINTER;
-    }
-    const auto [name, id] = channel_.read(index);
-    if (name.empty()) {
-        return E_INVALIDARG;
-    }
-    write_name(block, name);
-    *frame_id = id;
-    return S_OK;
+    return channel_.write_frame_info(index, block, frame_id);
 }
 
 HRESULT streaming_active_device::get_ready_frame(std::uint64_t* frame_id, DShowDeviceServer_FrameCountInfo* counters)
 {
-    if (frame_id == nullptr || counters == nullptr) {
-        return E_POINTER;
-    }
-    std::uint32_t id = 0;
-    cam::frame_counts counts{};
-    const HRESULT hr = channel_.take(&id, &counts);
-    std::memcpy(counters, &counts, sizeof(counts));
-    if (hr == S_OK) {
-        *frame_id = id;
-    }
-    return hr;
+    return channel_.take_ready_frame(frame_id, counters);
 }
 
 HRESULT streaming_active_device::release_frame(std::uint64_t frame_id)

@@ -23,19 +23,10 @@ constexpr std::uint32_t support_get = 1;
 constexpr std::uint32_t support_get_set = 3;
 constexpr std::uint32_t range_record_size = 20;
 constexpr std::uint32_t value_record_size = 40;
-constexpr std::size_t name_block_chars = 128;
-constexpr std::size_t base_data_count_offset = 256;
 
 static_assert(sizeof(cam::stream_format_info) == sizeof(DShowDeviceServer_StreamFormatInfo));
 static_assert(sizeof(cam::frame_counts) == sizeof(DShowDeviceServer_FrameCountInfo));
 static_assert(sizeof(cam::device_information) <= device::camera_info_size);
-
-// A name of at most 128 UTF-16 characters into a zeroed block.
-void write_name(void* block, const std::wstring& name)
-{
-    const std::size_t chars = std::min(name.size(), name_block_chars);
-    std::memcpy(block, name.data(), chars * sizeof(wchar_t));
-}
 
 void set_returned(std::uint32_t* returned, std::uint32_t bytes)
 {
@@ -398,42 +389,17 @@ HRESULT device::pause_stream()
 
 HRESULT device::get_base_data(void* block)
 {
-    if (block == nullptr) {
-        return E_POINTER;
-    }
-    write_name(block, channel_.semaphore_name());
-    const std::uint32_t buffers = channel_.buffers();
-    std::memcpy(static_cast<std::uint8_t*>(block) + base_data_count_offset, &buffers, sizeof(buffers));
-    return S_OK;
+    return channel_.write_base_data(block);
 }
 
 HRESULT device::get_frame_info(std::uint32_t index, void* block, std::uint64_t* frame_id)
 {
-    if (block == nullptr || frame_id == nullptr) {
-        return E_POINTER;
-    }
-    const auto [name, id] = channel_.read(index);
-    if (name.empty()) {
-        return E_INVALIDARG;
-    }
-    write_name(block, name);
-    *frame_id = id;
-    return S_OK;
+    return channel_.write_frame_info(index, block, frame_id);
 }
 
 HRESULT device::get_ready_frame(std::uint64_t* frame_id, DShowDeviceServer_FrameCountInfo* counters)
 {
-    if (frame_id == nullptr || counters == nullptr) {
-        return E_POINTER;
-    }
-    std::uint32_t id = 0;
-    cam::frame_counts counts{};
-    const HRESULT hr = channel_.take(&id, &counts);
-    std::memcpy(counters, &counts, sizeof(counts));
-    if (hr == S_OK) {
-        *frame_id = id;
-    }
-    return hr;
+    return channel_.take_ready_frame(frame_id, counters);
 }
 
 HRESULT device::release_frame(std::uint64_t frame_id)

@@ -1,5 +1,7 @@
 #include "device_impl/shm_channel/shared_memory_channel.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <mutex>
 
@@ -227,6 +229,58 @@ std::uint64_t shared_memory_channel::starvation_count() const
 {
     std::lock_guard lock(mutex_);
     return starvation_;
+}
+
+namespace {
+constexpr std::size_t name_block_chars = 128;
+constexpr std::size_t base_data_count_offset = 256;
+
+void write_name(void* block, const std::wstring& name)
+{
+    const std::size_t chars = std::min(name.size(), name_block_chars);
+    std::memcpy(block, name.data(), chars * sizeof(wchar_t));
+}
+} // namespace
+
+HRESULT shared_memory_channel::write_base_data(void* block) const
+{
+    if (block == nullptr) {
+        return E_POINTER;
+    }
+    write_name(block, semaphore_name());
+    const std::uint32_t count = buffers();
+    std::memcpy(static_cast<std::uint8_t*>(block) + base_data_count_offset, &count, sizeof(count));
+    return S_OK;
+}
+
+HRESULT shared_memory_channel::write_frame_info(std::uint32_t index, void* block, std::uint64_t* frame_id) const
+{
+    if (block == nullptr || frame_id == nullptr) {
+        return E_POINTER;
+    }
+    const auto [name, id] = read(index);
+    if (name.empty()) {
+        return E_INVALIDARG;
+    }
+    write_name(block, name);
+    *frame_id = id;
+    return S_OK;
+}
+
+HRESULT shared_memory_channel::take_ready_frame(std::uint64_t* frame_id, DShowDeviceServer_FrameCountInfo* counters)
+{
+    if (frame_id == nullptr || counters == nullptr) {
+        return E_POINTER;
+    }
+    std::uint32_t id = 0;
+    cam::frame_counts counts{};
+    const HRESULT hr = take(&id, &counts);
+    // The client's record has the six counters in the same order.
+    std::memcpy(static_cast<void*>(counters), &counts, sizeof(counts));
+    if (hr == S_OK) {
+        *frame_id = id;
+    }
+    return hr;
 }
 
 } // namespace win32

@@ -25,6 +25,8 @@
 #include "device_impl/shm_channel/shared_memory.h"
 #include "gen_utils/named_semaphore.h"
 
+struct DShowDeviceServer_FrameCountInfo;
+
 namespace win32 {
 
 class shared_memory_channel final : public cam::frame_server_itf {
@@ -77,6 +79,17 @@ public:
 
     // The counters a take would report, without taking anything.
     cam::frame_counts counts() const;
+
+    // The records the client of a stream channel reads, written into blocks
+    // the caller zeroed. E_POINTER for a null block or out value.
+    // 260 bytes: the semaphore's name (UTF-16, at most 128 characters) in
+    // bytes 0-255, the number of buffers as u32 at 256.
+    HRESULT write_base_data(void* block) const;
+    // 256 bytes: the mapping name of buffer `index`; its id. E_INVALIDARG past
+    // the last buffer.
+    HRESULT write_frame_info(std::uint32_t index, void* block, std::uint64_t* frame_id) const;
+    // take() into the client's 64-bit id and its 48-byte counters record.
+    HRESULT take_ready_frame(std::uint64_t* frame_id, DShowDeviceServer_FrameCountInfo* counters);
 
     const std::wstring& semaphore_name() const noexcept { return semaphore_.name(); }
     std::uint32_t buffers() const;
