@@ -1,7 +1,7 @@
 #pragma once
 // Helper programs receive the test process's object as the hexadecimal text
-// of its marshalling data on their command line; these turn it back into an
-// interface pointer of this process.
+// of its marshalling data on their command line (service_host.h writes it);
+// these turn it back into an interface pointer of this process.
 #include <windows.h>
 #include <objbase.h>
 
@@ -11,32 +11,6 @@
 #include <vector>
 
 namespace test_support {
-
-// `object` marshalled (as `iid`, for another process of this machine) into the
-// hexadecimal text that from_hex and unmarshal read; empty on failure.
-inline std::wstring marshal_to_hex(IUnknown* object, REFIID iid)
-{
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
-        return {};
-    }
-    std::wstring hex;
-    if (SUCCEEDED(CoMarshalInterface(stream, iid, object, MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL))) {
-        HGLOBAL memory = nullptr;
-        STATSTG stat{};
-        if (SUCCEEDED(GetHGlobalFromStream(stream, &memory)) && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
-            const auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
-            const wchar_t digits[] = L"0123456789ABCDEF";
-            for (ULONGLONG i = 0; i < stat.cbSize.QuadPart; ++i) {
-                hex += digits[bytes[i] >> 4];
-                hex += digits[bytes[i] & 15];
-            }
-            GlobalUnlock(memory);
-        }
-    }
-    stream->Release();
-    return hex;
-}
 
 // Pairs of hexadecimal digits as bytes; a trailing odd digit is ignored.
 inline std::vector<unsigned char> from_hex(const wchar_t* text)

@@ -5,26 +5,18 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 
-#include "atl/class_factory.h"
-#include "atl/com_ptr.h"
-#include "child_process.h"
-#include "marshalled_interface.h"
 #include "device_impl/camtovra/device.h"
 #include "gen_utils/win32_utils.h"
-#include "proxy_stub_registration.h"
-#include "service/discover_service.h"
-#include "service/dshow_device_discover_service.h"
-#include "service/service_holders.h"
+#include "service_host.h"
 #include "sim_device_factory.h"
 
 namespace {
 
-using atl::com_ptr;
+// Exit 12 (unmarshalling the service) and 4 (the first query on its device)
+// name the client's first cross-process steps.
+const test_support::client_program camtovra_client{CAMTOVRA_CLIENT_EXE, {12, 4}};
 
 struct e2e_case {
     bool full_frame;
@@ -33,101 +25,29 @@ struct e2e_case {
 
 class sim_device_e2e : public ::testing::TestWithParam<e2e_case> {
 protected:
-    std::wstring root = L"Software\\CamTovraTests\\" + win32::make_unique_global_name(L"").substr(7);
+    test_support::service_host host;
     std::shared_ptr<sim_devices::sim_device_factory> factory;
-    com_ptr<ICamTovraDiscoverService> discover;
-    std::mutex mutex;
-    std::condition_variable changed;
-    int refreshes = 0;
 
     void SetUp() override
     {
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         sim_devices::sim_camera_options options;
         options.full_frame = GetParam().full_frame;
         options.description.acquisition_stop = GetParam().acquisition_stop;
-        options.frames_per_second = 30; // the client keeps up: nothing may be dropped
+        options.frames_per_second = 30;
         factory = sim_devices::sim_device_factory::make(options);
 
-        service::discover_service::options service_options;
-        service_options.devices_path = root + L"\\devices";
-        service_options.factories = {factory};
-        service_options.rescan_period = std::chrono::seconds(60);
-        service_options.start_pause = std::chrono::milliseconds(0);
-        service_options.sessions.enumerate = [] { return std::vector<service::session_state>{}; };
-        service_options.sessions.active_console_session = [] { return service::no_session; };
-        service_options.on_refreshed = [this] {
-            {
-                std::lock_guard lock(mutex);
-                ++refreshes;
-            }
-            changed.notify_all();
-        };
-        auto service = std::make_shared<service::discover_service>(std::move(service_options));
-        service::discover_service_instance().store(service);
-        service->start();
-        ASSERT_TRUE(wait_listed(factory->serial_number()));
-        cam_service::active_device_list::options list_options;
-        list_options.settings_root = HKEY_CURRENT_USER;
-        list_options.settings_path = root;
-        list_options.change_source = [] { return service::discover_service_instance().load(); };
-        cam_service::active_device_list_instance().store(cam_service::active_device_list::create(list_options));
-
-        com_ptr<IClassFactory> class_object;
-        ASSERT_EQ(atl::singleton_class_factory<CDShowDeviceDiscoverService>::create(class_object.put()), S_OK);
-        ASSERT_EQ(class_object->CreateInstance(nullptr, IID_ICamTovraDiscoverService, discover.put_void()), S_OK);
-        ASSERT_EQ(test_support::register_proxy_stub(PROXY_STUB_DLL), "");
+        ASSERT_NO_FATAL_FAILURE(host.start({factory}, PROXY_STUB_DLL));
+        ASSERT_TRUE(host.wait_listed(factory->serial_number()));
     }
     void TearDown() override
     {
-        discover.reset();
-        if (auto service = service::discover_service_instance().exchange(nullptr)) {
-            service->stop();
-        }
-        cam_service::active_device_list_instance().store(nullptr);
+        host.stop();
         EXPECT_TRUE(factory->stats().wait_all_released(std::chrono::seconds(30)));
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
-        RegDeleteTreeW(HKEY_CURRENT_USER, root.c_str());
-        CoUninitialize();
     }
 
-    // Waits for a refresh of the device list after which the camera with
-    // `serial` is listed (or, with `listed` false, no longer listed).
-    bool wait_listed(const std::wstring& serial, bool listed = true)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(30), [&] {
-            const auto service = service::discover_service_instance().load();
-            return service && (service->find_device(serial, GUID{}) != nullptr) == listed;
-        });
-    }
-
-    // Starts the client with fresh marshalling data. Only a client whose
-    // first cross-process step failed in COM's transport (unmarshalling the
-    // service, or the first query on its device object: Wine's resolver still
-    // starting or slow under load) is started again, at most five times,
-    // after a growing pause; it reports that step with its own exit code.
     test_support::child_process start_client(const std::wstring& mode, HANDLE ready = nullptr)
     {
-        constexpr DWORD unmarshal_failed = 12;
-        constexpr DWORD first_query_failed = 4;
-        for (int attempt = 0;; ++attempt) {
-            const std::wstring marshalled = test_support::marshal_to_hex(discover.get(), IID_ICamTovraDiscoverService);
-            auto client = test_support::start_helper(CAMTOVRA_CLIENT_EXE, marshalled + L" " + mode);
-            if (!client.process) {
-                return client;
-            }
-            const HANDLE waits[2] = {client.process.get(), ready};
-            const DWORD woken = WaitForMultipleObjects(ready != nullptr ? 2 : 1, waits, FALSE, 120000);
-            const DWORD exit_code = woken == WAIT_OBJECT_0 ? client.wait(0) : 0;
-            if (attempt == 4 || (exit_code != unmarshal_failed && exit_code != first_query_failed)) {
-                return client;
-            }
-            std::fprintf(stderr, "client start %d failed in the COM transport (exit %lu); starting it again\n",
-                         attempt, exit_code);
-            EXPECT_EQ(test_support::restore_proxy_stub(PROXY_STUB_DLL), "");
-            Sleep(200 * (attempt + 1));
-        }
+        return host.start_client(camtovra_client, mode, ready, 120000);
     }
 
     // A handle of the streaming camera's pipe thread, to see it end.
@@ -173,12 +93,12 @@ TEST_P(sim_device_unplug, an_unplug_mid_stream_sets_the_lost_event_ends_the_came
     const std::wstring old_serial = factory->serial_number();
     factory->unplug();
     EXPECT_EQ(client.wait(60000), 0u);
-    EXPECT_TRUE(wait_listed(old_serial, false));
+    EXPECT_TRUE(host.wait_listed(old_serial, false));
     EXPECT_TRUE(factory->stats().wait_all_released(std::chrono::seconds(30)));
     EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0) << "the pipe thread ended";
 
     ASSERT_TRUE(factory->plug_in_new());
-    ASSERT_TRUE(wait_listed(factory->serial_number()));
+    ASSERT_TRUE(host.wait_listed(factory->serial_number()));
     auto again = start_client(L"stream 100");
     ASSERT_TRUE(again.process);
     EXPECT_EQ(again.wait(120000), 0u);

@@ -35,7 +35,7 @@ gtest_discover_tests(discover_service_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TI
 # processes through the proxy/stub library (whose registration the service's
 # own tests change too).
 add_executable(client_objects_tests ${CMAKE_CURRENT_LIST_DIR}/tests/client_objects_tests.cpp)
-target_link_libraries(client_objects_tests PRIVATE camtovra_service_core fake_devices GTest::gtest_main GTest::gmock)
+target_link_libraries(client_objects_tests PRIVATE camtovra_service_core fake_devices camtovra_test_service_host GTest::gtest_main GTest::gmock)
 target_compile_definitions(client_objects_tests PRIVATE
   WAIT_FOR_EVENT_EXE="$<TARGET_FILE:wait_for_event>"
   DEVICE_CLIENT_EXE="$<TARGET_FILE:device_client>"

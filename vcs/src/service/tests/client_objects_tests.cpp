@@ -4,7 +4,6 @@
 #include <objbase.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -26,10 +25,13 @@
 #include "service/dshow_device_discover_service.h"
 #include "service/dshow_device_info.h"
 #include "service/service_holders.h"
+#include "service_host.h"
 
 namespace {
 
 using atl::com_ptr;
+
+const test_support::client_program device_client{DEVICE_CLIENT_EXE, {fake_devices::client_unmarshal_failed}};
 using fake_devices::fake_active_device;
 using fake_devices::fake_camera;
 using fake_devices::fake_device_factory;
@@ -47,63 +49,20 @@ DShowDeviceServer_DeviceId device_id(const std::string& key, const GUID& guid = 
 
 class client_objects : public ::testing::Test {
 protected:
-    std::wstring root = L"Software\\CamTovraTests\\" + win32::make_unique_global_name(L"").substr(7);
+    test_support::service_host host;
+    com_ptr<ICamTovraDiscoverService>& discover = host.discover;
     std::shared_ptr<fake_device_factory> factory = fake_device_factory::make();
     // Property handlers of cam_0; without them it echoes what was set.
     std::shared_ptr<fake_devices::request_registry> cam_0_requests;
-    com_ptr<ICamTovraDiscoverService> discover;
-    std::mutex mutex;
-    std::condition_variable changed;
-    int refreshes = 0;
 
     void SetUp() override
     {
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         factory->set_cameras({{L"cam_0", L"Camera 0", false, false, cam_0_requests},
                               {L"cam_1", L"Camera 1", false, true}});
 
-        service::discover_service::options options;
-        options.devices_path = root + L"\\devices";
-        options.factories = {factory};
-        options.rescan_period = std::chrono::seconds(60);
-        options.start_pause = std::chrono::milliseconds(0);
-        options.sessions.enumerate = [] { return std::vector<service::session_state>{}; };
-        options.sessions.active_console_session = [] { return service::no_session; };
-        options.on_refreshed = [this] {
-            {
-                std::lock_guard lock(mutex);
-                ++refreshes;
-            }
-            changed.notify_all();
-        };
-        auto service = std::make_shared<service::discover_service>(std::move(options));
-        service::discover_service_instance().store(service);
-        service->start();
-        {
-            std::unique_lock lock(mutex);
-            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return refreshes >= 1; }));
-        }
-        cam_service::active_device_list::options list_options;
-        list_options.settings_root = HKEY_CURRENT_USER;
-        list_options.settings_path = root;
-        list_options.change_source = [] { return service::discover_service_instance().load(); };
-        cam_service::active_device_list_instance().store(cam_service::active_device_list::create(list_options));
-
-        com_ptr<IClassFactory> class_object;
-        ASSERT_EQ(atl::singleton_class_factory<CDShowDeviceDiscoverService>::create(class_object.put()), S_OK);
-        ASSERT_EQ(class_object->CreateInstance(nullptr, IID_ICamTovraDiscoverService, discover.put_void()), S_OK);
+        ASSERT_NO_FATAL_FAILURE(host.start({factory}));
     }
-    void TearDown() override
-    {
-        discover.reset();
-        if (auto service = service::discover_service_instance().exchange(nullptr)) {
-            service->stop();
-        }
-        cam_service::active_device_list_instance().store(nullptr);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
-        RegDeleteTreeW(HKEY_CURRENT_USER, root.c_str());
-        CoUninitialize();
-    }
+    void TearDown() override { host.stop(); }
 
     GUID guid_of(const wchar_t* key)
     {
@@ -155,10 +114,7 @@ TEST_F(client_objects, a_long_unique_key_arrives_cut_and_terminated)
     const std::wstring key(140, L'k');
     factory->set_cameras({{key, L"Long"}});
     factory->signal_change();
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return refreshes >= 2; }));
-    }
+    ASSERT_TRUE(host.wait_listed(L"cam_0", false));
     DShowDeviceServer_DeviceId id;
     ULONG count = 0;
     ASSERT_EQ(discover->GetDiscoveredDeviceList(&id, 1, &count), S_OK);
@@ -496,95 +452,23 @@ TEST_F(client_objects, a_killed_client_lets_go_of_its_camera_and_channel_once)
     }
 }
 
-// The discover service table-marshalled for client processes, as hexadecimal
-// text: a client can unmarshal it again when Wine's transport failed the
-// first try. The marshalling data is released with this object.
-class marshalled_for_clients {
-public:
-    explicit marshalled_for_clients(ICamTovraDiscoverService* service)
-    {
-        if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream_.put())) ||
-            FAILED(CoMarshalInterface(stream_.get(), IID_ICamTovraDiscoverService, service, MSHCTX_LOCAL, nullptr,
-                                      MSHLFLAGS_TABLESTRONG))) {
-            stream_.reset();
-            return;
-        }
-        marshalled_ = true;
-        HGLOBAL memory = nullptr;
-        STATSTG stat{};
-        if (SUCCEEDED(GetHGlobalFromStream(stream_.get(), &memory)) && SUCCEEDED(stream_->Stat(&stat, STATFLAG_NONAME))) {
-            const auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
-            const wchar_t digits[] = L"0123456789ABCDEF";
-            for (ULONGLONG i = 0; i < stat.cbSize.QuadPart; ++i) {
-                hex_ += digits[bytes[i] >> 4];
-                hex_ += digits[bytes[i] & 15];
-            }
-            GlobalUnlock(memory);
-        }
-    }
-    ~marshalled_for_clients()
-    {
-        if (marshalled_) {
-            const LARGE_INTEGER start{};
-            stream_->Seek(start, STREAM_SEEK_SET, nullptr);
-            CoReleaseMarshalData(stream_.get());
-        }
-    }
-    marshalled_for_clients(const marshalled_for_clients&) = delete;
-    marshalled_for_clients& operator=(const marshalled_for_clients&) = delete;
-
-    const std::wstring& hex() const { return hex_; }
-
-private:
-    com_ptr<IStream> stream_;
-    bool marshalled_ = false;
-    std::wstring hex_;
-};
-
 // Client processes reach these objects through the proxy/stub library.
 class client_process : public client_objects {
 protected:
     void SetUp() override
     {
-        client_objects::SetUp();
-        ASSERT_EQ(test_support::register_proxy_stub(PROXY_STUB_DLL), "");
-        marshalled = std::make_unique<marshalled_for_clients>(discover.get());
-        ASSERT_FALSE(marshalled->hex().empty());
-    }
-    void TearDown() override
-    {
-        marshalled.reset();
-        client_objects::TearDown();
+        ASSERT_NO_FATAL_FAILURE(client_objects::SetUp());
+        ASSERT_NO_FATAL_FAILURE(host.serve_clients(PROXY_STUB_DLL));
     }
 
-    // Starts device_client (once it reached main: test_support::start_helper)
-    // and waits until it ended or signalled `ready`. The client itself tries
-    // again each step that COM's transport failed. Only its very first step,
-    // unmarshalling the service, can stay failed within one process (nothing
-    // of ours has run yet): such a client is started again, at most
-    // `test_support::start_attempts` times.
+    // Starts device_client and returns once it ended or signalled `ready`.
+    // The client itself tries again each step that COM's transport failed;
+    // only its very first step, unmarshalling the service, can stay failed
+    // within one process (nothing of ours has run yet): such a client is
+    // started again by the host.
     test_support::child_process run_client(const std::wstring& extra_arguments, HANDLE ready = nullptr)
     {
-        std::wstring arguments = marshalled->hex();
-        if (!extra_arguments.empty()) {
-            arguments += L" " + extra_arguments;
-        }
-        for (int attempt = 1;; ++attempt) {
-            auto client = test_support::start_helper(DEVICE_CLIENT_EXE, arguments);
-            if (!client) {
-                return client;
-            }
-            const HANDLE waits[2] = {client.process.get(), ready};
-            const DWORD woken = WaitForMultipleObjects(ready != nullptr ? 2 : 1, waits, FALSE, 60000);
-            if (woken != WAIT_OBJECT_0 || client.wait(0) != fake_devices::client_unmarshal_failed ||
-                attempt == test_support::start_attempts) {
-                return client;
-            }
-            std::fprintf(stderr, "device_client could not unmarshal the service through COM's transport: started "
-                                 "again (attempt %d of %d)\n",
-                         attempt + 1, test_support::start_attempts);
-            EXPECT_EQ(test_support::restore_proxy_stub(PROXY_STUB_DLL), "");
-        }
+        return host.start_client(device_client, extra_arguments, ready);
     }
     // The exit code and its meaning, with what this process's COM resolves
     // where that is not the registered proxy/stub.
@@ -601,7 +485,6 @@ protected:
     static constexpr const IID* interfaces[] = {&IID_ICamTovraDiscoverService, &IID_ICamTovraDeviceInfo,
                                                 &IID_ICamTovraDevice, &IID_ICamTovraStreamChannel};
 
-    std::unique_ptr<marshalled_for_clients> marshalled;
 
     std::size_t idle_cameras() { return cam_service::active_device_list_instance().load()->idle_count(); }
     // Waits (bounded) until the client's camera has gone back to the list.

@@ -211,6 +211,15 @@ DShowDeviceServer_StreamFormat device_bench::vga_request() const
             return ::testing::AssertionFailure() << "frame number " << number << " after " << last_number;
         }
         new_run = false;
+        accounting_.restart();
+    }
+    const auto& c = counts;
+    const std::string unaccounted = accounting_.take(
+        carried, c.frames_dropped_due_to_packet_loss + c.frames_dropped_due_to_input_buffer_starvation +
+                     c.frames_dropped_due_to_dshow_buffer_starvation + c.frames_dropped_due_to_filter +
+                     c.frames_dropped_due_to_unspecified);
+    if (!unaccounted.empty()) {
+        return ::testing::AssertionFailure() << unaccounted;
     }
     last_carried = carried;
     ++frames;

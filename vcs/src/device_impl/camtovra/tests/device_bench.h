@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include <frame_accounting.h>
 #include <memory_property_store.h>
 #include <sim_camera_unit.h>
 
@@ -63,7 +65,12 @@ public:
 // Takes frames as the client does and checks every header field and image byte.
 class channel_reader {
 public:
-    explicit channel_reader(camtovra::device& device) : device_(device) {}
+    // `first_frame`: the number of the simulated camera's first frame in this
+    // channel, when known (see frame_accounting).
+    explicit channel_reader(camtovra::device& device, std::optional<std::uint64_t> first_frame = 0)
+        : device_(device), accounting_(first_frame)
+    {
+    }
 
     // Opens the semaphore and the four mappings by the names the device gives.
     ::testing::AssertionResult open();
@@ -87,6 +94,7 @@ private:
     ::testing::AssertionResult check(std::uint64_t id);
 
     camtovra::device& device_;
+    sim_camera::frame_accounting accounting_;
     win32::unique_handle semaphore_;
     std::vector<win32::unique_handle> mappings_;
     std::map<std::uint64_t, const std::uint8_t*> views_;

@@ -86,9 +86,9 @@ TEST_P(device_pause, frames_stream_through_the_named_channel_across_pause_and_re
     EXPECT_EQ(bench.device->get_frame_info(4, block, &id), E_INVALIDARG);
 
     ASSERT_EQ(bench.device->start_stream(), S_OK);
+    // A reader that falls behind may miss frames, each counted as dropped:
+    // channel_reader checks that every frame it missed was counted.
     ASSERT_TRUE(reader.take(20));
-    EXPECT_EQ(reader.counts.frames_dropped_due_to_dshow_buffer_starvation, 0u);
-    EXPECT_EQ(reader.counts.frames_dropped_due_to_packet_loss, 0u);
     const std::size_t stops_before = bench.unit.writes_at(sim_camera::reg_acquisition_stop);
     const std::size_t starts_before = bench.unit.writes_at(sim_camera::reg_acquisition_start);
     for (int round = 0; round < 3; ++round) {
@@ -103,9 +103,9 @@ TEST_P(device_pause, frames_stream_through_the_named_channel_across_pause_and_re
     }
     EXPECT_EQ(bench.unit.writes_at(sim_camera::reg_acquisition_stop) - stops_before, c.acquisition_stop ? 3u : 0u);
     EXPECT_EQ(bench.unit.writes_at(sim_camera::reg_acquisition_start) - starts_before, 3u);
-    // Drops are not checked across the pauses: a pause may cut a frame short
-    // (counted as lost), and the simulated camera catches up on the frames it
-    // missed while paused in a burst that the queue of two may overflow.
+    // Across the pauses too, every frame missed was counted: a pause may cut
+    // a frame short (lost), and the simulated camera catches up on the frames
+    // it missed while paused in a burst that the queue of two may overflow.
     EXPECT_GE(reader.counts.frames_delivered, 12u);
     EXPECT_TRUE(reader.take_all_buffers()) << "every buffer keeps circulating";
 
@@ -142,7 +142,7 @@ TEST_P(device_stream, a_second_channel_is_refused_while_the_first_streams_and_a_
     EXPECT_EQ(bench.device->close_stream_channel(), S_OK);
     // Closed: a new channel may be made and streams again.
     ASSERT_EQ(bench.device->create_stream_channel(&format), S_OK);
-    channel_reader second(*bench.device);
+    channel_reader second(*bench.device, std::nullopt); // the camera's numbering goes on
     ASSERT_TRUE(second.open());
     ASSERT_EQ(bench.device->start_stream(), S_OK);
     ASSERT_TRUE(second.take(5));
