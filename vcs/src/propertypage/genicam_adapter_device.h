@@ -61,8 +61,10 @@ public:
     IKsPropertySet* filter() const noexcept { return filter_.get(); }
 
 private:
+    // Both throw hr_exception (or std::bad_alloc) on failure.
     void fetch_documents();
     void build_descriptors();
+    void remember_error(const char* text) noexcept;
 
     std::vector<std::shared_ptr<GenICam::IGenICamDoc>> documents_;
     atl::com_ptr<IKsPropertySet> filter_;
