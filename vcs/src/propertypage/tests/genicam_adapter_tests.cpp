@@ -88,6 +88,16 @@ TEST_F(genicam_adapter_device, descriptors_come_from_the_marked_categories_and_i
     EXPECT_EQ(own[0].create, &genicam_adapter::genicam_propdata_portbased::create);
 }
 
+TEST_F(genicam_adapter_device, a_filter_that_answers_every_index_is_followed_for_256_documents)
+{
+    for (int i = 0; i < 300; ++i) {
+        service.add_document("<RegisterDescription ModelName=\"M\" VendorName=\"V\"/>");
+    }
+    auto device = adapter();
+    EXPECT_TRUE(load(*device).empty());
+    EXPECT_EQ(device->document_count(), 256u);
+}
+
 TEST_F(genicam_adapter_device, a_document_too_large_is_refused_before_it_is_fetched)
 {
     for (std::uint32_t size : {genicam_adapter::max_document_size + 1, 0xFFFFFFFFu}) {
