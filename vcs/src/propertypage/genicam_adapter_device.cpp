@@ -86,6 +86,9 @@ void GenICamAdapterDevice::set_access(bool register_access, bool named_access) n
 
 HRESULT GenICamAdapterDevice::load_genicam_documents(std::span<const item_descriptor>& descriptors) noexcept
 {
+    if (!filter_) {
+        return E_POINTER;
+    }
     HRESULT hr = S_OK;
     try {
         if (descriptors_.empty()) {
@@ -124,9 +127,6 @@ void GenICamAdapterDevice::fetch_documents()
     // A fetch starts from nothing: documents of an earlier fetch would
     // otherwise be listed twice.
     documents_.clear();
-    if (!filter_) {
-        return;
-    }
     for (std::uint32_t index = 0; index < max_document_count; ++index) {
         std::uint32_t instance[2] = {1, index};
         std::uint32_t size = 0;

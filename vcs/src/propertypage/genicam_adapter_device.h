@@ -52,8 +52,9 @@ public:
 
     // The item descriptors of the camera's documents. Built on the first call
     // and, while none came out, on every later call, from a fresh fetch. A
-    // failure answers its HRESULT (a document that does not parse: E_FAIL)
-    // and leaves `descriptors` unchanged; last_error() then says what failed.
+    // failure answers its HRESULT (no filter: E_POINTER; a document that does
+    // not parse: E_FAIL) and leaves `descriptors` unchanged; last_error() then
+    // says what failed.
     HRESULT load_genicam_documents(std::span<const item_descriptor>& descriptors) noexcept;
     const std::string& last_error() const noexcept { return last_error_; }
     std::size_t document_count() const noexcept { return documents_.size(); }

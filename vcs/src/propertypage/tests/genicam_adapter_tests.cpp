@@ -215,14 +215,15 @@ TEST(genicam_hresult, codes_map_both_ways)
     EXPECT_EQ(hresult_to_genicam(E_POINTER), GenICam::make_error_code(GenICam::errc::invalid_parameter));
 }
 
-TEST_F(genicam_adapter_device, a_missing_filter_fetches_nothing_and_fails_every_register_access)
+TEST_F(genicam_adapter_device, a_missing_filter_is_a_null_pointer_and_fails_every_register_access)
 {
     genicam_adapter::GenICamAdapterDevice device(nullptr);
     std::span<const item_descriptor> descriptors;
-    EXPECT_EQ(device.load_genicam_documents(descriptors), S_OK);
+    EXPECT_EQ(device.load_genicam_documents(descriptors), E_POINTER);
     EXPECT_TRUE(descriptors.empty());
     std::uint32_t word = 0;
-    EXPECT_TRUE(device.read(0, &word, 4, 0));
+    EXPECT_EQ(device.read(0, &word, 4, 0), GenICam::make_error_code(GenICam::errc::invalid_parameter));
+    EXPECT_EQ(device.write(0, &word, 4, 0), GenICam::make_error_code(GenICam::errc::invalid_parameter));
 }
 
 } // namespace
