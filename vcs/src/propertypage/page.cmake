@@ -16,3 +16,33 @@ camtovra_add_gtest(camtovra_page_controller_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/slider_controller_tests.cpp
   LIBS camtovra_page_controllers)
 target_include_directories(camtovra_page_controller_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+
+if(NOT CAMTOVRA_WINDOWS)
+  return()
+endif()
+enable_language(RC)
+
+add_library(camtovra_page_lib STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/item_slider_access.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vcd_control_window.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vcd_item_controls.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vcd_slider_controls.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/page_module.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/property_page.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/page_layout.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/page_templates.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/class_factory.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/page_registration.cpp
+  ${PROJECT_SOURCE_DIR}/platform/atl/dialog_size.cpp)
+target_link_libraries(camtovra_page_lib PUBLIC
+  camtovra_propertypage_lib camtovra_page_controllers comctl32 gdi32 user32 advapi32 ole32 oleaut32 uuid strmiids)
+
+# The COM server. The resource script goes into every program that shows a
+# page from the static library too (its dialog template and titles).
+set(CAMTOVRA_PAGE_RESOURCES ${CMAKE_CURRENT_LIST_DIR}/camtovra_propertypage.rc)
+add_library(camtovra_propertypage SHARED
+  ${CMAKE_CURRENT_LIST_DIR}/dll_exports.cpp
+  ${CAMTOVRA_PAGE_RESOURCES}
+  ${CMAKE_CURRENT_LIST_DIR}/camtovra_propertypage.def)
+set_target_properties(camtovra_propertypage PROPERTIES PREFIX "")
+target_link_libraries(camtovra_propertypage PRIVATE camtovra_page_lib)
