@@ -29,7 +29,10 @@ public:
 
 protected:
     // The inner unknown in IUnknown's clothes: the same three slots.
-    IUnknown* inner_unknown() noexcept { return reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this)); }
+    IUnknown* inner_unknown() noexcept
+    {
+        return reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this));
+    }
 
 private:
     IUnknown* owner_;

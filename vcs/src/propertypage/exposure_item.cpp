@@ -53,8 +53,8 @@ exposure_item::exposure_item(atl::com_ptr<IKsPropertySet> filter,
     const bool vendor_read = SUCCEEDED(ks_get_float(filter_.get(), vendor::exposure_seconds, seconds));
     vendor_auto_ = vendor_read && (seconds.capabilities & 1) != 0;
     LONG minimum = 0, maximum = 0, step = 0, default_value = 0, flags = 0;
-    if (camera_control_ && FAILED(camera_control_->GetRange(CameraControl_Exposure, &minimum, &maximum, &step,
-                                                            &default_value, &flags))) {
+    if (camera_control_ &&
+        FAILED(camera_control_->GetRange(CameraControl_Exposure, &minimum, &maximum, &step, &default_value, &flags))) {
         flags = 0;
     }
     auto_possible_ = vendor_read || (flags & flag_auto) != 0;

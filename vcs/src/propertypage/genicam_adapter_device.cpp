@@ -62,8 +62,7 @@ std::error_code GenICamAdapterDevice::read(std::uint64_t address, void* buffer, 
     return hresult_to_genicam(hr);
 }
 
-std::error_code GenICamAdapterDevice::write(std::uint64_t address, const void* data, std::int64_t length,
-                                            std::uint32_t)
+std::error_code GenICamAdapterDevice::write(std::uint64_t address, const void* data, std::int64_t length, std::uint32_t)
 {
     if (const std::error_code e = check_length(length)) {
         return e;
@@ -114,8 +113,8 @@ void GenICamAdapterDevice::fetch_documents()
         std::uint32_t instance[2] = {1, index};
         std::uint32_t size = 0;
         DWORD returned = 0;
-        HRESULT hr = filter_->Get(cam::PROPSETID_GENERIC_DRIVER_INTERFACE, document_size_id, instance,
-                                  sizeof(instance), &size, sizeof(size), &returned);
+        HRESULT hr = filter_->Get(cam::PROPSETID_GENERIC_DRIVER_INTERFACE, document_size_id, instance, sizeof(instance),
+                                  &size, sizeof(size), &returned);
         if (hr != S_OK && index == 0) {
             // Services that know a single document ask for selector 0.
             instance[0] = 0;

@@ -26,8 +26,7 @@ inline constexpr DWORD entry_name_buffer = 256;
 // an incomplete reply (0x8007000D). `returned` gets the filter's count.
 HRESULT named_feature_get(IKsPropertySet* filter, std::string_view request, void* value, DWORD length,
                           DWORD minimum_returned, DWORD* returned = nullptr) noexcept;
-HRESULT named_feature_set(IKsPropertySet* filter, std::string_view request, const void* value,
-                          DWORD length) noexcept;
+HRESULT named_feature_set(IKsPropertySet* filter, std::string_view request, const void* value, DWORD length) noexcept;
 // True when an 8-byte read succeeds and its first byte is non-zero.
 bool named_read_bool(IKsPropertySet* filter, std::string_view request) noexcept;
 

@@ -51,7 +51,8 @@ HRESULT genicam_propdata_base::entry_position(GenICam::IEnumeration& feature, st
                                               std::int32_t& position)
 {
     const std::vector<enum_entry>& usable = entries(feature);
-    const auto found = std::find_if(usable.begin(), usable.end(), [name](const enum_entry& e) { return e.name == name; });
+    const auto found =
+        std::find_if(usable.begin(), usable.end(), [name](const enum_entry& e) { return e.name == name; });
     if (found == usable.end()) {
         return E_FAIL;
     }

@@ -24,8 +24,7 @@ item_data_ptr genicam_propdata_named::create(IKsPropertySet* filter, const item_
     return make_item<genicam_propdata_named>(retain(filter), descriptor);
 }
 
-genicam_propdata_named::genicam_propdata_named(atl::com_ptr<IKsPropertySet> filter,
-                                               const item_descriptor& descriptor)
+genicam_propdata_named::genicam_propdata_named(atl::com_ptr<IKsPropertySet> filter, const item_descriptor& descriptor)
     : genicam_propdata_base(std::move(filter), descriptor)
 {
 }
@@ -63,7 +62,8 @@ HRESULT genicam_propdata_named::is_available(interface_id id, bool& available)
 
 HRESULT genicam_propdata_named::get_switch(interface_id id, bool& on)
 {
-    return with_request(id, "/Value", [&](const std::string& request) { return named_get_flag(filter(), request, on); });
+    return with_request(id, "/Value",
+                        [&](const std::string& request) { return named_get_flag(filter(), request, on); });
 }
 
 HRESULT genicam_propdata_named::set_switch(interface_id id, bool on)
@@ -179,7 +179,8 @@ HRESULT genicam_propdata_named::set_abs_value(interface_id id, double value)
 
 HRESULT genicam_propdata_named::push(interface_id id)
 {
-    return with_request(id, "/Execute", [&](const std::string& request) { return named_set_int(filter(), request, 1); });
+    return with_request(id, "/Execute",
+                        [&](const std::string& request) { return named_set_int(filter(), request, 1); });
 }
 
 } // namespace genicam_adapter

@@ -69,7 +69,8 @@ HRESULT genicam_propdata_portbased::get_switch(interface_id id, bool& on)
 
 HRESULT genicam_propdata_portbased::set_switch(interface_id id, bool on)
 {
-    return with_feature<GenICam::IBoolean>(id, [&](GenICam::IBoolean& node) { return genicam_to_hresult(node.set_val(on)); });
+    return with_feature<GenICam::IBoolean>(
+        id, [&](GenICam::IBoolean& node) { return genicam_to_hresult(node.set_val(on)); });
 }
 
 HRESULT genicam_propdata_portbased::get_switch_default(interface_id id, bool& on)
@@ -100,10 +101,10 @@ HRESULT genicam_propdata_portbased::get_range(interface_id id, VCDAdapterHelper:
         }
         const auto step = node.get_inc();
         const auto default_value = node.get_default();
-        range = {low_32(minimum.value()), low_32(maximum.value()),
-                 low_32(default_value ? default_value.value()
-                                      : minimum.value() + (maximum.value() - minimum.value()) / 2),
-                 low_32(step ? step.value() : 1)};
+        range = {
+            low_32(minimum.value()), low_32(maximum.value()),
+            low_32(default_value ? default_value.value() : minimum.value() + (maximum.value() - minimum.value()) / 2),
+            low_32(step ? step.value() : 1)};
         return S_OK;
     });
 }
@@ -144,7 +145,8 @@ HRESULT genicam_propdata_portbased::set_value(interface_id id, std::int32_t valu
             return genicam_to_hresult(list->set_entry(entry));
         });
     }
-    return with_feature<GenICam::IInteger>(id, [&](GenICam::IInteger& node) { return genicam_to_hresult(node.set_val(value)); });
+    return with_feature<GenICam::IInteger>(
+        id, [&](GenICam::IInteger& node) { return genicam_to_hresult(node.set_val(value)); });
 }
 
 HRESULT genicam_propdata_portbased::get_abs_range(interface_id id, VCDAdapterHelper::abs_range& range)
@@ -180,14 +182,13 @@ HRESULT genicam_propdata_portbased::get_abs_value(interface_id id, double& value
 
 HRESULT genicam_propdata_portbased::set_abs_value(interface_id id, double value)
 {
-    return with_feature<GenICam::IFloat>(id, [&](GenICam::IFloat& node) { return genicam_to_hresult(node.set_val(value)); });
+    return with_feature<GenICam::IFloat>(
+        id, [&](GenICam::IFloat& node) { return genicam_to_hresult(node.set_val(value)); });
 }
 
 HRESULT genicam_propdata_portbased::push(interface_id id)
 {
-    return with_feature<GenICam::ICommand>(id, [&](GenICam::ICommand& node) {
-        return node.execute() ? E_FAIL : S_OK;
-    });
+    return with_feature<GenICam::ICommand>(id, [&](GenICam::ICommand& node) { return node.execute() ? E_FAIL : S_OK; });
 }
 
 } // namespace genicam_adapter

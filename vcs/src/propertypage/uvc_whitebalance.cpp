@@ -43,8 +43,8 @@ CUVCWhiteBalanceData::CUVCWhiteBalanceData(atl::com_ptr<IKsPropertySet> filter,
 bool CUVCWhiteBalanceData::auto_supported()
 {
     LONG minimum = 0, maximum = 0, step = 0, default_value = 0, flags = 0;
-    return SUCCEEDED(proc_amp_->GetRange(VideoProcAmp_WhiteBalance, &minimum, &maximum, &step, &default_value,
-                                         &flags)) &&
+    return SUCCEEDED(
+               proc_amp_->GetRange(VideoProcAmp_WhiteBalance, &minimum, &maximum, &step, &default_value, &flags)) &&
            (flags & flag_auto) != 0;
 }
 

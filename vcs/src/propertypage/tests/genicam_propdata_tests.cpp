@@ -1,0 +1,195 @@
+// The two GenICam item-data classes: by name through the service, and over
+// the local node map with the adapter as register port.
+
+#include "genicam_fixture.h"
+
+#include "propertypage/genicam_propdata_named.h"
+#include "propertypage/genicam_propdata_portbased.h"
+
+namespace pp_test {
+namespace {
+
+class genicam_items : public genicam_fixture {
+protected:
+    // The Zoom item made by `create` over a loaded adapter.
+    item_data_ptr zoom(create_item_data_fn create, bool serve_registers = false)
+    {
+        implement({"ZoomValue", "ZoomMode", "ZoomLocked", "ZoomGo", "ZoomSpeed"});
+        service.serve_registers(serve_registers);
+        device = adapter();
+        const auto descriptors = load(*device);
+        EXPECT_EQ(descriptors.size(), 1u);
+        if (descriptors.empty()) {
+            return {};
+        }
+        item = descriptors[0];
+        return create(filter(), item);
+    }
+    interface_id id(const wchar_t* name) const { return id_of(item, name); }
+
+    std::unique_ptr<genicam_adapter::GenICamAdapterDevice> device;
+    item_descriptor item;
+};
+
+TEST_F(genicam_items, a_range_without_default_defaults_to_its_middle_in_both_classes)
+{
+    service.set_named_int("ZoomValue/Min", 10);
+    service.set_named_int("ZoomValue/Max", 20);
+    for (create_item_data_fn create :
+         {&genicam_adapter::genicam_propdata_named::create, &genicam_adapter::genicam_propdata_portbased::create}) {
+        auto zoom_item = zoom(create);
+        ASSERT_TRUE(zoom_item);
+        int_range range{};
+        ASSERT_EQ(zoom_item->get_range(id(L"Zoom value"), range), S_OK);
+        EXPECT_EQ(range.minimum, 10);
+        EXPECT_EQ(range.maximum, 20);
+        EXPECT_EQ(range.default_value, 15);
+        EXPECT_EQ(range.step, 1);
+    }
+}
+
+TEST_F(genicam_items, a_locked_feature_is_not_available)
+{
+    service.set_named_int("ZoomLocked/IsLocked", 1);
+    service.set_named_int("ZoomGo/IsLocked", 0);
+    for (create_item_data_fn create :
+         {&genicam_adapter::genicam_propdata_named::create, &genicam_adapter::genicam_propdata_portbased::create}) {
+        auto zoom_item = zoom(create);
+        ASSERT_TRUE(zoom_item);
+        bool available = true;
+        ASSERT_EQ(zoom_item->is_available(id(L"ZoomLocked"), available), S_OK);
+        EXPECT_FALSE(available);
+        ASSERT_EQ(zoom_item->is_available(id(L"ZoomGo"), available), S_OK);
+        EXPECT_TRUE(available);
+    }
+}
+
+TEST_F(genicam_items, a_named_enumeration_offers_only_implemented_entries)
+{
+    service.set_named_int("ZoomMode/Near/IsImplemented", 1);
+    service.set_named_int("ZoomMode/Far/IsImplemented", 0);
+    service.set_named_int("ZoomMode/Macro/IsImplemented", 1);
+    auto zoom_item = zoom(&genicam_adapter::genicam_propdata_named::create);
+    ASSERT_TRUE(zoom_item);
+    const interface_id mode = id(L"ZoomMode");
+    std::vector<atl::bstr> texts;
+    ASSERT_EQ(zoom_item->get_map_strings(mode, texts), S_OK);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].view(), L"Near focus");
+    EXPECT_EQ(texts[1].view(), L"Macro");
+
+    std::int32_t position = -1;
+    service.set_named_text("ZoomMode/SelectedEntry", "Macro");
+    ASSERT_EQ(zoom_item->get_value(mode, position), S_OK);
+    EXPECT_EQ(position, 1);
+    service.set_named_text("ZoomMode/SelectedEntry", "Far");
+    EXPECT_EQ(zoom_item->get_value(mode, position), E_FAIL);
+    EXPECT_EQ(position, 1);
+
+    ASSERT_EQ(zoom_item->set_value(mode, 0), S_OK);
+    const auto writes = service.named_writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back().request, "ZoomMode/SelectedEntry");
+    EXPECT_EQ(std::string(writes.back().data.begin(), writes.back().data.end()), "Near");
+    EXPECT_EQ(zoom_item->set_value(mode, 2), E_INVALIDARG);
+}
+
+TEST_F(genicam_items, a_port_based_enumeration_follows_the_node_map)
+{
+    auto zoom_item = zoom(&genicam_adapter::genicam_propdata_portbased::create);
+    ASSERT_TRUE(zoom_item);
+    const interface_id mode = id(L"ZoomMode");
+    int_range range{};
+    ASSERT_EQ(zoom_item->get_range(mode, range), S_OK);
+    EXPECT_EQ(range.maximum, 1);
+    ASSERT_EQ(zoom_item->set_value(mode, 1), S_OK);
+    std::int32_t position = -1;
+    ASSERT_EQ(zoom_item->get_value(mode, position), S_OK);
+    EXPECT_EQ(position, 1);
+    EXPECT_EQ(zoom_item->set_value(mode, 5), E_INVALIDARG);
+}
+
+TEST_F(genicam_items, port_based_values_reach_the_registers_through_the_adapter)
+{
+    service.put_register(0x10, {12, 0, 0, 0});
+    auto zoom_item = zoom(&genicam_adapter::genicam_propdata_portbased::create, true);
+    ASSERT_TRUE(zoom_item);
+    std::int32_t value = 0;
+    ASSERT_EQ(zoom_item->get_value(id(L"Zoom value"), value), S_OK);
+    EXPECT_EQ(value, 12);
+    ASSERT_EQ(zoom_item->set_value(id(L"Zoom value"), 18), S_OK);
+    EXPECT_EQ(service.register_bytes(0x10, 4), (std::vector<std::uint8_t>{18, 0, 0, 0}));
+    EXPECT_EQ(zoom_item->set_value(id(L"Zoom value"), 21), E_INVALIDARG);
+
+    atl::bstr unit;
+    std::int32_t scale = 1;
+    ASSERT_EQ(zoom_item->get_abs_dimension(id(L"ZoomSpeed"), unit, scale), S_OK);
+    EXPECT_EQ(unit.view(), L"mm/s");
+    EXPECT_EQ(scale, scale_linear);
+    abs_range range{};
+    ASSERT_EQ(zoom_item->get_abs_range(id(L"ZoomSpeed"), range), S_OK);
+    EXPECT_DOUBLE_EQ(range.maximum, 3.0);
+    EXPECT_DOUBLE_EQ(range.default_value, 0.0);
+    EXPECT_EQ(zoom_item->push(id(L"ZoomGo")), S_OK);
+}
+
+TEST_F(genicam_items, named_values_travel_as_eight_bytes)
+{
+    service.set_named_double("ZoomSpeed/Value", 2.25);
+    auto zoom_item = zoom(&genicam_adapter::genicam_propdata_named::create);
+    ASSERT_TRUE(zoom_item);
+    double speed = 0;
+    ASSERT_EQ(zoom_item->get_abs_value(id(L"ZoomSpeed"), speed), S_OK);
+    EXPECT_DOUBLE_EQ(speed, 2.25);
+    ASSERT_EQ(zoom_item->set_switch(id(L"ZoomLocked"), true), S_OK);
+    ASSERT_EQ(zoom_item->push(id(L"ZoomGo")), S_OK);
+    const auto writes = service.named_writes();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].request, "ZoomLocked/Value");
+    EXPECT_EQ(writes[0].data, test_filter::bytes_of(std::int64_t{1}));
+    EXPECT_EQ(writes[1].request, "ZoomGo/Execute");
+
+    // A short or S_FALSE answer is no value.
+    service.set_named("ZoomSpeed/Value", {1, 2, 3, 4});
+    EXPECT_EQ(zoom_item->get_abs_value(id(L"ZoomSpeed"), speed), incomplete_reply);
+    EXPECT_DOUBLE_EQ(speed, 2.25);
+}
+
+TEST_F(genicam_items, ids_of_no_feature_of_the_item_are_refused)
+{
+    auto zoom_item = zoom(&genicam_adapter::genicam_propdata_portbased::create);
+    ASSERT_TRUE(zoom_item);
+    std::int32_t value = 0;
+    EXPECT_FALSE(zoom_item->is_interface_supported(12345));
+    EXPECT_EQ(zoom_item->get_value(12345, value), E_INVALIDARG);
+    EXPECT_EQ(zoom_item->get_value(0, value), E_INVALIDARG);
+    bool on = false;
+    EXPECT_EQ(zoom_item->get_switch(id(L"Zoom value"), on), E_NOTIMPL);
+}
+
+TEST_F(genicam_items, a_request_text_longer_than_928_bytes_is_refused_by_the_service)
+{
+    // Request texts are the feature name and "/Value".
+    const std::string longest(928 - 6, 'L');
+    const std::string too_long(929 - 6, 'T');
+    service.add_document(zoom_description(longest));
+    service.add_document(zoom_description(too_long));
+    for (const std::string& name : {longest, too_long}) {
+        service.set_named_int(name + "/Value", 11);
+    }
+    // "/IsImplemented" would be too long for the service as well: the
+    // document says what is implemented here.
+    device = adapter(false);
+    const auto descriptors = load(*device);
+    ASSERT_EQ(descriptors.size(), 3u);
+    for (std::size_t i = 1; i < 3; ++i) {
+        auto named = genicam_adapter::genicam_propdata_named::create(filter(), descriptors[i]);
+        ASSERT_TRUE(named);
+        std::int32_t value = 0;
+        const HRESULT hr = named->get_value(descriptors[i].elements[0].interfaces[0].id, value);
+        EXPECT_EQ(hr, i == 1 ? S_OK : E_INVALIDARG) << i;
+    }
+}
+
+} // namespace
+} // namespace pp_test
