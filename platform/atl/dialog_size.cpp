@@ -71,7 +71,7 @@ bool dialog_template_size(HINSTANCE module, int template_id, SIZE& size) noexcep
         return false;
     }
     std::memcpy(&style, data + offset, sizeof(DWORD));
-    offset = extended ? 18 : 14; // past the item count and x, y
+    offset = extended ? 22 : 14; // past the item count and x, y
     WORD cx = 0;
     WORD cy = 0;
     if (!read_word(data, length, offset, cx) || !read_word(data, length, offset + 2, cy)) {

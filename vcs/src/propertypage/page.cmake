@@ -46,3 +46,19 @@ add_library(camtovra_propertypage SHARED
   ${CMAKE_CURRENT_LIST_DIR}/camtovra_propertypage.def)
 set_target_properties(camtovra_propertypage PROPERTIES PREFIX "")
 target_link_libraries(camtovra_propertypage PRIVATE camtovra_page_lib)
+
+# The server as an application loads it.
+camtovra_add_gtest(camtovra_page_server_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/page_server_tests.cpp
+  LIBS atl_lite ole32 oleaut32 uuid)
+target_compile_definitions(camtovra_page_server_tests PRIVATE PAGE_DLL=L"$<TARGET_FILE:camtovra_propertypage>")
+add_dependencies(camtovra_page_server_tests camtovra_propertypage)
+
+# Registration writes to the prefix's shared class registry: one at a time.
+add_executable(camtovra_page_registration_tests ${CMAKE_CURRENT_LIST_DIR}/tests/page_registration_tests.cpp)
+target_link_libraries(camtovra_page_registration_tests PRIVATE camtovra_page_lib gen_utils GTest::gtest_main)
+target_compile_definitions(camtovra_page_registration_tests PRIVATE
+  PAGE_DLL=L"$<TARGET_FILE:camtovra_propertypage>")
+add_dependencies(camtovra_page_registration_tests camtovra_propertypage)
+gtest_discover_tests(camtovra_page_registration_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 120 RESOURCE_LOCK camtovra_page_registration)
