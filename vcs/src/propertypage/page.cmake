@@ -62,3 +62,8 @@ target_compile_definitions(camtovra_page_registration_tests PRIVATE
 add_dependencies(camtovra_page_registration_tests camtovra_propertypage)
 gtest_discover_tests(camtovra_page_registration_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 RESOURCE_LOCK camtovra_page_registration)
+
+# The page in this process over the scripted test filter.
+camtovra_add_gtest(camtovra_property_page_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/property_page_tests.cpp ${CAMTOVRA_PAGE_RESOURCES}
+  LIBS camtovra_page_lib page_host_support comctl32)
