@@ -16,6 +16,9 @@
 #include "page_host/filter_with_pages.h"
 #include "page_host/scripted_camera.h"
 
+#include "announce_started.h"
+#include "gen_utils/win32_utils.h"
+
 #include <windows.h>
 #include <commctrl.h>
 #include <ocidl.h>
@@ -120,7 +123,7 @@ private:
 
 struct closer {
     DWORD thread = GetCurrentThreadId();
-    HANDLE event = nullptr;
+    win32::unique_handle event;
     // The timer and the event's watcher may both fire: only the first closes.
     std::atomic<bool> closed{false};
     // Written by whichever closes; read after the windows are gone.
@@ -180,11 +183,11 @@ std::thread arm_closer(const options& opts, closer& state)
     if (opts.close_event.empty()) {
         return {};
     }
-    state.event = CreateEventW(nullptr, TRUE, FALSE, opts.close_event.c_str());
+    state.event.reset(CreateEventW(nullptr, TRUE, FALSE, opts.close_event.c_str()));
     return std::thread([&state] {
         // The windows' thread is in its message loop: the messages this
         // sends and posts reach it there.
-        if (state.event != nullptr && WaitForSingleObject(state.event, INFINITE) == WAIT_OBJECT_0) {
+        if (state.event != nullptr && WaitForSingleObject(state.event.get(), INFINITE) == WAIT_OBJECT_0) {
             close_windows();
         }
     });
@@ -218,7 +221,7 @@ int show_frame(IUnknown* filter, const options& opts, closer& state)
     hr = OleCreatePropertyFrame(nullptr, 0, 0, L"CamTovra", 1, &filter, pages.cElems, pages.pElems, 0, 0, nullptr);
     CoTaskMemFree(pages.pElems);
     if (state.event != nullptr) {
-        SetEvent(state.event);
+        SetEvent(state.event.get());
     }
     if (watcher.joinable()) {
         watcher.join();
@@ -276,7 +279,7 @@ int show_page(IUnknown* filter, const options& opts, closer& state)
     }
     page->Deactivate();
     if (state.event != nullptr) {
-        SetEvent(state.event);
+        SetEvent(state.event.get());
     }
     if (watcher.joinable()) {
         watcher.join();
@@ -288,6 +291,7 @@ int show_page(IUnknown* filter, const options& opts, closer& state)
 
 int wmain(int argc, wchar_t** argv)
 {
+    test_support::announce_started();
     options opts;
     if (!parse(argc, argv, opts)) {
         std::fprintf(stderr, "usage: camtovra_page_host --filter scripted [--dll <path>] (--frame | --page <{CLSID}>)"
@@ -314,7 +318,6 @@ int wmain(int argc, wchar_t** argv)
             for (const std::wstring& title : state.titles) {
                 std::printf("%ls\n", title.c_str());
             }
-            CloseHandle(state.event);
         }
     }
     OleUninitialize();

@@ -56,7 +56,7 @@ add_dependencies(camtovra_page_server_tests camtovra_propertypage)
 
 # Registration writes to the prefix's shared class registry: one at a time.
 add_executable(camtovra_page_registration_tests ${CMAKE_CURRENT_LIST_DIR}/tests/page_registration_tests.cpp)
-target_link_libraries(camtovra_page_registration_tests PRIVATE camtovra_page_lib gen_utils GTest::gtest_main)
+target_link_libraries(camtovra_page_registration_tests PRIVATE camtovra_page_lib camtovra_test_support GTest::gtest_main)
 target_compile_definitions(camtovra_page_registration_tests PRIVATE
   PAGE_DLL=L"$<TARGET_FILE:camtovra_propertypage>")
 add_dependencies(camtovra_page_registration_tests camtovra_propertypage)
@@ -65,5 +65,7 @@ gtest_discover_tests(camtovra_page_registration_tests DISCOVERY_MODE PRE_TEST DI
 
 # The page in this process over the scripted test filter.
 camtovra_add_gtest(camtovra_property_page_tests
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/property_page_tests.cpp ${CAMTOVRA_PAGE_RESOURCES}
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/property_page_tests.cpp ${CMAKE_CURRENT_LIST_DIR}/tests/page_controls_tests.cpp
+          ${CAMTOVRA_PAGE_RESOURCES}
   LIBS camtovra_page_lib page_host_support comctl32)
+target_include_directories(camtovra_property_page_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})

@@ -39,9 +39,6 @@ public:
     // The inner unknown, for the class factory.
     IUnknown* nondelegating_unknown() noexcept { return inner_unknown(); }
 
-    // Live controls, in creation order (for tests and the page host).
-    std::size_t control_count() const noexcept { return controls_.size(); }
-
 private:
     enum class row_mode { check, window };
 

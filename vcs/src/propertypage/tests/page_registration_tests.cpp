@@ -5,6 +5,8 @@
 
 #include "gen_utils/registry.h"
 
+#include "child_process.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -78,19 +80,10 @@ std::wstring without_terminator(std::wstring text)
 
 DWORD run_regsvr32(const std::wstring& arguments)
 {
-    std::wstring command = L"regsvr32.exe " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return GetLastError() | 0x80000000u;
-    }
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const auto regsvr32 = test_support::start_program(std::wstring(system) + L"\\regsvr32.exe", arguments);
+    return regsvr32 ? regsvr32.wait(60000) : 0xFFFFFFFF;
 }
 
 std::wstring lower(std::wstring text)
@@ -149,7 +142,7 @@ protected:
             ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (root + key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                                       &made, nullptr),
                       ERROR_SUCCESS);
-            RegCloseKey(made);
+            utils::unique_hkey{made};
         }
     }
     void TearDown() override { delete_key_tree(HKEY_CURRENT_USER, root); }
@@ -157,11 +150,9 @@ protected:
     bool exists(const std::wstring& key) const
     {
         HKEY opened = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, (root + key).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-            return false;
-        }
-        RegCloseKey(opened);
-        return true;
+        const bool found = RegOpenKeyExW(HKEY_CURRENT_USER, (root + key).c_str(), 0, KEY_READ, &opened) == ERROR_SUCCESS;
+        utils::unique_hkey{opened};
+        return found;
     }
 
     static LSTATUS WINAPI refuse_stuck(HKEY parent, LPCWSTR subkey)
