@@ -6,7 +6,7 @@
 #include "propertypage/genicam_named_access.h"
 #include "propertypage/genicam_propdata_named.h"
 #include "propertypage/genicam_propdata_portbased.h"
-#include "propertypage/hresult_guard.h"
+#include "propertypage/hr_exception.h"
 #include "propertypage/ks_property_access.h"
 
 #include "genicam/genicam_doc.h"
@@ -16,6 +16,7 @@
 #include <fmt/format.h>
 
 #include <limits>
+#include <new>
 
 namespace genicam_adapter {
 
@@ -25,6 +26,9 @@ constexpr DWORD document_size_id = 1;
 constexpr DWORD document_bytes_id = 2;
 constexpr DWORD register_access_id = 3;
 constexpr std::int32_t genicam_item_priority = 10;
+// A camera has a handful of documents; a filter that answers without end is
+// not followed further.
+constexpr std::uint32_t max_document_count = 256;
 
 std::error_code check_length(std::int64_t length) noexcept
 {
@@ -82,22 +86,40 @@ void GenICamAdapterDevice::set_access(bool register_access, bool named_access) n
 
 HRESULT GenICamAdapterDevice::load_genicam_documents(std::span<const item_descriptor>& descriptors) noexcept
 {
-    const HRESULT hr = hresult_guard([this] {
+    if (!filter_) {
+        return E_POINTER;
+    }
+    HRESULT hr = S_OK;
+    try {
         if (descriptors_.empty()) {
+            last_error_.clear();
             fetch_documents();
             build_descriptors();
         }
-        return S_OK;
-    });
+    } catch (const hr_exception& e) {
+        hr = e.hr();
+        remember_error(e.what());
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+        remember_error("Out of memory while loading GenICam data");
+    } catch (...) {
+        hr = E_FAIL;
+        remember_error("Failed to load GenICam data");
+    }
     if (FAILED(hr)) {
-        try {
-            last_error_ = hr == E_OUTOFMEMORY ? "Out of memory while loading GenICam data" : last_error_;
-        } catch (...) {
-        }
         return hr;
     }
     descriptors = descriptors_;
     return S_OK;
+}
+
+void GenICamAdapterDevice::remember_error(const char* text) noexcept
+{
+    try {
+        last_error_ = text;
+    } catch (...) {
+        last_error_.clear();
+    }
 }
 
 void GenICamAdapterDevice::fetch_documents()
@@ -105,11 +127,7 @@ void GenICamAdapterDevice::fetch_documents()
     // A fetch starts from nothing: documents of an earlier fetch would
     // otherwise be listed twice.
     documents_.clear();
-    last_error_.clear();
-    if (!filter_) {
-        return;
-    }
-    for (std::uint32_t index = 0;; ++index) {
+    for (std::uint32_t index = 0; index < max_document_count; ++index) {
         std::uint32_t instance[2] = {1, index};
         std::uint32_t size = 0;
         DWORD returned = 0;
@@ -125,9 +143,9 @@ void GenICamAdapterDevice::fetch_documents()
             return;
         }
         if (size > max_document_size) {
-            last_error_ = fmt::format("GenICam document {} of {} bytes is larger than the limit of {} bytes", index,
-                                      size, max_document_size);
-            throw hr_exception(last_error_, document_too_large);
+            throw hr_exception(fmt::format("GenICam document {} of {} bytes is larger than the limit of {} bytes",
+                                           index, size, max_document_size),
+                               document_too_large);
         }
         std::vector<char> bytes(size);
         hr = filter_->Get(cam::PROPSETID_GENERIC_DRIVER_INTERFACE, document_bytes_id, instance, sizeof(instance),
@@ -136,13 +154,12 @@ void GenICamAdapterDevice::fetch_documents()
             return;
         }
         if (returned < size) {
-            last_error_ = fmt::format("GenICam document {} came with {} of its {} bytes", index, returned, size);
-            throw hr_exception(last_error_, VCDAdapterHelper::incomplete_reply);
+            throw hr_exception(fmt::format("GenICam document {} came with {} of its {} bytes", index, returned, size),
+                               VCDAdapterHelper::incomplete_reply);
         }
         auto document = std::make_shared<GenICam::impl::genicam_doc>();
         if (!document->load_xml(bytes.data(), bytes.size())) {
-            last_error_ = "Failed to parse GenICam data";
-            throw hr_exception(last_error_);
+            throw hr_exception("Failed to parse GenICam data");
         }
         if (GenICam::IPort* port = document->find_port("Device")) {
             port->bind(this);

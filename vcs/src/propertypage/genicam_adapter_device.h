@@ -52,8 +52,9 @@ public:
 
     // The item descriptors of the camera's documents. Built on the first call
     // and, while none came out, on every later call, from a fresh fetch. A
-    // failure answers its HRESULT (a document that does not parse: E_FAIL)
-    // and leaves `descriptors` unchanged; last_error() then says what failed.
+    // failure answers its HRESULT (no filter: E_POINTER; a document that does
+    // not parse: E_FAIL) and leaves `descriptors` unchanged; last_error() then
+    // says what failed.
     HRESULT load_genicam_documents(std::span<const item_descriptor>& descriptors) noexcept;
     const std::string& last_error() const noexcept { return last_error_; }
     std::size_t document_count() const noexcept { return documents_.size(); }
@@ -61,8 +62,10 @@ public:
     IKsPropertySet* filter() const noexcept { return filter_.get(); }
 
 private:
+    // Both throw hr_exception (or std::bad_alloc) on failure.
     void fetch_documents();
     void build_descriptors();
+    void remember_error(const char* text) noexcept;
 
     std::vector<std::shared_ptr<GenICam::IGenICamDoc>> documents_;
     atl::com_ptr<IKsPropertySet> filter_;

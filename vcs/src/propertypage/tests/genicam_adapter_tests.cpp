@@ -88,6 +88,16 @@ TEST_F(genicam_adapter_device, descriptors_come_from_the_marked_categories_and_i
     EXPECT_EQ(own[0].create, &genicam_adapter::genicam_propdata_portbased::create);
 }
 
+TEST_F(genicam_adapter_device, a_filter_that_answers_every_index_is_followed_for_256_documents)
+{
+    for (int i = 0; i < 300; ++i) {
+        service.add_document("<RegisterDescription ModelName=\"M\" VendorName=\"V\"/>");
+    }
+    auto device = adapter();
+    EXPECT_TRUE(load(*device).empty());
+    EXPECT_EQ(device->document_count(), 256u);
+}
+
 TEST_F(genicam_adapter_device, a_document_too_large_is_refused_before_it_is_fetched)
 {
     for (std::uint32_t size : {genicam_adapter::max_document_size + 1, 0xFFFFFFFFu}) {
@@ -205,14 +215,15 @@ TEST(genicam_hresult, codes_map_both_ways)
     EXPECT_EQ(hresult_to_genicam(E_POINTER), GenICam::make_error_code(GenICam::errc::invalid_parameter));
 }
 
-TEST_F(genicam_adapter_device, a_missing_filter_fetches_nothing_and_fails_every_register_access)
+TEST_F(genicam_adapter_device, a_missing_filter_is_a_null_pointer_and_fails_every_register_access)
 {
     genicam_adapter::GenICamAdapterDevice device(nullptr);
     std::span<const item_descriptor> descriptors;
-    EXPECT_EQ(device.load_genicam_documents(descriptors), S_OK);
+    EXPECT_EQ(device.load_genicam_documents(descriptors), E_POINTER);
     EXPECT_TRUE(descriptors.empty());
     std::uint32_t word = 0;
-    EXPECT_TRUE(device.read(0, &word, 4, 0));
+    EXPECT_EQ(device.read(0, &word, 4, 0), GenICam::make_error_code(GenICam::errc::invalid_parameter));
+    EXPECT_EQ(device.write(0, &word, 4, 0), GenICam::make_error_code(GenICam::errc::invalid_parameter));
 }
 
 } // namespace

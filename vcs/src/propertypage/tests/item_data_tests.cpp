@@ -26,9 +26,12 @@ TEST(item_data_object, counts_for_the_module_and_deletes_itself_with_its_last_re
     item_data_ptr item(new plain_item(&destroyed));
     EXPECT_EQ(camtovra_propertypage::object_count(), before + 1);
 
-    IUnknown* unknown = nullptr;
-    ASSERT_EQ(item->NonDelegatingQueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
-    EXPECT_EQ(unknown->Release(), 1u);
+    atl::com_ptr<IUnknown> unknown;
+    ASSERT_EQ(item->NonDelegatingQueryInterface(IID_IUnknown, unknown.put_void()), S_OK);
+    // The inner unknown answers for the object: its count is the object's.
+    EXPECT_EQ(unknown->AddRef(), 3u);
+    EXPECT_EQ(unknown->Release(), 2u);
+    unknown.reset();
     void* other = &destroyed;
     EXPECT_EQ(item->NonDelegatingQueryInterface(__uuidof(IKsPropertySet), &other), E_NOINTERFACE);
     EXPECT_EQ(other, nullptr);
