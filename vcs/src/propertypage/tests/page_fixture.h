@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ namespace page_tests {
 using namespace VCDAdapterHelper;
 using page_host::scripted_camera;
 
-enum page_index { exposure_page = 0, feature_page = 1 };
+enum page_index { exposure_page = 0, feature_page = 1, lens_page = 2, color_page = 3 };
 
 struct child {
     HWND window;

@@ -88,6 +88,65 @@ TEST_F(property_page, hidden_elements_add_nothing_and_attached_buttons_share_the
     EXPECT_EQ(find(L"BUTTON", L"Polarity").rect.top, 168);
 }
 
+// A camera description that marks a feature of its own for the Gain item,
+// under the colour category.
+const char gain_description[] =
+    "<RegisterDescription ModelName=\"M\" VendorName=\"V\">"
+    "<Category Name=\"Root\"><pFeature>ColorCat</pFeature></Category>"
+    "<Category Name=\"ColorCat\"><DisplayName>Color</DisplayName><pFeature>GainItem</pFeature></Category>"
+    "<Category Name=\"GainItem\"><Extension><VCDItemGUID>{284C0E0F-010B-45BF-8291-09D90A459B28}</VCDItemGUID>"
+    "</Extension><DisplayName>Sensor gain</DisplayName><pFeature>GainRaw</pFeature></Category>"
+    "<Integer Name=\"GainRaw\"><Extension><VCDElementGUID>{B57D3000-0AC6-4819-A609-272A33140ACA}</VCDElementGUID>"
+    "</Extension><DisplayName>Raw gain</DisplayName><Value>4</Value><Min>0</Min><Max>100</Max></Integer>"
+    "</RegisterDescription>";
+
+TEST_F(property_page, camera_items_join_the_pages_of_their_category_without_hiding_built_in_ones)
+{
+    camera.genicam.add_document(gain_description);
+    camera.genicam.set_named_int("GainRaw/IsImplemented", 1);
+    camera.genicam.set_named_int("GainRaw/IsLocked", 0);
+    camera.genicam.set_named_int("GainRaw/Min", 0);
+    camera.genicam.set_named_int("GainRaw/Max", 100);
+    camera.genicam.set_named_int("GainRaw/Value", 4);
+
+    // The camera's Gain outranks the built-in one but belongs to the colour
+    // page: the exposure page keeps the built-in Gain.
+    activate(exposure_page);
+    EXPECT_NE(find(L"Static", L"Gain").window, nullptr);
+    for (const child& c : children_of(page_window)) {
+        EXPECT_NE(c.text, L"Sensor gain");
+    }
+    page->Deactivate();
+    page.reset();
+
+    activate(color_page);
+    const child label = find(L"Static", L"Sensor gain");
+    ASSERT_NE(label.window, nullptr);
+    HWND slider = nullptr;
+    for (const child& c : children_of(page_window)) {
+        if (c.class_name == L"VCDPropUI.msctls_trackbar32" && c.rect.top == label.rect.top) {
+            slider = c.window;
+        }
+    }
+    ASSERT_NE(slider, nullptr);
+    EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), 4);
+    SendMessageW(slider, TBM_SETPOS, TRUE, 40);
+    SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 40), reinterpret_cast<LPARAM>(slider));
+    const auto writes = camera.genicam.named_writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].request, "GainRaw/Value");
+    std::int64_t written = 0;
+    ASSERT_EQ(writes[0].data.size(), sizeof(written));
+    std::memcpy(&written, writes[0].data.data(), sizeof(written));
+    EXPECT_EQ(written, 40);
+}
+
+TEST_F(property_page, a_camera_description_that_does_not_parse_refuses_the_filter)
+{
+    camera.genicam.add_document("<RegisterDescription");
+    EXPECT_EQ(give(camera.make_filter().get()), E_FAIL) << "\"Failed to parse GenICam data\"";
+}
+
 TEST_F(property_page, deactivate_destroys_every_window_and_activate_builds_anew)
 {
     activate(exposure_page);
