@@ -230,12 +230,11 @@ LRESULT CVCDSpinButton::handle_message(UINT message, WPARAM wparam, LPARAM lpara
     if (is_scroll_from(hwnd(), message, WM_VSCROLL, lparam)) {
         handled = true;
         if (LOWORD(wparam) != SB_ENDSCROLL && controller_) {
-            BOOL failed = FALSE;
-            const auto position = SendMessageW(hwnd(), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&failed));
-            if (!failed) {
-                controller_->set_position(static_cast<int>(position));
-                tell_page_to_refresh();
-            }
+            // The control's own position: its error flag speaks of the
+            // buddy's text, which is no integer of its own here.
+            const auto position = SendMessageW(hwnd(), UDM_GETPOS32, 0, 0);
+            controller_->set_position(static_cast<int>(position));
+            tell_page_to_refresh();
         }
     }
     return 0;
