@@ -65,6 +65,8 @@ TEST_F(property_page, a_typed_value_is_written_when_enter_moves_the_focus)
 
     type(exposure_edit, L"1/x500");
     EXPECT_EQ(window_text(exposure_edit), L"1/500") << "letters are swallowed";
+    SendMessageW(exposure_edit, WM_CHAR, 8, 0);
+    EXPECT_EQ(window_text(exposure_edit), L"1/500") << "and so is backspace";
     SendMessageW(exposure_edit, WM_CHAR, 13, 0);
     pump();
     EXPECT_NE(GetFocus(), exposure_edit) << "Enter moves to the next control";
