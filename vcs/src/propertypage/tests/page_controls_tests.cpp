@@ -1,0 +1,222 @@
+// The page's controls: how a click, a slider move and a typed value reach the
+// camera, how the other controls refresh, and controls over items whose
+// switch is read-only or whose range is wide or has no step.
+
+#include "tests/page_fixture.h"
+
+#include "propertypage/item_slider_access.h"
+#include "propertypage/range_slider_controller.h"
+#include "propertypage/vcd_item_controls.h"
+#include "propertypage/vcd_slider_controls.h"
+
+#include <commctrl.h>
+
+namespace page_tests {
+namespace {
+
+TEST_F(property_page, a_click_on_a_switch_reaches_the_item_and_refreshes_the_other_controls)
+{
+    activate(feature_page);
+    const HWND enable = find(L"BUTTON", L"Enable").window;
+    const HWND software = find(L"BUTTON", L"Software Trigger").window;
+    EXPECT_FALSE(IsWindowEnabled(software)) << "the trigger is off";
+    EXPECT_EQ(SendMessageW(enable, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+    SendMessageW(enable, BM_CLICK, 0, 0);
+    const auto sets = sets_of(vendor::trigger);
+    ASSERT_EQ(sets.size(), 1u);
+    const auto written = test_filter::record_of<vendor_int_record>(sets[0].data);
+    EXPECT_EQ(written.flags & 0x4u, 0u) << "trigger on: bit 2 cleared";
+    EXPECT_EQ(SendMessageW(enable, BM_GETCHECK, 0, 0), BST_CHECKED);
+
+    pump();
+    EXPECT_TRUE(IsWindowEnabled(software)) << "refresh_controls re-read the software trigger's availability";
+    SendMessageW(software, BM_CLICK, 0, 0);
+    EXPECT_EQ(sets_of(vendor::trigger_software).size(), 1u);
+}
+
+TEST_F(property_page, a_slider_move_writes_the_value_and_keeps_edit_and_spin_in_step)
+{
+    activate(exposure_page);
+    const HWND slider = find(L"msctls_trackbar32", L"", 0).window; // Gain, 0 to 24 dB
+    const HWND edit = find(L"RICHEDIT50W", L"", 0).window;
+    const HWND spin = find(L"msctls_updown32", L"", 0).window;
+    EXPECT_EQ(window_text(edit), L"6.000 dB");
+
+    SendMessageW(slider, TBM_SETPOS, TRUE, 100);
+    SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 100), reinterpret_cast<LPARAM>(slider));
+    const auto sets = sets_of(vendor::gain_hundredths);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(test_filter::record_of<vendor_int_record>(sets[0].data).value, 2400);
+
+    pump();
+    EXPECT_EQ(window_text(edit), L"24.000 dB");
+    EXPECT_EQ(SendMessageW(spin, UDM_GETPOS32, 0, 0), 100);
+
+    SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+    EXPECT_EQ(sets_of(vendor::gain_hundredths).size(), 1u) << "the end of a drag writes nothing more";
+}
+
+TEST_F(property_page, a_typed_value_is_written_when_enter_moves_the_focus)
+{
+    activate(exposure_page);
+    const HWND exposure_edit = find(L"RICHEDIT50W", L"", 1).window;
+    EXPECT_EQ(window_text(exposure_edit), L"1/250 sec");
+
+    type(exposure_edit, L"1/x500");
+    EXPECT_EQ(window_text(exposure_edit), L"1/500") << "letters are swallowed";
+    SendMessageW(exposure_edit, WM_CHAR, 8, 0);
+    EXPECT_EQ(window_text(exposure_edit), L"1/500") << "and so is backspace";
+    SendMessageW(exposure_edit, WM_CHAR, 13, 0);
+    pump();
+    EXPECT_NE(GetFocus(), exposure_edit) << "Enter moves to the next control";
+    const auto sets = sets_of(vendor::exposure_seconds);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_FLOAT_EQ(test_filter::record_of<vendor_float_record>(sets[0].data).value, 0.002f);
+    EXPECT_EQ(parse_errors, 0);
+
+    type(exposure_edit, L"1/0");
+    SetFocus(parent);
+    pump();
+    EXPECT_EQ(parse_errors, 1) << "\"Error parsing value!\"";
+    EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
+}
+
+// An item whose switch the test controls.
+class switch_item final : public CVCDItemDataBase {
+public:
+    bool read_only = true;
+    bool fails = false;
+    bool on = false;
+    int writes = 0;
+
+    bool is_interface_supported(interface_id) override { return true; }
+    HRESULT is_read_only(interface_id, bool& value) override
+    {
+        value = read_only;
+        return fails ? E_FAIL : S_OK;
+    }
+    HRESULT is_available(interface_id, bool& value) override
+    {
+        value = true;
+        return fails ? static_cast<HRESULT>(0x80070651L) : S_OK;
+    }
+    HRESULT get_switch(interface_id, bool& value) override
+    {
+        if (fails) {
+            return static_cast<HRESULT>(0x80070651L);
+        }
+        value = on;
+        return S_OK;
+    }
+    HRESULT set_switch(interface_id, bool value) override
+    {
+        ++writes;
+        on = value;
+        return S_OK;
+    }
+};
+
+TEST_F(property_page, a_read_only_switch_ignores_clicks_and_an_unreadable_one_stays_off)
+{
+    activate(exposure_page);
+    auto* item = new switch_item;
+    item->on = true;
+    item_data_ptr held(item);
+    VCDPropUI::CVCDSwitch read_only(held, 0, L"Read only");
+    ASSERT_TRUE(read_only.create(page_window, RECT{400, 400, 500, 423}));
+    read_only.init();
+    EXPECT_EQ(SendMessageW(read_only.window(), BM_GETCHECK, 0, 0), BST_CHECKED);
+    SendMessageW(read_only.window(), BM_CLICK, 0, 0);
+    EXPECT_EQ(SendMessageW(read_only.window(), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(item->writes, 0);
+
+    item->read_only = false;
+    SendMessageW(read_only.window(), BM_CLICK, 0, 0);
+    EXPECT_EQ(item->writes, 1);
+    EXPECT_FALSE(item->on);
+
+    item->fails = true;
+    read_only.update_state();
+    EXPECT_FALSE(IsWindowEnabled(read_only.window()));
+    EXPECT_EQ(SendMessageW(read_only.window(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+// An item with one integer range that the test sets.
+class range_item final : public CVCDItemDataBase {
+public:
+    int_range range{0, 100000, 0, 1};
+    std::int32_t value = 70000;
+    std::vector<std::int32_t> written;
+
+    bool is_interface_supported(interface_id) override { return true; }
+    HRESULT get_range(interface_id, int_range& out) override
+    {
+        out = range;
+        return S_OK;
+    }
+    HRESULT get_value(interface_id, std::int32_t& out) override
+    {
+        out = value;
+        return S_OK;
+    }
+    HRESULT set_value(interface_id, std::int32_t in) override
+    {
+        written.push_back(in);
+        value = in;
+        return S_OK;
+    }
+};
+
+struct value_controls {
+    VCDPropUI::slider_controller_ptr controller;
+    VCDPropUI::CVCDSlider slider{controller};
+    VCDPropUI::CVCDEdit edit{controller};
+    VCDPropUI::CVCDSpinButton spin{controller};
+
+    explicit value_controls(range_item* item, HWND page)
+        : controller(new VCDPropUI::CRangeSliderController(VCDPropUI::make_slider_access(item_data_ptr(item), 0)))
+    {
+        slider.create(page, RECT{20, 500, 160, 523});
+        edit.create(page, RECT{165, 500, 225, 522});
+        spin.create(page, RECT{225, 500, 235, 522}, edit.window());
+        slider.init();
+        edit.init();
+        spin.init();
+    }
+};
+
+TEST_F(property_page, slider_and_spin_keep_ranges_past_16_bits_and_a_step_of_0_disables_them)
+{
+    activate(exposure_page);
+    auto* wide = new range_item;
+    wide->NonDelegatingAddRef(); // the test's own reference, beside the controls'
+    {
+        value_controls controls(wide, page_window);
+        EXPECT_EQ(SendMessageW(controls.slider.window(), TBM_GETRANGEMAX, 0, 0), 100000);
+        EXPECT_EQ(SendMessageW(controls.slider.window(), TBM_GETPOS, 0, 0), 70000);
+        EXPECT_EQ(SendMessageW(controls.spin.window(), UDM_GETPOS32, 0, 0), 70000);
+        SendMessageW(controls.spin.window(), UDM_SETPOS32, 0, 90000);
+        SendMessageW(page_window, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0),
+                     reinterpret_cast<LPARAM>(controls.spin.window()));
+        EXPECT_EQ(wide->written, std::vector<std::int32_t>{90000});
+        // What the page's refresh does for the controls of its own list.
+        controls.slider.update_state();
+        controls.edit.update_state();
+        EXPECT_EQ(SendMessageW(controls.slider.window(), TBM_GETPOS, 0, 0), 90000) << "the slider follows the spin";
+        EXPECT_EQ(window_text(controls.edit.window()), L"90000");
+    }
+    wide->NonDelegatingRelease();
+
+    auto* flat = new range_item;
+    flat->range = {0, 100, 0, 0};
+    flat->value = 5;
+    value_controls controls(flat, page_window);
+    EXPECT_FALSE(IsWindowEnabled(controls.slider.window()));
+    EXPECT_FALSE(IsWindowEnabled(controls.spin.window()));
+    EXPECT_FALSE(IsWindowEnabled(controls.edit.window()));
+    EXPECT_EQ(window_text(controls.edit.window()), L"5") << "the value itself still shows";
+}
+
+} // namespace
+} // namespace page_tests

@@ -1,0 +1,280 @@
+// The property page in this process over the scripted test filter: which
+// filters it takes, where its rows go, what deactivation leaves, what stays
+// usable when the camera fails, and the system's property frame over it.
+
+#include "tests/page_fixture.h"
+
+#include "page_host/filter_with_pages.h"
+#include "propertypage/class_factory.h"
+#include "propertypage/page_templates.h"
+
+#include <commctrl.h>
+#include <olectl.h>
+
+namespace page_tests {
+namespace {
+
+TEST_F(property_page, takes_only_a_camera_filter_of_ours_with_genicam_access)
+{
+    auto no_property_set = camera.make_filter({false, true, true});
+    EXPECT_EQ(give(no_property_set.get()), E_NOINTERFACE);
+
+    scripted_camera other_device(8);
+    EXPECT_EQ(give(other_device.make_filter().get()), E_NOINTERFACE);
+
+    scripted_camera no_genicam;
+    no_genicam.backend->set_property(cam::PROPSETID_GENERIC_DRIVER_INTERFACE, 4,
+                                     test_filter::scripted_property::supporting(0));
+    EXPECT_EQ(give(no_genicam.make_filter().get()), E_FAIL);
+
+    auto good = camera.make_filter();
+    const LONG before = good->references();
+    IUnknown* objects[] = {nullptr, no_property_set.get(), good.get()};
+    page = make_page(exposure_page);
+    EXPECT_EQ(page->SetObjects(3, objects), S_OK);
+    EXPECT_GT(good->references(), before) << "the page holds the filter";
+    page.reset();
+    EXPECT_EQ(good->references(), before) << "and lets it go with the page";
+}
+
+TEST_F(property_page, exposure_page_rows_follow_item_guids_thirty_pixels_apart)
+{
+    if (!at_96_dpi()) {
+        GTEST_SKIP() << "lengths below are those of 96 dots per inch";
+    }
+    activate(exposure_page);
+    const child& gain = find(L"Static", L"Gain");
+    EXPECT_EQ(gain.rect.left, 20);
+    EXPECT_EQ(gain.rect.top, 18);
+    EXPECT_EQ(gain.rect.bottom - gain.rect.top, 23);
+    EXPECT_GE(gain.rect.right - gain.rect.left, 110);
+    const child& exposure = find(L"Static", L"Exposure");
+    EXPECT_EQ(exposure.rect.left, 20);
+    EXPECT_EQ(exposure.rect.top, 48) << "Gain's GUID sorts before Exposure's";
+
+    // Each label row carries the value controls and the Auto switch, right of
+    // the label.
+    const child& gain_slider = find(L"msctls_trackbar32", L"", 0);
+    EXPECT_EQ(gain_slider.rect.top, 18);
+    EXPECT_EQ(gain_slider.rect.left, gain.rect.right + 5);
+    const child& exposure_slider = find(L"msctls_trackbar32", L"", 1);
+    EXPECT_EQ(exposure_slider.rect.top, 48);
+    const child& exposure_auto = find(L"BUTTON", L"Auto", 1);
+    EXPECT_EQ(exposure_auto.rect.top, 48);
+}
+
+TEST_F(property_page, hidden_elements_add_nothing_and_attached_buttons_share_the_label_row)
+{
+    if (!at_96_dpi()) {
+        GTEST_SKIP() << "lengths below are those of 96 dots per inch";
+    }
+    activate(feature_page);
+    for (const child& c : children_of(page_window)) {
+        EXPECT_NE(c.text, L"Binning factor") << "its one element is hidden";
+    }
+    // Partial scan: its label row, then Auto-center, X Offset, Y Offset on
+    // rows of their own; Trigger follows.
+    EXPECT_EQ(find(L"Static", L"Partial scan").rect.top, 18);
+    EXPECT_EQ(find(L"BUTTON", L"Auto-center").rect.top, 48);
+    EXPECT_EQ(find(L"Static", L"X Offset").rect.left, 40);
+    EXPECT_EQ(find(L"Static", L"Y Offset").rect.top, 108);
+    const child& trigger = find(L"Static", L"Trigger");
+    EXPECT_EQ(trigger.rect.top, 138);
+    const child& enable = find(L"BUTTON", L"Enable");
+    const child& software = find(L"BUTTON", L"Software Trigger");
+    EXPECT_EQ(enable.rect.top, 138);
+    EXPECT_EQ(software.rect.top, 138);
+    EXPECT_GE(software.rect.left, enable.rect.right);
+    EXPECT_EQ(find(L"BUTTON", L"Polarity").rect.top, 168);
+}
+
+// A camera description that marks a feature of its own for the Gain item,
+// under the colour category.
+const char gain_description[] =
+    "<RegisterDescription ModelName=\"M\" VendorName=\"V\">"
+    "<Category Name=\"Root\"><pFeature>ColorCat</pFeature></Category>"
+    "<Category Name=\"ColorCat\"><DisplayName>Color</DisplayName><pFeature>GainItem</pFeature></Category>"
+    "<Category Name=\"GainItem\"><Extension><VCDItemGUID>{284C0E0F-010B-45BF-8291-09D90A459B28}</VCDItemGUID>"
+    "</Extension><DisplayName>Sensor gain</DisplayName><pFeature>GainRaw</pFeature></Category>"
+    "<Integer Name=\"GainRaw\"><Extension><VCDElementGUID>{B57D3000-0AC6-4819-A609-272A33140ACA}</VCDElementGUID>"
+    "</Extension><DisplayName>Raw gain</DisplayName><Value>4</Value><Min>0</Min><Max>100</Max></Integer>"
+    "</RegisterDescription>";
+
+TEST_F(property_page, camera_items_join_the_pages_of_their_category_without_hiding_built_in_ones)
+{
+    camera.genicam.add_document(gain_description);
+    camera.genicam.set_named_int("GainRaw/IsImplemented", 1);
+    camera.genicam.set_named_int("GainRaw/IsLocked", 0);
+    camera.genicam.set_named_int("GainRaw/Min", 0);
+    camera.genicam.set_named_int("GainRaw/Max", 100);
+    camera.genicam.set_named_int("GainRaw/Value", 4);
+
+    // The camera's Gain outranks the built-in one but belongs to the colour
+    // page: the exposure page keeps the built-in Gain.
+    activate(exposure_page);
+    EXPECT_NE(find(L"Static", L"Gain").window, nullptr);
+    for (const child& c : children_of(page_window)) {
+        EXPECT_NE(c.text, L"Sensor gain");
+    }
+    page->Deactivate();
+    page.reset();
+
+    activate(color_page);
+    const child label = find(L"Static", L"Sensor gain");
+    ASSERT_NE(label.window, nullptr);
+    HWND slider = nullptr;
+    for (const child& c : children_of(page_window)) {
+        if (c.class_name == L"VCDPropUI.msctls_trackbar32" && c.rect.top == label.rect.top) {
+            slider = c.window;
+        }
+    }
+    ASSERT_NE(slider, nullptr);
+    EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), 4);
+    SendMessageW(slider, TBM_SETPOS, TRUE, 40);
+    SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 40), reinterpret_cast<LPARAM>(slider));
+    const auto writes = camera.genicam.named_writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].request, "GainRaw/Value");
+    std::int64_t written = 0;
+    ASSERT_EQ(writes[0].data.size(), sizeof(written));
+    std::memcpy(&written, writes[0].data.data(), sizeof(written));
+    EXPECT_EQ(written, 40);
+}
+
+TEST_F(property_page, a_camera_description_that_does_not_parse_refuses_the_filter)
+{
+    camera.genicam.add_document("<RegisterDescription");
+    EXPECT_EQ(give(camera.make_filter().get()), E_FAIL) << "\"Failed to parse GenICam data\"";
+}
+
+TEST_F(property_page, deactivate_destroys_every_window_and_activate_builds_anew)
+{
+    activate(exposure_page);
+    const std::size_t shown = children_of(page_window).size();
+    EXPECT_GE(shown, 10u);
+    EXPECT_EQ(page->Deactivate(), S_OK);
+    EXPECT_FALSE(IsWindow(page_window));
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
+
+    const RECT rect{0, 0, 760, 660};
+    EXPECT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
+    page_window = GetWindow(parent, GW_CHILD);
+    ASSERT_NE(page_window, nullptr);
+    EXPECT_EQ(children_of(page_window).size(), shown);
+    EXPECT_EQ(page->Show(SW_SHOW), S_OK);
+    EXPECT_EQ(page->Move(&rect), S_OK);
+    EXPECT_EQ(page->Move(nullptr), E_POINTER);
+    EXPECT_EQ(GetWindowLongW(page_window, GWL_EXSTYLE) & WS_EX_CONTROLPARENT, 0);
+    SetWindowLongW(page_window, GWL_EXSTYLE, 0);
+    EXPECT_NE(GetWindowLongW(page_window, GWL_EXSTYLE) & WS_EX_CONTROLPARENT, 0)
+        << "keyboard navigation always enters the page";
+}
+
+TEST_F(property_page, an_unplugged_camera_disables_the_controls_and_the_page_still_closes)
+{
+    activate(exposure_page);
+    camera.unplug();
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    // Value controls cannot read their availability and stay disabled; the
+    // Auto switches are always available and show off, as their state cannot
+    // be read.
+    for (const child& c : children_of(page_window)) {
+        if (c.class_name.rfind(L"VCDPropUI.", 0) == 0 && c.class_name != L"VCDPropUI.BUTTON") {
+            EXPECT_FALSE(IsWindowEnabled(c.window)) << std::string(c.class_name.begin(), c.class_name.end());
+        }
+    }
+    const HWND automatic = find(L"BUTTON", L"Auto", 0).window;
+    EXPECT_EQ(SendMessageW(automatic, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    SendMessageW(automatic, BM_CLICK, 0, 0);
+    const HWND edit = find(L"RICHEDIT50W", L"", 0).window;
+    EXPECT_EQ(window_text(edit), L"");
+    const HWND slider = find(L"msctls_trackbar32", L"", 0).window;
+    SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 5), reinterpret_cast<LPARAM>(slider));
+    pump();
+    EXPECT_EQ(page->Deactivate(), S_OK);
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
+    EXPECT_EQ(parse_errors, 0);
+}
+
+// The system's property frame over the filter, with all four pages: closed
+// by a timer once it shows its tabs.
+std::vector<std::wstring> frame_tabs;
+int frame_checks = 0;
+
+BOOL CALLBACK read_tabs(HWND window, LPARAM)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (std::wcscmp(name, WC_TABCONTROLW) == 0) {
+        const auto count = SendMessageW(window, TCM_GETITEMCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            wchar_t text[128] = {};
+            TCITEMW item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = text;
+            item.cchTextMax = 128;
+            SendMessageW(window, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+            frame_tabs.emplace_back(text);
+        }
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK close_frame(HWND window, LPARAM)
+{
+    if (GetParent(window) == nullptr && IsWindowVisible(window) && GetWindow(window, GW_CHILD) != nullptr) {
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (std::wcscmp(name, L"#32770") == 0) {
+            EnumChildWindows(window, &read_tabs, 0);
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        }
+    }
+    return TRUE;
+}
+
+void CALLBACK check_frame(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    // Bounded: after 100 looks (10 s) the frame is closed whatever it shows.
+    if (++frame_checks >= 100 || frame_tabs.empty()) {
+        EnumThreadWindows(GetCurrentThreadId(), &close_frame, 0);
+    }
+    if (!frame_tabs.empty()) {
+        KillTimer(nullptr, timer);
+    }
+}
+
+TEST_F(property_page, the_property_frame_shows_four_tabs_titled_from_the_string_table)
+{
+    std::vector<DWORD> cookies;
+    std::vector<CLSID> classes;
+    for (const auto& page_class : camtovra_propertypage::page_templates()) {
+        atl::com_ptr<IClassFactory> factory(new camtovra_propertypage::CClassFactory(page_class));
+        factory->AddRef();
+        DWORD cookie = 0;
+        ASSERT_EQ(CoRegisterClassObject(page_class.page_clsid, factory.get(), CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookie),
+                  S_OK);
+        cookies.push_back(cookie);
+        classes.push_back(page_class.page_clsid);
+    }
+    auto inner = camera.make_filter();
+    inner->AddRef();
+    auto filter = page_host::filter_with_pages::create(atl::com_ptr<IUnknown>(inner.get()), classes);
+    IUnknown* object = filter.get();
+    frame_tabs.clear();
+    frame_checks = 0;
+    SetTimer(nullptr, 0, 100, &check_frame);
+    EXPECT_EQ(OleCreatePropertyFrame(parent, 0, 0, L"CamTovra", 1, &object, static_cast<ULONG>(classes.size()),
+                                     classes.data(), 0, 0, nullptr),
+              S_OK);
+    EXPECT_EQ(frame_tabs, (std::vector<std::wstring>{L"CamTovra Exposure Controls", L"CamTovra Feature Controls",
+                                                     L"CamTovra Lens Controls", L"CamTovra Color Controls"}));
+    for (const DWORD cookie : cookies) {
+        CoRevokeClassObject(cookie);
+    }
+}
+
+} // namespace
+} // namespace page_tests
