@@ -71,7 +71,8 @@ int run(ICamTovraDiscoverService* service, const std::wstring& out_prefix)
         return 3;
     }
     ICamTovraDevice* device = nullptr;
-    const HRESULT queried = unknown->QueryInterface(IID_ICamTovraDevice, reinterpret_cast<void**>(&device));
+    const HRESULT queried =
+        test_support::first_query(unknown, IID_ICamTovraDevice, &device, "QueryInterface(ICamTovraDevice)");
     unknown->Release();
     if (FAILED(queried)) {
         report("QueryInterface(ICamTovraDevice)", queried);
@@ -158,7 +159,9 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     int result = unmarshal_failed;
-    if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService)) {
+    if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(
+            test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService,
+            "CoUnmarshalInterface(ICamTovraDiscoverService)")) {
         result = run(service, argv[2]);
         service->Release();
     }

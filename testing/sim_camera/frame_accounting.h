@@ -19,7 +19,10 @@ public:
     // `first` is the number of the first frame the camera sends into this
     // channel (0 for a camera that never streamed before). Without it, frames
     // before the first one taken are not accounted for.
-    explicit frame_accounting(std::optional<std::uint64_t> first = 0) : next_(first.value_or(0)), known_(first.has_value()) {}
+    explicit frame_accounting(std::optional<std::uint64_t> first = 0)
+        : next_(first.value_or(0)), known_(first.has_value())
+    {
+    }
 
     // A frame taken with the number it carries and the sum of every drop
     // counter handed out with it; empty when all is accounted for, otherwise

@@ -179,7 +179,8 @@ int open_stream(ICamTovraDiscoverService* service, ICamTovraDevice*& device, fra
     if (const HRESULT hr = service->CreateDevice(GetCurrentProcessId(), &ids[0], &unknown); hr != S_OK || !unknown) {
         return fail(3, "CreateDevice", hr);
     }
-    const HRESULT queried = unknown->QueryInterface(IID_ICamTovraDevice, reinterpret_cast<void**>(&device));
+    const HRESULT queried =
+        test_support::first_query(unknown, IID_ICamTovraDevice, &device, "QueryInterface(ICamTovraDevice)");
     unknown->Release();
     if (FAILED(queried)) {
         fail(first_query_failed, "QueryInterface(ICamTovraDevice)", queried);
@@ -399,7 +400,9 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     int result = unmarshal_failed;
-    if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService)) {
+    if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(
+            test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService,
+            "CoUnmarshalInterface(ICamTovraDiscoverService)")) {
         result = run(service, argv[2], argv[3]);
         service->Release();
     }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "com_transport.h"
+
 namespace test_support {
 
 // Pairs of hexadecimal digits as bytes; a trailing odd digit is ignored.
@@ -44,12 +46,29 @@ inline HRESULT unmarshal_interface(const std::vector<unsigned char>& data, REFII
     return hr;
 }
 
-// The interface, or null when unmarshalling failed.
+// The interface unmarshalled from the test's table-marshalled data, or null.
+// Unmarshalling is the client's first cross-process step: while COM's
+// transport fails it, it is tried again (bounded, each failure printed with
+// its HRESULT, com_transport.h).
 template <class Interface>
-Interface* unmarshal(const std::vector<unsigned char>& data, REFIID iid)
+Interface* unmarshal(const std::vector<unsigned char>& data, REFIID iid, const char* what)
 {
     void* object = nullptr;
-    return SUCCEEDED(unmarshal_interface(data, iid, &object)) ? static_cast<Interface*>(object) : nullptr;
+    const HRESULT hr = retry_transport(what, transport_step::unmarshal, [&] {
+        return unmarshal_interface(data, iid, &object);
+    });
+    return SUCCEEDED(hr) ? static_cast<Interface*>(object) : nullptr;
+}
+
+// The first QueryInterface through a new proxy, tried again while COM's
+// transport fails it (see com_transport.h).
+template <class Interface>
+HRESULT first_query(IUnknown* object, REFIID iid, Interface** out, const char* what)
+{
+    return retry_transport(what, transport_step::first_call, [&] {
+        *out = nullptr;
+        return object->QueryInterface(iid, reinterpret_cast<void**>(out));
+    });
 }
 
 } // namespace test_support

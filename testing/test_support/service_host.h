@@ -4,13 +4,14 @@
 // programs reach them from other processes through the proxy/stub library,
 // as applications reach the real service.
 //
-// Every client receives the same table-marshalled discover service on its
-// command line. Marshalling happens once, right after the proxy/stub library
-// was registered; a failure there is reported with its HRESULT and never
-// reaches a client as a short command line. A client whose first
-// cross-process step failed in COM's transport says so with an exit code of
-// its own; it is started again, bounded and printed, once this process's COM
-// resolves the service's interfaces to the registered proxy/stub again.
+// Every client receives the table-marshalled discover service on its command
+// line, which it may unmarshal again when COM's transport failed the first
+// try. Marshalling happens right after the proxy/stub library was registered;
+// a failure there is reported with its HRESULT and never reaches a client as a
+// short command line. A client whose first cross-process step failed in COM's
+// transport says so with an exit code of its own; it is started again,
+// bounded and printed, once this process's COM resolves the service's
+// interfaces to the registered proxy/stub again, with new marshalling data.
 
 #include <windows.h>
 #include <objbase.h>
@@ -178,7 +179,8 @@ public:
     {
         proxy_stub_dll_ = proxy_stub_dll;
         ASSERT_EQ(register_proxy_stub(proxy_stub_dll_), "");
-        ASSERT_NO_FATAL_FAILURE(marshal_for_clients());
+        const HRESULT marshalled = marshal_for_clients();
+        ASSERT_EQ(marshalled, S_OK) << "the discover service could not be marshalled for client processes";
     }
 
     // Ends what start made, in reverse order; safe to call twice.
@@ -224,8 +226,9 @@ public:
                                DWORD timeout_ms = 60000)
     {
         EXPECT_FALSE(marshalled_.hex().empty()) << "start the host with the proxy/stub library first";
-        const std::wstring command = arguments.empty() ? marshalled_.hex() : marshalled_.hex() + L" " + arguments;
         for (int attempt = 1;; ++attempt) {
+            const std::wstring command =
+                arguments.empty() ? marshalled_.hex() : marshalled_.hex() + L" " + arguments;
             child_process client = start_helper(program.exe, command);
             if (!client) {
                 return client;
@@ -244,8 +247,13 @@ public:
                          program.name().c_str(), static_cast<unsigned long>(code), attempt + 1, transport_attempts);
             std::fflush(stderr);
             // What a new start needs: this process's COM resolving the
-            // service's interfaces to the registered proxy/stub.
+            // service's interfaces to the registered proxy/stub, and
+            // marshalling data of its own (as a first start has).
             EXPECT_EQ(restore_proxy_stub(proxy_stub_dll_), "");
+            if (const HRESULT hr = marshal_for_clients(); FAILED(hr)) {
+                ADD_FAILURE() << "the discover service could not be marshalled again: " << std::hex << hr;
+                return client;
+            }
         }
     }
     // start_client, then the client's exit code (0xFFFFFFFF when it did not
@@ -257,13 +265,15 @@ public:
     }
 
 private:
-    void marshal_for_clients()
+    // Marshals the discover object for client processes anew; the HRESULT of
+    // the last attempt.
+    HRESULT marshal_for_clients()
     {
         HRESULT hr = E_FAIL;
         for (int attempt = 1; attempt <= transport_attempts; ++attempt) {
             hr = marshalled_.marshal(discover.get(), IID_ICamTovraDiscoverService);
             if (SUCCEEDED(hr)) {
-                return;
+                return hr;
             }
             // Marshalling looks the interface's stub up in the registry, where
             // Wine under load now and then misses the proxy/stub for a moment.
@@ -271,9 +281,11 @@ private:
                          "marshalling the discover service for client processes failed: 0x%08lX (attempt %d of %d)\n",
                          static_cast<unsigned long>(hr), attempt, transport_attempts);
             std::fflush(stderr);
-            ASSERT_EQ(restore_proxy_stub(proxy_stub_dll_), "");
+            if (const std::string missing = restore_proxy_stub(proxy_stub_dll_); !missing.empty()) {
+                std::fprintf(stderr, "%s\n", missing.c_str());
+            }
         }
-        FAIL() << "the discover service could not be marshalled for client processes: " << std::hex << hr;
+        return hr;
     }
 
     std::string proxy_stub_dll_;

@@ -1,8 +1,5 @@
 // The property pages' items and GenICam adapter over the demonstration
-// service, across processes, as an application's capture filter carries them:
-// the test filter forwards every request through a device handle of the
-// running service, and what the items write is read back through a second,
-// independent device handle.
+// service, across processes (service_filter_fixture.h).
 #include <windows.h>
 #include <objbase.h>
 
@@ -15,107 +12,20 @@
 #include <set>
 #include <string>
 
-#include "camtovra_service.h"
-#include "com_transport.h"
 #include "propertypage/genicam_adapter_device.h"
 #include "propertypage/ks_property_access.h"
 #include "propertypage/vcd_item_tables.h"
-#include "service_test_support.h"
-#include "test_filter/service_backend.h"
-#include "test_filter/test_filter.h"
+#include "service_filter_fixture.h"
 
 namespace {
 
 using namespace VCDAdapterHelper;
-using test_filter::service_backend;
+using service_filter_test::narrow;
 
 constexpr GUID generic_driver_interface = {
     0x9DDD5EDC, 0x5EFF, 0x4D3B, {0xB8, 0x5B, 0x46, 0xFB, 0xC4, 0xE4, 0x9E, 0x59}};
 
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-class items_over_service : public ::testing::Test {
-protected:
-    atl::com_ptr<ICamTovraDiscoverService> service;
-    // The filter the items use, and a second handle of the same camera.
-    atl::com_ptr<test_filter::test_filter> filter;
-    atl::com_ptr<test_filter::test_filter> second;
-
-    void SetUp() override
-    {
-        service_test::stop_service();
-        service_test::remove_all_registration();
-        ASSERT_EQ(service_test::run_service_exe(L"-Service"), 0u);
-        ASSERT_EQ(service_test::register_proxy_stub(), 0u);
-        ASSERT_EQ(service_test::start_service(), 0u);
-        ASSERT_TRUE(service_test::wait_for_state(SERVICE_RUNNING));
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-        com_initialised_ = true;
-        ASSERT_EQ(test_support::retry_transport("CoCreateInstance(CamTovraDiscoverService)",
-                                                test_support::transport_step::activation,
-                                                [&] {
-                                                    service.reset();
-                                                    return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr,
-                                                                            CLSCTX_LOCAL_SERVER,
-                                                                            IID_ICamTovraDiscoverService,
-                                                                            service.put_void());
-                                                }),
-                  S_OK);
-        ASSERT_NO_FATAL_FAILURE(filter = open_filter());
-        ASSERT_NO_FATAL_FAILURE(second = open_filter());
-    }
-    void TearDown() override
-    {
-        filter.reset();
-        second.reset();
-        service.reset();
-        service_test::stop_service();
-        service_test::remove_all_registration();
-        if (com_initialised_) {
-            CoUninitialize();
-        }
-    }
-
-    // A filter over a new device handle of the service's camera, once the
-    // service lists it (its first scan may still be running).
-    atl::com_ptr<test_filter::test_filter> open_filter()
-    {
-        std::shared_ptr<service_backend> backend;
-        HRESULT hr = service_backend::open(service.get(), "", backend);
-        for (const ULONGLONG deadline = GetTickCount64() + 10000;
-             hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) && GetTickCount64() < deadline;) {
-            Sleep(50); // polls the list: the service announces its first scan to no one
-            hr = service_backend::open(service.get(), "", backend);
-        }
-        EXPECT_EQ(hr, S_OK);
-        return backend ? test_filter::test_filter::create(backend) : atl::com_ptr<test_filter::test_filter>();
-    }
-
-    static IKsPropertySet* ks(const atl::com_ptr<test_filter::test_filter>& f) { return f->as_property_set(); }
-    template <class Interface>
-    static atl::com_ptr<Interface> face(const atl::com_ptr<test_filter::test_filter>& f)
-    {
-        atl::com_ptr<Interface> out;
-        EXPECT_EQ(f->QueryInterface(__uuidof(Interface), out.put_void()), S_OK);
-        return out;
-    }
-    static const item_descriptor& builtin(const wchar_t* name)
-    {
-        for (const item_descriptor& d : builtin_item_descriptors()) {
-            if (d.item_name == name) {
-                return d;
-            }
-        }
-        throw std::logic_error("no built-in item " + narrow(name));
-    }
-    static item_data_ptr create(const item_descriptor& d, IKsPropertySet* over) { return d.create(over, d); }
-
-private:
-    bool com_initialised_ = false;
-};
+using items_over_service = service_filter_test::service_filter_fixture;
 
 // Items whose create operation finds the camera's properties, and the elements
 // they offer. The demonstration camera has exposure, gain, strobe, digital
