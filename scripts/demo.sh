@@ -8,8 +8,9 @@
 # it, streams its camera into a client process that writes a few frames as
 # PGM images, and stops it. Then registers the shipped CamTovraService.exe in
 # its place and checks that it lists no camera (it finds cameras only through
-# the system's device lists), and stops it. Any failing step says what failed
-# and ends the script with exit code 1.
+# the system's device lists), and stops it. Last, scripts/demo_pages.sh shows the
+# property pages over the demonstration service and writes them as PNG images.
+# Any failing step says what failed and ends the script with exit code 1.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${1:-${CAMTOVRA_BUILD_DIR:-$ROOT/build}}"
@@ -102,3 +103,6 @@ echo "$listed"
 grep -qx "Cameras: 0" <<<"$listed" || fail "the shipped service lists a camera without a driver"
 stop_service
 echo "CamTovraService: stopped; it stays registered in the prefix"
+
+echo "== the property pages over the demonstration service, on a virtual display"
+"$ROOT/scripts/demo_pages.sh" "$BUILD" || fail "showing the property pages failed"

@@ -13,6 +13,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 libwine-dev libz-mingw-w64-dev
   libfmt-dev libmsgsl-dev libboost-dev libpugixml-dev libzip-dev zipcmp zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  xvfb imagemagick
 )
 
 log() { printf '[setup] %s\n' "$*" >&2; }

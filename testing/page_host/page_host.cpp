@@ -1,10 +1,15 @@
 // camtovra_page_host: shows the property pages of a filter, for screenshots
 // and cross-process checks.
 //
-//   camtovra_page_host --filter scripted [--dll <path>]
-//                      (--frame | --page <{CLSID}>)
+//   camtovra_page_host --filter (scripted | service) [--dll <path>]
+//                      (--frame | --page <{CLSID}> [--capture <file.bmp>])
 //                      [--close-after <ms>] [--close-event <name>]
 //
+// --filter service forwards to the camera of the running service (its first
+// listed camera, opened for this process); scripted answers from a script.
+// --capture writes the page's pixels as a 24-bit BMP once it has been drawn,
+// prints the texts of its controls and closes it. Exit code 3: the page shows
+// no item of the filter's camera (SetObjects refused it with E_NOINTERFACE).
 // --frame opens every page the filter names in the system's property frame;
 // --page activates one page into a top-level window of its own. The window
 // closes after the given milliseconds or when the named event is set
@@ -15,6 +20,11 @@
 
 #include "page_host/filter_with_pages.h"
 #include "page_host/scripted_camera.h"
+#include "test_filter/service_backend.h"
+#include "test_filter/test_filter.h"
+
+#include "camtovra_service.h"
+#include "com_transport.h"
 
 #include "announce_started.h"
 #include "gen_utils/win32_utils.h"
@@ -47,7 +57,11 @@ struct options {
     std::wstring page;
     DWORD close_after = INFINITE;
     std::wstring close_event;
+    std::wstring capture;
 };
+
+// Exit code of a page that refuses the filter for want of an item to show.
+constexpr int no_item_exit = 3;
 
 int fail(const char* what, HRESULT hr = S_OK)
 {
@@ -72,11 +86,14 @@ bool parse(int argc, wchar_t** argv, options& out)
             out.close_after = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
         } else if (arg == L"--close-event" && has_value) {
             out.close_event = argv[++i];
+        } else if (arg == L"--capture" && has_value) {
+            out.capture = argv[++i];
         } else {
             return false;
         }
     }
-    return out.filter == L"scripted" && (out.frame != !out.page.empty());
+    return (out.filter == L"scripted" || out.filter == L"service") && (out.frame != !out.page.empty()) &&
+           (out.capture.empty() || !out.page.empty());
 }
 
 // The class objects of the DLL's pages, registered for this process.
@@ -229,6 +246,69 @@ int show_frame(IUnknown* filter, const options& opts, closer& state)
     return FAILED(hr) ? fail("OleCreatePropertyFrame failed", hr) : 0;
 }
 
+// The client area of `window` (`size` pixels) as a bottom-up 24-bit BMP.
+int capture_client(HWND window, SIZE size, const std::wstring& path)
+{
+    HDC screen = GetDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = size.cx;
+    format.bmiHeader.biHeight = size.cy;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 24;
+    format.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = bitmap != nullptr ? SelectObject(memory, bitmap) : nullptr;
+    const bool copied = bitmap != nullptr && BitBlt(memory, 0, 0, size.cx, size.cy, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    int result = 0;
+    if (!copied) {
+        result = fail("the page's pixels could not be copied", HRESULT_FROM_WIN32(GetLastError()));
+    } else {
+        const DWORD row = (static_cast<DWORD>(size.cx) * 3 + 3) & ~3u;
+        const DWORD image = row * static_cast<DWORD>(size.cy);
+        BITMAPFILEHEADER file{};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof(file) + sizeof(format.bmiHeader);
+        file.bfSize = file.bfOffBits + image;
+        FILE* out = _wfopen(path.c_str(), L"wb");
+        const bool written = out != nullptr && std::fwrite(&file, sizeof(file), 1, out) == 1 &&
+                             std::fwrite(&format.bmiHeader, sizeof(format.bmiHeader), 1, out) == 1 &&
+                             std::fwrite(bits, image, 1, out) == 1;
+        if (out != nullptr && std::fclose(out) != 0) {
+            result = fail("writing the capture failed");
+        }
+        if (!written) {
+            result = fail("writing the capture failed");
+        }
+    }
+    if (old != nullptr) {
+        SelectObject(memory, old);
+    }
+    if (bitmap != nullptr) {
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return result;
+}
+
+// One line per control of the page: its class and text, as the page shows it.
+void print_controls(HWND host)
+{
+    const HWND page = GetWindow(host, GW_CHILD);
+    for (HWND control = page != nullptr ? GetWindow(page, GW_CHILD) : nullptr; control != nullptr;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        wchar_t name[64] = {};
+        wchar_t text[128] = {};
+        GetClassNameW(control, name, 64);
+        GetWindowTextW(control, text, 128);
+        std::printf("control\t%ls\t%ls\n", name, text);
+    }
+}
+
 int show_page(IUnknown* filter, const options& opts, closer& state)
 {
     CLSID clsid{};
@@ -244,6 +324,12 @@ int show_page(IUnknown* filter, const options& opts, closer& state)
     info.cb = sizeof(info);
     if (SUCCEEDED(hr)) {
         hr = page->GetPageInfo(&info);
+    }
+    if (hr == E_NOINTERFACE) {
+        // The camera has no item that this page shows: an application's
+        // property frame leaves such a page out.
+        std::fprintf(stderr, "page host: the page shows no item of this camera\n");
+        return no_item_exit;
     }
     if (FAILED(hr)) {
         return fail("the page did not take the filter", hr);
@@ -268,6 +354,16 @@ int show_page(IUnknown* filter, const options& opts, closer& state)
     const RECT client{0, 0, info.size.cx, info.size.cy};
     page->Activate(window, &client, FALSE);
     page->Show(SW_SHOW);
+    if (!opts.capture.empty()) {
+        UpdateWindow(window);
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        const int captured = capture_client(window, info.size, opts.capture);
+        std::printf("size\t%ld\t%ld\n", static_cast<long>(info.size.cx), static_cast<long>(info.size.cy));
+        print_controls(window);
+        DestroyWindow(window);
+        page->Deactivate();
+        return captured;
+    }
 
     std::thread watcher = arm_closer(opts, state);
     MSG message;
@@ -287,6 +383,30 @@ int show_page(IUnknown* filter, const options& opts, closer& state)
     return 0;
 }
 
+// A filter over the first camera of the running service, as an
+// application's capture filter reaches it.
+HRESULT open_service_filter(atl::com_ptr<IUnknown>& filter)
+{
+    atl::com_ptr<ICamTovraDiscoverService> service;
+    HRESULT hr = test_support::retry_transport(
+        "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, [&] {
+            service.reset();
+            return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
+                                    IID_ICamTovraDiscoverService, service.put_void());
+        });
+    std::shared_ptr<test_filter::service_backend> backend;
+    if (SUCCEEDED(hr)) {
+        hr = test_filter::service_backend::open(service.get(), "", backend);
+    }
+    if (FAILED(hr)) {
+        return hr;
+    }
+    auto made = test_filter::test_filter::create(backend);
+    filter = atl::com_ptr<IUnknown>(made->as_property_set());
+    filter->AddRef();
+    return S_OK;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -294,8 +414,8 @@ int wmain(int argc, wchar_t** argv)
     test_support::announce_started();
     options opts;
     if (!parse(argc, argv, opts)) {
-        std::fprintf(stderr, "usage: camtovra_page_host --filter scripted [--dll <path>] (--frame | --page <{CLSID}>)"
-                             " [--close-after <ms>] [--close-event <name>]\n");
+        std::fprintf(stderr, "usage: camtovra_page_host --filter (scripted | service) [--dll <path>] (--frame | "
+                             "--page <{CLSID}> [--capture <file.bmp>]) [--close-after <ms>] [--close-event <name>]\n");
         return 2;
     }
     if (FAILED(OleInitialize(nullptr))) {
@@ -308,15 +428,26 @@ int wmain(int argc, wchar_t** argv)
             result = fail("cannot load the page classes", hr);
         } else {
             page_host::scripted_camera camera;
-            auto inner = camera.make_filter();
-            inner->AddRef();
-            auto filter = page_host::filter_with_pages::create(atl::com_ptr<IUnknown>(inner.get()),
-                                                               {std::begin(page_classes), std::end(page_classes)});
-            IUnknown* object = filter.get();
-            closer state;
-            result = opts.frame ? show_frame(object, opts, state) : show_page(object, opts, state);
-            for (const std::wstring& title : state.titles) {
-                std::printf("%ls\n", title.c_str());
+            atl::com_ptr<IUnknown> inner;
+            HRESULT opened = S_OK;
+            if (opts.filter == L"service") {
+                opened = open_service_filter(inner);
+            } else {
+                auto scripted = camera.make_filter();
+                inner = atl::com_ptr<IUnknown>(scripted.get());
+                inner->AddRef();
+            }
+            if (FAILED(opened)) {
+                result = fail("the service's camera could not be opened", opened);
+            } else {
+                auto filter = page_host::filter_with_pages::create(std::move(inner),
+                                                                   {std::begin(page_classes), std::end(page_classes)});
+                IUnknown* object = filter.get();
+                closer state;
+                result = opts.frame ? show_frame(object, opts, state) : show_page(object, opts, state);
+                for (const std::wstring& title : state.titles) {
+                    std::printf("%ls\n", title.c_str());
+                }
             }
         }
     }

@@ -10,11 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "propertypage/abs_val_exposure_slider_controller.h"
 #include "propertypage/class_factory.h"
+#include "propertypage/item_slider_access.h"
 #include "propertypage/page_templates.h"
 #include "service_filter_fixture.h"
 
 namespace {
+
+using namespace VCDAdapterHelper;
+using service_filter_test::narrow;
 
 constexpr LONG flag_auto = 1;
 
@@ -55,6 +60,17 @@ void pump()
 bool ends_with(const std::wstring& text, const std::wstring& suffix)
 {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The text a controller of `Controller`'s kind shows for the item's absolute
+// value (interface 1 of the gain and exposure items).
+template <class Controller>
+std::wstring shown_text(const item_data_ptr& item)
+{
+    Controller controller(VCDPropUI::make_slider_access(item, 1));
+    std::wstring text;
+    EXPECT_TRUE(controller.get_text(text));
+    return text;
 }
 
 class page_over_service : public service_filter_test::service_filter_fixture {
@@ -131,6 +147,19 @@ TEST_F(page_over_service, the_exposure_page_takes_the_cameras_filter_and_a_click
         exposure_row = exposure_row || (c.text == L"Exposure" && (c.rect.top - 18) % 30 == 0 && c.rect.top > 18);
     }
     EXPECT_TRUE(exposure_row) << "an Exposure row below Gain's";
+
+    // The edit boxes show the camera's values: the texts a controller over the
+    // other device handle makes of what the service answers there.
+    std::vector<std::wstring> edits;
+    for (const child& c : children_of(page_window)) {
+        if (ends_with(c.class_name, L"RICHEDIT50W")) {
+            edits.push_back(c.text);
+        }
+    }
+    ASSERT_GE(edits.size(), 2u);
+    EXPECT_EQ(edits[0], shown_text<VCDPropUI::CAbsValSliderController>(create(builtin(L"Gain"), ks(second))));
+    EXPECT_EQ(edits[1],
+              shown_text<VCDPropUI::CAbsValExposureSliderController>(create(builtin(L"Exposure"), ks(second))));
 
     // The Gain row's automatic switch, clicked twice: each click reaches the
     // camera, as the other device handle reads it.
