@@ -128,10 +128,15 @@ TEST_F(sim_service_running, lists_its_camera_follows_unplug_and_replug_and_says_
     ASSERT_TRUE(service_test::key_exists(HKEY_LOCAL_MACHINE, device_key));
     const std::wstring instance =
         service_test::read_string(HKEY_LOCAL_MACHINE, device_key, L"DevicePropertyInstanceCLSID");
-    EXPECT_EQ(service_test::read_string(HKEY_CLASSES_ROOT,
-                                        L"CLSID\\{860BB310-5D01-11d0-BD3B-00A0C911CE86}\\Instance\\" + instance,
-                                        L"FriendlyName"),
-              L"CamTovra Sim");
+    // The service lists the camera and writes its filter instance on its own
+    // thread: the name may follow the listing by a moment.
+    const std::wstring instance_key = L"CLSID\\{860BB310-5D01-11d0-BD3B-00A0C911CE86}\\Instance\\" + instance;
+    std::wstring friendly = service_test::read_string(HKEY_CLASSES_ROOT, instance_key, L"FriendlyName");
+    for (const ULONGLONG deadline = GetTickCount64() + 10000;
+         friendly == L"<missing>" && GetTickCount64() < deadline; Sleep(50)) {
+        friendly = service_test::read_string(HKEY_CLASSES_ROOT, instance_key, L"FriendlyName");
+    }
+    EXPECT_EQ(friendly, L"CamTovra Sim");
 
     const std::wstring slot_name = L"\\\\.\\mailslot\\camtovra_sim_test_" + std::to_wstring(GetCurrentProcessId());
     owned_handle slot{CreateMailslotW(slot_name.c_str(), 0, 15000, nullptr)};
