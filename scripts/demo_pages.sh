@@ -67,32 +67,14 @@ fi
 "$SERVER" -p </dev/null >/dev/null 2>&1
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 
-state() {
-  { "$WINE" sc query CamTovraService 2>/dev/null || true; } | tr -d '\r' | awk '/STATE/ {print $4}'
-}
-wait_for_state() {
-  for _ in $(seq 1 300); do
-    current="$(state)"
-    if [ "$current" = "$1" ] || { [ "$1" = STOPPED ] && [ -z "$current" ]; }; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  fail "CamTovraService did not reach $1 (state: ${current:-not installed})"
-}
+source "$ROOT/scripts/service_control.sh"
 
-# The registration of an earlier run starts with the prefix: stop it first.
-if [ "$(state)" = RUNNING ] || [ "$(state)" = START_PENDING ]; then
-  wait_for_state RUNNING
-  "$WINE" sc stop CamTovraService >/dev/null || fail "sc stop CamTovraService failed"
-fi
-wait_for_state STOPPED
+stop_service
 "$WINE" "$SIM_SERVICE_EXE" -UnregServer || fail "removing the registration of CamTovraService failed"
 "$WINE" "$SIM_SERVICE_EXE" -Service || fail "registering the demonstration service failed"
 "$WINE" regsvr32 /s "$PS_DLL" || fail "registering $(basename "$PS_DLL") failed"
 "$WINE" regsvr32 /s "$PAGE_DLL" || fail "registering $(basename "$PAGE_DLL") failed"
-"$WINE" sc start CamTovraService >/dev/null || fail "sc start CamTovraService failed"
-wait_for_state RUNNING
+start_service
 echo "camtovra_propertypage.dll: registered in $WINEPREFIX; pages shown on display $DISPLAY"
 
 mkdir -p "$IMAGES"
@@ -126,7 +108,6 @@ for entry in "${pages[@]}"; do
   grep '^control' <<<"$output" | awk -F'\t' '$3 != "" {printf "    %s: %s\n", $2, $3}'
 done
 
-"$WINE" sc stop CamTovraService >/dev/null || fail "sc stop CamTovraService failed"
-wait_for_state STOPPED
+stop_service
 [ "$shown" -ge 2 ] || fail "only $shown pages showed the camera"
 echo "Pages: $shown PNG images in $IMAGES"

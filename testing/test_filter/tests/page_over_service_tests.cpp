@@ -14,48 +14,18 @@
 #include "propertypage/class_factory.h"
 #include "propertypage/item_slider_access.h"
 #include "propertypage/page_templates.h"
+#include "page_windows.h"
 #include "service_filter_fixture.h"
 
 namespace {
 
 using namespace VCDAdapterHelper;
+using page_tests::child;
+using page_tests::children_of;
+using page_tests::pump;
 using service_filter_test::narrow;
 
 constexpr LONG flag_auto = 1;
-
-struct child {
-    HWND window;
-    std::wstring class_name;
-    std::wstring text;
-    RECT rect; // in the page's client coordinates
-};
-
-std::vector<child> children_of(HWND page)
-{
-    std::vector<child> found;
-    for (HWND window = GetWindow(page, GW_CHILD); window != nullptr; window = GetWindow(window, GW_HWNDNEXT)) {
-        child c{window, {}, {}, {}};
-        wchar_t text[256] = {};
-        GetClassNameW(window, text, 256);
-        c.class_name = text;
-        GetWindowTextW(window, text, 256);
-        c.text = text;
-        GetWindowRect(window, &c.rect);
-        MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&c.rect), 2);
-        found.push_back(c);
-    }
-    return found;
-}
-
-// Runs what the messages posted so far set off (refresh_controls among them).
-void pump()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
 
 bool ends_with(const std::wstring& text, const std::wstring& suffix)
 {

@@ -8,6 +8,7 @@
 #include "propertypage/vcd_slider_controls.h"
 
 #include "page_host/scripted_camera.h"
+#include "page_windows.h"
 
 #include "device_impl/device_impl_tools/propset/ks_prop_request.h"
 
@@ -25,48 +26,6 @@ using namespace VCDAdapterHelper;
 using page_host::scripted_camera;
 
 enum page_index { exposure_page = 0, feature_page = 1, lens_page = 2, color_page = 3 };
-
-struct child {
-    HWND window;
-    std::wstring class_name;
-    std::wstring text;
-    RECT rect; // in the page's client coordinates
-};
-
-inline std::vector<child> children_of(HWND page)
-{
-    std::vector<child> found;
-    for (HWND window = GetWindow(page, GW_CHILD); window != nullptr; window = GetWindow(window, GW_HWNDNEXT)) {
-        child c{window, {}, {}, {}};
-        wchar_t text[256] = {};
-        GetClassNameW(window, text, 256);
-        c.class_name = text;
-        GetWindowTextW(window, text, 256);
-        c.text = text;
-        GetWindowRect(window, &c.rect);
-        MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&c.rect), 2);
-        found.push_back(c);
-    }
-    return found;
-}
-
-// Runs what the window messages posted so far set off (the controls'
-// refresh_controls among them).
-inline void pump()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-inline std::wstring window_text(HWND window)
-{
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);
-    return text;
-}
 
 inline int parse_errors = 0;
 inline void count_parse_error(HWND)
