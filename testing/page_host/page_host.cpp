@@ -2,13 +2,14 @@
 // and cross-process checks.
 //
 //   camtovra_page_host --filter (scripted | service) [--dll <path>]
-//                      (--frame | --page <{CLSID}> [--capture <file.bmp>])
+//                      (--frame | --page <{CLSID}> [--capture <file.bmp>] [--layout])
 //                      [--close-after <ms>] [--close-event <name>]
 //
 // --filter service forwards to the camera of the running service (its first
 // listed camera, opened for this process); scripted answers from a script.
 // --capture writes the page's pixels as a 24-bit BMP once it has been drawn,
-// prints the texts of its controls and closes it. Exit code 3: the page shows
+// prints the texts of its controls and closes it; --layout only prints them
+// (with their places) and closes it. Exit code 3: the page shows
 // no item of the filter's camera (SetObjects refused it with E_NOINTERFACE).
 // --frame opens every page the filter names in the system's property frame;
 // --page activates one page into a top-level window of its own. The window
@@ -58,6 +59,7 @@ struct options {
     DWORD close_after = INFINITE;
     std::wstring close_event;
     std::wstring capture;
+    bool layout = false;
 };
 
 // Exit code of a page that refuses the filter for want of an item to show.
@@ -88,12 +90,14 @@ bool parse(int argc, wchar_t** argv, options& out)
             out.close_event = argv[++i];
         } else if (arg == L"--capture" && has_value) {
             out.capture = argv[++i];
+        } else if (arg == L"--layout") {
+            out.layout = true;
         } else {
             return false;
         }
     }
     return (out.filter == L"scripted" || out.filter == L"service") && (out.frame != !out.page.empty()) &&
-           (out.capture.empty() || !out.page.empty());
+           ((out.capture.empty() && !out.layout) || !out.page.empty());
 }
 
 // The class objects of the DLL's pages, registered for this process.
@@ -295,7 +299,8 @@ int capture_client(HWND window, SIZE size, const std::wstring& path)
     return result;
 }
 
-// One line per control of the page: its class and text, as the page shows it.
+// One line per control of the page: its class, its text as the page shows it
+// and its place in the page (left, top, right, bottom).
 void print_controls(HWND host)
 {
     const HWND page = GetWindow(host, GW_CHILD);
@@ -305,7 +310,11 @@ void print_controls(HWND host)
         wchar_t text[128] = {};
         GetClassNameW(control, name, 64);
         GetWindowTextW(control, text, 128);
-        std::printf("control\t%ls\t%ls\n", name, text);
+        RECT place{};
+        GetWindowRect(control, &place);
+        MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&place), 2);
+        std::printf("control\t%ls\t%ls\t%ld\t%ld\t%ld\t%ld\n", name, text, static_cast<long>(place.left),
+                    static_cast<long>(place.top), static_cast<long>(place.right), static_cast<long>(place.bottom));
     }
 }
 
@@ -354,10 +363,10 @@ int show_page(IUnknown* filter, const options& opts, closer& state)
     const RECT client{0, 0, info.size.cx, info.size.cy};
     page->Activate(window, &client, FALSE);
     page->Show(SW_SHOW);
-    if (!opts.capture.empty()) {
+    if (!opts.capture.empty() || opts.layout) {
         UpdateWindow(window);
         RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        const int captured = capture_client(window, info.size, opts.capture);
+        const int captured = opts.capture.empty() ? 0 : capture_client(window, info.size, opts.capture);
         std::printf("size\t%ld\t%ld\n", static_cast<long>(info.size.cx), static_cast<long>(info.size.cy));
         print_controls(window);
         DestroyWindow(window);
@@ -415,7 +424,8 @@ int wmain(int argc, wchar_t** argv)
     options opts;
     if (!parse(argc, argv, opts)) {
         std::fprintf(stderr, "usage: camtovra_page_host --filter (scripted | service) [--dll <path>] (--frame | "
-                             "--page <{CLSID}> [--capture <file.bmp>]) [--close-after <ms>] [--close-event <name>]\n");
+                             "--page <{CLSID}> [--capture <file.bmp>] [--layout]) [--close-after <ms>] "
+                             "[--close-event <name>]\n");
         return 2;
     }
     if (FAILED(OleInitialize(nullptr))) {
