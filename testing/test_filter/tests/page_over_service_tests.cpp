@@ -1,6 +1,7 @@
 // The exposure page over the demonstration service, across processes: it
-// accepts the camera's filter, lays out the camera's rows, and a click on a
-// switch reaches the camera (read back through a second device handle).
+// accepts the camera's filter, lays out the camera's rows with its values, and
+// a click on a switch, a slider's move and a typed time reach the camera (read
+// back through a second device handle).
 #include <windows.h>
 #include <commctrl.h>
 #include <ocidl.h>
@@ -13,6 +14,7 @@
 #include "propertypage/abs_val_exposure_slider_controller.h"
 #include "propertypage/class_factory.h"
 #include "propertypage/item_slider_access.h"
+#include "propertypage/ks_property_access.h"
 #include "propertypage/page_templates.h"
 #include "page_windows.h"
 #include "service_filter_fixture.h"
@@ -41,6 +43,34 @@ std::wstring shown_text(const item_data_ptr& item)
     std::wstring text;
     EXPECT_TRUE(controller.get_text(text));
     return text;
+}
+
+std::vector<HWND> edit_windows(HWND page_window)
+{
+    std::vector<HWND> edits;
+    for (const child& c : children_of(page_window)) {
+        if (ends_with(c.class_name, L"RICHEDIT50W")) {
+            edits.push_back(c.window);
+        }
+    }
+    return edits;
+}
+
+std::vector<std::wstring> edit_texts(HWND page_window)
+{
+    std::vector<std::wstring> texts;
+    for (const HWND edit : edit_windows(page_window)) {
+        texts.push_back(page_tests::window_text(edit));
+    }
+    return texts;
+}
+
+// The camera's gain as the service answers it on `filter` (hundredths of a dB).
+double gain_value(IKsPropertySet* filter)
+{
+    std::int32_t value = 0;
+    EXPECT_EQ(ks_get_int(filter, vendor::gain_hundredths, value), S_OK);
+    return value;
 }
 
 class page_over_service : public service_filter_test::service_filter_fixture {
@@ -85,7 +115,7 @@ protected:
     }
 };
 
-TEST_F(page_over_service, the_exposure_page_takes_the_cameras_filter_and_a_click_reaches_the_camera)
+TEST_F(page_over_service, the_exposure_page_shows_the_camera_and_a_click_a_slider_and_a_typed_time_reach_it)
 {
     page = make_page(0);
     ASSERT_TRUE(page);
@@ -120,12 +150,7 @@ TEST_F(page_over_service, the_exposure_page_takes_the_cameras_filter_and_a_click
 
     // The edit boxes show the camera's values: the texts a controller over the
     // other device handle makes of what the service answers there.
-    std::vector<std::wstring> edits;
-    for (const child& c : children_of(page_window)) {
-        if (ends_with(c.class_name, L"RICHEDIT50W")) {
-            edits.push_back(c.text);
-        }
-    }
+    const std::vector<std::wstring> edits = edit_texts(page_window);
     ASSERT_GE(edits.size(), 2u);
     EXPECT_EQ(edits[0], shown_text<VCDPropUI::CAbsValSliderController>(create(builtin(L"Gain"), ks(second))));
     EXPECT_EQ(edits[1],
@@ -147,6 +172,42 @@ TEST_F(page_over_service, the_exposure_page_takes_the_cameras_filter_and_a_click
         EXPECT_EQ((flags & flag_auto) != 0, want_auto);
         EXPECT_EQ(SendMessageW(gain_auto, BM_GETCHECK, 0, 0), want_auto ? BST_CHECKED : BST_UNCHECKED);
     }
+
+    // The Gain slider moved to its other end, and an exposure time typed into
+    // the Exposure row's edit box with Enter: both reach the camera, and the
+    // edit boxes show what the other handle reads after the refresh.
+    ASSERT_FALSE(was_auto) << "the simulated camera starts with manual gain";
+    {
+        HWND slider = nullptr;
+        for (const child& c : children_of(page_window)) {
+            if (slider == nullptr && ends_with(c.class_name, L"trackbar32")) {
+                slider = c.window;
+            }
+        }
+        ASSERT_NE(slider, nullptr);
+        const LRESULT low = SendMessageW(slider, TBM_GETRANGEMIN, 0, 0);
+        const LRESULT high = SendMessageW(slider, TBM_GETRANGEMAX, 0, 0);
+        const LRESULT target = SendMessageW(slider, TBM_GETPOS, 0, 0) == high ? low : high;
+        const double gain_before = gain_value(ks(second));
+        SendMessageW(slider, TBM_SETPOS, TRUE, target);
+        SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, target), reinterpret_cast<LPARAM>(slider));
+        pump();
+        EXPECT_NE(gain_value(ks(second)), gain_before) << "the slider's move reached the camera";
+        EXPECT_EQ(edit_texts(page_window)[0],
+                  shown_text<VCDPropUI::CAbsValSliderController>(create(builtin(L"Gain"), ks(second))));
+    }
+    const HWND exposure_edit = edit_windows(page_window).at(1);
+    SetFocus(exposure_edit);
+    SendMessageW(exposure_edit, EM_SETSEL, 0, -1);
+    for (const wchar_t c : std::wstring(L"1/250")) {
+        SendMessageW(exposure_edit, WM_CHAR, c, 0);
+    }
+    SendMessageW(exposure_edit, WM_CHAR, 13, 0);
+    pump();
+    vendor_float_record seconds{};
+    ASSERT_EQ(ks_get_float(ks(second), vendor::exposure_seconds, seconds), S_OK);
+    EXPECT_NEAR(seconds.value, 0.004, 1e-6) << "the typed time reached the camera";
+    EXPECT_EQ(edit_texts(page_window)[1], L"1/250 sec");
 
     EXPECT_EQ(page->Deactivate(), S_OK);
     EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr) << "every window of the page is gone";
