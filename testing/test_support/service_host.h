@@ -266,23 +266,32 @@ public:
 
 private:
     // Marshals the discover object for client processes anew; the HRESULT of
-    // the last attempt.
+    // the last attempt. Marshalling starts this process's remoting with Wine's
+    // RPC service, which under load now and then fails it (E_FAIL) for a
+    // moment, and it looks the interface's stub up in the registry, which now
+    // and then misses the proxy/stub. Both are transport: tried again, with
+    // the registration restored where it was lost and a growing pause (there
+    // is no state to see the RPC service recover by), bounded, each failure
+    // printed with its HRESULT.
     HRESULT marshal_for_clients()
     {
+        constexpr int attempts = 8;
         HRESULT hr = E_FAIL;
-        for (int attempt = 1; attempt <= transport_attempts; ++attempt) {
+        for (int attempt = 1; attempt <= attempts; ++attempt) {
             hr = marshalled_.marshal(discover.get(), IID_ICamTovraDiscoverService);
             if (SUCCEEDED(hr)) {
                 return hr;
             }
-            // Marshalling looks the interface's stub up in the registry, where
-            // Wine under load now and then misses the proxy/stub for a moment.
             std::fprintf(stderr,
-                         "marshalling the discover service for client processes failed: 0x%08lX (attempt %d of %d)\n",
-                         static_cast<unsigned long>(hr), attempt, transport_attempts);
+                         "marshalling the discover service for client processes failed: 0x%08lX, COM's transport "
+                         "(attempt %d of %d)\n",
+                         static_cast<unsigned long>(hr), attempt, attempts);
             std::fflush(stderr);
             if (const std::string missing = restore_proxy_stub(proxy_stub_dll_); !missing.empty()) {
                 std::fprintf(stderr, "%s\n", missing.c_str());
+            }
+            if (attempt < attempts) {
+                Sleep(static_cast<DWORD>(100 * attempt));
             }
         }
         return hr;
