@@ -226,6 +226,17 @@ BOOL sim_driver_io::submit(sim_file* file, OVERLAPPED* overlapped, DWORD* transf
     const NTSTATUS status = op->status;
     const ULONG_PTR information = op->information;
     delete op;
+    if (read && keep_completed_reads) {
+        // A read that ended while it was still being issued (a stop cancels
+        // it on another thread) is held back like every other completed read:
+        // to its issuer it is pending, and its completion reaches the port
+        // when the test gives the kept reads back.
+        std::lock_guard guard(kept_lock_);
+        kept_.push_back({file, overlapped, status, information});
+        kept_changed_.notify_all();
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
     if (!NT_SUCCESS(status)) {
         overlapped->Internal = static_cast<ULONG_PTR>(static_cast<ULONG>(status));
         SetLastError(RtlNtStatusToDosError(status));
