@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "atl/com_ptr.h"
@@ -54,9 +55,44 @@ private:
     bool active_ = false;
 };
 
+// True when Interface\{IID}\TypeLib in `view` names `libid`.
+bool names_library(HKEY classes_root, const std::wstring& key_name, REGSAM view, const std::wstring& libid_text)
+{
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(classes_root, (key_name + L"\\TypeLib").c_str(), 0, KEY_READ | view, &raw) != ERROR_SUCCESS) {
+        return false;
+    }
+    utils::unique_hkey typelib_key{raw};
+    std::wstring named;
+    utils::reg_read_string(typelib_key.get(), L"", named);
+    while (!named.empty() && named.back() == L'\0') {
+        named.pop_back();
+    }
+    return CompareStringOrdinal(named.c_str(), -1, libid_text.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Deletes `key_name` with everything below it in one registry view.
+void delete_key_in_view(HKEY classes_root, const std::wstring& key_name, REGSAM view)
+{
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(classes_root, key_name.c_str(), 0, DELETE | KEY_READ | KEY_SET_VALUE | view, &raw) ==
+        ERROR_SUCCESS) {
+        const utils::unique_hkey key{raw};
+        RegDeleteTreeW(key.get(), nullptr);
+    }
+    RegDeleteKeyExW(classes_root, key_name.c_str(), view, 0);
+}
+
+// One place where the system's registration of a type library writes the
+// interface keys: a classes root and the registry view it is reached in.
+struct interface_view {
+    HKEY classes_root;
+    REGSAM view; // 0: the process's own view
+};
+
 // Deletes Interface\{IID} of every interface of the library whose TypeLib
-// key names this library.
-void remove_interface_keys(HKEY classes_root, ITypeLib* library, const GUID& libid)
+// key names this library, in each of `places`.
+void remove_interface_keys(std::initializer_list<interface_view> places, ITypeLib* library, const GUID& libid)
 {
     const std::wstring libid_text = win32::guid_to_wstring(libid);
     const UINT count = library->GetTypeInfoCount();
@@ -76,20 +112,10 @@ void remove_interface_keys(HKEY classes_root, ITypeLib* library, const GUID& lib
             continue;
         }
         const std::wstring key_name = L"Interface\\" + win32::guid_to_wstring(iid);
-        HKEY raw = nullptr;
-        if (RegOpenKeyExW(classes_root, (key_name + L"\\TypeLib").c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) {
-            continue;
-        }
-        utils::unique_hkey typelib_key{raw};
-        std::wstring named;
-        utils::reg_read_string(typelib_key.get(), L"", named);
-        typelib_key.reset();
-        while (!named.empty() && named.back() == L'\0') {
-            named.pop_back();
-        }
-        if (CompareStringOrdinal(named.c_str(), -1, libid_text.c_str(), -1, TRUE) == CSTR_EQUAL) {
-            RegDeleteTreeW(classes_root, key_name.c_str());
-            RegDeleteKeyW(classes_root, key_name.c_str());
+        for (const interface_view& place : places) {
+            if (names_library(place.classes_root, key_name, place.view, libid_text)) {
+                delete_key_in_view(place.classes_root, key_name, place.view);
+            }
         }
     }
 }
@@ -147,13 +173,18 @@ HRESULT unregister_module_type_library(bool per_user) noexcept
         }
         const HRESULT hr = UnRegisterTypeLib(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum, lib.lcid, lib.syskind);
         // The library's own key may already have gone with a registry script;
-        // the interface keys that name it must not stay behind.
+        // the interface keys that name it must not stay behind. Registration
+        // wrote the automation interfaces into the 32-bit view as well,
+        // through HKEY_CLASSES_ROOT as overridden above; that view is
+        // reached the same way here (under Wine it is the machine's 32-bit
+        // view even for a registration per user), which is where the
+        // system's unregistration leaves them.
         LSTATUS status = ERROR_SUCCESS;
         HKEY root = open_classes_root(per_user, &status);
         if (root == nullptr) {
             return HRESULT_FROM_WIN32(status);
         }
-        remove_interface_keys(root, library.get(), lib.guid);
+        remove_interface_keys({{root, 0}, {HKEY_CLASSES_ROOT, KEY_WOW64_32KEY}}, library.get(), lib.guid);
         close_classes_root(root);
         return hr == TYPE_E_REGISTRYACCESS || hr == E_INVALIDARG ? S_OK : hr;
     } catch (...) {

@@ -16,7 +16,7 @@ HRESULT load_module_type_library(ITypeLib** library) noexcept;
 HRESULT register_module_type_library(bool per_user) noexcept;
 
 // Removes the registration again, including the interface keys that name this
-// library, also when its TypeLib key is already gone.
+// library in both registry views, also when its TypeLib key is already gone.
 HRESULT unregister_module_type_library(bool per_user) noexcept;
 
 } // namespace atl

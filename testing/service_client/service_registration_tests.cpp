@@ -32,6 +32,17 @@ bool has(const hive& where, const std::wstring& path)
 {
     return key_exists(where.root, where.classes + path);
 }
+// The same key in the 32-bit registry view.
+bool has_32(const hive& where, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(where.root, (where.classes + path).c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
 std::wstring value(const hive& where, const std::wstring& path, const wchar_t* name)
 {
     return read_string(where.root, where.classes + path, name);
@@ -68,6 +79,7 @@ void expect_unregistered(const hive& where)
     }
     for (const wchar_t* key : interface_keys) {
         EXPECT_FALSE(has(where, key)) << "left " << std::string(key, key + wcslen(key));
+        EXPECT_FALSE(has_32(where, key)) << "left in the 32-bit view " << std::string(key, key + wcslen(key));
     }
 }
 
@@ -81,6 +93,11 @@ TEST_F(service_registration, reg_server_writes_both_scripts_and_the_type_library
 {
     ASSERT_EQ(run_service_exe(L"-RegServer"), 0u);
     expect_registered(machine);
+    // The type library's registration writes the automation interfaces into
+    // the 32-bit view too.
+    for (const wchar_t* key : interface_keys) {
+        EXPECT_TRUE(has_32(machine, key)) << "missing in the 32-bit view " << std::string(key, key + wcslen(key));
+    }
     EXPECT_EQ(value(machine, app_id_key, L"LocalService"), L"<missing>");
     EXPECT_EQ(service_state(), 0u) << "RegServer installs no service";
     EXPECT_FALSE(has(user, clsid_key));
@@ -111,6 +128,11 @@ TEST_F(service_registration, per_user_switches_touch_only_the_users_classes)
     ASSERT_EQ(run_service_exe(L"-UnregServerPerUser"), 0u);
     expect_unregistered(user);
     EXPECT_TRUE(has(user, L"CLSID"));
+    // The 32-bit interface keys go where the system's view of the user's
+    // classes leads (under Wine, the machine's 32-bit view): none stays there.
+    for (const wchar_t* key : interface_keys) {
+        EXPECT_FALSE(has_32(machine, key)) << "left in the 32-bit view " << std::string(key, key + wcslen(key));
+    }
 }
 
 TEST_F(service_registration, service_switch_installs_an_auto_start_service_that_unreg_server_removes)
