@@ -43,6 +43,7 @@ std::error_code gencp_port::readmem_exchange(std::uint64_t address, std::uint8_t
                                              std::uint32_t& bytes_read)
 {
     bytes_read = 0;
+    std::lock_guard lock(exchange_lock_);
     const std::uint16_t id = next_request_id();
     std::array<std::uint8_t, readmem_command_size> command{};
     build_readmem(command, id, address, static_cast<std::uint16_t>(length));
@@ -76,6 +77,7 @@ std::error_code gencp_port::readmem_exchange(std::uint64_t address, std::uint8_t
 
 std::error_code gencp_port::writemem_exchange(std::uint64_t address, const std::uint8_t* data, std::uint32_t length)
 {
+    std::lock_guard lock(exchange_lock_);
     const std::uint16_t id = next_request_id();
     exchange_buffer<inline_exchange> command;
     if (!command.resize(std::size_t{length} + writemem_header_size)) {

@@ -6,8 +6,10 @@
 // limits, capability, name and GenICam file.
 //
 // Protocol failures are HRESULTs in the category the owner gives; transfer
-// failures pass through unchanged. One thread at a time: a command and its
-// acknowledge must not interleave with another exchange.
+// failures pass through unchanged. Any thread may call: a command and its
+// acknowledge run as one exchange under the port's exchange lock, so that no
+// other exchange takes the acknowledge meant for this one. Open runs before
+// the port is shared.
 
 #include "device_impl/u3v/gencp_transfer.h"
 #include "device_impl/u3v/genicam_file_cache.h"
@@ -16,6 +18,7 @@
 #include <boost/outcome.hpp>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -52,13 +55,24 @@ public:
     // The GenICam XML text fetched by open (empty before).
     const std::vector<std::uint8_t>& genicam_file() const noexcept { return genicam_file_; }
     // The request id of the last command sent.
-    std::uint16_t last_request_id() const noexcept { return request_id_; }
+    std::uint16_t last_request_id() const
+    {
+        std::lock_guard lock(exchange_lock_);
+        return request_id_;
+    }
     // Continues the id sequence after `id` (ids wrap from 65535 to 1).
-    void continue_request_ids_after(std::uint16_t id) noexcept { request_id_ = id; }
+    void continue_request_ids_after(std::uint16_t id)
+    {
+        std::lock_guard lock(exchange_lock_);
+        request_id_ = id;
+    }
 
     std::error_code protocol_error(std::int32_t hresult) const noexcept { return {hresult, category_}; }
     const std::error_category& protocol_category() const noexcept { return category_; }
     genicam_file_cache& cache() const noexcept { return *cache_; }
+    // What the owner knows of the camera's model (empty when nothing): the
+    // file cache keeps files of different models apart.
+    const std::string& model() const noexcept { return model_; }
     // The fetched file replaces the current one (manifest retrieval only).
     void take_genicam_file(std::vector<std::uint8_t>&& file) noexcept { genicam_file_ = std::move(file); }
 
@@ -66,13 +80,16 @@ protected:
     // Binds the port to a transfer and prepares it: limits, capability and
     // name, then the GenICam file. The transfer must outlive the port's use.
     std::error_code open(gencp_transfer& transfer);
+    void set_model(std::string model) { model_ = std::move(model); }
 
 private:
+    // Under exchange_lock_.
     std::uint16_t next_request_id() noexcept;
-    // One READMEM of at most max_read_size_ - 12 bytes.
+    // One READMEM of at most max_read_size_ - 12 bytes: command and
+    // acknowledge under exchange_lock_.
     std::error_code readmem_exchange(std::uint64_t address, std::uint8_t* buffer, std::uint32_t length,
                                      std::uint32_t& bytes_read);
-    // One WRITEMEM of at most max_write_size_ - 20 bytes.
+    // One WRITEMEM of at most max_write_size_ - 20 bytes, likewise.
     std::error_code writemem_exchange(std::uint64_t address, const std::uint8_t* data, std::uint32_t length);
     std::error_code read_size_register(std::uint8_t request, std::uint32_t& value);
     void read_capability_and_name();
@@ -80,10 +97,13 @@ private:
     const std::error_category& category_;
     genicam_file_cache* cache_;
     gencp_transfer* transfer_ = nullptr;
+    // Held for one command and its acknowledge; guards request_id_.
+    mutable std::mutex exchange_lock_;
     std::uint16_t request_id_ = 1;
     std::uint32_t max_read_size_ = 600;
     std::uint32_t max_write_size_ = 600;
     std::vector<std::uint8_t> genicam_file_;
+    std::string model_;
     std::uint32_t device_caps_ = 0;
 };
 

@@ -101,7 +101,7 @@ std::error_code fetch_manifest_files(gencp_port& port)
         return port.protocol_error(hr::invalid_arg);
     }
     genicam_file_cache& cache = port.cache();
-    if (std::vector<std::uint8_t> cached = cache.lookup(chosen.hash); !cached.empty()) {
+    if (std::vector<std::uint8_t> cached = cache.lookup(port.model(), chosen.hash); !cached.empty()) {
         port.take_genicam_file(std::move(cached));
         return {};
     }
@@ -135,7 +135,7 @@ std::error_code fetch_manifest_files(gencp_port& port)
         log_line(logging::level_error, "[CamTovra] Unknown manifest file type specified.\n");
         return port.protocol_error(hr::invalid_arg);
     }
-    cache.insert(chosen.hash, file);
+    cache.insert(port.model(), chosen.hash, file);
     port.take_genicam_file(std::move(file));
     return {};
 }

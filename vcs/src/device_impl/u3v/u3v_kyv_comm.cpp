@@ -2,12 +2,31 @@
 
 #include "gen_utils/cam_error.h"
 
+#include <fmt/format.h>
+
+#include <array>
+#include <string>
+#include <system_error>
+
 namespace u3v_com {
 namespace {
 
 noxkm::control_setup vendor_request(std::uint8_t request)
 {
     return noxkm::control_setup{1, 0, request, 0, 0};
+}
+
+// Vendor, product and release of the device descriptor: what tells one
+// model (and firmware) from another. Empty when the descriptor cannot be read.
+std::string usb_model(nox_um::usb_device_handle& device)
+{
+    try {
+        // A copy: the handle's cached descriptor is rewritten by every reader.
+        const std::array<std::uint8_t, 18> d = device.get_device_descriptor();
+        return fmt::format("{:04x}:{:04x}:{:04x}", d[8] | d[9] << 8, d[10] | d[11] << 8, d[12] | d[13] << 8);
+    } catch (const std::system_error&) {
+        return {};
+    }
 }
 
 } // namespace
@@ -17,6 +36,7 @@ u3v_kyv_comm::u3v_kyv_comm(genicam_file_cache& cache) : gencp_port(cam_error_cat
 std::error_code u3v_kyv_comm::open(nox_um::usb_device_handle& device)
 {
     transfer_.device = &device;
+    set_model(usb_model(device));
     return gencp_port::open(transfer_);
 }
 

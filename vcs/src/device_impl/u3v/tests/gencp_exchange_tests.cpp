@@ -7,9 +7,11 @@
 #include "device_impl/u3v/gencp_protocol.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -155,6 +157,44 @@ TEST(gencp_exchange, request_id_after_65535_is_1)
     EXPECT_EQ(commands[commands.size() - 3].request_id, 65535);
     EXPECT_EQ(commands[commands.size() - 2].request_id, 1);
     EXPECT_EQ(commands[commands.size() - 1].request_id, 2);
+}
+
+// A stream's acquisition command and a page's property read reach the port
+// from two threads: neither may take the other's acknowledge.
+TEST(gencp_exchange, exchanges_from_two_threads_each_get_their_own_acknowledge)
+{
+    log_lines log;
+    u3v_bench bench;
+    const auto first = pattern(8, 1);
+    const auto second = pattern(8, 2);
+    bench.gencp.add_register(block, first, false);
+    bench.gencp.add_register(block + 0x100, second, false);
+    ASSERT_TRUE(bench.start());
+    ASSERT_FALSE(bench.open());
+
+    constexpr int rounds = 300;
+    std::atomic<int> wrong{0};
+    std::atomic<int> failed{0};
+    const auto reader = [&](std::uint64_t address, const std::vector<std::uint8_t>& expected) {
+        std::vector<std::uint8_t> value(8);
+        for (int i = 0; i < rounds; ++i) {
+            if (bench.port.read(address, value.data(), 8, 0)) {
+                ++failed;
+            } else if (value != expected) {
+                ++wrong;
+            }
+            if (bench.port.write(address, expected.data(), 8, 0)) {
+                ++failed;
+            }
+        }
+    };
+    std::thread a(reader, block, std::cref(first));
+    std::thread b(reader, block + 0x100, std::cref(second));
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(log.count("Received ack"), 0u);
 }
 
 TEST(gencp_exchange, acknowledge_status_and_ids_decide_the_result)

@@ -6,6 +6,7 @@
 
 #include "device_impl/u3v/manifest_fetch.h"
 
+#include <sim_acquisition.h>
 #include <sim_zip.h>
 
 #include <cstring>
@@ -73,7 +74,7 @@ TEST(genicam_file, arrives_byte_for_byte_plain_or_zipped_by_either_writer)
         ASSERT_TRUE(bench.start());
         ASSERT_FALSE(bench.open());
         EXPECT_EQ(bench.port.genicam_file(), u3v_test::description());
-        EXPECT_EQ(bench.own_cache->lookup(hash_of(c.file)), u3v_test::description());
+        EXPECT_EQ(bench.own_cache->lookup(bench.port.model(), hash_of(c.file)), u3v_test::description());
         EXPECT_EQ(log.count("[CamTovra] Extracted filename=\"CamTovraSim_GenICam.xml\", extracted len=" +
                             std::to_string(u3v_test::description().size()) + ".\n"),
                   c.file.type == 1 ? 1u : 0u);
@@ -116,6 +117,34 @@ TEST(genicam_file, second_camera_with_the_same_hash_takes_the_file_from_the_cach
     EXPECT_EQ(second.gencp.readmem_count(sim_camera::manifest_files_address, file.content.size()), 0u);
 }
 
+// A camera that reports one hash whatever its file: another model's file
+// under that hash is not taken from the cache.
+TEST(genicam_file, another_model_with_the_same_hash_fetches_its_own_file)
+{
+    u3v_com::genicam_file_cache cache;
+    const manifest_file file = gencp_responder::description_entry(302);
+    std::string first_model;
+    {
+        u3v_bench first(&cache);
+        first.gencp.set_manifest({file});
+        ASSERT_TRUE(first.start());
+        ASSERT_FALSE(first.open());
+        first_model = first.port.model();
+    }
+    const sim_camera::bytes other_xml = sim_camera::description_xml({.acquisition_stop = false});
+    ASSERT_NE(other_xml, u3v_test::description());
+    manifest_file other = sim_camera::description_file(other_xml, 302);
+    other.hash = file.hash;
+    u3v_bench second(&cache);
+    second.io.camera.device_descriptor_bytes.at(10) ^= 0x01; // another product id
+    second.gencp.set_manifest({other});
+    ASSERT_TRUE(second.start());
+    ASSERT_FALSE(second.open());
+    EXPECT_NE(second.port.model(), first_model);
+    EXPECT_EQ(second.port.genicam_file(), other_xml);
+    EXPECT_GT(second.gencp.readmem_count(sim_camera::manifest_files_address, other.content.size()), 0u);
+}
+
 TEST(genicam_file, an_all_zero_hash_is_never_cached_nor_looked_up)
 {
     u3v_com::genicam_file_cache cache;
@@ -129,8 +158,8 @@ TEST(genicam_file, an_all_zero_hash_is_never_cached_nor_looked_up)
         EXPECT_EQ(bench.port.genicam_file(), u3v_test::description());
         EXPECT_GT(bench.gencp.readmem_count(sim_camera::manifest_files_address, file.content.size()), 0u) << round;
     }
-    cache.insert({}, {1, 2, 3});
-    EXPECT_TRUE(cache.lookup({}).empty());
+    cache.insert("", {}, {1, 2, 3});
+    EXPECT_TRUE(cache.lookup("", {}).empty());
 }
 
 TEST(genicam_file, failed_fetch_leaves_the_file_and_the_cache_as_they_were)
@@ -144,7 +173,7 @@ TEST(genicam_file, failed_fetch_leaves_the_file_and_the_cache_as_they_were)
     bench.gencp.set_manifest({bad});
     EXPECT_EQ(bench.open(), cam_error(e_invalidarg));
     EXPECT_EQ(bench.port.genicam_file(), u3v_test::description());
-    EXPECT_TRUE(bench.own_cache->lookup(hash_of(bad)).empty());
+    EXPECT_TRUE(bench.own_cache->lookup(bench.port.model(), hash_of(bad)).empty());
 }
 
 TEST(genicam_file, two_cameras_opened_at_once_share_the_process_cache)
@@ -166,7 +195,7 @@ TEST(genicam_file, two_cameras_opened_at_once_share_the_process_cache)
     EXPECT_FALSE(result_b);
     EXPECT_EQ(a.port.genicam_file(), u3v_test::description());
     EXPECT_EQ(b.port.genicam_file(), u3v_test::description());
-    EXPECT_EQ(u3v_com::genicam_file_cache::process_cache().lookup(hash_of(file)), u3v_test::description());
+    EXPECT_EQ(u3v_com::genicam_file_cache::process_cache().lookup(a.port.model(), hash_of(file)), u3v_test::description());
 }
 
 // Every fault a device can commit during the fetch: the result, the line that
@@ -314,7 +343,7 @@ TEST(genicam_file, device_faults_fail_the_fetch_with_their_reason)
         EXPECT_EQ(bench.open(), cam_error(c.expected));
         EXPECT_EQ(log.count(c.line), 1u);
         EXPECT_TRUE(bench.port.genicam_file().empty());
-        EXPECT_TRUE(bench.own_cache->lookup(hash_of(file)).empty());
+        EXPECT_TRUE(bench.own_cache->lookup(bench.port.model(), hash_of(file)).empty());
     }
 }
 
@@ -333,7 +362,7 @@ TEST(genicam_file, stalled_transfer_fails_the_fetch_and_caches_nothing)
     EXPECT_NE(ec.value(), 0);
     EXPECT_EQ(log.count("[CamTovra] Failed to read genicam from address specified by manifest table entry.\n"), 1u);
     EXPECT_TRUE(bench.port.genicam_file().empty());
-    EXPECT_TRUE(bench.own_cache->lookup(hash_of(file)).empty());
+    EXPECT_TRUE(bench.own_cache->lookup(bench.port.model(), hash_of(file)).empty());
 }
 
 } // namespace
