@@ -59,8 +59,7 @@ sim_platform::~sim_platform()
 
 camtovra::factory_platform sim_platform::factory_platform()
 {
-    camtovra::factory_platform platform;
-    platform.list_cameras = [this] { return cam::usb_topology::find_device(tree_); };
+    auto platform = camtovra::factory_platform::walking(tree_);
     platform.driver_io_for = [this](std::wstring_view path) -> nox_um::driver_io& { return driver_io_for(path); };
     return platform;
 }

@@ -13,6 +13,8 @@
 //   unplug <event>  takes 10 frames, signals the event, then waits for the
 //                   device-lost event while taking what still comes; then
 //                   no frame is ready and requests answer 0x80070651
+//   hold <event>    takes 10 frames, signals the event, takes frames until
+//                   the event <event>_go is set, then 30 more
 // Exit code 0 on success, otherwise the number of the step that failed.
 #include <windows.h>
 #include <objbase.h>
@@ -360,6 +362,31 @@ int unplug(ICamTovraDevice* device, frame_reader& reader, const wchar_t* ready_n
     return 0;
 }
 
+int hold(frame_reader& reader, const std::wstring& ready_name)
+{
+    if (const int bad = reader.take_and_give_back(10)) {
+        return bad;
+    }
+    HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, (ready_name + L"_go").c_str());
+    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, ready_name.c_str());
+    if (go == nullptr || ready == nullptr) {
+        for (HANDLE opened : {go, ready}) {
+            if (opened != nullptr) {
+                CloseHandle(opened);
+            }
+        }
+        return fail(26, "the hold events cannot be opened");
+    }
+    SetEvent(ready);
+    CloseHandle(ready);
+    int result = 0;
+    while (result == 0 && WaitForSingleObject(go, 0) != WAIT_OBJECT_0) {
+        result = reader.take_and_give_back(1);
+    }
+    CloseHandle(go);
+    return result != 0 ? result : reader.take_and_give_back(30);
+}
+
 int run(ICamTovraDiscoverService* service, const std::wstring& mode, const wchar_t* argument)
 {
     ICamTovraDevice* device = nullptr;
@@ -369,6 +396,8 @@ int run(ICamTovraDiscoverService* service, const std::wstring& mode, const wchar
         result = stream(device, reader, _wtoi(argument));
     } else if (result == 0 && mode == L"unplug") {
         result = unplug(device, reader, argument);
+    } else if (result == 0 && mode == L"hold") {
+        result = hold(reader, argument);
     }
     if (reader.channel != nullptr) {
         reader.channel->PauseStream();

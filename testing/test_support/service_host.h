@@ -208,6 +208,18 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return refreshes_ > 0 && condition(); });
     }
+    // Refreshes of the device list finished so far.
+    int refreshes()
+    {
+        std::lock_guard lock(mutex_);
+        return refreshes_;
+    }
+    // Waits (at most `timeout`) until `count` refreshes have finished.
+    bool wait_refreshes(int count, std::chrono::milliseconds timeout = std::chrono::seconds(30))
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return refreshes_ >= count; });
+    }
     // Waits until the camera with `serial` is listed (or, with `listed`
     // false, no longer listed).
     bool wait_listed(const std::wstring& serial, bool listed = true)

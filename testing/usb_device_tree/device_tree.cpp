@@ -146,6 +146,29 @@ void device_tree::set_reply_filter(reply_filter filter)
     filter_ = std::move(filter);
 }
 
+bool device_tree::refuse_once(std::function<bool(const hub_request&)> which, DWORD error)
+{
+    std::lock_guard guard(lock_);
+    if (refusal_) {
+        return false;
+    }
+    refusal_ = std::move(which);
+    refusal_error_ = error;
+    return true;
+}
+
+bool device_tree::refusal_pending() const
+{
+    std::lock_guard guard(lock_);
+    return static_cast<bool>(refusal_);
+}
+
+std::size_t device_tree::driver_key_reads() const
+{
+    std::lock_guard guard(lock_);
+    return driver_key_reads_;
+}
+
 std::vector<hub_request> device_tree::requests() const
 {
     std::lock_guard guard(lock_);
@@ -413,6 +436,9 @@ CONFIGRET device_tree::get_devnode_registry_property(DEVINST id, ULONG property,
                                                      ULONG* length)
 {
     std::lock_guard guard(lock_);
+    if (property == cm_drp_driver) {
+        ++driver_key_reads_;
+    }
     const node* entry = lookup(id);
     if (entry == nullptr) {
         return CR_INVALID_DEVNODE;

@@ -74,6 +74,15 @@ public:
     std::optional<DEVINST> find(const std::wstring& instance_id) const;
 
     void set_reply_filter(reply_filter filter);
+    // The hubs refuse, with `error`, the next request that `which` picks
+    // (after the reply filter), once; armed only while no refusal is pending:
+    // false when one already is. `which` runs under the tree's lock and must
+    // not call the tree.
+    bool refuse_once(std::function<bool(const hub_request&)> which, DWORD error = ERROR_GEN_FAILURE);
+    // True while an armed refusal has not met its request yet.
+    bool refusal_pending() const;
+    // Driver keys (CM_DRP_DRIVER) the tree was asked for so far.
+    std::size_t driver_key_reads() const;
     // The I/O controls the hubs received, oldest first (the latest few
     // thousand).
     std::vector<hub_request> requests() const;
@@ -139,6 +148,10 @@ private:
     std::map<HANDLE, DEVINST> files_;
     std::uintptr_t next_handle_ = 0x5e70;
     reply_filter filter_;
+    // These three guarded by lock_, as everything the calls reach.
+    std::function<bool(const hub_request&)> refusal_; // empty: none pending
+    DWORD refusal_error_ = 0;
+    std::size_t driver_key_reads_ = 0;
     std::vector<hub_request> requests_;
 };
 

@@ -79,6 +79,10 @@ BOOL device_tree::device_io_control(HANDLE file, DWORD code, void* input, DWORD 
     if (filter_) {
         filter_(request, reply);
     }
+    if (refusal_ && refusal_(request)) {
+        reply = failure(refusal_error_);
+        refusal_ = nullptr;
+    }
     if (!reply.succeeded) {
         SetLastError(reply.error);
         return FALSE;

@@ -15,8 +15,17 @@ namespace camtovra {
 
 factory_platform factory_platform::win32()
 {
+    return walking(cam::usb_topology::win32_topology_platform());
+}
+
+factory_platform factory_platform::walking(cam::usb_topology::topology_platform& system)
+{
+    // Rescans repeat the walk every few seconds while cameras stream: one
+    // refused hub request must not drop a camera that is still there.
+    auto cameras = std::make_shared<cam::usb_topology::camera_list>(system);
     factory_platform platform;
-    platform.list_cameras = [] { return cam::usb_topology::find_device(); };
+    platform.list_cameras = [cameras] { return cameras->find_device(); };
+    platform.camera_removed = [cameras](std::wstring_view device_path) { cameras->forget(device_path); };
     platform.driver_io_for = [](std::wstring_view) -> nox_um::driver_io& { return nox_um::win32_driver_io(); };
     return platform;
 }
@@ -38,13 +47,17 @@ void factory::start_device_change_notification(void* context, cam_service::devic
     // last reference goes.
     auto handle = std::make_shared<device_change::device_change_notify_h>();
     device_change::device_change_notify::create(
-        handle, [context, callback](std::wstring_view interface_name, const GUID& interface_class, bool removed) {
+        handle, [context, callback, platform = platform_](std::wstring_view interface_name,
+                                                          const GUID& interface_class, bool removed) {
             if (!IsEqualGUID(interface_class, cam::usb_topology::camera_interface_class)) {
                 return;
             }
             log_line(logging::level_trace, "[camtovra_service] {} of device=\"{}\" with interface id={}.\n",
                      removed ? "Removal" : "Arrival", utils::to_utf8(interface_name),
                      win32::guid_to_string(interface_class));
+            if (removed && platform->camera_removed) {
+                platform->camera_removed(interface_name);
+            }
             callback(context);
         });
     subscription_ = std::move(handle);

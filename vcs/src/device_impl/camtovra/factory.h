@@ -31,6 +31,9 @@ namespace camtovra {
 struct factory_platform {
     // The present cameras, in the system's order.
     std::function<std::vector<cam::usb_topology::camera_entry>()> list_cameras;
+    // Told of each removal of a camera interface that the device-change
+    // window reports, before the discover service hears of it; may be empty.
+    std::function<void(std::wstring_view device_path)> camera_removed;
     // The driver access for a camera's device path. It must outlive every
     // device opened through it.
     std::function<nox_um::driver_io&(std::wstring_view device_path)> driver_io_for;
@@ -39,6 +42,11 @@ struct factory_platform {
 
     // The system's device lists and the driver's device files.
     static factory_platform win32();
+    // The cameras of `system`'s device lists, walked by one camera list (a
+    // camera keeps its last record while its interface stays and a read of
+    // it fails), and the driver's device files. `system` must outlive the
+    // platform.
+    static factory_platform walking(cam::usb_topology::topology_platform& system);
 };
 
 // The store chain a camera reads and writes its settings through: the

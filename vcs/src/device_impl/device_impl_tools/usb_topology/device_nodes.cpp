@@ -41,20 +41,20 @@ std::optional<std::wstring> node_device_id(topology_platform& platform, DEVINST 
     return std::wstring(buffer.data());
 }
 
-std::optional<DEVINST> find_node_by_driver_key(topology_platform& platform, const std::wstring& driver_key)
+void driver_key_index::read_tree()
 {
+    keys_.emplace();
     DEVINST root = 0;
-    if (platform.locate_devnode(&root, nullptr) != CR_SUCCESS) {
-        return std::nullopt;
+    if (platform_->locate_devnode(&root, nullptr) != CR_SUCCESS) {
+        return;
     }
     DEVINST node = root;
     for (;;) {
-        const auto key = driver_key_of(platform, node);
-        if (key && equal_without_case(*key, driver_key)) {
-            return node;
+        if (auto key = driver_key_of(*platform_, node)) {
+            keys_->push_back({std::move(*key), node});
         }
         DEVINST next = 0;
-        if (platform.get_child(&next, node) == CR_SUCCESS) {
+        if (platform_->get_child(&next, node) == CR_SUCCESS) {
             node = next;
             continue;
         }
@@ -62,18 +62,31 @@ std::optional<DEVINST> find_node_by_driver_key(topology_platform& platform, cons
         // that has one.
         for (;;) {
             if (node == root) {
-                return std::nullopt;
+                return;
             }
-            if (platform.get_sibling(&next, node) == CR_SUCCESS) {
+            if (platform_->get_sibling(&next, node) == CR_SUCCESS) {
                 node = next;
                 break;
             }
-            if (platform.get_parent(&next, node) != CR_SUCCESS) {
-                return std::nullopt;
+            if (platform_->get_parent(&next, node) != CR_SUCCESS) {
+                return;
             }
             node = next;
         }
     }
+}
+
+std::optional<DEVINST> driver_key_index::find(const std::wstring& driver_key)
+{
+    if (!keys_) {
+        read_tree();
+    }
+    for (const node_key& entry : *keys_) {
+        if (equal_without_case(entry.driver_key, driver_key)) {
+            return entry.node;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<hub_location> find_parent_hub(topology_platform& platform, DEVINST node)

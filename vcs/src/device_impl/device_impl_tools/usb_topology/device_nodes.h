@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cam::usb_topology {
 
@@ -15,9 +16,28 @@ namespace cam::usb_topology {
 inline constexpr ULONG device_id_chars = 260;
 
 std::optional<std::wstring> node_device_id(topology_platform& platform, DEVINST node);
-// The first node, depth first from the root, whose driver key (CM_DRP_DRIVER)
-// equals `driver_key` without regard to case.
-std::optional<DEVINST> find_node_by_driver_key(topology_platform& platform, const std::wstring& driver_key);
+
+// The driver key (CM_DRP_DRIVER) of every node of the tree, read once, depth
+// first from the root, when first asked: one walk looks up every port of
+// every hub it opens here instead of reading the tree again for each.
+class driver_key_index {
+public:
+    explicit driver_key_index(topology_platform& platform) : platform_(&platform) {}
+
+    // The first node, depth first from the root, whose driver key equals
+    // `driver_key` without regard to case.
+    std::optional<DEVINST> find(const std::wstring& driver_key);
+
+private:
+    struct node_key {
+        std::wstring driver_key;
+        DEVINST node = 0;
+    };
+    void read_tree();
+
+    topology_platform* platform_;
+    std::optional<std::vector<node_key>> keys_; // empty until first asked
+};
 // The nearest ancestor of `node` with a present USB hub interface.
 std::optional<hub_location> find_parent_hub(topology_platform& platform, DEVINST node);
 

@@ -97,7 +97,9 @@ port_result read_port_strings(topology_platform& platform, HANDLE hub, std::uint
         return result;
     }
     std::vector<string_entry> strings;
-    if (const auto languages = query_string(platform, hub, port, 0, 0)) {
+    const auto languages = query_string(platform, hub, port, 0, 0);
+    result.complete = languages.has_value();
+    if (languages) {
         for (const std::uint8_t index : {connection.manufacturer_index(), connection.product_index(),
                                          connection.serial_number_index()}) {
             if (index == 0) {
@@ -107,6 +109,8 @@ port_result read_port_strings(topology_platform& platform, HANDLE hub, std::uint
                 const auto language_id = static_cast<std::uint16_t>(language);
                 if (auto text = query_string(platform, hub, port, index, language_id)) {
                     strings.push_back({std::move(*text), index, language_id});
+                } else {
+                    result.complete = false;
                 }
             }
         }
@@ -125,7 +129,8 @@ port_result read_port_strings(topology_platform& platform, HANDLE hub, std::uint
 
 } // namespace
 
-port_result query_hub(topology_platform& platform, const std::wstring& hub_path, const std::wstring& instance_id)
+port_result query_hub(topology_platform& platform, const std::wstring& hub_path, const std::wstring& instance_id,
+                      driver_key_index& nodes)
 {
     const std::wstring path = hub_path.starts_with(L"\\") ? hub_path : L"\\\\.\\" + hub_path;
     platform_file hub(platform,
@@ -145,7 +150,7 @@ port_result query_hub(topology_platform& platform, const std::wstring& hub_path,
             continue;
         }
         const auto driver_key = query_driver_key(platform, hub.get(), port);
-        const auto node = driver_key ? find_node_by_driver_key(platform, *driver_key) : std::nullopt;
+        const auto node = driver_key ? nodes.find(*driver_key) : std::nullopt;
         const auto device_id = node ? node_device_id(platform, *node) : std::nullopt;
         if (device_id && *device_id == instance_id) {
             return read_port_strings(platform, hub.get(), port, *connection);

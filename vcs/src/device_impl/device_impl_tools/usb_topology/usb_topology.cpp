@@ -4,6 +4,7 @@
 #include "hub_protocol.h"
 #include "hub_query.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -18,28 +19,47 @@ constexpr DWORD instance_id_buffer_size = 8192;
 constexpr DEVPROPKEY instance_id_key = {
     {0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}}, 256};
 
+// What the walk read of one present interface: its path and instance id and
+// what its parent hub told about it (empty when the device could not be
+// placed).
+struct interface_read {
+    std::wstring instance_id;
+    std::wstring device_path;
+    port_result port;
+
+    bool resolved() const { return !port.manufacturer.empty(); }
+    camera_entry entry() &&
+    {
+        camera_entry made;
+        made.instance_id = std::move(instance_id);
+        made.device_path = std::move(device_path);
+        made.manufacturer = std::move(port.manufacturer);
+        made.product = std::move(port.product);
+        made.serial_number = std::move(port.serial_number);
+        made.id_vendor = port.id_vendor;
+        made.id_product = port.id_product;
+        return made;
+    }
+};
+
 // The manufacturer, product and serial number of the device with instance id
-// `instance_id`, read through its parent hub; nothing when the device cannot
-// be placed or names no readable manufacturer.
-std::optional<port_result> find_location(topology_platform& platform, const std::wstring& instance_id)
+// `instance_id`, read through its parent hub; empty when the device cannot be
+// placed.
+port_result find_location(topology_platform& platform, const std::wstring& instance_id, driver_key_index& nodes)
 {
     DEVINST node = 0;
     if (platform.locate_devnode(&node, instance_id.c_str()) != CR_SUCCESS || !node_device_id(platform, node)) {
-        return std::nullopt;
+        return {};
     }
     const auto hub = find_parent_hub(platform, node);
     if (!hub) {
-        return std::nullopt;
+        return {};
     }
-    port_result found = query_hub(platform, hub->hub_path, instance_id);
-    if (found.manufacturer.empty()) {
-        return std::nullopt;
-    }
-    return found;
+    return query_hub(platform, hub->hub_path, instance_id, nodes);
 }
 
-std::optional<camera_entry> resolve_interface(topology_platform& platform, HDEVINFO set,
-                                              SP_DEVICE_INTERFACE_DATA& interface_data)
+std::optional<interface_read> read_interface(topology_platform& platform, HDEVINFO set,
+                                             SP_DEVICE_INTERFACE_DATA& interface_data, driver_key_index& nodes)
 {
     // Zero-filled and aligned for the detail record; the path ends inside.
     std::vector<std::uint64_t> detail_storage(detail_buffer_size / sizeof(std::uint64_t), 0);
@@ -61,19 +81,37 @@ std::optional<camera_entry> resolve_interface(topology_platform& platform, HDEVI
         return std::nullopt;
     }
 
-    camera_entry entry;
-    entry.instance_id = instance_id.data();
-    auto found = find_location(platform, entry.instance_id);
-    if (!found) {
-        return std::nullopt;
+    interface_read read;
+    read.instance_id = instance_id.data();
+    read.device_path = detail->DevicePath;
+    read.port = find_location(platform, read.instance_id, nodes);
+    return read;
+}
+
+// Reads every present interface of `interface_class` whose path and instance
+// id can be had, in the system's order; the device tree is read once for all.
+template <typename on_read>
+void read_interfaces(topology_platform& platform, const GUID& interface_class, on_read&& take)
+{
+    const device_info_set set(platform, platform.get_class_devs(interface_class, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.valid()) {
+        return;
     }
-    entry.device_path = detail->DevicePath;
-    entry.manufacturer = std::move(found->manufacturer);
-    entry.product = std::move(found->product);
-    entry.serial_number = std::move(found->serial_number);
-    entry.id_vendor = found->id_vendor;
-    entry.id_product = found->id_product;
-    return entry;
+    driver_key_index nodes(platform);
+    SP_DEVICE_INTERFACE_DATA interface_data{};
+    interface_data.cbSize = sizeof interface_data;
+    for (DWORD index = 0; platform.enum_device_interfaces(set.get(), interface_class, index, &interface_data);
+         ++index) {
+        if (auto read = read_interface(platform, set.get(), interface_data, nodes)) {
+            take(std::move(*read));
+        }
+    }
+}
+
+bool same_path(std::wstring_view a, std::wstring_view b)
+{
+    return a.size() == b.size() && CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                                        static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 } // namespace
@@ -81,18 +119,11 @@ std::optional<camera_entry> resolve_interface(topology_platform& platform, HDEVI
 void enumerate_interfaces(const GUID& interface_class, std::vector<camera_entry>& list,
                           topology_platform& platform)
 {
-    const device_info_set set(platform, platform.get_class_devs(interface_class, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!set.valid()) {
-        return;
-    }
-    SP_DEVICE_INTERFACE_DATA interface_data{};
-    interface_data.cbSize = sizeof interface_data;
-    for (DWORD index = 0; platform.enum_device_interfaces(set.get(), interface_class, index, &interface_data);
-         ++index) {
-        if (auto entry = resolve_interface(platform, set.get(), interface_data)) {
-            list.push_back(std::move(*entry));
+    read_interfaces(platform, interface_class, [&](interface_read&& read) {
+        if (read.resolved()) {
+            list.push_back(std::move(read).entry());
         }
-    }
+    });
 }
 
 std::vector<camera_entry> find_device(topology_platform& platform)
@@ -100,6 +131,30 @@ std::vector<camera_entry> find_device(topology_platform& platform)
     std::vector<camera_entry> list;
     enumerate_interfaces(camera_interface_class, list, platform);
     return list;
+}
+
+std::vector<camera_entry> camera_list::find_device()
+{
+    std::lock_guard lock(lock_);
+    std::vector<camera_entry> list;
+    read_interfaces(*platform_, camera_interface_class, [&](interface_read&& read) {
+        const auto last = std::find_if(known_.begin(), known_.end(), [&](const camera_entry& known) {
+            return same_path(known.device_path, read.device_path) && known.instance_id == read.instance_id;
+        });
+        if (last != known_.end() && !read.port.complete) {
+            list.push_back(*last);
+        } else if (read.resolved()) {
+            list.push_back(std::move(read).entry());
+        }
+    });
+    known_ = list;
+    return list;
+}
+
+void camera_list::forget(std::wstring_view device_path)
+{
+    std::lock_guard lock(lock_);
+    std::erase_if(known_, [&](const camera_entry& known) { return same_path(known.device_path, device_path); });
 }
 
 } // namespace cam::usb_topology

@@ -8,7 +8,9 @@
 #include "topology_platform.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cam::usb_topology {
@@ -35,6 +37,9 @@ struct port_result {
     std::wstring serial_number;
     std::uint16_t id_vendor = 0;
     std::uint16_t id_product = 0;
+    // The port was found and answered every request of the read: its
+    // configuration, the language table and each string in each language.
+    bool complete = false;
 };
 
 struct string_entry {
@@ -54,5 +59,32 @@ std::vector<camera_entry> find_device(topology_platform& platform = win32_topolo
 // Appends one entry per present interface of `interface_class` that resolves.
 void enumerate_interfaces(const GUID& interface_class, std::vector<camera_entry>& list,
                           topology_platform& platform = win32_topology_platform());
+
+// The walk as a service repeats it, every few seconds, while cameras stream:
+// a hub that refuses one request of a read must not make a camera that is
+// still there disappear. A camera keeps the last record read of it while its
+// device interface stays present (same path, same instance id) and a new
+// read of it fails or comes back incomplete; a complete read replaces the
+// record. The record goes with the interface, or when `forget` is told that
+// the interface was removed.
+class camera_list {
+public:
+    explicit camera_list(topology_platform& platform = win32_topology_platform()) : platform_(&platform) {}
+    camera_list(const camera_list&) = delete;
+    camera_list& operator=(const camera_list&) = delete;
+
+    // The cameras of the camera device-interface class, in the system's order.
+    std::vector<camera_entry> find_device();
+    // A removal of the interface with this path (compared without regard to
+    // case) was reported: its record is not kept past a failing read.
+    void forget(std::wstring_view device_path);
+
+private:
+    topology_platform* platform_;
+    // Guarded by lock_, which a walk holds throughout, so that a removal
+    // reported during a walk is applied after it.
+    std::mutex lock_;
+    std::vector<camera_entry> known_; // the records of the last walk
+};
 
 } // namespace cam::usb_topology

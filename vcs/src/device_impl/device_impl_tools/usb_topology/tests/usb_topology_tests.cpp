@@ -6,7 +6,9 @@
 #include <descriptors.h>
 #include <sim_camera.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <chrono>
 #include <thread>
 
@@ -165,6 +167,64 @@ TEST_F(topology, a_hub_listed_without_the_leading_backslashes_is_opened_in_the_d
     const DEVINST hub = tree.add_hub(tree.root_hub(), 2, bare);
     tree.add_camera(hub, 1, simulated_camera());
     EXPECT_EQ(serials(), std::vector<std::wstring>{L"SIM00001"});
+}
+
+TEST_F(topology, one_walk_reads_the_driver_key_of_each_device_node_once)
+{
+    usb_device_tree::hub_options seven_ports;
+    seven_ports.ports = 7;
+    const DEVINST hub = tree.add_hub(tree.root_hub(), 1, seven_ports);
+    tree.add_camera(tree.root_hub(), 4, simulated_camera(u"SIM00004"));
+    tree.add_camera(hub, 3, simulated_camera(u"SIM00003"));
+    tree.add_camera(hub, 7, simulated_camera(u"SIM00007"));
+    EXPECT_EQ(serials().size(), 3u);
+    // Root, host controller, root hub, the second hub and three cameras.
+    EXPECT_EQ(tree.driver_key_reads(), 7u);
+}
+
+// A request of the rescan that the hub refuses, by its descriptor value (0:
+// the port's driver key).
+bool descriptor_of(const hub_request& request, std::uint16_t value)
+{
+    return value == 0 ? request.code == hub_ioctl::get_node_connection_driverkey_name
+                      : request.code == hub_ioctl::get_descriptor_from_node_connection && request.value == value;
+}
+
+TEST_F(topology, a_listed_camera_keeps_its_record_through_a_failing_read_until_its_interface_goes)
+{
+    const DEVINST camera = tree.add_camera(tree.root_hub(), 2, simulated_camera());
+    cam::usb_topology::camera_list list(tree);
+    const std::vector<camera_entry> first = list.find_device();
+    ASSERT_EQ(first.size(), 1u);
+    // Configuration, language table, manufacturer, product, serial number,
+    // driver key: each refused once in a rescan.
+    for (const std::uint16_t value : {0x0200, 0x0300, 0x0301, 0x0302, 0x0303, 0x0000}) {
+        ASSERT_TRUE(tree.refuse_once([=](const hub_request& request) { return descriptor_of(request, value); }));
+        const auto again = list.find_device();
+        EXPECT_FALSE(tree.refusal_pending()) << value;
+        ASSERT_EQ(again.size(), 1u) << value;
+        EXPECT_EQ(again[0].serial_number, L"SIM00001") << value;
+        EXPECT_EQ(again[0].manufacturer, L"Corvane") << value;
+        EXPECT_EQ(again[0].product, L"CamTovra Sim") << value;
+    }
+
+    // Reported removed by the device-change window (in another case), the
+    // camera is not kept through a failing read; read whole, it is back.
+    std::wstring path = first[0].device_path;
+    std::transform(path.begin(), path.end(), path.begin(), ::towlower);
+    list.forget(path);
+    ASSERT_TRUE(tree.refuse_once([](const hub_request& request) { return descriptor_of(request, 0x0301); }));
+    EXPECT_TRUE(list.find_device().empty());
+    EXPECT_EQ(list.find_device().size(), 1u);
+
+    // Pulled, it goes at once; plugged in again, a failing first read finds
+    // no record left to keep.
+    ASSERT_TRUE(tree.remove_device(camera));
+    EXPECT_TRUE(list.find_device().empty());
+    tree.add_camera(tree.root_hub(), 2, simulated_camera());
+    ASSERT_TRUE(tree.refuse_once([](const hub_request& request) { return descriptor_of(request, 0x0301); }));
+    EXPECT_TRUE(list.find_device().empty());
+    EXPECT_EQ(list.find_device().size(), 1u);
 }
 
 TEST_F(topology, cameras_plugged_and_pulled_while_others_list_them_never_mix_answers)
