@@ -11,10 +11,10 @@ namespace {
 }
 } // namespace
 
-named_semaphore::named_semaphore(const std::wstring& name, LONG maximum_count) : name_(name)
+named_semaphore::named_semaphore(const std::wstring& name, LONG maximum_count, SECURITY_ATTRIBUTES* security)
+    : name_(name)
 {
-    auto security = make_world_access_security_attributes();
-    handle_.reset(CreateSemaphoreW(security.get(), 0, maximum_count, name_.c_str()));
+    handle_.reset(CreateSemaphoreW(security, 0, maximum_count, name_.c_str()));
     const DWORD error = GetLastError();
     if (!handle_ || error == ERROR_ALREADY_EXISTS) {
         handle_.reset();
@@ -25,6 +25,15 @@ named_semaphore::named_semaphore(const std::wstring& name, LONG maximum_count) :
 bool named_semaphore::release(LONG count, LONG* previous) noexcept
 {
     return handle_ && ReleaseSemaphore(handle_.get(), count, previous) != FALSE;
+}
+
+LONG named_semaphore::drain() noexcept
+{
+    LONG taken = 0;
+    while (handle_ && WaitForSingleObject(handle_.get(), 0) == WAIT_OBJECT_0) {
+        ++taken;
+    }
+    return taken;
 }
 
 kernel_mutex::kernel_mutex() : handle_(CreateMutexW(nullptr, FALSE, nullptr))

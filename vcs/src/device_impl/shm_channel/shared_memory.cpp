@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "device_impl/shm_channel/channel_security.h"
+
 namespace win32 {
 
 shared_memory::shared_memory(const std::wstring& name, std::uint64_t size, SECURITY_ATTRIBUTES* security)
@@ -26,6 +28,15 @@ shared_memory::shared_memory(const std::wstring& name, std::uint64_t size, SECUR
             UnmapViewOfFile(view_);
             view_ = nullptr;
             throw std::system_error(ERROR_ALREADY_EXISTS, std::system_category(), "failed to create file mapping");
+        }
+        // It still carries the access of the open it was made for.
+        if (security != nullptr) {
+            if (const DWORD denied = apply_dacl(handle_.get(), *security)) {
+                UnmapViewOfFile(view_);
+                view_ = nullptr;
+                throw std::system_error(static_cast<int>(denied), std::system_category(),
+                                        "failed to restrict file mapping");
+            }
         }
     }
 }

@@ -26,7 +26,9 @@ public:
     // Creates the mapping `name` of `size` bytes (read/write) and maps it.
     // When a mapping of that name still exists (a client holds it open) it
     // is used only if it is at least `size` bytes: a smaller one throws
-    // std::system_error(ERROR_ALREADY_EXISTS). Creation failures throw
+    // std::system_error(ERROR_ALREADY_EXISTS); a larger one is given the DACL
+    // of `security` (std::system_error "failed to restrict file mapping"
+    // when it cannot be). Creation failures throw
     // std::system_error "failed to create file mapping", a failed view
     // out_of_memory "failed to map view of file mapping".
     shared_memory(const std::wstring& name, std::uint64_t size, SECURITY_ATTRIBUTES* security);

@@ -23,7 +23,8 @@ void store_le32(std::uint8_t* at, std::uint64_t value) noexcept
 
 shared_memory_channel::shared_memory_channel(std::wstring channel_name)
     : channel_name_(std::move(channel_name)),
-      semaphore_(make_unique_global_name(channel_name_), semaphore_maximum)
+      semaphore_(make_unique_global_name(channel_name_), semaphore_maximum,
+                 make_channel_security(process_user()).get())
 {
 }
 
@@ -32,15 +33,24 @@ shared_memory_channel::~shared_memory_channel()
     close();
 }
 
-std::error_code shared_memory_channel::open(std::uint64_t payload_capacity, return_callback callback)
+std::error_code shared_memory_channel::open(std::uint64_t payload_capacity, return_callback callback,
+                                            const account_sid& client)
 {
     std::lock_guard lock(mutex_);
     buffers_.clear();
     ready_.clear();
+    semaphore_.drain();
+    signalled_ = false;
 
     std::vector<std::unique_ptr<buffer>> made;
     try {
-        auto security = make_world_access_security_attributes();
+        auto security = make_channel_security(client);
+        if (semaphore_.handle() != nullptr) {
+            if (const DWORD denied = apply_dacl(semaphore_.handle(), *security.get())) {
+                throw std::system_error(static_cast<int>(denied), std::system_category(),
+                                        "failed to restrict semaphore");
+            }
+        }
         const std::uint64_t size = payload_capacity + header_size;
         for (std::size_t i = 0; i < buffer_count; ++i) {
             auto b = std::make_unique<buffer>();
@@ -209,6 +219,8 @@ void shared_memory_channel::clear()
     std::lock_guard lock(mutex_);
     ready_.clear();
     buffers_.clear();
+    semaphore_.drain();
+    signalled_ = false;
 }
 
 cam::frame_counts shared_memory_channel::counts() const

@@ -7,6 +7,11 @@
 // with the client; it moves only along producer -> ready -> client ->
 // producer, and a full ready queue sends a new frame straight back.
 //
+// The mappings and the semaphore are open to SYSTEM, the Administrators and
+// the user of the client the channel is opened for, nobody else. Each open
+// and clear takes the semaphore's count back to 0: a new client is woken by
+// its own frames only.
+//
 // One mutex guards everything; the buffer-return callback runs under it and
 // must not call back into the channel.
 
@@ -22,6 +27,7 @@
 #include <vector>
 
 #include "device_impl/device_impl_tools/frame_server_itf.h"
+#include "device_impl/shm_channel/channel_security.h"
 #include "device_impl/shm_channel/shared_memory.h"
 #include "gen_utils/named_semaphore.h"
 
@@ -38,16 +44,20 @@ public:
 
     using return_callback = std::function<void(cam::frame_wrapper* buffer)>;
 
-    // Creates the semaphore "Global\<channel name><fresh GUID>"; throws
-    // std::system_error "Failed to create semaphore".
+    // Creates the semaphore "Global\<channel name><fresh GUID>", open to
+    // SYSTEM, the Administrators and this process's user until the first
+    // open; throws std::system_error "Failed to create semaphore".
     explicit shared_memory_channel(std::wstring channel_name);
     ~shared_memory_channel() override;
 
-    // (Re)creates the four buffers of `payload_capacity` bytes each and
-    // installs `callback`. On failure no buffers are left, the previous
-    // callback stays, and the error is returned (E_OUTOFMEMORY for a view
-    // that could not be mapped).
-    std::error_code open(std::uint64_t payload_capacity, return_callback callback);
+    // (Re)creates the four buffers of `payload_capacity` bytes each, grants
+    // them and the semaphore to `client` (by default the user of the COM
+    // client whose call this thread serves, evaluated at the call), empties
+    // the semaphore and installs `callback`. On failure no buffers are left,
+    // the previous callback stays, and the error is returned (E_OUTOFMEMORY
+    // for a view that could not be mapped).
+    std::error_code open(std::uint64_t payload_capacity, return_callback callback,
+                         const account_sid& client = calling_client_user());
     // Everything goes: callback, buffers, ready queue, semaphore.
     void close();
 
@@ -74,7 +84,7 @@ public:
     HRESULT give_back(std::uint64_t id);
     // Stream-channel start: queue and counters cleared, every buffer to the producer.
     void hand_all_buffers_out();
-    // Stream-channel close: queue emptied, buffers destroyed.
+    // Stream-channel close: queue emptied, buffers destroyed, semaphore emptied.
     void clear();
 
     // The counters a take would report, without taking anything.

@@ -3,8 +3,12 @@
 // rules, counters.
 #include "device_impl/shm_channel/shared_memory_channel.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,6 +61,54 @@ LONG semaphore_count(const std::wstring& name)
         ReleaseSemaphore(semaphore.get(), count, nullptr);
     }
     return count;
+}
+
+// The entries of an object's DACL as read back through a handle: the SID of
+// each access-allowed entry, any other entry as "type <n>"; sorted.
+std::vector<std::wstring> dacl_entries(HANDLE object)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return {L"unreadable"};
+    }
+    std::vector<std::wstring> entries;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) {
+            entries.push_back(L"bad entry");
+            continue;
+        }
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            entries.push_back(L"type " + std::to_wstring(header->AceType));
+            continue;
+        }
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        entries.push_back(win32::account_sid(&allowed->SidStart).to_string());
+    }
+    LocalFree(descriptor);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+std::vector<std::wstring> granted_to(const std::wstring& user)
+{
+    std::vector<std::wstring> entries{L"S-1-5-18", L"S-1-5-32-544", user};
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+win32::account_sid sid_of(const wchar_t* text)
+{
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(text, &sid)) {
+        return {};
+    }
+    win32::account_sid result(sid);
+    LocalFree(sid);
+    return result;
 }
 
 struct channel_fixture : ::testing::Test {
@@ -112,6 +164,71 @@ TEST_F(channel_fixture, open_makes_four_named_mappings_with_their_headers_and_fr
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(ids.count(channel.read(i).second), 0u) << "ids are new after a reopen";
     }
+}
+
+TEST_F(channel_fixture, mappings_and_semaphore_are_open_to_system_administrators_and_the_client_only)
+{
+    const win32::account_sid client = sid_of(L"S-1-5-21-1111-2222-3333-1001");
+    const win32::account_sid next_client = sid_of(L"S-1-5-21-1111-2222-3333-1002");
+    ASSERT_FALSE(client.empty());
+    const auto keep = [](cam::frame_wrapper*) {};
+    ASSERT_FALSE(channel.open(capacity, keep, client));
+    const auto semaphore_entries = [&] {
+        win32::unique_handle semaphore(OpenSemaphoreW(READ_CONTROL, FALSE, channel.semaphore_name().c_str()));
+        return dacl_entries(semaphore.get());
+    };
+    const auto mapping_entries = [&](std::size_t index) {
+        win32::unique_handle mapping(OpenFileMappingW(READ_CONTROL, FALSE, channel.read(index).first.c_str()));
+        return dacl_entries(mapping.get());
+    };
+    for (std::size_t i = 0; i < shared_memory_channel::buffer_count; ++i) {
+        EXPECT_EQ(mapping_entries(i), granted_to(client.to_string())) << i;
+    }
+    EXPECT_EQ(semaphore_entries(), granted_to(client.to_string()));
+
+    // The next client's channel; its first mapping is one the last client
+    // still holds, and is reused.
+    client_view held(channel.read(0).first);
+    ASSERT_NE(held.view, nullptr);
+    channel.clear();
+    ASSERT_FALSE(channel.open(capacity, keep, next_client));
+    for (std::size_t i = 0; i < shared_memory_channel::buffer_count; ++i) {
+        EXPECT_EQ(mapping_entries(i), granted_to(next_client.to_string())) << i;
+    }
+    EXPECT_EQ(semaphore_entries(), granted_to(next_client.to_string()));
+
+    // Outside a COM call the client is this process's own user.
+    channel.clear();
+    ASSERT_FALSE(channel.open(capacity, keep));
+    const std::wstring own = win32::process_user().to_string();
+    ASSERT_FALSE(own.empty());
+    EXPECT_EQ(mapping_entries(3), granted_to(own));
+    EXPECT_EQ(semaphore_entries(), granted_to(own));
+}
+
+TEST_F(channel_fixture, a_new_channel_wakes_its_client_only_for_its_own_frames)
+{
+    auto frames = open_and_hand_out();
+    win32::unique_handle semaphore(
+        OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, channel.semaphore_name().c_str()));
+    ASSERT_TRUE(semaphore);
+    const cam::frame_counts counts{};
+    ASSERT_TRUE(channel.write(*frames[0], counts));
+    channel.update_frame_counts(counts);
+    // The client went without looking; a counter update comes in after the
+    // channel was cleared.
+    channel.clear();
+    EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    channel.update_frame_counts(counts);
+
+    frames = open_and_hand_out();
+    EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ASSERT_TRUE(channel.write(*frames[1], counts));
+    EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    // Counter updates wake it again once the channel is new.
+    channel.update_frame_counts(counts);
+    EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST_F(channel_fixture, a_full_ready_queue_sends_the_new_frame_back_and_counts_it)
@@ -257,14 +374,14 @@ namespace {
 TEST(named_semaphore, a_name_that_exists_already_is_refused)
 {
     const std::wstring name = win32::make_unique_global_name(L"sem");
-    win32::named_semaphore first(name, 10);
+    win32::named_semaphore first(name, 10, nullptr);
     EXPECT_TRUE(first.release(2));
     LONG previous = -1;
     EXPECT_TRUE(first.release(1, &previous));
     EXPECT_EQ(previous, 2);
     EXPECT_FALSE(first.release(8)); // past the maximum
     try {
-        win32::named_semaphore second(name, 10);
+        win32::named_semaphore second(name, 10, nullptr);
         ADD_FAILURE() << "a second semaphore of the same name was made";
     } catch (const std::system_error& error) {
         EXPECT_EQ(error.code().value(), ERROR_ALREADY_EXISTS);
