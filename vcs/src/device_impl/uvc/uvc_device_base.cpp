@@ -1,5 +1,7 @@
 #include "device_impl/uvc/uvc_device_base.h"
 
+#include <utility>
+
 #include "device_impl/image/image_format.h"
 #include "device_impl/uvc/uvc_request.h"
 #include "device_impl/uvc/uvc_stream_negotiation.h"
@@ -28,8 +30,12 @@ uvc_device_base::~uvc_device_base()
     // pipe thread outlives the object.
     if (stream_) {
         stream_->stop();
-        stream_->frames().release_stream();
-        stream_.reset();
+        std::unique_ptr<pipe_frame_stream> stream;
+        {
+            std::lock_guard lock(frame_stream_lock_);
+            stream.swap(stream_);
+        }
+        stream->frames().release_stream();
     }
     pipe_.reset();
 }
@@ -66,6 +72,8 @@ std::uint32_t uvc_device_base::required_frame_buffer_size()
 
 void uvc_device_base::return_frame(frame_wrapper* frame)
 {
+    // release_stream waits for this return before it takes the stream away.
+    std::lock_guard lock(frame_stream_lock_);
     if (stream_) {
         stream_->frames().return_frame(frame);
     }
@@ -187,6 +195,7 @@ std::error_code uvc_device_base::select_alternate_interface(std::uint8_t& endpoi
                      entry.alternate_setting, pipes.error());
             continue;
         }
+        alternate_selected_ = true;
         log_line(logging::level_trace,
                  "[CamTovra] Selected alternate_itf_id={}, with Pipe.max_packet_size={}, due to request of "
                  "packet_size={}.\n",
@@ -233,14 +242,15 @@ std::error_code uvc_device_base::prepare_stream()
         return out_of_memory();
     }
     try {
-        stream_ = std::make_unique<pipe_frame_stream>(
+        auto stream = std::make_unique<pipe_frame_stream>(
             pipe_, static_cast<frame_path_host&>(*this),
             plan_.full_frame ? frame_transfer_mode::full_frame : frame_transfer_mode::payload);
         if (!plan_.full_frame) {
-            stream_->frames().prepare_transfer_buffers(transfer_buffer_count, commit_.max_payload_transfer_size());
+            stream->frames().prepare_transfer_buffers(transfer_buffer_count, commit_.max_payload_transfer_size());
         }
+        std::lock_guard lock(frame_stream_lock_);
+        stream_ = std::move(stream);
     } catch (const std::bad_alloc&) {
-        stream_.reset();
         pipe_.reset();
         return out_of_memory();
     }
@@ -281,15 +291,28 @@ void uvc_device_base::stop_streaming()
 
 void uvc_device_base::release_stream()
 {
+    // A preparation that failed after selecting an alternate setting leaves
+    // no stream, but the setting's bandwidth is still reserved.
+    const bool selected = std::exchange(alternate_selected_, false);
     if (!stream_) {
+        if (selected) {
+            (void)device().select_alternate_setting(0);
+        }
         return;
     }
+    // Stopped first: the pipe's thread may be returning a frame and waits
+    // for the frame stream lock meanwhile.
     stream_->stop();
-    if (!plan_.bulk) {
+    if (selected) {
         (void)device().select_alternate_setting(0);
     }
-    stream_->frames().release_stream();
-    stream_.reset();
+    std::unique_ptr<pipe_frame_stream> stream;
+    {
+        std::lock_guard lock(frame_stream_lock_);
+        stream.swap(stream_);
+    }
+    stream->frames().release_stream();
+    stream.reset();
     pipe_.reset();
     plan_ = {};
     after_release();

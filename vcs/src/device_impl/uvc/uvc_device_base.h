@@ -11,6 +11,7 @@
 // destruction: the pipe's thread calls into it until then.
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "device_impl/camera_base/usb_camera_base.h"
@@ -116,7 +117,18 @@ private:
     std::uint64_t interval_ = 0;
     stream_transfer_plan plan_;
     std::shared_ptr<nox_um::pipe> pipe_;
+    // Guards stream_ against return_frame, which a client's ReleaseFrame and
+    // the pipe's thread reach at any time: prepare_stream, release_stream and
+    // the destructor replace stream_ only under it, so a stream is not freed
+    // while a return is inside it. Everything else that touches stream_ runs
+    // under the active device's stream lock, as those three do. Never held
+    // while waiting for the pipe's thread.
+    std::mutex frame_stream_lock_;
     std::unique_ptr<pipe_frame_stream> stream_;
+    // A streaming alternate setting is selected (its bandwidth reserved) and
+    // release_stream has not yet gone back to alternate setting 0. Under the
+    // active device's stream lock.
+    bool alternate_selected_ = false;
     uvc_property::uvc_standard_properties standard_;
 };
 

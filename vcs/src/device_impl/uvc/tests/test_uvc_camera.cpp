@@ -21,16 +21,34 @@ void checking_sink::make_buffers(std::size_t count, std::uint64_t capacity)
 void checking_sink::lend_all(cam::uvc_cam::uvc_device_base& target)
 {
     camera = &target;
-    std::vector<cam::frame_wrapper*> frames;
-    {
-        std::lock_guard guard(lock_);
-        for (auto& b : buffers_) {
-            frames.push_back(b.get());
-        }
-    }
-    for (auto* f : frames) {
+    for (auto* f : frames()) {
         target.return_frame(f);
     }
+}
+
+std::vector<cam::frame_wrapper*> checking_sink::frames() const
+{
+    std::lock_guard guard(lock_);
+    std::vector<cam::frame_wrapper*> out;
+    for (const auto& b : buffers_) {
+        out.push_back(b.get());
+    }
+    return out;
+}
+
+void test_uvc_camera::after_release()
+{
+    {
+        std::lock_guard guard(releases_lock_);
+        ++releases_;
+    }
+    released_.notify_all();
+}
+
+bool test_uvc_camera::wait_for_releases(std::size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock guard(releases_lock_);
+    return released_.wait_for(guard, timeout, [&] { return releases_ >= count; });
 }
 
 void checking_sink::clear()

@@ -4,7 +4,10 @@
 // sink that lends buffers and checks every image it receives, and a log
 // capture.
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,12 +37,33 @@ public:
 
     // False: the own document is not made, so the proxy holds none.
     bool with_document = true;
+    // Runs inside the frame path's handling of every returned frame; set
+    // before frames move.
+    std::function<void()> inside_return;
+
+    // Counts the releases of a prepared stream.
+    void after_release() override;
+    // Waits until `count` releases have finished; false after `timeout`.
+    bool wait_for_releases(std::size_t count, std::chrono::milliseconds timeout);
 
 protected:
     std::string own_document_text() override
     {
         return with_document ? uvc_device_base::own_document_text() : std::string();
     }
+    // The frame path asks for the flag first thing when a frame comes back.
+    bool force_clear_buffers() const override
+    {
+        if (inside_return) {
+            inside_return();
+        }
+        return uvc_device_base::force_clear_buffers();
+    }
+
+private:
+    std::mutex releases_lock_;
+    std::condition_variable released_;
+    std::size_t releases_ = 0; // guarded by releases_lock_
 };
 
 // Lends its buffers to the camera and gives every delivered frame straight
@@ -48,6 +72,7 @@ class checking_sink final : public cam::frame_server_itf {
 public:
     void make_buffers(std::size_t count, std::uint64_t capacity);
     void lend_all(cam::uvc_cam::uvc_device_base& camera);
+    std::vector<cam::frame_wrapper*> frames() const;
     // Drops the buffers; the camera must have released its stream.
     void clear();
 
@@ -91,9 +116,15 @@ public:
         std::vector<std::uint8_t> input;
     };
     std::vector<ioctl_record> ioctls(DWORD code) const;
+    // While set, an endpoint pipe cannot be opened.
+    std::atomic<bool> refuse_pipe_opens{false};
 
     HANDLE create_file(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) override
     {
+        if (refuse_pipe_opens && path.find(L"\\pipe_") != std::wstring::npos) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
         return inner_.create_file(path, access, share, disposition, flags);
     }
     BOOL device_io_control(HANDLE file, DWORD code, void* input, DWORD input_size, void* output, DWORD output_size,

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <future>
+#include <thread>
 
 #include "device_impl/image/image_format.h"
 #include "gen_utils/cam_error.h"
@@ -241,6 +244,53 @@ INSTANTIATE_TEST_SUITE_P(modes, uvc_streaming_test,
                                            stream_case{"full_frame", vga_size + 512, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(uvc_device_base_test, a_release_waits_for_the_frames_being_returned_at_that_moment)
+{
+    bench.responder = std::make_unique<sim_camera::uvc_responder>(bench.io.camera);
+    bench.responder->set_stream_sizes(vga_size, 16384);
+    open_and_init();
+    ASSERT_FALSE(bench.camera->try_start(vga, interval));
+    bench.sink.make_buffers(4, bench.camera->required_frame_buffer_size());
+    const auto frames = bench.sink.frames();
+
+    // The first return to reach the frame path stays inside it until the
+    // stream has been released, or half a second has shown that the release
+    // waits for it.
+    std::atomic<bool> holding{false};
+    std::atomic<bool> released_under_a_return{false};
+    std::promise<void> inside;
+    bench.camera->inside_return = [&] {
+        if (!holding.exchange(true)) {
+            inside.set_value();
+            released_under_a_return = bench.camera->wait_for_releases(1, std::chrono::milliseconds(500));
+        }
+    };
+    std::promise<void> go;
+    const std::shared_future<void> start = go.get_future().share();
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 3; ++i) {
+        callers.emplace_back([&] {
+            start.wait();
+            for (auto* f : frames) {
+                bench.camera->return_frame(f);
+            }
+        });
+    }
+    callers.emplace_back([&, entered = inside.get_future()] {
+        start.wait();
+        entered.wait();
+        bench.camera->release_stream();
+    });
+    go.set_value();
+    for (auto& t : callers) {
+        t.join();
+    }
+    bench.camera->inside_return = nullptr;
+    EXPECT_FALSE(released_under_a_return) << "the stream was freed under a frame being returned";
+    EXPECT_TRUE(bench.camera->wait_for_releases(1, std::chrono::milliseconds(0)));
+    EXPECT_EQ(bench.camera->frame_stream(), nullptr);
+}
+
 TEST_F(uvc_device_base_test, streaming_needs_a_prepared_pipe_and_an_endpoint)
 {
     bench.responder = std::make_unique<sim_camera::uvc_responder>(bench.io.camera);
@@ -306,6 +356,22 @@ TEST(uvc_device_base_endpoints, a_camera_without_a_large_enough_endpoint_fails_t
         EXPECT_EQ(b.camera->endpoint_pipe(), nullptr) << r.name;
         EXPECT_EQ(b.camera->frame_stream(), nullptr) << r.name;
     }
+}
+
+TEST(uvc_device_base_endpoints, a_pipe_that_cannot_be_opened_gives_the_alternate_setting_back)
+{
+    camera_bench b;
+    set_streaming_alternates(b, {iso_endpoint(512), iso_endpoint(3072)}, true);
+    b.responder = std::make_unique<sim_camera::uvc_responder>(b.io.camera);
+    b.responder->set_stream_sizes(vga_size, 1000);
+    b.open();
+    ASSERT_FALSE(b.camera->init_device());
+    b.recorder.refuse_pipe_opens = true;
+    EXPECT_EQ(b.camera->try_start(vga, interval), make_cam_error(E_OUTOFMEMORY));
+    EXPECT_EQ(b.camera->endpoint_pipe(), nullptr);
+    // Alternate setting 2 was selected for the pipe, then 0 again.
+    EXPECT_EQ(b.recorder.ioctls(IOCTL_NOXKM_SELECT_INTERFACE).size(), 2u);
+    EXPECT_EQ(b.io.camera.selected_alternate(1), 0);
 }
 
 TEST(uvc_device_base_endpoints, an_isochronous_camera_takes_the_first_alternate_that_fits_and_release_selects_zero)
