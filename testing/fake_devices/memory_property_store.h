@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <variant>
 
@@ -13,9 +14,20 @@ namespace fake_devices {
 
 class memory_property_store final : public utils::property_store_itf {
 public:
+    // An integer read of this name throws std::bad_alloc, as a failed
+    // allocation on the caller's path would.
+    void throw_on_int_read(std::wstring name)
+    {
+        std::lock_guard lock(mutex_);
+        throw_on_read_ = std::move(name);
+    }
+
     bool read_int(std::wstring_view name, std::int64_t& value) override
     {
         std::lock_guard lock(mutex_);
+        if (!throw_on_read_.empty() && name == throw_on_read_) {
+            throw std::bad_alloc();
+        }
         const auto found = values_.find(std::wstring(name));
         if (found == values_.end() || !std::holds_alternative<std::int64_t>(found->second)) {
             return false;
@@ -63,6 +75,7 @@ public:
 private:
     std::mutex mutex_;
     std::map<std::wstring, std::variant<std::int64_t, std::wstring>> values_;
+    std::wstring throw_on_read_;
 };
 
 } // namespace fake_devices

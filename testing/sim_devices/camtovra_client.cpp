@@ -15,6 +15,8 @@
 //                   no frame is ready and requests answer 0x80070651
 //   hold <event>    takes 10 frames, signals the event, takes frames until
 //                   the event <event>_go is set, then 30 more
+//   restream <n>    as stream, from a camera that streamed before: its
+//                   numbering goes on, so accounting starts at the first frame
 // Exit code 0 on success, otherwise the number of the step that failed.
 #include <windows.h>
 #include <objbase.h>
@@ -391,8 +393,12 @@ int run(ICamTovraDiscoverService* service, const std::wstring& mode, const wchar
 {
     ICamTovraDevice* device = nullptr;
     frame_reader reader;
+    const bool streams = mode == L"stream" || mode == L"restream";
+    if (mode == L"restream") {
+        reader.accounting = sim_camera::frame_accounting(std::nullopt);
+    }
     int result = open_stream(service, device, reader);
-    if (result == 0 && mode == L"stream") {
+    if (result == 0 && streams) {
         result = stream(device, reader, _wtoi(argument));
     } else if (result == 0 && mode == L"unplug") {
         result = unplug(device, reader, argument);
@@ -403,7 +409,7 @@ int run(ICamTovraDiscoverService* service, const std::wstring& mode, const wchar
         reader.channel->PauseStream();
         reader.channel->Release();
     }
-    if (result == 0 && mode == L"stream") {
+    if (result == 0 && streams) {
         DShowDeviceServer_StreamFormat last{};
         if (const HRESULT hr = device->GetStreamFormatCurrent(&last); hr != S_OK || last.Dimension.cy != 480) {
             result = fail(37, "GetStreamFormatCurrent after the channel closed", hr);

@@ -105,6 +105,35 @@ TEST_P(sim_device_unplug, an_unplug_mid_stream_sets_the_lost_event_ends_the_came
     EXPECT_EQ(factory->stats().devices_created.load(), 2);
 }
 
+class sim_device_killed_client : public sim_device_e2e {};
+
+// A client killed while it takes and gives back frames: the service lets go
+// of its channel and stream, stays up, and the next client streams.
+TEST_P(sim_device_killed_client, a_client_killed_while_returning_frames_lets_go_of_its_stream_and_the_next_one_streams)
+{
+    const std::wstring ready_name = win32::make_unique_global_name(L"camtovra_client_hold_");
+    win32::unique_handle ready(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+    win32::unique_handle go(CreateEventW(nullptr, TRUE, FALSE, (ready_name + L"_go").c_str()));
+    auto client = start_client(L"hold " + ready_name, ready.get());
+    ASSERT_TRUE(client.process);
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 0), WAIT_OBJECT_0) << "client exit " << client.wait(0);
+    win32::unique_handle thread = pipe_thread();
+    ASSERT_TRUE(thread);
+
+    constexpr UINT killed = 99;
+    ASSERT_TRUE(TerminateProcess(client.process.get(), killed));
+    EXPECT_EQ(client.wait(30000), killed);
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 30000), WAIT_OBJECT_0) << "the killed client's stream was released";
+    EXPECT_TRUE(host.wait_listed(factory->serial_number()));
+    // Nothing of the killed client holds the camera any more: once idle, it
+    // is closed, and the next client opens it afresh.
+    ASSERT_TRUE(factory->stats().wait_all_released(std::chrono::seconds(30)));
+
+    auto next = start_client(L"restream 100");
+    ASSERT_TRUE(next.process);
+    EXPECT_EQ(next.wait(120000), 0u);
+}
+
 std::string case_name(const ::testing::TestParamInfo<e2e_case>& info)
 {
     return std::string(info.param.full_frame ? "full_frame" : "payload") +
@@ -117,5 +146,6 @@ INSTANTIATE_TEST_SUITE_P(modes, sim_device_e2e,
                          case_name);
 INSTANTIATE_TEST_SUITE_P(modes, sim_device_unplug, ::testing::Values(e2e_case{false, true}, e2e_case{true, true}),
                          case_name);
+INSTANTIATE_TEST_SUITE_P(modes, sim_device_killed_client, ::testing::Values(e2e_case{false, true}), case_name);
 
 } // namespace

@@ -73,7 +73,7 @@ std::error_code cam_tovra::pre_start()
     {
         // The region the client set (auto-centre, offsets) goes out again
         // for the size the probe just applied.
-        std::lock_guard guard(partial_scan_lock_);
+        const auto lock = lock_requests();
         stream_selected_ = true;
         partial_scan_.reapply_value();
     }
@@ -91,36 +91,43 @@ std::error_code cam_tovra::post_start()
     if (acquisition_start_ == nullptr) {
         return {};
     }
-    const std::error_code ec = acquisition_start_->execute();
+    const std::error_code ec = [this] {
+        const auto lock = lock_requests();
+        return acquisition_start_->execute();
+    }();
     if (ec) {
         log_line(logging::level_trace, "[CamTovra] AcquisitionStart res={}.\n", ec.message());
     }
     return ec;
 }
 
-void cam_tovra::stop_streaming()
+std::error_code cam_tovra::stop_streaming()
 {
     if (acquisition_stop_ == nullptr) {
-        uvc_device_base::stop_streaming();
-        return;
+        return uvc_device_base::stop_streaming();
     }
-    // The pipe keeps its reads queued; release_stream stops it.
-    if (const std::error_code ec = acquisition_stop_->execute()) {
+    // The pipe keeps its reads queued; release_stream stops it. A refused
+    // stop leaves the camera sending, so the caller hears of it.
+    const auto lock = lock_requests();
+    const std::error_code ec = acquisition_stop_->execute();
+    if (ec) {
         log_line(logging::level_trace, "[CamTovra] AcquisitionStop res={}.\n", ec.message());
     }
+    return ec;
 }
 
 std::error_code cam_tovra::fill_probe(const uvc_cam::input_format& format, std::uint64_t interval,
                                       uvc_cam::vs_probe_commit& probe, dim requested)
 {
     if (chunk_mode_active_node_ != nullptr) {
+        const auto lock = lock_requests();
         const std::error_code ec = chunk_mode_active_node_->set_val(true);
         chunk_mode_active_ = !ec;
         log_line(logging::level_trace, "[CamTovra] ChunkMode status=0x{:x}.\n", static_cast<std::uint32_t>(ec.value()));
     }
     (void)uvc_device_base::fill_probe(format, interval, probe, requested);
 
-    std::lock_guard guard(partial_scan_lock_);
+    const auto lock = lock_requests();
     stream_selected_ = true;
     if (!partial_scan_.has_offsets()) {
         return {};
@@ -145,7 +152,7 @@ std::error_code cam_tovra::select_format(const stream_format& format, std::uint6
     const std::error_code ec = uvc_device_base::select_format(format, interval);
     if (ec) {
         // No stream was selected: frame-interval lists may use the unit again.
-        std::lock_guard guard(partial_scan_lock_);
+        const auto lock = lock_requests();
         stream_selected_ = false;
     }
     return ec;
@@ -154,7 +161,7 @@ std::error_code cam_tovra::select_format(const stream_format& format, std::uint6
 void cam_tovra::release_stream()
 {
     uvc_device_base::release_stream();
-    std::lock_guard guard(partial_scan_lock_);
+    const auto lock = lock_requests();
     stream_selected_ = false;
 }
 
@@ -167,7 +174,7 @@ bool cam_tovra::accept_input_format(uvc_cam::input_format& format)
     if (format.max_width != largest.width || format.max_height != largest.height) {
         return true;
     }
-    std::lock_guard guard(partial_scan_lock_);
+    const auto lock = lock_requests();
     const kyv_xu_props::partial_scan_size_range range =
         partial_scan_.size_range(static_cast<std::int32_t>(format.format_index));
     if (range.valid != 0) {
@@ -188,7 +195,7 @@ std::vector<std::uint64_t> cam_tovra::custom_frame_intervals(const stream_format
         return {};
     }
     const std::uint32_t mode_value = inputs[entry.info.StreamFormatInfoId].format_index;
-    std::lock_guard guard(partial_scan_lock_);
+    const auto lock = lock_requests();
     if (stream_selected_) {
         const auto known = unit_intervals_.find(entry.info.StreamFormatInfoId);
         return known != unit_intervals_.end() ? known->second : std::vector<std::uint64_t>{};

@@ -73,8 +73,9 @@ public:
     // failed request is asked again next time).
     std::uint32_t firmware_revision() override;
     std::error_code pre_start() override;
-    // AcquisitionStop when the camera has it; otherwise the pipe stops.
-    void stop_streaming() override;
+    // AcquisitionStop when the camera has it (its error is returned);
+    // otherwise the pipe stops.
+    std::error_code stop_streaming() override;
     std::error_code init_features() override;
     // AcquisitionStart when the camera has it.
     std::error_code post_start() override;
@@ -159,15 +160,16 @@ private:
     genext::color_transformation_settings color_transformation_;
     std::uint32_t polarization_mode_ = 0;
 
-    // The vendor extension unit. Its requests run under the request lock;
-    // the camera class's own calls into it (format records, frame-interval
-    // lists, stream settings) take partial_scan_lock_, since a client may ask
-    // for frame intervals while another thread starts a stream.
+    // The vendor extension unit. Its requests run under the request lock,
+    // and so do the camera class's own calls into it (format records,
+    // frame-interval lists, stream settings): they share its offset and
+    // auto-centre values, and a client may ask for frame intervals or set
+    // an offset while another thread starts a stream.
     kyv_xu_props::partial_scan partial_scan_;
-    std::mutex partial_scan_lock_;
-    // Set from the probe until the stream is released: listing frame
-    // intervals would rewrite the unit's mode, binning and size under the
-    // stream, so the lists last read (by format id) are answered instead.
+    // Both under the request lock. Set from the probe until the stream is
+    // released: listing frame intervals would rewrite the unit's mode,
+    // binning and size under the stream, so the lists last read (by format
+    // id) are answered instead.
     bool stream_selected_ = false;
     std::map<std::uint32_t, std::vector<std::uint64_t>> unit_intervals_;
     std::atomic<image_processing_mode> mode_{image_processing_mode::mono};
@@ -178,6 +180,9 @@ private:
 
     GenICam::IRegister* chunk_block_id_ = nullptr;
     GenICam::IBoolean* chunk_mode_active_node_ = nullptr;
+    // The ports are bound to a frame's chunks only under the request lock,
+    // so that a request reading a chunk feature finds the chunk whole or
+    // not bound, never one the pipe's thread is letting go of.
     std::vector<chunk_adapter> chunk_adapters_;
     std::atomic<bool> chunk_mode_active_{false};
 

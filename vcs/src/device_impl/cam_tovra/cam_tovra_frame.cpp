@@ -68,6 +68,8 @@ void cam_tovra::process_frame(frame_wrapper& frame, img::image_desc& image)
 void cam_tovra::read_chunk_data(frame_wrapper& frame, std::uint64_t valid)
 {
     std::uint8_t* data = frame.data() + frame.offset;
+    // Waits at most for one request: the pipe keeps further reads queued.
+    const auto lock = lock_requests();
     const std::size_t walked =
         walk_chunk_trailers({data, static_cast<std::size_t>(valid)}, [this](const chunk_view& chunk) {
             for (const chunk_adapter& adapter : chunk_adapters_) {

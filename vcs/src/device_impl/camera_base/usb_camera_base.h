@@ -5,9 +5,13 @@
 // the device-specific operations (the UVC device base, then the camera
 // class).
 //
-// Locks: the request lock serialises every property request; the stream lock
-// of the active device serialises starts, pauses and releases. This class
-// never holds both.
+// Locks: the request lock serialises every property request and everything
+// else that reaches the camera's GenICam documents, their register port or
+// the extension unit's values: the stream path's acquisition and chunk-mode
+// commands and the pipe thread's chunk data take it too (lock_requests). The
+// stream lock of the active device serialises starts, pauses and releases;
+// when both are held, the stream lock is taken first. Nothing that waits for
+// the pipe's thread may run under the request lock.
 
 #include <atomic>
 #include <cstdint>
@@ -106,7 +110,8 @@ public:
     virtual std::error_code pre_start() = 0;
     virtual std::error_code prepare_stream() = 0;
     virtual void release_stream() = 0;
-    virtual void stop_streaming() = 0;
+    // Pauses the stream; an error means the camera may still be sending.
+    virtual std::error_code stop_streaming() = 0;
     virtual std::error_code start_streaming() = 0;
 
     // -------- the private sets (property_req_entry_itf)
@@ -119,6 +124,10 @@ protected:
     // The own document as GenApi text; empty when it could not be made.
     // Derived classes may add nodes before it is rendered.
     virtual std::string own_document_text();
+
+    // The request lock, for the derived classes' own calls into what
+    // requests reach.
+    [[nodiscard]] std::unique_lock<std::mutex> lock_requests() { return std::unique_lock(request_lock_); }
 
     nox_um::usb_device_handle& device() const { return *device_; }
     // The sink the frame path delivers to: the creator's, with the counters
@@ -134,6 +143,8 @@ private:
 
     std::shared_ptr<nox_um::usb_device_handle> device_;
     frame_server_itf* sink_;
+    // Guards the handler registry, the documents and their ports (see
+    // above); a whole device exchange runs under it.
     std::mutex request_lock_;
     std::unique_ptr<drv_genicam::genicam_named_req_proxy> proxy_;
     std::vector<stream_format_entry> formats_;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include <gsl/util>
+
 #include "device_impl/camtovra/info_replies.h"
 #include "device_impl/device_impl_tools/propset.h"
 #include "device_impl/image/image_format.h"
@@ -328,38 +330,64 @@ HRESULT device::create_stream_channel(const DShowDeviceServer_StreamFormat* form
     if (busy_.exchange(true)) {
         return E_ACCESSDENIED;
     }
+    // Whatever way this ends short of an open channel (an error, or a throw
+    // from an allocation or the channel's lock), the device is free again.
+    bool opened = false;
+    const auto free_unless_opened = gsl::finally([&] {
+        if (!opened) {
+            busy_ = false;
+        }
+    });
+    try {
+        const HRESULT hr = open_stream_channel(*format);
+        opened = SUCCEEDED(hr);
+        return hr;
+    } catch (const std::bad_alloc&) {
+        log_line(logging::level_error, "[CamTovra] device::create_stream_channel, out of memory.\n");
+        return E_OUTOFMEMORY;
+    } catch (const std::system_error& e) {
+        log_line(logging::level_error, "[CamTovra] device::create_stream_channel, {}.\n", e.what());
+        return cam::to_hresult(e.code());
+    }
+}
+
+HRESULT device::open_stream_channel(const DShowDeviceServer_StreamFormat& format)
+{
     const auto list = camera_->list_formats();
     const auto entry = std::find_if(list.begin(), list.end(), [&](const cam::stream_format_info& f) {
-        return f.StreamFormatInfoId == format->StreamFormatInfoId;
+        return f.StreamFormatInfoId == format.StreamFormatInfoId;
     });
     if (entry == list.end()) {
-        busy_ = false;
         return E_INVALIDARG;
     }
     const cam::stream_format wanted{
-        entry->MediaTypeFourCC, format->Dimension.cx, format->Dimension.cy,
-        img::image_buffer_size(entry->MediaTypeFourCC, format->Dimension.cx, format->Dimension.cy)};
+        entry->MediaTypeFourCC, format.Dimension.cx, format.Dimension.cy,
+        img::image_buffer_size(entry->MediaTypeFourCC, format.Dimension.cx, format.Dimension.cy)};
 
     std::lock_guard lock(stream_lock_);
-    if (const std::error_code ec = camera_->try_start(wanted, format->AverageTimePerFrame)) {
-        busy_ = false;
+    // A throw after the stream was selected must not leave it selected: its
+    // pipe would refuse every later start.
+    bool channel_ready = false;
+    const auto release_unless_ready = gsl::finally([&] {
+        if (!channel_ready) {
+            camera_->release_stream();
+        }
+    });
+    if (const std::error_code ec = camera_->try_start(wanted, format.AverageTimePerFrame)) {
         return cam::to_hresult(ec);
     }
     camera_type* camera = camera_.get();
     const std::error_code opened = channel_.open(camera_->required_frame_buffer_size(),
                                                  [camera](cam::frame_wrapper* buffer) { camera->return_frame(buffer); });
     if (opened) {
-        // The stream that try_start prepared goes too: left open, its pipe
-        // would refuse every later attempt.
         log_line(logging::level_error, "[CamTovra] device::create_stream_channel, failed to open the channel: {}.\n",
                  opened.message());
-        camera_->release_stream();
-        busy_ = false;
         return insufficient_buffer;
     }
-    selected_format_ = *format;
-    format_selected_ = true;
     channel_.hand_all_buffers_out();
+    selected_format_ = format;
+    format_selected_ = true;
+    channel_ready = true;
     return S_OK;
 }
 
@@ -383,8 +411,7 @@ HRESULT device::start_stream()
 HRESULT device::pause_stream()
 {
     std::lock_guard lock(stream_lock_);
-    camera_->stop_streaming();
-    return S_OK;
+    return cam::to_hresult(camera_->stop_streaming());
 }
 
 HRESULT device::get_base_data(void* block)

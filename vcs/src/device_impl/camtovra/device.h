@@ -6,8 +6,9 @@
 //
 // Locks: the stream lock serialises channel creation, start, pause, close and
 // destruction; property requests go to the camera, which serialises them with
-// its request lock. The two are never held together here. Frame delivery from
-// the pipe's thread takes only the channel's mutex.
+// its request lock. The camera may take its request lock while the stream
+// lock is held (acquisition commands), never the other way round. Frame
+// delivery from the pipe's thread takes only the channel's mutex.
 
 #include <windows.h>
 
@@ -82,6 +83,9 @@ private:
                                void* data, std::uint32_t data_size);
     HRESULT get_driver_info(std::uint32_t id, void* data, std::uint32_t data_size, std::uint32_t* returned);
     HRESULT get_kyv_info(std::uint32_t id, void* data, std::uint32_t data_size, std::uint32_t* returned);
+    // Starts the camera on `format` and opens the channel, under the stream
+    // lock; on any failure the camera's stream is released again.
+    HRESULT open_stream_channel(const DShowDeviceServer_StreamFormat& format);
 
     win32::shared_memory_channel channel_;
     DShowDeviceServer_StreamFormat selected_format_{};
@@ -90,6 +94,7 @@ private:
     std::mutex stream_lock_;
     std::shared_ptr<camera_type> camera_;
     std::shared_ptr<utils::property_store_itf> store_;
+    // Set while a channel is open or being opened.
     std::atomic<bool> busy_{false};
 };
 

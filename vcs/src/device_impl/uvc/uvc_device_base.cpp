@@ -282,11 +282,12 @@ std::error_code uvc_device_base::start_streaming()
     return post_start();
 }
 
-void uvc_device_base::stop_streaming()
+std::error_code uvc_device_base::stop_streaming()
 {
     if (stream_) {
         stream_->stop();
     }
+    return {};
 }
 
 void uvc_device_base::release_stream()

@@ -53,7 +53,7 @@ public:
     std::error_code select_format(const stream_format& format, std::uint64_t interval) override;
     std::error_code prepare_stream() override;
     void release_stream() override;
-    void stop_streaming() override;
+    std::error_code stop_streaming() override;
     std::error_code start_streaming() override;
 
     // -------- further operations

@@ -3,6 +3,7 @@
 // taken through the named semaphore and mappings, and the refusals.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 
 #include <sim_gencp.h>
@@ -170,6 +171,31 @@ TEST_P(device_stream, a_channel_that_cannot_be_opened_releases_the_prepared_stre
     EXPECT_TRUE(reader.take(5));
 }
 
+// A start that throws half-way (a failed allocation) and a pause that the
+// camera refuses are errors the client hears of; neither leaves the device
+// unusable.
+TEST_P(device_stream, a_throw_during_the_start_and_a_refused_pause_are_reported_and_the_device_stays_usable)
+{
+    const DShowDeviceServer_StreamFormat format = bench.vga_request();
+    bench.store->throw_on_int_read(camtovra::camera_type::pattern_fix_key);
+    EXPECT_EQ(bench.device->create_stream_channel(&format), E_OUTOFMEMORY);
+    EXPECT_EQ(bench.device->camera()->endpoint_pipe(), nullptr) << "the selected stream was released";
+    bench.store->throw_on_int_read(L"");
+    ASSERT_EQ(bench.device->create_stream_channel(&format), S_OK) << "the device is free again";
+    channel_reader reader(*bench.device);
+    ASSERT_TRUE(reader.open());
+    ASSERT_EQ(bench.device->start_stream(), S_OK);
+    ASSERT_TRUE(reader.take(3));
+
+    sim_camera::gencp_fault refuse;
+    refuse.address = sim_camera::reg_acquisition_stop;
+    refuse.status = 0x8006; // access denied
+    refuse.count = 1;
+    bench.unit.gencp->add_fault(refuse);
+    EXPECT_EQ(bench.device->pause_stream(), E_ACCESSDENIED);
+    EXPECT_EQ(bench.device->pause_stream(), S_OK) << "a pause the camera takes";
+}
+
 TEST_P(device_stream, releasing_the_device_while_streaming_ends_the_pipe_and_closes_its_files)
 {
     const std::size_t files_before = bench.io.open_files();
@@ -203,18 +229,35 @@ TEST_P(device_stream, an_unplug_mid_stream_fails_device_requests_and_release_end
     win32::unique_handle pipe_thread(thread);
 
     bench.io.remove_device();
-    // What was finished before may still be taken; then nothing comes.
+    // What was finished before may still be taken; then nothing comes. Data
+    // that reached the pipe before the removal may still be on its way to the
+    // channel: nothing is left to come once no frame is ready while every
+    // read issued before the removal is back (reads issued since carry none).
     std::uint64_t id = 0;
     DShowDeviceServer_FrameCountInfo counts{};
-    for (int i = 0; i < 8 && bench.device->get_ready_frame(&id, &counts) == S_OK; ++i) {
-        bench.device->release_frame(id);
+    auto pipe = bench.device->camera()->endpoint_pipe();
+    ASSERT_NE(pipe, nullptr);
+    int taken_after_removal = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        const unsigned reads = pipe->outstanding_reads();
+        if (bench.device->get_ready_frame(&id, &counts) == S_OK) {
+            bench.device->release_frame(id);
+            ++taken_after_removal;
+        } else if (reads == 0) {
+            break;
+        }
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "reads of the removed device never came back";
     }
+    pipe.reset(); // the device's release must close the pipe's file
+    EXPECT_LE(taken_after_removal, 8) << "only what was finished before";
     EXPECT_EQ(bench.device->get_ready_frame(&id, &counts), S_FALSE);
     std::vector<std::uint8_t> out(296);
     std::uint32_t returned = 0;
     EXPECT_EQ(bench.device->get_property(&cam::PROPSETID_KYV_CUSTOM_PROP, 102, nullptr, 0, out.data(), 296, &returned),
               HRESULT_FROM_WIN32(ERROR_DEVICE_REMOVED));
-    EXPECT_EQ(bench.device->pause_stream(), S_OK);
+    EXPECT_EQ(bench.device->pause_stream(), HRESULT_FROM_WIN32(ERROR_DEVICE_REMOVED))
+        << "the camera cannot be told to stop";
     EXPECT_EQ(bench.device->close_stream_channel(), S_OK);
     bench.device.reset();
     EXPECT_EQ(WaitForSingleObject(pipe_thread.get(), 10000), WAIT_OBJECT_0);
