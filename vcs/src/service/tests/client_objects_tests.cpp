@@ -31,7 +31,10 @@ namespace {
 
 using atl::com_ptr;
 
-const test_support::client_program device_client{DEVICE_CLIENT_EXE, {fake_devices::client_unmarshal_failed}};
+// Unmarshalling the service and the first query on the device it hands out
+// are the client's first cross-process steps: COM's transport.
+const test_support::client_program device_client{
+    DEVICE_CLIENT_EXE, {fake_devices::client_unmarshal_failed, fake_devices::client_device_query_failed}};
 using fake_devices::fake_active_device;
 using fake_devices::fake_camera;
 using fake_devices::fake_device_factory;
