@@ -131,7 +131,11 @@ public:
         std::atomic<int> select_interfaces{0};
     } stats;
     std::vector<std::uint32_t> configuration_read_lengths() const;
+    // Every control transfer received, in order, while record_controls is set.
     std::vector<control_record> control_log() const;
+    // False: control transfers are answered as before but no longer kept, for
+    // a camera that serves a process for hours rather than one test.
+    std::atomic<bool> record_controls{true};
     // The alternate setting selected for an interface (-1 when none).
     int selected_alternate(std::uint8_t interface_number) const;
 

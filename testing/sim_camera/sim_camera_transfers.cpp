@@ -50,11 +50,13 @@ NTSTATUS camera::control_transfer(PIRP irp, PURB urb)
     std::vector<control_handler> handlers;
     {
         std::lock_guard lock(lock_);
-        control_record record{function, request.TransferFlags, setup, {}};
-        if (!setup.device_to_host) {
-            record.out_data.assign(data.begin(), data.end());
+        if (record_controls) {
+            control_record record{function, request.TransferFlags, setup, {}};
+            if (!setup.device_to_host) {
+                record.out_data.assign(data.begin(), data.end());
+            }
+            control_log_.push_back(std::move(record));
         }
-        control_log_.push_back(std::move(record));
         handlers = handlers_;
     }
     std::optional<control_reply> reply;

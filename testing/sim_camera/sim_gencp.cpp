@@ -58,6 +58,7 @@ struct gencp_responder::state {
     bool stall_ack = false;
     std::vector<gencp_fault> faults;
     std::vector<gencp_command> log;
+    bool recording = true; // guarded by lock
     std::vector<std::uint64_t> file_addresses; // registers of the current manifest's files
     std::map<std::uint64_t, write_hook> write_hooks;
 
@@ -118,7 +119,9 @@ void gencp_responder::state::take_command(std::span<const std::uint8_t> command)
         } else {
             status = (command_id == readmem || command_id == writemem) ? invalid_header : not_implemented;
         }
-        log.push_back(seen);
+        if (recording) {
+            log.push_back(seen);
+        }
     }
     if (status != gencp_success && command_id == readmem) {
         ack_data.clear();
@@ -310,6 +313,12 @@ std::vector<gencp_command> gencp_responder::commands() const
 {
     std::lock_guard guard(state_->lock);
     return state_->log;
+}
+
+void gencp_responder::set_recording(bool on)
+{
+    std::lock_guard guard(state_->lock);
+    state_->recording = on;
 }
 
 std::size_t gencp_responder::readmem_count(std::uint64_t address, std::uint64_t length) const

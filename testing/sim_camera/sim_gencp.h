@@ -125,9 +125,13 @@ public:
     using write_hook = std::function<void(std::span<const std::uint8_t> written)>;
     void on_register_write(std::uint64_t address, write_hook hook);
 
+    // The commands received, in order, while recording (the default).
     std::vector<gencp_command> commands() const;
     // READMEM commands that asked for bytes in [address, address + length).
     std::size_t readmem_count(std::uint64_t address, std::uint64_t length) const;
+    // Off: commands are answered as before but no longer kept, for a camera
+    // that serves a process for hours rather than one test.
+    void set_recording(bool on);
 
     // The manifest entry of the checked-in description: zipped by libzip at
     // run time, under a hash made from `tag` so that tests keep their cache

@@ -24,12 +24,14 @@ sim_camera_unit::sim_camera_unit(const sim_camera_options& options)
     io.camera.configuration_bytes = sim_camera::uvc_camera_configuration("Y800");
     io.camera.set_completion_mode(sim_camera::completion_mode::deferred);
     io.camera.set_payload_generator(source->generator());
+    io.camera.record_controls = options.record_requests;
     responder = std::make_unique<sim_camera::uvc_responder>(io.camera);
     // Room for the chunk trailers after the image; full frames: a payload
     // holds the whole frame and its header.
     const std::uint32_t frame_size = image_size() + sim_camera::payload_source::chunk_bytes;
     responder->set_stream_sizes(frame_size, options.full_frame ? frame_size + 512 : 16384);
     gencp = std::make_unique<sim_camera::gencp_responder>(io.camera);
+    gencp->set_recording(options.record_requests);
     const sim_camera::bytes xml = sim_camera::description_xml(options.description);
     // Descriptions that differ get cache entries of their own.
     const std::uint32_t tag = 0x5100 | (options.description.acquisition_start ? 1 : 0) |

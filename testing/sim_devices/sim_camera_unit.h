@@ -24,6 +24,10 @@ struct sim_camera_options {
     // True: the camera sends from the start, not only once AcquisitionStart
     // was written (for a reader that is no camera class).
     bool acquiring = false;
+    // True: the camera keeps every control transfer and GenCP command it
+    // receives, for tests that count them (writes_at). Off, a camera serving
+    // a service for hours would grow with every request of every client.
+    bool record_requests = false;
     sim_camera::description_variant description;
 };
 
@@ -34,7 +38,7 @@ public:
     bool start();
 
     std::uint32_t image_size() const { return options_.width * options_.height; }
-    // GenCP writes the camera received at `address`.
+    // GenCP writes the camera received at `address` (with record_requests).
     std::size_t writes_at(std::uint64_t address) const;
 
     sim_camera_options options_;

@@ -1,13 +1,18 @@
 // Client processes stream from the real active camera device over the
 // simulated camera: the service's discover service and active-device list run
 // in this process with a factory whose record opens the device, and the
-// client reaches them through the proxy/stub library.
+// client reaches them through the proxy/stub library. Rounds of a client in
+// this process leave nothing behind.
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "atl/com_ptr.h"
 #include "device_impl/camtovra/device.h"
+#include "device_impl/device_impl_tools/propset/ks_prop_request.h"
 #include "gen_utils/win32_utils.h"
 #include "service_host.h"
 #include "sim_device_factory.h"
@@ -132,6 +137,89 @@ TEST_P(sim_device_killed_client, a_client_killed_while_returning_frames_lets_go_
     auto next = start_client(L"restream 100");
     ASSERT_TRUE(next.process);
     EXPECT_EQ(next.wait(120000), 0u);
+}
+
+// One client round through the discover object, as a capture filter opens a
+// camera: the device object, the camera's information and formats, a channel
+// whose semaphore is opened by name, five frames taken and given back, a
+// pause, and everything released.
+void open_read_stream_close(ICamTovraDiscoverService* discover)
+{
+    DShowDeviceServer_DeviceId ids[2] = {};
+    ULONG listed = 0;
+    ASSERT_EQ(discover->GetDiscoveredDeviceList(ids, 2, &listed), S_OK);
+    atl::com_ptr<IUnknown> unknown;
+    ASSERT_EQ(discover->CreateDevice(GetCurrentProcessId(), &ids[0], unknown.put()), S_OK);
+    atl::com_ptr<ICamTovraDevice> device;
+    ASSERT_EQ(unknown->QueryInterface(IID_ICamTovraDevice, device.put_void()), S_OK);
+    GUID info_set = cam::PROPSETID_DRIVER_INFO_REQ;
+    std::vector<unsigned char> info(camtovra::device::camera_info_size);
+    ULONG returned = 0;
+    EXPECT_EQ(device->Get(&info_set, 1, nullptr, 0, info.data(), camtovra::device::camera_info_size, &returned),
+              S_OK);
+    DShowDeviceServer_StreamFormatInfo formats[16] = {};
+    ULONG count = 0;
+    ASSERT_EQ(device->GetStreamFormatDesc(16, formats, &count), S_OK);
+    const auto vga = std::find_if(formats, formats + count, [](const DShowDeviceServer_StreamFormatInfo& f) {
+        return f.MaxDim.cx == 640 && f.MaxDim.cy == 480;
+    });
+    ASSERT_NE(vga, formats + count);
+    DShowDeviceServer_StreamFormat format{vga->StreamFormatInfoId, vga->MaxDim, 333333, 0};
+
+    atl::com_ptr<ICamTovraStreamChannel> channel;
+    ASSERT_EQ(device->CreateStreamChannel(channel.put(), &format), S_OK);
+    BSTR name = nullptr;
+    ULONG buffers = 0;
+    ASSERT_EQ(channel->GetBaseData(&name, &buffers), S_OK);
+    win32::unique_handle semaphore(OpenSemaphoreW(SYNCHRONIZE, FALSE, name));
+    SysFreeString(name);
+    ASSERT_TRUE(semaphore);
+    ASSERT_EQ(channel->StartStream(), S_OK);
+    for (int taken = 0; taken < 5;) {
+        ASSERT_EQ(WaitForSingleObject(semaphore.get(), 5000), WAIT_OBJECT_0) << "no frame after " << taken;
+        DShowDeviceServer_StreamFrame frame{};
+        DShowDeviceServer_FrameCountInfo counts{};
+        if (channel->GetReadyFrame(&frame, &counts) == S_OK) {
+            EXPECT_EQ(channel->ReleaseFrame(frame.shm_id), S_OK);
+            ++taken;
+        }
+    }
+    EXPECT_EQ(channel->PauseStream(), S_OK);
+}
+
+// What the service holds after rounds of a client is what it held after the
+// first: the camera, opened once, waits idle, and the simulated camera (as
+// the demonstration service runs it) keeps no record of the requests.
+TEST(sim_device_rounds, open_read_stream_close_rounds_leave_nothing_behind)
+{
+    sim_devices::sim_camera_options options;
+    options.frames_per_second = 200;
+    const auto factory = sim_devices::sim_device_factory::make(options);
+    test_support::service_host host;
+    // The idle camera waits longer than the test runs.
+    const DWORD idle_ms = 600000;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, host.root.c_str(), L"idle_device_timeout", REG_DWORD, &idle_ms,
+                              sizeof(idle_ms)),
+              ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(host.start({factory}));
+    ASSERT_TRUE(host.wait_listed(factory->serial_number()));
+    const auto unit = factory->unit();
+    const auto list = cam_service::active_device_list_instance().load();
+
+    ASSERT_NO_FATAL_FAILURE(open_read_stream_close(host.discover.get()));
+    const std::size_t controls = unit->io.camera.control_log().size();
+    const std::size_t commands = unit->gencp->commands().size();
+    for (int round = 1; round < 20; ++round) {
+        ASSERT_NO_FATAL_FAILURE(open_read_stream_close(host.discover.get())) << "round " << round;
+    }
+    EXPECT_EQ(unit->io.camera.control_log().size(), controls);
+    EXPECT_EQ(unit->gencp->commands().size(), commands);
+    EXPECT_EQ(list->active_count(), 0u);
+    EXPECT_EQ(list->idle_count(), 1u);
+    EXPECT_EQ(factory->stats().devices_created.load(), 1);
+
+    host.stop();
+    EXPECT_TRUE(factory->stats().wait_all_released(std::chrono::seconds(30)));
 }
 
 std::string case_name(const ::testing::TestParamInfo<e2e_case>& info)

@@ -41,6 +41,7 @@ sim_devices::sim_camera_options device_bench::options(bool full_frame, std::uint
     o.full_frame = full_frame;
     o.frames_per_second = frames_per_second;
     o.description.acquisition_stop = acquisition_stop;
+    o.record_requests = true; // the stream tests count acquisition writes
     return o;
 }
 
