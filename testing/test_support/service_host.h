@@ -287,7 +287,9 @@ private:
     // printed with its HRESULT.
     HRESULT marshal_for_clients()
     {
-        constexpr int attempts = 8;
+        // Up to about 8 s in all: the RPC service has been seen failing for
+        // more than 3 s under a parallel build.
+        constexpr int attempts = 12;
         HRESULT hr = E_FAIL;
         for (int attempt = 1; attempt <= attempts; ++attempt) {
             hr = marshalled_.marshal(discover.get(), IID_ICamTovraDiscoverService);
