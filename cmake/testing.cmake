@@ -26,6 +26,21 @@ function(camtovra_add_gtest name)
     PROPERTIES ${_props} TIMEOUT 120)
 endfunction()
 
+# camtovra_add_output_test(<name> PATTERN <regex> COMMAND <target> <args...>)
+# A Windows test that passes when its program exits with 0 and its output
+# matches PATTERN (a CMake regular expression). Both are checked: ctest's
+# PASS_REGULAR_EXPRESSION alone would pass a program that crashed after
+# printing what the pattern looks for.
+function(camtovra_add_output_test name)
+  cmake_parse_arguments(T "" "PATTERN" "COMMAND" ${ARGN})
+  list(POP_FRONT T_COMMAND _target)
+  set(_pattern_file ${CMAKE_CURRENT_BINARY_DIR}/${name}.pattern)
+  file(WRITE ${_pattern_file} "${T_PATTERN}")
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_COMMAND} -DPATTERN_FILE=${_pattern_file} -P ${PROJECT_SOURCE_DIR}/cmake/expect-output.cmake
+            -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${_target}> ${T_COMMAND})
+endfunction()
+
 # camtovra_add_fuzzer(<name> SOURCES <files...> LIBS <targets...> CORPUS <dir>)
 # libFuzzer target of the native clang build. The test command runs it for a
 # bounded time over the corpus kept in the repo (read only; new inputs go to a

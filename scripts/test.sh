@@ -23,4 +23,14 @@ trap '"$ROOT/scripts/wine-prefix.sh" "$BUILD/win/wineprefix" stop' EXIT
 # failed (a program start, a COM activation, unmarshalling, a first call) from
 # a failure of ours and try only that step again (testing/test_support).
 ctest --test-dir "$BUILD/win" -j "$JOBS" --output-on-failure || status=1
+
+# What the run forgave Wine, counted in the log of every case: steps of COM's
+# transport tried again (each retry prints one "transport retry" line),
+# program starts that Wine failed before main, and loader aborts after a
+# finished teardown (both printed by wine-run.sh).
+log="$BUILD/win/Testing/Temporary/LastTest.log"
+count() { grep -c -- "$1" "$log" 2>/dev/null || true; }
+echo "== Wine's transport in this run: $(count 'transport retry') COM transport retries," \
+  "$(count 'Wine failed its start') program starts retried," \
+  "$(count "Wine's loader aborted at process exit") loader aborts forgiven"
 exit $status
