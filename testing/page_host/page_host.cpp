@@ -335,8 +335,8 @@ int show_page(IUnknown* filter, const options& opts, closer& state)
         hr = page->GetPageInfo(&info);
     }
     if (hr == E_NOINTERFACE) {
-        // The camera has no item that this page shows: an application's
-        // property frame leaves such a page out.
+        // The camera has no item that this page shows. (Wine's property
+        // frame still gives such a page its tab, empty.)
         std::fprintf(stderr, "page host: the page shows no item of this camera\n");
         return no_item_exit;
     }

@@ -127,6 +127,7 @@ void GenICamAdapterDevice::fetch_documents()
     // A fetch starts from nothing: documents of an earlier fetch would
     // otherwise be listed twice.
     documents_.clear();
+    skipped_.clear();
     for (std::uint32_t index = 0; index < max_document_count; ++index) {
         std::uint32_t instance[2] = {1, index};
         std::uint32_t size = 0;
@@ -143,9 +144,9 @@ void GenICamAdapterDevice::fetch_documents()
             return;
         }
         if (size > max_document_size) {
-            throw hr_exception(fmt::format("GenICam document {} of {} bytes is larger than the limit of {} bytes",
-                                           index, size, max_document_size),
-                               document_too_large);
+            skip_document(fmt::format("GenICam document {} of {} bytes is larger than the limit of {} bytes", index,
+                                      size, max_document_size));
+            continue;
         }
         std::vector<char> bytes(size);
         hr = filter_->Get(cam::PROPSETID_GENERIC_DRIVER_INTERFACE, document_bytes_id, instance, sizeof(instance),
@@ -154,8 +155,8 @@ void GenICamAdapterDevice::fetch_documents()
             return;
         }
         if (returned < size) {
-            throw hr_exception(fmt::format("GenICam document {} came with {} of its {} bytes", index, returned, size),
-                               VCDAdapterHelper::incomplete_reply);
+            skip_document(fmt::format("GenICam document {} came with {} of its {} bytes", index, returned, size));
+            continue;
         }
         auto document = std::make_shared<GenICam::impl::genicam_doc>();
         if (!document->load_xml(bytes.data(), bytes.size())) {
@@ -166,6 +167,16 @@ void GenICamAdapterDevice::fetch_documents()
         }
         documents_.push_back(std::move(document));
     }
+}
+
+void GenICamAdapterDevice::skip_document(std::string reason)
+{
+    // One unreadable document costs only its own items: the camera's other
+    // documents and the built-in items still make the page.
+    OutputDebugStringA(("[CamTovra] genicam_adapter::GenICamAdapterDevice::fetch_documents, " + reason +
+                        "; its items are left out\n")
+                           .c_str());
+    skipped_.push_back(std::move(reason));
 }
 
 void GenICamAdapterDevice::build_descriptors()

@@ -25,11 +25,8 @@
 
 namespace genicam_adapter {
 
-// Larger documents are refused before anything is allocated for them.
+// Larger documents are left out before anything is allocated for them.
 inline constexpr std::uint32_t max_document_size = 64u * 1024 * 1024;
-
-// Error of a document larger than max_document_size.
-inline constexpr HRESULT document_too_large = static_cast<HRESULT>(0x800700DFL); // ERROR_FILE_TOO_LARGE
 
 class GenICamAdapterDevice final : public GenICam::IDevicePort {
 public:
@@ -52,12 +49,16 @@ public:
 
     // The item descriptors of the camera's documents. Built on the first call
     // and, while none came out, on every later call, from a fresh fetch. A
-    // failure answers its HRESULT (no filter: E_POINTER; a document that does
-    // not parse: E_FAIL) and leaves `descriptors` unchanged; last_error() then
-    // says what failed.
+    // document whose size is above max_document_size or whose bytes come back
+    // fewer than its size is left out with its items (logged, and kept in
+    // skipped_documents()); the others still count. A failure answers its
+    // HRESULT (no filter: E_POINTER; a document that does not parse: E_FAIL)
+    // and leaves `descriptors` unchanged; last_error() then says what failed.
     HRESULT load_genicam_documents(std::span<const item_descriptor>& descriptors) noexcept;
     const std::string& last_error() const noexcept { return last_error_; }
     std::size_t document_count() const noexcept { return documents_.size(); }
+    // Why each document of the last fetch that was left out was left out.
+    const std::vector<std::string>& skipped_documents() const noexcept { return skipped_; }
 
     IKsPropertySet* filter() const noexcept { return filter_.get(); }
 
@@ -65,6 +66,8 @@ private:
     // Both throw hr_exception (or std::bad_alloc) on failure.
     void fetch_documents();
     void build_descriptors();
+    // Logs why a document is left out and keeps the reason.
+    void skip_document(std::string reason);
     void remember_error(const char* text) noexcept;
 
     std::vector<std::shared_ptr<GenICam::IGenICamDoc>> documents_;
@@ -73,6 +76,7 @@ private:
     bool named_access_ = false;
     std::vector<item_descriptor> descriptors_;
     std::string last_error_;
+    std::vector<std::string> skipped_;
 };
 
 } // namespace genicam_adapter

@@ -70,3 +70,6 @@ camtovra_add_gtest(camtovra_property_page_tests
           ${CAMTOVRA_PAGE_RESOURCES}
   LIBS camtovra_page_lib page_host_support comctl32)
 target_include_directories(camtovra_property_page_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+# A library to copy under the rich-edit libraries' names.
+target_compile_definitions(camtovra_property_page_tests PRIVATE PAGE_DLL=L"$<TARGET_FILE:camtovra_propertypage>")
+add_dependencies(camtovra_property_page_tests camtovra_propertypage)

@@ -18,4 +18,8 @@ void class_factory_destroyed() noexcept;
 // No lock, no class factory and no COM object alive.
 bool can_unload() noexcept;
 
+// Loads the rich-edit libraries whose window classes the pages' edit boxes
+// use, once per process; they stay loaded.
+void load_rich_edit_libraries() noexcept;
+
 } // namespace camtovra_propertypage

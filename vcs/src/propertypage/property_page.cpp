@@ -6,7 +6,6 @@
 
 #include <commctrl.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -43,16 +42,6 @@ bool supports_genicam_access(IKsPropertySet& filter, DWORD id)
 {
     DWORD support = 0;
     return SUCCEEDED(filter.QuerySupported(cam::PROPSETID_GENERIC_DRIVER_INTERFACE, id, &support)) && support != 0;
-}
-
-// Rich-edit classes come from libraries that stay loaded once loaded.
-void load_rich_edit_once()
-{
-    static std::atomic<bool> loaded{false};
-    if (!loaded.exchange(true)) {
-        LoadLibraryW(L"RICHED20.DLL");
-        LoadLibraryW(L"Msftedit.dll"); // provides "RICHEDIT50W"
-    }
 }
 
 uvc_page::dpi_scale screen_scale()
@@ -172,14 +161,28 @@ STDMETHODIMP tmpPageInstance::SetObjects(ULONG count, IUnknown** objects)
                 throw genicam_adapter::hr_exception("Failed to access GenICam data");
             }
             adapter->set_access(registers, named);
-            adapter_ = std::move(adapter);
-            filter_ = std::move(filter);
-            if (build_rows(row_mode::check)) {
-                return IPropertyPageImpl::SetObjects(count, objects);
+            // From here on `filter` and `adapter` hold the earlier filter's,
+            // which outlive the controls that read its documents.
+            if (!take_filter(filter, adapter)) {
+                continue;
             }
+            const HRESULT hr = IPropertyPageImpl::SetObjects(count, objects);
+            if (FAILED(hr)) {
+                std::swap(filter_, filter);
+                std::swap(adapter_, adapter);
+                return hr;
+            }
+            if (IsWindow()) {
+                // Active: the controls read the earlier adapter's documents.
+                // They go first; the rows are laid out anew over this filter.
+                release_rows();
+                lay_out_rows();
+            }
+            return hr;
         }
     } catch (const genicam_adapter::hr_exception& failure) {
-        OutputDebugStringA(("tmpPageInstance::SetObjects, " + std::string(failure.what()) + "\n").c_str());
+        OutputDebugStringA(
+            ("[CamTovra] tmpPageInstance::SetObjects, " + std::string(failure.what()) + "\n").c_str());
         return failure.hr();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -187,23 +190,74 @@ STDMETHODIMP tmpPageInstance::SetObjects(ULONG count, IUnknown** objects)
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP tmpPageInstance::Activate(HWND parent, LPCRECT rect, BOOL)
+bool tmpPageInstance::take_filter(atl::com_ptr<IKsPropertySet>& filter,
+                                  std::shared_ptr<genicam_adapter::GenICamAdapterDevice>& adapter)
 {
-    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_BAR_CLASSES | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&classes);
-    load_rich_edit_once();
-    if (Create(parent, page_module()) == nullptr) {
-        return S_OK;
+    // The check lays out rows over the kept filter and adapter, so the
+    // candidate stands in for the accepted ones; a refusal puts them back and
+    // nothing of the refused filter stays.
+    std::swap(filter_, filter);
+    std::swap(adapter_, adapter);
+    bool shown = false;
+    try {
+        shown = build_rows(row_mode::check);
+    } catch (...) {
+        std::swap(filter_, filter);
+        std::swap(adapter_, adapter);
+        throw;
     }
-    if (rect != nullptr) {
-        MoveWindow(m_hWnd, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
+    if (!shown) {
+        std::swap(filter_, filter);
+        std::swap(adapter_, adapter);
     }
+    return shown;
+}
+
+void tmpPageInstance::release_rows() noexcept
+{
+    // Controls destroy their own windows; the labels are the page's.
+    controls_.clear();
+    HWND child = ::GetWindow(m_hWnd, GW_CHILD);
+    while (child != nullptr) {
+        const HWND next = ::GetWindow(child, GW_HWNDNEXT);
+        ::DestroyWindow(child);
+        child = next;
+    }
+}
+
+void tmpPageInstance::lay_out_rows() noexcept
+{
     scale_ = screen_scale();
     try {
         build_rows(row_mode::window);
     } catch (...) {
         // A page that could not lay out every item still shows the others.
     }
+}
+
+STDMETHODIMP tmpPageInstance::Activate(HWND parent, LPCRECT rect, BOOL)
+{
+    if (IsWindow()) {
+        // Already active: the one page window, with its one set of controls,
+        // goes where this call asks for it.
+        if (parent != nullptr && ::GetParent(m_hWnd) != parent) {
+            ::SetParent(m_hWnd, parent);
+        }
+        if (rect != nullptr) {
+            MoveWindow(m_hWnd, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
+        }
+        return S_OK;
+    }
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_BAR_CLASSES | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&classes);
+    camtovra_propertypage::load_rich_edit_libraries();
+    if (Create(parent, page_module()) == nullptr) {
+        return S_OK;
+    }
+    if (rect != nullptr) {
+        MoveWindow(m_hWnd, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
+    }
+    lay_out_rows();
     return S_OK;
 }
 

@@ -51,6 +51,16 @@ private:
     bool layout_element(const item_descriptor& descriptor, const element_descriptor& element,
                         const item_data_ptr& item, int& x, int y, const std::wstring& label);
 
+    // Keeps `filter` and `adapter` when check mode shows an item over them,
+    // handing back the ones kept before; otherwise keeps what it kept and
+    // leaves the arguments as they were. Throws what the check throws.
+    bool take_filter(atl::com_ptr<IKsPropertySet>& filter,
+                     std::shared_ptr<genicam_adapter::GenICamAdapterDevice>& adapter);
+    // Destroys every control and label of the page window.
+    void release_rows() noexcept;
+    // Window mode over the page window at the screen's resolution.
+    void lay_out_rows() noexcept;
+
     bool add_control(std::shared_ptr<VCDPropUI::CVCDControlBase> control, const RECT& rect, HWND buddy = nullptr);
     void add_label(const std::wstring& text, const RECT& rect);
     int text_width(const std::wstring& text) const;
@@ -59,6 +69,8 @@ private:
     std::vector<std::wstring> categories_;
     atl::com_ptr<IKsPropertySet> filter_;
     std::shared_ptr<genicam_adapter::GenICamAdapterDevice> adapter_;
+    // Their items may read nodes of adapter_'s documents: every control goes
+    // before the adapter it was laid out over.
     std::vector<std::shared_ptr<VCDPropUI::CVCDControlBase>> controls_;
     uvc_page::dpi_scale scale_;
 };

@@ -8,6 +8,7 @@
 #include "propertypage/genicam_propdata_portbased.h"
 
 #include "genicam/genicam_error.h"
+#include "genicam/inode.h"
 
 namespace pp_test {
 namespace {
@@ -98,27 +99,46 @@ TEST_F(genicam_adapter_device, a_filter_that_answers_every_index_is_followed_for
     EXPECT_EQ(device->document_count(), 256u);
 }
 
-TEST_F(genicam_adapter_device, a_document_too_large_is_refused_before_it_is_fetched)
+TEST_F(genicam_adapter_device, a_document_too_large_is_skipped_before_it_is_fetched_and_the_next_one_read)
 {
+    service.add_document(zoom_description("Other"));
+    implement({"ZoomValue", "Other"});
     for (std::uint32_t size : {genicam_adapter::max_document_size + 1, 0xFFFFFFFFu}) {
+        backend->clear_calls();
         service.report_size(0, size);
         auto device = adapter();
-        std::span<const item_descriptor> descriptors;
-        EXPECT_EQ(device->load_genicam_documents(descriptors), genicam_adapter::document_too_large);
-        EXPECT_TRUE(descriptors.empty());
-        EXPECT_NE(device->last_error().find("larger than"), std::string::npos) << device->last_error();
-        EXPECT_TRUE(document_requests(*backend, 2).empty());
+        const auto descriptors = load(*device);
+        EXPECT_EQ(device->document_count(), 1u);
+        ASSERT_EQ(descriptors.size(), 1u) << "the item of the second document";
+        const auto* feature = reinterpret_cast<GenICam::INode*>(id_of(descriptors[0], L"Zoom value"));
+        ASSERT_NE(feature, nullptr);
+        EXPECT_EQ(feature->get_name(), "Other");
+        ASSERT_EQ(device->skipped_documents().size(), 1u);
+        EXPECT_NE(device->skipped_documents()[0].find("larger than"), std::string::npos)
+            << device->skipped_documents()[0];
+        const auto fetched = document_requests(*backend, 2);
+        ASSERT_EQ(fetched.size(), 1u);
+        EXPECT_EQ(fetched[0], std::make_pair(1u, 1u)) << "only the second document's bytes were asked for";
     }
 }
 
-TEST_F(genicam_adapter_device, a_document_shorter_than_its_size_is_refused)
+TEST_F(genicam_adapter_device, a_document_shorter_than_its_size_is_skipped_and_the_next_one_read)
 {
+    service.add_document(zoom_description("Other"));
+    implement({"ZoomValue", "Other"});
     service.deliver_bytes(0, 100);
     auto device = adapter();
-    std::span<const item_descriptor> descriptors;
-    EXPECT_EQ(device->load_genicam_documents(descriptors), incomplete_reply);
-    EXPECT_EQ(device->document_count(), 0u);
-    EXPECT_NE(device->last_error().find("100"), std::string::npos) << device->last_error();
+    const auto descriptors = load(*device);
+    EXPECT_EQ(device->document_count(), 1u);
+    ASSERT_EQ(descriptors.size(), 1u);
+    ASSERT_EQ(device->skipped_documents().size(), 1u);
+    EXPECT_NE(device->skipped_documents()[0].find("100 of its"), std::string::npos) << device->skipped_documents()[0];
+    auto item = descriptors[0].create(filter(), descriptors[0]);
+    ASSERT_TRUE(item);
+    service.set_named_int("Other/Value", 12);
+    std::int32_t value = 0;
+    EXPECT_EQ(item->get_value(id_of(descriptors[0], L"Zoom value"), value), S_OK);
+    EXPECT_EQ(value, 12) << "the element reads the second document's feature";
 }
 
 TEST_F(genicam_adapter_device, a_document_that_does_not_parse_keeps_those_before_it)

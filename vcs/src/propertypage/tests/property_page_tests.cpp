@@ -1,11 +1,13 @@
 // The property page in this process over the scripted test filter: which
 // filters it takes, where its rows go, what deactivation leaves, what stays
-// usable when the camera fails, and the system's property frame over it.
+// usable when the camera fails, the page called out of the usual order, the
+// libraries it loads and the system's property frame over it.
 
 #include "tests/page_fixture.h"
 
 #include "page_host/filter_with_pages.h"
 #include "propertypage/class_factory.h"
+#include "propertypage/page_module.h"
 #include "propertypage/page_templates.h"
 
 #include <commctrl.h>
@@ -100,14 +102,37 @@ const char gain_description[] =
     "</Extension><DisplayName>Raw gain</DisplayName><Value>4</Value><Min>0</Min><Max>100</Max></Integer>"
     "</RegisterDescription>";
 
-TEST_F(property_page, camera_items_join_the_pages_of_their_category_without_hiding_built_in_ones)
+// The camera's Gain feature as the service answers it by name.
+void serve_gain(scripted_camera& camera, std::int64_t value)
 {
-    camera.genicam.add_document(gain_description);
     camera.genicam.set_named_int("GainRaw/IsImplemented", 1);
     camera.genicam.set_named_int("GainRaw/IsLocked", 0);
     camera.genicam.set_named_int("GainRaw/Min", 0);
     camera.genicam.set_named_int("GainRaw/Max", 100);
-    camera.genicam.set_named_int("GainRaw/Value", 4);
+    camera.genicam.set_named_int("GainRaw/Value", value);
+}
+
+// The slider on the row of the label `text`.
+HWND slider_beside(HWND page_window, const std::wstring& text)
+{
+    const auto children = children_of(page_window);
+    for (const child& label : children) {
+        if (label.text != text) {
+            continue;
+        }
+        for (const child& c : children) {
+            if (c.class_name == L"VCDPropUI.msctls_trackbar32" && c.rect.top == label.rect.top) {
+                return c.window;
+            }
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(property_page, camera_items_join_the_pages_of_their_category_without_hiding_built_in_ones)
+{
+    camera.genicam.add_document(gain_description);
+    serve_gain(camera, 4);
 
     // The camera's Gain outranks the built-in one but belongs to the colour
     // page: the exposure page keeps the built-in Gain.
@@ -120,14 +145,7 @@ TEST_F(property_page, camera_items_join_the_pages_of_their_category_without_hidi
     page.reset();
 
     activate(color_page);
-    const child label = find(L"Static", L"Sensor gain");
-    ASSERT_NE(label.window, nullptr);
-    HWND slider = nullptr;
-    for (const child& c : children_of(page_window)) {
-        if (c.class_name == L"VCDPropUI.msctls_trackbar32" && c.rect.top == label.rect.top) {
-            slider = c.window;
-        }
-    }
+    const HWND slider = slider_beside(page_window, L"Sensor gain");
     ASSERT_NE(slider, nullptr);
     EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), 4);
     SendMessageW(slider, TBM_SETPOS, TRUE, 40);
@@ -141,10 +159,149 @@ TEST_F(property_page, camera_items_join_the_pages_of_their_category_without_hidi
     EXPECT_EQ(written, 40);
 }
 
-TEST_F(property_page, a_camera_description_that_does_not_parse_refuses_the_filter)
+TEST_F(property_page, a_camera_description_that_does_not_parse_refuses_the_filter_and_nothing_of_it_is_kept)
 {
     camera.genicam.add_document("<RegisterDescription");
-    EXPECT_EQ(give(camera.make_filter().get()), E_FAIL) << "\"Failed to parse GenICam data\"";
+    auto filter = camera.make_filter();
+    const LONG before = filter->references();
+    EXPECT_EQ(give(filter.get()), E_FAIL) << "\"Failed to parse GenICam data\"";
+    EXPECT_EQ(filter->references(), before) << "the page keeps no adapter and no interface of a refused filter";
+}
+
+// A description whose one item would join the colour page, were it read.
+const char lost_description[] =
+    "<RegisterDescription ModelName=\"M\" VendorName=\"V\">"
+    "<Category Name=\"Root\"><pFeature>ColorCat</pFeature></Category>"
+    "<Category Name=\"ColorCat\"><DisplayName>Color</DisplayName><pFeature>LostItem</pFeature></Category>"
+    "<Category Name=\"LostItem\"><Extension><VCDItemGUID>{0B1E5A57-0000-4000-8000-0000000000AA}</VCDItemGUID>"
+    "</Extension><DisplayName>Lost item</DisplayName><pFeature>GainRaw</pFeature></Category>"
+    "<Integer Name=\"GainRaw\"><Extension><VCDElementGUID>{B57D3000-0AC6-4819-A609-272A33140ACA}</VCDElementGUID>"
+    "</Extension><DisplayName>Raw gain</DisplayName><Value>4</Value><Min>0</Min><Max>100</Max></Integer>"
+    "</RegisterDescription>";
+
+TEST_F(property_page, a_short_document_and_one_claiming_4_gib_leave_out_only_their_own_items)
+{
+    camera.genicam.add_document(lost_description);
+    camera.genicam.add_document(lost_description);
+    camera.genicam.add_document(gain_description);
+    camera.genicam.deliver_bytes(0, 100);
+    camera.genicam.report_size(1, 0xFFFFFFFFu);
+    serve_gain(camera, 4);
+
+    activate(color_page);
+    EXPECT_NE(slider_beside(page_window, L"Sensor gain"), nullptr) << "the working document's item is shown";
+    EXPECT_NE(find(L"Static", L"WhiteBalance").window, nullptr) << "and the built-in items";
+    for (const child& c : children_of(page_window)) {
+        EXPECT_NE(c.text, L"Lost item");
+    }
+}
+
+TEST_F(property_page, a_second_filter_while_active_replaces_every_control_of_the_first)
+{
+    camera.genicam.add_document(gain_description);
+    serve_gain(camera, 4);
+    scripted_camera second;
+    second.genicam.add_document(gain_description);
+    serve_gain(second, 9);
+
+    auto first_filter = camera.make_filter();
+    const LONG first_before = first_filter->references();
+    EXPECT_EQ(give(first_filter.get(), color_page), S_OK);
+    const RECT rect{0, 0, 760, 660};
+    ASSERT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
+    page_window = GetWindow(parent, GW_CHILD);
+    pump();
+    const std::size_t shown = children_of(page_window).size();
+    ASSERT_EQ(SendMessageW(slider_beside(page_window, L"Sensor gain"), TBM_GETPOS, 0, 0), 4);
+
+    auto second_filter = second.make_filter();
+    IUnknown* object = second_filter.get();
+    EXPECT_EQ(page->SetObjects(1, &object), S_OK);
+    // Every item of the first filter, and the adapter whose documents their
+    // nodes live in, are gone with the references they held.
+    EXPECT_EQ(first_filter->references(), first_before);
+    const std::size_t first_requests = camera.genicam.named_requests().size();
+
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_EQ(camera.genicam.named_requests().size(), first_requests) << "no control reads the first camera";
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), page_window);
+    EXPECT_EQ(children_of(page_window).size(), shown) << "one set of controls";
+    EXPECT_EQ(SendMessageW(slider_beside(page_window, L"Sensor gain"), TBM_GETPOS, 0, 0), 9);
+
+    // A filter refused while active changes nothing: the second camera's
+    // controls stay.
+    scripted_camera broken;
+    broken.genicam.add_document("<RegisterDescription");
+    auto broken_filter = broken.make_filter();
+    const LONG broken_before = broken_filter->references();
+    object = broken_filter.get();
+    EXPECT_EQ(page->SetObjects(1, &object), E_FAIL);
+    EXPECT_EQ(broken_filter->references(), broken_before);
+    second.genicam.set_named_int("GainRaw/Value", 30);
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_EQ(SendMessageW(slider_beside(page_window, L"Sensor gain"), TBM_GETPOS, 0, 0), 30);
+}
+
+TEST_F(property_page, activate_twice_keeps_one_page_and_deactivate_leaves_the_frame_empty)
+{
+    activate(exposure_page);
+    const std::size_t shown = children_of(page_window).size();
+    const RECT moved{10, 10, 700, 600};
+    EXPECT_EQ(page->Activate(parent, &moved, FALSE), S_OK);
+    pump();
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), page_window);
+    EXPECT_EQ(GetWindow(page_window, GW_HWNDNEXT), nullptr) << "no second page window";
+    EXPECT_EQ(children_of(page_window).size(), shown);
+    RECT place{};
+    GetWindowRect(page_window, &place);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+    EXPECT_EQ(place.left, 10);
+    EXPECT_EQ(place.top, 10);
+
+    EXPECT_EQ(page->Deactivate(), S_OK);
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
+}
+
+// A copy of a library under each rich-edit name in a folder searched before
+// the system folder: the page still takes the system's own.
+TEST(rich_edit_libraries, come_from_the_system_folder_whatever_the_search_path_holds)
+{
+    const wchar_t* names[] = {L"RICHED20.DLL", L"Msftedit.dll"};
+    for (const wchar_t* name : names) {
+        if (GetModuleHandleW(name) != nullptr) {
+            GTEST_SKIP() << "this process loaded the rich-edit libraries already";
+        }
+    }
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring folder =
+        std::wstring(temp) + L"camtovra_rich_edit_" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    for (const wchar_t* name : names) {
+        ASSERT_TRUE(CopyFileW(PAGE_DLL, (folder + L"\\" + name).c_str(), FALSE)) << GetLastError();
+    }
+    ASSERT_TRUE(SetDllDirectoryW(folder.c_str()));
+    camtovra_propertypage::load_rich_edit_libraries();
+    SetDllDirectoryW(nullptr);
+
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    for (const wchar_t* name : names) {
+        const HMODULE loaded = GetModuleHandleW(name);
+        ASSERT_NE(loaded, nullptr) << "not loaded";
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(loaded, path, MAX_PATH);
+        EXPECT_EQ(_wcsnicmp(path, system, std::wcslen(system)), 0)
+            << std::string(path, path + std::wcslen(path)) << " is not in the system folder";
+    }
+    WNDCLASSEXW rich_edit{sizeof(rich_edit)};
+    EXPECT_TRUE(GetClassInfoExW(nullptr, L"RICHEDIT50W", &rich_edit));
+    for (const wchar_t* name : names) {
+        DeleteFileW((folder + L"\\" + name).c_str());
+    }
+    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(property_page, deactivate_destroys_every_window_and_activate_builds_anew)
