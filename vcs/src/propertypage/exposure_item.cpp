@@ -257,7 +257,8 @@ HRESULT exposure_item::get_abs_range(interface_id id, abs_range& range)
     }
     vendor_float_record record{};
     const HRESULT hr =
-        ks_get_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max, record, reads());
+        ks_get_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max, record,
+                     reads());
     if (SUCCEEDED(hr)) {
         range = {record.minimum, record.maximum, record.default_value};
     }
@@ -271,7 +272,8 @@ HRESULT exposure_item::get_abs_value(interface_id id, double& value)
     }
     vendor_float_record record{};
     const HRESULT hr =
-        ks_get_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max, record, reads());
+        ks_get_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max, record,
+                     reads());
     if (SUCCEEDED(hr)) {
         value = record.value;
     }

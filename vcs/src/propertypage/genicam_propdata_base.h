@@ -57,7 +57,7 @@ private:
 // An integer feature's range in the 32-bit fields of the page: each field
 // saturated, so that a feature without bounds (the engine then answers the
 // 64-bit ends) or with bounds past 32 bits keeps a usable range instead of
-// a wrapped one. A step past 32 bits keeps one step over the whole range.
+// a wrapped one; a step past 32 bits becomes the largest 32-bit one.
 inline VCDAdapterHelper::int_range saturated_range(std::int64_t minimum, std::int64_t maximum,
                                                    std::int64_t default_value, std::int64_t step) noexcept
 {

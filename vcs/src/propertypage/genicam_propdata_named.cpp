@@ -69,7 +69,9 @@ HRESULT genicam_propdata_named::get_switch(interface_id id, bool& on)
 HRESULT genicam_propdata_named::set_switch(interface_id id, bool on)
 {
     return with_request(id, "/Value",
-                        [&](const std::string& request) { return named_set_int(filter(), request, on ? 1 : 0, reads()); });
+                        [&](const std::string& request) {
+                            return named_set_int(filter(), request, on ? 1 : 0, reads());
+                        });
 }
 
 HRESULT genicam_propdata_named::get_switch_default(interface_id id, bool& on)
@@ -168,13 +170,17 @@ HRESULT genicam_propdata_named::get_abs_range(interface_id id, VCDAdapterHelper:
 HRESULT genicam_propdata_named::get_abs_value(interface_id id, double& value)
 {
     return with_request(id, "/Value",
-                        [&](const std::string& request) { return named_get_double(filter(), request, value, reads()); });
+                        [&](const std::string& request) {
+                            return named_get_double(filter(), request, value, reads());
+                        });
 }
 
 HRESULT genicam_propdata_named::set_abs_value(interface_id id, double value)
 {
     return with_request(id, "/Value",
-                        [&](const std::string& request) { return named_set_double(filter(), request, value, reads()); });
+                        [&](const std::string& request) {
+                            return named_set_double(filter(), request, value, reads());
+                        });
 }
 
 HRESULT genicam_propdata_named::push(interface_id id)

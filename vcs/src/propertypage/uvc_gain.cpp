@@ -131,7 +131,8 @@ HRESULT CUVCGain::get_abs_range(interface_id id, abs_range& range)
         return E_NOTIMPL;
     }
     vendor_int_record record{};
-    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gain_hundredths, record, reads());
+    const HRESULT hr =
+        ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gain_hundredths, record, reads());
     if (SUCCEEDED(hr)) {
         range = {record.minimum / 100.0, record.maximum / 100.0, record.default_value / 100.0};
     }

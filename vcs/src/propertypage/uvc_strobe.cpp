@@ -47,7 +47,8 @@ CUVCStrobe::CUVCStrobe(atl::com_ptr<IKsPropertySet> filter) noexcept : filter_(s
 HRESULT CUVCStrobe::read(strobe_record& record)
 {
     if (!cache_valid_) {
-        const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, cached_, reads());
+        const HRESULT hr =
+            ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, cached_, reads());
         if (FAILED(hr)) {
             return hr;
         }

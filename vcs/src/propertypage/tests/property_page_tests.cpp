@@ -197,6 +197,36 @@ TEST_F(property_page, an_unplugged_camera_disables_the_controls_and_the_page_sti
     EXPECT_EQ(parse_errors, 0);
 }
 
+TEST_F(property_page, strobe_reads_its_record_again_on_every_refresh_and_an_unplug_disables_it)
+{
+    activate(feature_page);
+    const HWND enable = find(L"BUTTON", L"Enable", 1).window; // Trigger's comes first
+    const HWND polarity = find(L"BUTTON", L"Polarity", 1).window;
+    ASSERT_NE(enable, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(enable));
+    EXPECT_TRUE(IsWindowEnabled(polarity));
+    EXPECT_EQ(SendMessageW(enable, BM_GETCHECK, 0, 0), BST_CHECKED);
+
+    // The camera switched its strobe off by itself.
+    auto off = scripted_camera::strobe_on();
+    off.enable = 0;
+    camera.backend->set_record(PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, off);
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_EQ(SendMessageW(enable, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_FALSE(IsWindowEnabled(polarity)) << "a strobe that is off offers nothing else";
+
+    camera.backend->set_record(PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, scripted_camera::strobe_on());
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_TRUE(IsWindowEnabled(polarity));
+    camera.unplug();
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_FALSE(IsWindowEnabled(enable)) << "no record, nothing to switch";
+    EXPECT_FALSE(IsWindowEnabled(polarity));
+}
+
 // The system's property frame over the filter, with all four pages: closed
 // by a timer once it shows its tabs.
 std::vector<std::wstring> frame_tabs;
