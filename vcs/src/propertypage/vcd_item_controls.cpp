@@ -159,15 +159,27 @@ bool CVCDCombo::create(HWND parent, const RECT& rect, HWND)
 
 void CVCDCombo::init()
 {
-    SendMessageW(hwnd(), CB_RESETCONTENT, 0, 0);
+    list_entries(true);
+    update_state();
+}
+
+void CVCDCombo::list_entries(bool first)
+{
+    std::vector<std::wstring> entries;
     std::vector<atl::bstr> texts;
     if (item_ && SUCCEEDED(item_->get_map_strings(id_, texts))) {
         for (const atl::bstr& text : texts) {
-            const std::wstring entry(text.view());
-            SendMessageW(hwnd(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+            entries.emplace_back(text.view());
         }
     }
-    update_state();
+    if (!first && entries == listed_) {
+        return;
+    }
+    SendMessageW(hwnd(), CB_RESETCONTENT, 0, 0);
+    for (const std::wstring& entry : entries) {
+        SendMessageW(hwnd(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    }
+    listed_ = std::move(entries);
 }
 
 void CVCDCombo::begin_refresh()
@@ -182,6 +194,10 @@ void CVCDCombo::end_refresh()
 
 void CVCDCombo::update_state()
 {
+    // A refresh may have changed which entries the item offers (an
+    // enumeration's usable entries are looked up again): positions must name
+    // the entries shown.
+    list_entries(false);
     EnableWindow(hwnd(), item_flag(&VCDAdapterHelper::CVCDItemDataBase::is_available, item_, id_, false));
     update_value();
 }

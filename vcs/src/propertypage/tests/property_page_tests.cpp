@@ -141,6 +141,49 @@ TEST_F(property_page, camera_items_join_the_pages_of_their_category_without_hidi
     EXPECT_EQ(written, 40);
 }
 
+// A camera item on the colour page whose one element is an enumeration.
+const char mode_description[] =
+    "<RegisterDescription ModelName=\"M\" VendorName=\"V\">"
+    "<Category Name=\"Root\"><pFeature>ColorCat</pFeature></Category>"
+    "<Category Name=\"ColorCat\"><DisplayName>Color</DisplayName><pFeature>ModeItem</pFeature></Category>"
+    "<Category Name=\"ModeItem\"><Extension><VCDItemGUID>{0B1E5A57-0000-4000-8000-0000000000A1}</VCDItemGUID>"
+    "</Extension><DisplayName>Tone</DisplayName><pFeature>ToneMode</pFeature></Category>"
+    "<Enumeration Name=\"ToneMode\"><Extension><VCDElementGUID>{B57D3000-0AC6-4819-A609-272A33140ACA}"
+    "</VCDElementGUID></Extension><EnumEntry Name=\"Soft\"><Value>0</Value></EnumEntry>"
+    "<EnumEntry Name=\"Hard\"><Value>1</Value></EnumEntry><EnumEntry Name=\"Vivid\"><Value>2</Value></EnumEntry>"
+    "<Value>0</Value></Enumeration>"
+    "</RegisterDescription>";
+
+TEST_F(property_page, a_refresh_looks_up_the_usable_entries_of_an_enumeration_again)
+{
+    camera.genicam.add_document(mode_description);
+    camera.genicam.set_named_int("ToneMode/IsImplemented", 1);
+    camera.genicam.set_named_int("ToneMode/IsLocked", 0);
+    camera.genicam.set_named_int("ToneMode/Soft/IsImplemented", 1);
+    camera.genicam.set_named_int("ToneMode/Hard/IsImplemented", 0);
+    camera.genicam.set_named_int("ToneMode/Vivid/IsImplemented", 1);
+    camera.genicam.set_named_text("ToneMode/SelectedEntry", "Vivid");
+    activate(color_page);
+    const HWND combo = find(L"COMBOBOX").window;
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
+
+    // Another feature's change made "Hard" usable: the list follows, and the
+    // selection still names the camera's entry.
+    camera.genicam.set_named_int("ToneMode/Hard/IsImplemented", 1);
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    ASSERT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 2);
+    SendMessageW(combo, CB_SETCURSEL, 1, 0);
+    SendMessageW(page_window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+    const auto writes = camera.genicam.named_writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(std::string(writes[0].data.begin(), writes[0].data.end()), "Hard");
+}
+
 TEST_F(property_page, a_camera_description_that_does_not_parse_refuses_the_filter)
 {
     camera.genicam.add_document("<RegisterDescription");
