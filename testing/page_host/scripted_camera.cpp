@@ -39,11 +39,28 @@ vendor_float_record float_record(float value, float minimum, float maximum, std:
     return record;
 }
 
+} // namespace
+
+strobe_record scripted_camera::strobe_on()
+{
+    strobe_record record{};
+    record.enable = 1;
+    record.delay_maximum = 1000;
+    record.duration = 20;
+    record.duration_minimum = 10;
+    record.duration_maximum = 1000;
+    record.duration_default = 20;
+    return record;
+}
+
+namespace {
+
 // Vendor ids that the scripted camera answers.
 constexpr DWORD scripted_ids[] = {vendor::exposure_seconds, vendor::gain_hundredths, vendor::trigger,
                                   vendor::trigger_software, vendor::trigger_delay, vendor::partial_scan_x,
                                   vendor::partial_scan_y, vendor::partial_scan_auto_center, vendor::binning,
-                                  vendor::whitebalance_red, vendor::whitebalance_blue, vendor::focus_one_push};
+                                  vendor::whitebalance_red, vendor::whitebalance_blue, vendor::focus_one_push,
+                                  vendor::strobe};
 
 } // namespace
 
@@ -70,6 +87,8 @@ scripted_camera::scripted_camera(std::uint32_t device_kind)
     backend->set_record(custom, vendor::trigger, int_record(0, 0, 1, 0x4, 0x3000000));
     backend->set_record(custom, vendor::trigger_software, int_record(0, 0, 1));
     backend->set_record(custom, vendor::trigger_delay, float_record(0, 0, 1000));
+    // Strobe on, for a fixed duration of 20 (10 to 1000), no delay.
+    backend->set_record(custom, vendor::strobe, strobe_on());
     // Partial scan with auto-center off, and the (hidden) binning factor.
     backend->set_record(custom, vendor::partial_scan_auto_center, int_record(0, 0, 1));
     backend->set_record(custom, vendor::partial_scan_x, int_record(0, 0, 640));

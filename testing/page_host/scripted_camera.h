@@ -3,8 +3,9 @@
 // the device-information block of a camera filter, named GenICam access
 // without documents, and the vendor records and DirectShow controls behind
 // the built-in items of all four pages (exposure, gain, partial scan and
-// binning, trigger, white balance, focus).
+// binning, trigger, strobe, white balance, focus).
 
+#include "propertypage/ks_property_access.h"
 #include "test_filter/genicam_service_script.h"
 #include "test_filter/scripted_backend.h"
 #include "test_filter/test_filter.h"
@@ -22,6 +23,9 @@ struct scripted_camera {
     explicit scripted_camera(std::uint32_t device_kind = 9);
 
     atl::com_ptr<test_filter::test_filter> make_filter(test_filter::offered_interfaces offered = {}) const;
+
+    // The strobe record the camera starts with: on, a fixed duration of 20.
+    static VCDAdapterHelper::strobe_record strobe_on();
 
     // Every vendor property and control fails from now on with `hr`, as after
     // the camera was unplugged.

@@ -32,6 +32,18 @@ public:
     bool set_from_text(std::wstring_view text) override;
     // "%.3f <unit>", at most 19 characters.
     bool get_text(std::wstring& text) override;
+    void begin_refresh() override
+    {
+        if (item_) {
+            item_->begin_refresh();
+        }
+    }
+    void end_refresh() override
+    {
+        if (item_) {
+            item_->end_refresh();
+        }
+    }
 
     virtual double snap_value(double value);
 

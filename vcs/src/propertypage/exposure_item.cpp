@@ -50,7 +50,7 @@ exposure_item::exposure_item(atl::com_ptr<IKsPropertySet> filter,
     : filter_(std::move(filter)), camera_control_(std::move(camera_control))
 {
     vendor_float_record seconds{};
-    const bool vendor_read = SUCCEEDED(ks_get_float(filter_.get(), vendor::exposure_seconds, seconds));
+    const bool vendor_read = SUCCEEDED(ks_get_float(filter_.get(), vendor::exposure_seconds, seconds, reads()));
     vendor_auto_ = vendor_read && (seconds.capabilities & 1) != 0;
     LONG minimum = 0, maximum = 0, step = 0, default_value = 0, flags = 0;
     if (camera_control_ &&
@@ -112,14 +112,14 @@ HRESULT exposure_item::get_auto(bool& on)
 {
     if (auto_through_vendor()) {
         vendor_float_record record{};
-        const HRESULT hr = ks_get_float(filter_.get(), vendor::exposure_seconds, record);
+        const HRESULT hr = ks_get_float(filter_.get(), vendor::exposure_seconds, record, reads());
         if (SUCCEEDED(hr)) {
             on = (record.flags & flag_auto) != 0;
         }
         return hr;
     }
     LONG value = 0, flags = 0;
-    const HRESULT hr = camera_control_->Get(CameraControl_Exposure, &value, &flags);
+    const HRESULT hr = control_get(camera_control_.get(), CameraControl_Exposure, value, flags, reads());
     if (SUCCEEDED(hr)) {
         on = (flags & flag_auto) != 0;
     }
@@ -131,19 +131,19 @@ HRESULT exposure_item::set_auto(bool on)
     const std::uint32_t wanted = on ? flag_auto : flag_manual;
     if (auto_through_vendor()) {
         vendor_float_record record{};
-        HRESULT hr = ks_get_float(filter_.get(), vendor::exposure_seconds, record);
+        HRESULT hr = ks_get_float(filter_.get(), vendor::exposure_seconds, record, reads());
         if (FAILED(hr) || ((record.flags & flag_auto) != 0) == on) {
             return hr;
         }
         record.flags = wanted;
-        return ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::exposure_seconds, record);
+        return ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::exposure_seconds, record, reads());
     }
     LONG value = 0, flags = 0;
-    const HRESULT hr = camera_control_->Get(CameraControl_Exposure, &value, &flags);
+    const HRESULT hr = control_get(camera_control_.get(), CameraControl_Exposure, value, flags, reads());
     if (FAILED(hr) || static_cast<std::uint32_t>(flags) == wanted) {
         return hr;
     }
-    return camera_control_->Set(CameraControl_Exposure, value, static_cast<LONG>(wanted));
+    return control_set(camera_control_.get(), CameraControl_Exposure, value, static_cast<LONG>(wanted), reads());
 }
 
 HRESULT exposure_item::get_switch(interface_id id, bool& on)
@@ -153,7 +153,7 @@ HRESULT exposure_item::get_switch(interface_id id, bool& on)
     }
     if (id == id_auto_max_auto && auto_max_switch_) {
         std::int32_t value = 0;
-        const HRESULT hr = ks_get_int(filter_.get(), vendor::exposure_auto_max_auto, value);
+        const HRESULT hr = ks_get_int(filter_.get(), vendor::exposure_auto_max_auto, value, reads());
         if (SUCCEEDED(hr)) {
             on = value != 0;
         }
@@ -168,7 +168,7 @@ HRESULT exposure_item::set_switch(interface_id id, bool on)
         return set_auto(on);
     }
     if (id == id_auto_max_auto && auto_max_switch_) {
-        return ks_set_int(filter_.get(), vendor::exposure_auto_max_auto, on ? 1 : 0);
+        return ks_set_int(filter_.get(), vendor::exposure_auto_max_auto, on ? 1 : 0, reads());
     }
     return E_NOTIMPL;
 }
@@ -177,7 +177,7 @@ HRESULT exposure_item::get_range(interface_id id, int_range& range)
 {
     if (id == id_value && manual_possible_) {
         if (use_vendor_value_) {
-            return ks_get_int_range(filter_.get(), vendor::exposure_value, range);
+            return ks_get_int_range(filter_.get(), vendor::exposure_value, range, reads());
         }
         LONG minimum = 0, maximum = 0, step = 0, default_value = 0, flags = 0;
         const HRESULT hr =
@@ -188,11 +188,11 @@ HRESULT exposure_item::get_range(interface_id id, int_range& range)
         return hr;
     }
     if (id == id_auto_reference) {
-        return ks_get_int_range(filter_.get(), vendor::exposure_auto_reference, range);
+        return ks_get_int_range(filter_.get(), vendor::exposure_auto_reference, range, reads());
     }
     if (id == id_auto_max) {
         vendor_float_record record{};
-        const HRESULT hr = ks_get_float(filter_.get(), vendor::exposure_auto_max, record);
+        const HRESULT hr = ks_get_float(filter_.get(), vendor::exposure_auto_max, record, reads());
         if (SUCCEEDED(hr)) {
             range = {at_least_one(scaled(record.minimum)), scaled(record.maximum), scaled(record.default_value), 1};
         }
@@ -205,21 +205,21 @@ HRESULT exposure_item::get_value(interface_id id, std::int32_t& value)
 {
     if (id == id_value && manual_possible_) {
         if (use_vendor_value_) {
-            return ks_get_int(filter_.get(), vendor::exposure_value, value);
+            return ks_get_int(filter_.get(), vendor::exposure_value, value, reads());
         }
         LONG current = 0, flags = 0;
-        const HRESULT hr = camera_control_->Get(CameraControl_Exposure, &current, &flags);
+        const HRESULT hr = control_get(camera_control_.get(), CameraControl_Exposure, current, flags, reads());
         if (SUCCEEDED(hr)) {
             value = current;
         }
         return hr;
     }
     if (id == id_auto_reference) {
-        return ks_get_int(filter_.get(), vendor::exposure_auto_reference, value);
+        return ks_get_int(filter_.get(), vendor::exposure_auto_reference, value, reads());
     }
     if (id == id_auto_max) {
         vendor_float_record record{};
-        const HRESULT hr = ks_get_float(filter_.get(), vendor::exposure_auto_max, record);
+        const HRESULT hr = ks_get_float(filter_.get(), vendor::exposure_auto_max, record, reads());
         if (SUCCEEDED(hr)) {
             value = at_least_one(scaled(record.value));
         }
@@ -232,20 +232,20 @@ HRESULT exposure_item::set_value(interface_id id, std::int32_t value)
 {
     if (id == id_value && manual_possible_) {
         if (use_vendor_value_) {
-            return ks_set_int(filter_.get(), vendor::exposure_value, value);
+            return ks_set_int(filter_.get(), vendor::exposure_value, value, reads());
         }
         LONG current = 0, flags = 0;
-        const HRESULT hr = camera_control_->Get(CameraControl_Exposure, &current, &flags);
+        const HRESULT hr = control_get(camera_control_.get(), CameraControl_Exposure, current, flags, reads());
         if (FAILED(hr)) {
             return hr;
         }
-        return camera_control_->Set(CameraControl_Exposure, value, flags);
+        return control_set(camera_control_.get(), CameraControl_Exposure, value, flags, reads());
     }
     if (id == id_auto_reference) {
-        return ks_set_int(filter_.get(), vendor::exposure_auto_reference, value);
+        return ks_set_int(filter_.get(), vendor::exposure_auto_reference, value, reads());
     }
     if (id == id_auto_max) {
-        return ks_set_float(filter_.get(), vendor::exposure_auto_max, static_cast<float>(value / 10000.0));
+        return ks_set_float(filter_.get(), vendor::exposure_auto_max, value / 10000.0, reads());
     }
     return E_NOTIMPL;
 }
@@ -257,7 +257,8 @@ HRESULT exposure_item::get_abs_range(interface_id id, abs_range& range)
     }
     vendor_float_record record{};
     const HRESULT hr =
-        ks_get_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max, record);
+        ks_get_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max, record,
+                     reads());
     if (SUCCEEDED(hr)) {
         range = {record.minimum, record.maximum, record.default_value};
     }
@@ -271,7 +272,8 @@ HRESULT exposure_item::get_abs_value(interface_id id, double& value)
     }
     vendor_float_record record{};
     const HRESULT hr =
-        ks_get_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max, record);
+        ks_get_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max, record,
+                     reads());
     if (SUCCEEDED(hr)) {
         value = record.value;
     }
@@ -284,7 +286,7 @@ HRESULT exposure_item::set_abs_value(interface_id id, double value)
         return E_NOTIMPL;
     }
     return ks_set_float(filter_.get(), id == id_seconds ? vendor::exposure_seconds : vendor::exposure_auto_max,
-                        static_cast<float>(value));
+                        value, reads());
 }
 
 HRESULT exposure_item::get_abs_dimension(interface_id id, atl::bstr& unit, std::int32_t& scale_kind)

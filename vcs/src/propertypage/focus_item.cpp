@@ -92,7 +92,7 @@ HRESULT CItem::is_available(interface_id id, bool& available)
         return S_OK;
     }
     std::int32_t region = 0;
-    available = SUCCEEDED(ks_get_int(filter_.get(), vendor::focus_region, region)) && region != 0;
+    available = SUCCEEDED(ks_get_int(filter_.get(), vendor::focus_region, region, reads())) && region != 0;
     return S_OK;
 }
 
@@ -108,7 +108,7 @@ HRESULT CItem::get_switch(interface_id id, bool& on)
         return E_NOTIMPL;
     }
     std::int32_t value = 0;
-    const HRESULT hr = ks_get_int(filter_.get(), vendor_of(id), value);
+    const HRESULT hr = ks_get_int(filter_.get(), vendor_of(id), value, reads());
     if (SUCCEEDED(hr)) {
         on = value != 0;
     }
@@ -120,7 +120,7 @@ HRESULT CItem::set_switch(interface_id id, bool on)
     if (id != id_region) {
         return E_NOTIMPL;
     }
-    return ks_set_int(filter_.get(), vendor::focus_region, on ? 1 : 0);
+    return ks_set_int(filter_.get(), vendor::focus_region, on ? 1 : 0, reads());
 }
 
 HRESULT CItem::get_switch_default(interface_id id, bool& on)
@@ -143,32 +143,32 @@ HRESULT CItem::get_range(interface_id id, int_range& range)
         }
         return hr;
     }
-    return is_int_record(id) ? ks_get_int_range(filter_.get(), vendor_of(id), range) : E_NOTIMPL;
+    return is_int_record(id) ? ks_get_int_range(filter_.get(), vendor_of(id), range, reads()) : E_NOTIMPL;
 }
 
 HRESULT CItem::get_value(interface_id id, std::int32_t& value)
 {
     if (id == id_value) {
         LONG current = 0, flags = 0;
-        const HRESULT hr = camera_control_->Get(CameraControl_Focus, &current, &flags);
+        const HRESULT hr = control_get(camera_control_.get(), CameraControl_Focus, current, flags, reads());
         if (SUCCEEDED(hr)) {
             value = current;
         }
         return hr;
     }
-    return is_int_record(id) ? ks_get_int(filter_.get(), vendor_of(id), value) : E_NOTIMPL;
+    return is_int_record(id) ? ks_get_int(filter_.get(), vendor_of(id), value, reads()) : E_NOTIMPL;
 }
 
 HRESULT CItem::set_value(interface_id id, std::int32_t value)
 {
     if (id == id_value) {
-        return camera_control_->Set(CameraControl_Focus, value, flag_manual);
+        return control_set(camera_control_.get(), CameraControl_Focus, value, flag_manual, reads());
     }
-    return is_int_record(id) ? ks_set_int(filter_.get(), vendor_of(id), value) : E_NOTIMPL;
+    return is_int_record(id) ? ks_set_int(filter_.get(), vendor_of(id), value, reads()) : E_NOTIMPL;
 }
 
 HRESULT CItem::push(interface_id)
 {
     // Every button of this item is one-push focus.
-    return ks_set_int(filter_.get(), vendor::focus_one_push, 1);
+    return ks_set_int(filter_.get(), vendor::focus_one_push, 1, reads());
 }

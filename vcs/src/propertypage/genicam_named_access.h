@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include "propertypage/refresh_read_cache.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,19 +26,30 @@ inline constexpr DWORD entry_name_buffer = 256;
 // The filter's HRESULT; E_POINTER without a filter. Success means S_OK with
 // at least `minimum_returned` bytes; another success code or fewer bytes is
 // an incomplete reply (0x8007000D). `returned` gets the filter's count.
+// Reads take the item's refresh cache (none: every read goes to the service);
+// a write through a cache drops what it kept.
 HRESULT named_feature_get(IKsPropertySet* filter, std::string_view request, void* value, DWORD length,
-                          DWORD minimum_returned, DWORD* returned = nullptr) noexcept;
-HRESULT named_feature_set(IKsPropertySet* filter, std::string_view request, const void* value, DWORD length) noexcept;
+                          DWORD minimum_returned, DWORD* returned = nullptr,
+                          VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
+HRESULT named_feature_set(IKsPropertySet* filter, std::string_view request, const void* value, DWORD length,
+                          VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
 // True when an 8-byte read succeeds and its first byte is non-zero.
-bool named_read_bool(IKsPropertySet* filter, std::string_view request) noexcept;
+bool named_read_bool(IKsPropertySet* filter, std::string_view request,
+                     VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
 
 // The 8-byte forms of the values.
-HRESULT named_get_int(IKsPropertySet* filter, std::string_view request, std::int64_t& value) noexcept;
-HRESULT named_get_double(IKsPropertySet* filter, std::string_view request, double& value) noexcept;
-HRESULT named_get_flag(IKsPropertySet* filter, std::string_view request, bool& value) noexcept;
-HRESULT named_set_int(IKsPropertySet* filter, std::string_view request, std::int64_t value) noexcept;
-HRESULT named_set_double(IKsPropertySet* filter, std::string_view request, double value) noexcept;
+HRESULT named_get_int(IKsPropertySet* filter, std::string_view request, std::int64_t& value,
+                      VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
+HRESULT named_get_double(IKsPropertySet* filter, std::string_view request, double& value,
+                         VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
+HRESULT named_get_flag(IKsPropertySet* filter, std::string_view request, bool& value,
+                       VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
+HRESULT named_set_int(IKsPropertySet* filter, std::string_view request, std::int64_t value,
+                      VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
+HRESULT named_set_double(IKsPropertySet* filter, std::string_view request, double value,
+                         VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
 // The selected entry's name.
-HRESULT named_get_entry(IKsPropertySet* filter, std::string_view request, std::string& name) noexcept;
+HRESULT named_get_entry(IKsPropertySet* filter, std::string_view request, std::string& name,
+                        VCDAdapterHelper::refresh_read_cache* cache = nullptr) noexcept;
 
 } // namespace genicam_adapter

@@ -7,6 +7,7 @@
 #include "propertypage/enum_entry_cache.h"
 #include "propertypage/filter_interfaces.h"
 #include "propertypage/item_data_ptr.h"
+#include "propertypage/value_limits.h"
 
 #include "genicam/ienumeration.h"
 #include "genicam/inode.h"
@@ -53,10 +54,15 @@ private:
     enum_entry_cache entries_;
 };
 
-// The low 32 bits of a 64-bit feature value, as the 32-bit operations carry it.
-inline std::int32_t low_32(std::int64_t value) noexcept
+// An integer feature's range in the 32-bit fields of the page: each field
+// saturated, so that a feature without bounds (the engine then answers the
+// 64-bit ends) or with bounds past 32 bits keeps a usable range instead of
+// a wrapped one; a step past 32 bits becomes the largest 32-bit one.
+inline VCDAdapterHelper::int_range saturated_range(std::int64_t minimum, std::int64_t maximum,
+                                                   std::int64_t default_value, std::int64_t step) noexcept
 {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
+    using VCDAdapterHelper::saturate_32;
+    return {saturate_32(minimum), saturate_32(maximum), saturate_32(default_value), saturate_32(step)};
 }
 
 } // namespace genicam_adapter

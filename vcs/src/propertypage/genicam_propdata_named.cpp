@@ -45,14 +45,14 @@ bool genicam_propdata_named::entry_usable(GenICam::IEnumeration& feature, GenICa
     text += '/';
     text += entry.get_name();
     text += "/IsImplemented";
-    return named_read_bool(filter(), text);
+    return named_read_bool(filter(), text, reads());
 }
 
 HRESULT genicam_propdata_named::is_available(interface_id id, bool& available)
 {
     return with_request(id, "/IsLocked", [&](const std::string& request) {
         bool locked = false;
-        const HRESULT hr = named_get_flag(filter(), request, locked);
+        const HRESULT hr = named_get_flag(filter(), request, locked, reads());
         if (SUCCEEDED(hr)) {
             available = !locked;
         }
@@ -63,19 +63,21 @@ HRESULT genicam_propdata_named::is_available(interface_id id, bool& available)
 HRESULT genicam_propdata_named::get_switch(interface_id id, bool& on)
 {
     return with_request(id, "/Value",
-                        [&](const std::string& request) { return named_get_flag(filter(), request, on); });
+                        [&](const std::string& request) { return named_get_flag(filter(), request, on, reads()); });
 }
 
 HRESULT genicam_propdata_named::set_switch(interface_id id, bool on)
 {
     return with_request(id, "/Value",
-                        [&](const std::string& request) { return named_set_int(filter(), request, on ? 1 : 0); });
+                        [&](const std::string& request) {
+                            return named_set_int(filter(), request, on ? 1 : 0, reads());
+                        });
 }
 
 HRESULT genicam_propdata_named::get_switch_default(interface_id id, bool& on)
 {
     return with_request(id, "/Default",
-                        [&](const std::string& request) { return named_get_flag(filter(), request, on); });
+                        [&](const std::string& request) { return named_get_flag(filter(), request, on, reads()); });
 }
 
 HRESULT genicam_propdata_named::get_range(interface_id id, VCDAdapterHelper::int_range& range)
@@ -89,20 +91,20 @@ HRESULT genicam_propdata_named::get_range(interface_id id, VCDAdapterHelper::int
     }
     return hresult_guard([&] {
         std::int64_t minimum = 0, maximum = 0, step = 1, default_value = 0;
-        HRESULT hr = named_get_int(filter(), request_of(*node, "/Min"), minimum);
+        HRESULT hr = named_get_int(filter(), request_of(*node, "/Min"), minimum, reads());
         if (SUCCEEDED(hr)) {
-            hr = named_get_int(filter(), request_of(*node, "/Max"), maximum);
+            hr = named_get_int(filter(), request_of(*node, "/Max"), maximum, reads());
         }
         if (FAILED(hr)) {
             return hr;
         }
-        if (FAILED(named_get_int(filter(), request_of(*node, "/Inc"), step))) {
+        if (FAILED(named_get_int(filter(), request_of(*node, "/Inc"), step, reads()))) {
             step = 1;
         }
-        if (FAILED(named_get_int(filter(), request_of(*node, "/Default"), default_value))) {
-            default_value = minimum + (maximum - minimum) / 2;
+        if (FAILED(named_get_int(filter(), request_of(*node, "/Default"), default_value, reads()))) {
+            default_value = VCDAdapterHelper::middle_of(minimum, maximum);
         }
-        range = {low_32(minimum), low_32(maximum), low_32(default_value), low_32(step)};
+        range = saturated_range(minimum, maximum, default_value, step);
         return S_OK;
     });
 }
@@ -112,15 +114,15 @@ HRESULT genicam_propdata_named::get_value(interface_id id, std::int32_t& value)
     if (GenICam::IEnumeration* list = enumeration(id)) {
         return with_request(id, "/SelectedEntry", [&](const std::string& request) {
             std::string selected;
-            const HRESULT hr = named_get_entry(filter(), request, selected);
+            const HRESULT hr = named_get_entry(filter(), request, selected, reads());
             return FAILED(hr) ? hr : entry_position(*list, selected, value);
         });
     }
     return with_request(id, "/Value", [&](const std::string& request) {
         std::int64_t read = 0;
-        const HRESULT hr = named_get_int(filter(), request, read);
+        const HRESULT hr = named_get_int(filter(), request, read, reads());
         if (SUCCEEDED(hr)) {
-            value = low_32(read);
+            value = VCDAdapterHelper::saturate_32(read);
         }
         return hr;
     });
@@ -135,11 +137,11 @@ HRESULT genicam_propdata_named::set_value(interface_id id, std::int32_t value)
                 return E_INVALIDARG;
             }
             const std::string& name = usable[static_cast<std::size_t>(value)].name;
-            return named_feature_set(filter(), request, name.data(), static_cast<DWORD>(name.size()));
+            return named_feature_set(filter(), request, name.data(), static_cast<DWORD>(name.size()), reads());
         });
     }
     return with_request(id, "/Value",
-                        [&](const std::string& request) { return named_set_int(filter(), request, value); });
+                        [&](const std::string& request) { return named_set_int(filter(), request, value, reads()); });
 }
 
 HRESULT genicam_propdata_named::get_abs_range(interface_id id, VCDAdapterHelper::abs_range& range)
@@ -150,15 +152,15 @@ HRESULT genicam_propdata_named::get_abs_range(interface_id id, VCDAdapterHelper:
     }
     return hresult_guard([&] {
         double minimum = 0, maximum = 0, default_value = 0;
-        HRESULT hr = named_get_double(filter(), request_of(*node, "/Min"), minimum);
+        HRESULT hr = named_get_double(filter(), request_of(*node, "/Min"), minimum, reads());
         if (SUCCEEDED(hr)) {
-            hr = named_get_double(filter(), request_of(*node, "/Max"), maximum);
+            hr = named_get_double(filter(), request_of(*node, "/Max"), maximum, reads());
         }
         if (FAILED(hr)) {
             return hr;
         }
-        if (FAILED(named_get_double(filter(), request_of(*node, "/Default"), default_value))) {
-            default_value = minimum + (maximum - minimum) / 2;
+        if (FAILED(named_get_double(filter(), request_of(*node, "/Default"), default_value, reads()))) {
+            default_value = VCDAdapterHelper::middle_of(minimum, maximum);
         }
         range = {minimum, maximum, default_value};
         return S_OK;
@@ -168,19 +170,23 @@ HRESULT genicam_propdata_named::get_abs_range(interface_id id, VCDAdapterHelper:
 HRESULT genicam_propdata_named::get_abs_value(interface_id id, double& value)
 {
     return with_request(id, "/Value",
-                        [&](const std::string& request) { return named_get_double(filter(), request, value); });
+                        [&](const std::string& request) {
+                            return named_get_double(filter(), request, value, reads());
+                        });
 }
 
 HRESULT genicam_propdata_named::set_abs_value(interface_id id, double value)
 {
     return with_request(id, "/Value",
-                        [&](const std::string& request) { return named_set_double(filter(), request, value); });
+                        [&](const std::string& request) {
+                            return named_set_double(filter(), request, value, reads());
+                        });
 }
 
 HRESULT genicam_propdata_named::push(interface_id id)
 {
     return with_request(id, "/Execute",
-                        [&](const std::string& request) { return named_set_int(filter(), request, 1); });
+                        [&](const std::string& request) { return named_set_int(filter(), request, 1, reads()); });
 }
 
 } // namespace genicam_adapter

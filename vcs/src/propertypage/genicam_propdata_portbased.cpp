@@ -101,10 +101,10 @@ HRESULT genicam_propdata_portbased::get_range(interface_id id, VCDAdapterHelper:
         }
         const auto step = node.get_inc();
         const auto default_value = node.get_default();
-        range = {
-            low_32(minimum.value()), low_32(maximum.value()),
-            low_32(default_value ? default_value.value() : minimum.value() + (maximum.value() - minimum.value()) / 2),
-            low_32(step ? step.value() : 1)};
+        range = saturated_range(minimum.value(), maximum.value(),
+                                default_value ? default_value.value()
+                                              : VCDAdapterHelper::middle_of(minimum.value(), maximum.value()),
+                                step ? step.value() : 1);
         return S_OK;
     });
 }
@@ -128,7 +128,7 @@ HRESULT genicam_propdata_portbased::get_value(interface_id id, std::int32_t& val
         if (!read) {
             return genicam_to_hresult(read.error());
         }
-        value = low_32(read.value());
+        value = VCDAdapterHelper::saturate_32(read.value());
         return S_OK;
     });
 }
@@ -161,9 +161,11 @@ HRESULT genicam_propdata_portbased::get_abs_range(interface_id id, VCDAdapterHel
             return genicam_to_hresult(maximum.error());
         }
         const auto default_value = node.get_default();
-        // Single precision, as the service's float records carry them.
-        range = {static_cast<float>(minimum.value()), static_cast<float>(maximum.value()),
-                 static_cast<float>(default_value ? default_value.value() : minimum.value())};
+        // Single precision, as the service's float records carry them; a
+        // bound or default past it (a default of DBL_MAX) becomes its end.
+        range = {VCDAdapterHelper::single_precision(minimum.value()),
+                 VCDAdapterHelper::single_precision(maximum.value()),
+                 VCDAdapterHelper::single_precision(default_value ? default_value.value() : minimum.value())};
         return S_OK;
     });
 }

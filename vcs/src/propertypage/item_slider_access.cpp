@@ -62,4 +62,19 @@ bool item_slider_access::get_abs_dimension(std::wstring& unit, std::int32_t& sca
     return true;
 }
 
+void item_slider_access::begin_refresh()
+{
+    if (item_) {
+        item_->begin_refresh();
+        item_->refresh(id_);
+    }
+}
+
+void item_slider_access::end_refresh()
+{
+    if (item_) {
+        item_->end_refresh();
+    }
+}
+
 } // namespace VCDPropUI

@@ -22,6 +22,8 @@ public:
     bool get_abs_value(double& value) override;
     bool set_abs_value(double value) override;
     bool get_abs_dimension(std::wstring& unit, std::int32_t& scale_kind) override;
+    void begin_refresh() override;
+    void end_refresh() override;
 
 private:
     item_data_ptr item_;

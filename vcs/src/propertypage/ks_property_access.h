@@ -119,35 +119,56 @@ static_assert(offsetof(strobe_record, polarity) == 60 && offsetof(strobe_record,
 // True when QuerySupported succeeds with the get or the set bit.
 bool ks_query_supported(IKsPropertySet* filter, const GUID& set, DWORD id) noexcept;
 
+// The reads below take the item's refresh cache (none: every read goes to the
+// camera); a write through a cache drops what it kept.
+
 // Get into a zero-filled record of `size` bytes.
-HRESULT ks_get_record(IKsPropertySet* filter, const GUID& set, DWORD id, void* record, DWORD size) noexcept;
+HRESULT ks_get_record(IKsPropertySet* filter, const GUID& set, DWORD id, void* record, DWORD size,
+                      refresh_read_cache* cache = nullptr) noexcept;
 // Set of a copy of the record whose header bytes are zero.
-HRESULT ks_set_record(IKsPropertySet* filter, const GUID& set, DWORD id, const void* record, DWORD size) noexcept;
+HRESULT ks_set_record(IKsPropertySet* filter, const GUID& set, DWORD id, const void* record, DWORD size,
+                      refresh_read_cache* cache = nullptr) noexcept;
 
 template <class Record>
-HRESULT ks_get_record(IKsPropertySet* filter, const GUID& set, DWORD id, Record& record) noexcept
+HRESULT ks_get_record(IKsPropertySet* filter, const GUID& set, DWORD id, Record& record,
+                      refresh_read_cache* cache = nullptr) noexcept
 {
     Record read{};
-    const HRESULT hr = ks_get_record(filter, set, id, &read, sizeof(read));
+    const HRESULT hr = ks_get_record(filter, set, id, &read, sizeof(read), cache);
     if (SUCCEEDED(hr)) {
         record = read;
     }
     return hr;
 }
 template <class Record>
-HRESULT ks_set_record(IKsPropertySet* filter, const GUID& set, DWORD id, const Record& record) noexcept
+HRESULT ks_set_record(IKsPropertySet* filter, const GUID& set, DWORD id, const Record& record,
+                      refresh_read_cache* cache = nullptr) noexcept
 {
-    return ks_set_record(filter, set, id, &record, sizeof(record));
+    return ks_set_record(filter, set, id, &record, sizeof(record), cache);
 }
 
 // Integer and float records of PROPSETID_FWCAM1394_CUSTOM_PROP.
-HRESULT ks_get_int(IKsPropertySet* filter, DWORD id, std::int32_t& value) noexcept;
+HRESULT ks_get_int(IKsPropertySet* filter, DWORD id, std::int32_t& value, refresh_read_cache* cache = nullptr) noexcept;
 // {minimum, maximum, default} of the record and step 1.
-HRESULT ks_get_int_range(IKsPropertySet* filter, DWORD id, int_range& range) noexcept;
+HRESULT ks_get_int_range(IKsPropertySet* filter, DWORD id, int_range& range,
+                         refresh_read_cache* cache = nullptr) noexcept;
 // A zero-filled record with the value and flags 2.
-HRESULT ks_set_int(IKsPropertySet* filter, DWORD id, std::int32_t value) noexcept;
-HRESULT ks_get_float(IKsPropertySet* filter, DWORD id, vendor_float_record& record) noexcept;
-// A zero-filled record with the value and flags 2.
-HRESULT ks_set_float(IKsPropertySet* filter, DWORD id, float value) noexcept;
+HRESULT ks_set_int(IKsPropertySet* filter, DWORD id, std::int32_t value, refresh_read_cache* cache = nullptr) noexcept;
+HRESULT ks_get_float(IKsPropertySet* filter, DWORD id, vendor_float_record& record,
+                     refresh_read_cache* cache = nullptr) noexcept;
+// A zero-filled record with the value (in single precision) and flags 2;
+// E_INVALIDARG, and nothing sent, for a value that single precision cannot
+// hold (a typed number far past its range, infinity, NaN).
+HRESULT ks_set_float(IKsPropertySet* filter, DWORD id, double value, refresh_read_cache* cache = nullptr) noexcept;
+
+// The DirectShow controls' current value and flags, and their writes.
+HRESULT control_get(IAMCameraControl* control, long property, LONG& value, LONG& flags,
+                    refresh_read_cache* cache = nullptr) noexcept;
+HRESULT control_get(IAMVideoProcAmp* control, long property, LONG& value, LONG& flags,
+                    refresh_read_cache* cache = nullptr) noexcept;
+HRESULT control_set(IAMCameraControl* control, long property, LONG value, LONG flags,
+                    refresh_read_cache* cache = nullptr) noexcept;
+HRESULT control_set(IAMVideoProcAmp* control, long property, LONG value, LONG flags,
+                    refresh_read_cache* cache = nullptr) noexcept;
 
 } // namespace VCDAdapterHelper

@@ -68,7 +68,7 @@ gtest_discover_tests(camtovra_page_registration_tests DISCOVERY_MODE PRE_TEST DI
 camtovra_add_gtest(camtovra_property_page_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/property_page_tests.cpp ${CMAKE_CURRENT_LIST_DIR}/tests/page_controls_tests.cpp
           ${CAMTOVRA_PAGE_RESOURCES}
-  LIBS camtovra_page_lib page_host_support comctl32)
+  LIBS camtovra_page_lib page_host_support propset comctl32)
 target_include_directories(camtovra_property_page_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 # A library to copy under the rich-edit libraries' names.
 target_compile_definitions(camtovra_property_page_tests PRIVATE PAGE_DLL=L"$<TARGET_FILE:camtovra_propertypage>")

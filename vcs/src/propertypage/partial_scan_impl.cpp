@@ -63,7 +63,7 @@ HRESULT partial_scan_impl::get_switch(interface_id id, bool& on)
         return E_NOTIMPL;
     }
     std::int32_t value = 0;
-    const HRESULT hr = ks_get_int(filter_.get(), vendor::partial_scan_auto_center, value);
+    const HRESULT hr = ks_get_int(filter_.get(), vendor::partial_scan_auto_center, value, reads());
     if (SUCCEEDED(hr)) {
         on = value != 0;
     }
@@ -75,7 +75,7 @@ HRESULT partial_scan_impl::set_switch(interface_id id, bool on)
     if (id != vendor::partial_scan_auto_center) {
         return E_NOTIMPL;
     }
-    return ks_set_int(filter_.get(), vendor::partial_scan_auto_center, on ? 1 : 0);
+    return ks_set_int(filter_.get(), vendor::partial_scan_auto_center, on ? 1 : 0, reads());
 }
 
 HRESULT partial_scan_impl::get_range(interface_id id, int_range& range)
@@ -84,7 +84,7 @@ HRESULT partial_scan_impl::get_range(interface_id id, int_range& range)
         return E_NOTIMPL;
     }
     int_range read{};
-    const HRESULT hr = ks_get_int_range(filter_.get(), static_cast<DWORD>(id), read);
+    const HRESULT hr = ks_get_int_range(filter_.get(), static_cast<DWORD>(id), read, reads());
     if (SUCCEEDED(hr)) {
         if (is_offset(id) && read.step < minimum_offset_step) {
             read.step = minimum_offset_step;
@@ -100,7 +100,7 @@ HRESULT partial_scan_impl::get_value(interface_id id, std::int32_t& value)
         return E_NOTIMPL;
     }
     std::int32_t read = 0;
-    const HRESULT hr = ks_get_int(filter_.get(), static_cast<DWORD>(id), read);
+    const HRESULT hr = ks_get_int(filter_.get(), static_cast<DWORD>(id), read, reads());
     if (SUCCEEDED(hr)) {
         value = (id == vendor::binning && read == binning_four) ? binning_third_entry : read;
     }
@@ -115,7 +115,7 @@ HRESULT partial_scan_impl::set_value(interface_id id, std::int32_t value)
     if (id == vendor::binning && value == binning_third_entry) {
         value = binning_four;
     }
-    return ks_set_int(filter_.get(), static_cast<DWORD>(id), value);
+    return ks_set_int(filter_.get(), static_cast<DWORD>(id), value, reads());
 }
 
 HRESULT partial_scan_impl::get_map_strings(interface_id id, std::vector<atl::bstr>& texts)

@@ -292,9 +292,7 @@ bool tmpPageInstance::ProcessWindowMessage(HWND window, UINT message, WPARAM wpa
         // A copy: a control may not outlive a refresh that ends the page, but
         // the list must not change under the walk.
         const auto controls = controls_;
-        for (const auto& control : controls) {
-            control->update_state();
-        }
+        VCDPropUI::refresh_all(controls);
         result = 1;
         return true;
     }

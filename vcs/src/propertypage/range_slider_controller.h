@@ -26,6 +26,18 @@ public:
     bool set_from_text(std::wstring_view text) override;
     // The value in decimal, no unit.
     bool get_text(std::wstring& text) override;
+    void begin_refresh() override
+    {
+        if (item_) {
+            item_->begin_refresh();
+        }
+    }
+    void end_refresh() override
+    {
+        if (item_) {
+            item_->end_refresh();
+        }
+    }
 
 private:
     // The kept range when it could be read and has positions.

@@ -36,6 +36,9 @@ public:
     virtual bool is_available(bool& available) = 0;
     virtual bool set_from_text(std::wstring_view text) = 0;
     virtual bool get_text(std::wstring& text) = 0;
+    // A refresh of the page's controls, handed to the item.
+    virtual void begin_refresh() {}
+    virtual void end_refresh() {}
 
 protected:
     ISliderController() = default;

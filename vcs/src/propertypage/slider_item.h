@@ -43,6 +43,9 @@ public:
     virtual bool set_abs_value(double value) = 0;
     // `scale_kind` keeps the caller's value unless the item names one.
     virtual bool get_abs_dimension(std::wstring& unit, std::int32_t& scale_kind) = 0;
+    // A refresh of the page's controls (see CVCDControlBase::begin_refresh).
+    virtual void begin_refresh() {}
+    virtual void end_refresh() {}
 };
 
 } // namespace VCDPropUI

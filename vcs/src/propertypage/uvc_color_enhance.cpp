@@ -33,7 +33,7 @@ HRESULT CUVCColorEnhanceMtxEnable::get_switch(interface_id id, bool& on)
         return E_NOTIMPL;
     }
     vendor_int_record record{};
-    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_COLOR_ENHANCE, enable_property, record);
+    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_COLOR_ENHANCE, enable_property, record, reads());
     if (SUCCEEDED(hr)) {
         on = record.value != 0;
     }
@@ -47,5 +47,5 @@ HRESULT CUVCColorEnhanceMtxEnable::set_switch(interface_id id, bool on)
     }
     vendor_int_record record{};
     record.value = on ? 1 : 0;
-    return ks_set_record(filter_.get(), PROPSETID_COLOR_ENHANCE, enable_property, record);
+    return ks_set_record(filter_.get(), PROPSETID_COLOR_ENHANCE, enable_property, record, reads());
 }

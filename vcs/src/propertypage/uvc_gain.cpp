@@ -23,7 +23,7 @@ CUVCGain::CUVCGain(atl::com_ptr<IKsPropertySet> filter, atl::com_ptr<IAMVideoPro
 {
     // The first read wakes the vendor value up; what it answers does not matter.
     std::int32_t ignored = 0;
-    ks_get_int(filter_.get(), vendor::gain_hundredths, ignored);
+    ks_get_int(filter_.get(), vendor::gain_hundredths, ignored, reads());
     LONG minimum = 0, maximum = 0, step = 0, default_value = 0, flags = 0;
     if (proc_amp_ &&
         SUCCEEDED(proc_amp_->GetRange(VideoProcAmp_Gain, &minimum, &maximum, &step, &default_value, &flags))) {
@@ -66,7 +66,7 @@ HRESULT CUVCGain::get_switch(interface_id id, bool& on)
         return E_NOTIMPL;
     }
     LONG value = 0, flags = 0;
-    const HRESULT hr = proc_amp_->Get(VideoProcAmp_Gain, &value, &flags);
+    const HRESULT hr = control_get(proc_amp_.get(), VideoProcAmp_Gain, value, flags, reads());
     if (SUCCEEDED(hr)) {
         on = (flags & flag_auto) != 0;
     }
@@ -79,11 +79,11 @@ HRESULT CUVCGain::set_switch(interface_id id, bool on)
         return E_NOTIMPL;
     }
     LONG value = 0, flags = 0;
-    const HRESULT hr = proc_amp_->Get(VideoProcAmp_Gain, &value, &flags);
+    const HRESULT hr = control_get(proc_amp_.get(), VideoProcAmp_Gain, value, flags, reads());
     if (FAILED(hr)) {
         return hr;
     }
-    return proc_amp_->Set(VideoProcAmp_Gain, value, on ? flag_auto : flag_manual);
+    return control_set(proc_amp_.get(), VideoProcAmp_Gain, value, on ? flag_auto : flag_manual, reads());
 }
 
 HRESULT CUVCGain::get_range(interface_id id, int_range& range)
@@ -105,7 +105,7 @@ HRESULT CUVCGain::get_value(interface_id id, std::int32_t& value)
         return E_NOTIMPL;
     }
     LONG current = 0, flags = 0;
-    const HRESULT hr = proc_amp_->Get(VideoProcAmp_Gain, &current, &flags);
+    const HRESULT hr = control_get(proc_amp_.get(), VideoProcAmp_Gain, current, flags, reads());
     if (SUCCEEDED(hr)) {
         value = current;
     }
@@ -118,11 +118,11 @@ HRESULT CUVCGain::set_value(interface_id id, std::int32_t value)
         return E_NOTIMPL;
     }
     LONG current = 0, flags = 0;
-    const HRESULT hr = proc_amp_->Get(VideoProcAmp_Gain, &current, &flags);
+    const HRESULT hr = control_get(proc_amp_.get(), VideoProcAmp_Gain, current, flags, reads());
     if (FAILED(hr)) {
         return hr;
     }
-    return proc_amp_->Set(VideoProcAmp_Gain, value, flags);
+    return control_set(proc_amp_.get(), VideoProcAmp_Gain, value, flags, reads());
 }
 
 HRESULT CUVCGain::get_abs_range(interface_id id, abs_range& range)
@@ -131,7 +131,8 @@ HRESULT CUVCGain::get_abs_range(interface_id id, abs_range& range)
         return E_NOTIMPL;
     }
     vendor_int_record record{};
-    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gain_hundredths, record);
+    const HRESULT hr =
+        ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gain_hundredths, record, reads());
     if (SUCCEEDED(hr)) {
         range = {record.minimum / 100.0, record.maximum / 100.0, record.default_value / 100.0};
     }
@@ -144,7 +145,7 @@ HRESULT CUVCGain::get_abs_value(interface_id id, double& value)
         return E_NOTIMPL;
     }
     std::int32_t hundredths = 0;
-    const HRESULT hr = ks_get_int(filter_.get(), vendor::gain_hundredths, hundredths);
+    const HRESULT hr = ks_get_int(filter_.get(), vendor::gain_hundredths, hundredths, reads());
     if (SUCCEEDED(hr)) {
         value = hundredths / 100.0;
     }
@@ -160,7 +161,7 @@ HRESULT CUVCGain::set_abs_value(interface_id id, double value)
     if (!(hundredths >= INT32_MIN && hundredths <= INT32_MAX)) {
         return E_INVALIDARG;
     }
-    return ks_set_int(filter_.get(), vendor::gain_hundredths, static_cast<std::int32_t>(hundredths));
+    return ks_set_int(filter_.get(), vendor::gain_hundredths, static_cast<std::int32_t>(hundredths), reads());
 }
 
 HRESULT CUVCGain::get_abs_dimension(interface_id id, atl::bstr& unit, std::int32_t& scale_kind)

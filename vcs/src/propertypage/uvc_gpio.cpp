@@ -27,7 +27,7 @@ CUVCGPIO::CUVCGPIO(atl::com_ptr<IKsPropertySet> filter) noexcept : filter_(std::
 bool CUVCGPIO::is_interface_supported(interface_id id)
 {
     gpio_record record{};
-    if (FAILED(ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gpio, record))) {
+    if (FAILED(ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gpio, record, reads()))) {
         return false;
     }
     switch (id) {
@@ -54,7 +54,7 @@ HRESULT CUVCGPIO::get_range(interface_id id, int_range& range)
         return E_NOTIMPL;
     }
     gpio_record record{};
-    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gpio, record);
+    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gpio, record, reads());
     if (SUCCEEDED(hr)) {
         range = {0, as_value(id == id_input ? record.input_maximum : record.output_maximum), 0, 1};
     }
@@ -88,7 +88,7 @@ HRESULT CUVCGPIO::push(interface_id id)
 {
     if (id == id_read) {
         gpio_record record{};
-        const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gpio, record);
+        const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gpio, record, reads());
         if (SUCCEEDED(hr)) {
             input_state_ = record.input_state;
             output_state_ = record.output_state;
@@ -98,7 +98,7 @@ HRESULT CUVCGPIO::push(interface_id id)
     if (id == id_write) {
         gpio_record record{};
         record.output_state = output_state_;
-        return ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gpio, record);
+        return ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gpio, record, reads());
     }
     return E_NOTIMPL;
 }

@@ -47,7 +47,8 @@ CUVCStrobe::CUVCStrobe(atl::com_ptr<IKsPropertySet> filter) noexcept : filter_(s
 HRESULT CUVCStrobe::read(strobe_record& record)
 {
     if (!cache_valid_) {
-        const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, cached_);
+        const HRESULT hr =
+            ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, cached_, reads());
         if (FAILED(hr)) {
             return hr;
         }
@@ -79,7 +80,7 @@ HRESULT CUVCStrobe::write(strobe_record record)
         record.duration = 0;
         record.follow_exposure = 0;
     }
-    const HRESULT hr = ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, record);
+    const HRESULT hr = ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, record, reads());
     if (SUCCEEDED(hr)) {
         cached_ = record;
         cache_valid_ = true;

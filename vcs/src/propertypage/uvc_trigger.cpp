@@ -32,7 +32,7 @@ bool CUVCTrigger::trigger_capability(std::uint32_t bit)
         return false;
     }
     vendor_int_record record{};
-    return SUCCEEDED(ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger, record)) &&
+    return SUCCEEDED(ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger, record, reads())) &&
            (record.capabilities & bit) != 0;
 }
 
@@ -48,12 +48,12 @@ bool CUVCTrigger::is_interface_supported(interface_id id)
     case id_software: {
         std::int32_t ignored = 0;
         return ks_query_supported(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger_software) &&
-               SUCCEEDED(ks_get_int(filter_.get(), vendor::trigger_software, ignored));
+               SUCCEEDED(ks_get_int(filter_.get(), vendor::trigger_software, ignored, reads()));
     }
     case id_delay: {
         vendor_float_record ignored{};
         return ks_query_supported(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger_delay) &&
-               SUCCEEDED(ks_get_float(filter_.get(), vendor::trigger_delay, ignored));
+               SUCCEEDED(ks_get_float(filter_.get(), vendor::trigger_delay, ignored, reads()));
     }
     default:
         return false;
@@ -63,7 +63,7 @@ bool CUVCTrigger::is_interface_supported(interface_id id)
 HRESULT CUVCTrigger::get_bit(std::uint32_t bit, bool& set)
 {
     vendor_int_record record{};
-    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger, record);
+    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger, record, reads());
     if (SUCCEEDED(hr)) {
         set = (record.flags & bit) != 0;
     }
@@ -73,12 +73,12 @@ HRESULT CUVCTrigger::get_bit(std::uint32_t bit, bool& set)
 HRESULT CUVCTrigger::set_bit(std::uint32_t bit, bool set)
 {
     vendor_int_record record{};
-    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger, record);
+    const HRESULT hr = ks_get_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger, record, reads());
     if (FAILED(hr)) {
         return hr;
     }
     record.flags = set ? (record.flags | bit) : (record.flags & ~bit);
-    return ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger, record);
+    return ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger, record, reads());
 }
 
 HRESULT CUVCTrigger::is_available(interface_id id, bool& available)
@@ -161,7 +161,7 @@ HRESULT CUVCTrigger::get_abs_range(interface_id id, abs_range& range)
         return E_NOTIMPL;
     }
     vendor_float_record record{};
-    const HRESULT hr = ks_get_float(filter_.get(), vendor::trigger_delay, record);
+    const HRESULT hr = ks_get_float(filter_.get(), vendor::trigger_delay, record, reads());
     if (SUCCEEDED(hr)) {
         range = {record.minimum, record.maximum, record.default_value};
     }
@@ -174,7 +174,7 @@ HRESULT CUVCTrigger::get_abs_value(interface_id id, double& value)
         return E_NOTIMPL;
     }
     vendor_float_record record{};
-    const HRESULT hr = ks_get_float(filter_.get(), vendor::trigger_delay, record);
+    const HRESULT hr = ks_get_float(filter_.get(), vendor::trigger_delay, record, reads());
     if (SUCCEEDED(hr)) {
         value = record.value;
     }
@@ -186,7 +186,7 @@ HRESULT CUVCTrigger::set_abs_value(interface_id id, double value)
     if (id != id_delay) {
         return E_NOTIMPL;
     }
-    return ks_set_float(filter_.get(), vendor::trigger_delay, static_cast<float>(value));
+    return ks_set_float(filter_.get(), vendor::trigger_delay, value, reads());
 }
 
 HRESULT CUVCTrigger::get_abs_dimension(interface_id id, atl::bstr& unit, std::int32_t& scale_kind)
@@ -210,7 +210,7 @@ HRESULT CUVCTrigger::push(interface_id id)
     }
     vendor_int_record record{};
     record.flags = software_trigger_flags;
-    return ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger_software, record);
+    return ks_set_record(filter_.get(), PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger_software, record, reads());
 }
 
 HRESULT CUVCTrigger::get_map_strings(interface_id id, std::vector<atl::bstr>& texts)

@@ -80,7 +80,7 @@ HRESULT CUVCWhiteBalanceData::get_switch(interface_id id, bool& on)
         return E_NOTIMPL;
     }
     LONG value = 0, flags = 0;
-    const HRESULT hr = proc_amp_->Get(VideoProcAmp_WhiteBalance, &value, &flags);
+    const HRESULT hr = control_get(proc_amp_.get(), VideoProcAmp_WhiteBalance, value, flags, reads());
     if (SUCCEEDED(hr)) {
         on = (flags & flag_auto) != 0;
     }
@@ -92,25 +92,25 @@ HRESULT CUVCWhiteBalanceData::set_switch(interface_id id, bool on)
     if (id != id_auto) {
         return E_NOTIMPL;
     }
-    return proc_amp_->Set(VideoProcAmp_WhiteBalance, 0, on ? flag_auto : flag_manual);
+    return control_set(proc_amp_.get(), VideoProcAmp_WhiteBalance, 0, on ? flag_auto : flag_manual, reads());
 }
 
 HRESULT CUVCWhiteBalanceData::get_range(interface_id id, int_range& range)
 {
     const DWORD channel = channel_of(id);
-    return channel == 0 ? E_NOTIMPL : ks_get_int_range(filter_.get(), channel, range);
+    return channel == 0 ? E_NOTIMPL : ks_get_int_range(filter_.get(), channel, range, reads());
 }
 
 HRESULT CUVCWhiteBalanceData::get_value(interface_id id, std::int32_t& value)
 {
     const DWORD channel = channel_of(id);
-    return channel == 0 ? E_NOTIMPL : ks_get_int(filter_.get(), channel, value);
+    return channel == 0 ? E_NOTIMPL : ks_get_int(filter_.get(), channel, value, reads());
 }
 
 HRESULT CUVCWhiteBalanceData::set_value(interface_id id, std::int32_t value)
 {
     const DWORD channel = channel_of(id);
-    return channel == 0 ? E_NOTIMPL : ks_set_int(filter_.get(), channel, value);
+    return channel == 0 ? E_NOTIMPL : ks_set_int(filter_.get(), channel, value, reads());
 }
 
 HRESULT CUVCWhiteBalanceData::push(interface_id id)
@@ -118,5 +118,5 @@ HRESULT CUVCWhiteBalanceData::push(interface_id id)
     if (id != id_one_push) {
         return E_NOTIMPL;
     }
-    return ks_set_int(filter_.get(), vendor::whitebalance_one_push, 1);
+    return ks_set_int(filter_.get(), vendor::whitebalance_one_push, 1, reads());
 }

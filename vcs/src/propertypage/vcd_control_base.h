@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <span>
 #include <string>
 
 namespace VCDPropUI {
@@ -26,9 +28,18 @@ public:
     virtual void init() = 0;
     virtual void update_state() = 0;
     virtual void update_value() = 0;
+    // Around a refresh of the page: begin_refresh lets the control's item
+    // drop what it keeps of the camera and then answer each property it
+    // reads once, until end_refresh.
+    virtual void begin_refresh() {}
+    virtual void end_refresh() {}
 
     virtual HWND window() const noexcept = 0;
 };
+
+// The page's refresh after a change: every control reads its state again,
+// inside one refresh of every item behind them.
+void refresh_all(std::span<const std::shared_ptr<CVCDControlBase>> controls);
 
 // The window half of a control: registers one superclass per system class
 // (once per process), creates the window with the object attached to it and

@@ -156,4 +156,25 @@ LRESULT CALLBACK control_window::window_proc(HWND window, UINT message, WPARAM w
     return handled ? result : CallWindowProcW(entry->system_proc, window, message, wparam, lparam);
 }
 
+void refresh_all(std::span<const std::shared_ptr<CVCDControlBase>> controls)
+{
+    // Ends the refresh of every item however update_state leaves.
+    struct refresh_scope {
+        std::span<const std::shared_ptr<CVCDControlBase>> controls;
+        ~refresh_scope()
+        {
+            for (const auto& control : controls) {
+                control->end_refresh();
+            }
+        }
+    };
+    for (const auto& control : controls) {
+        control->begin_refresh();
+    }
+    const refresh_scope scope{controls};
+    for (const auto& control : controls) {
+        control->update_state();
+    }
+}
+
 } // namespace VCDPropUI

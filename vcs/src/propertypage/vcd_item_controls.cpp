@@ -30,6 +30,21 @@ bool item_flag(HRESULT (VCDAdapterHelper::CVCDItemDataBase::*read)(interface_id,
     return flag;
 }
 
+void begin_item_refresh(const item_data_ptr& item, interface_id id)
+{
+    if (item) {
+        item->begin_refresh();
+        item->refresh(id);
+    }
+}
+
+void end_item_refresh(const item_data_ptr& item)
+{
+    if (item) {
+        item->end_refresh();
+    }
+}
+
 CVCDSwitch::CVCDSwitch(item_data_ptr item, interface_id id, std::wstring caption)
     : control_window(L"BUTTON", switch_style), item_(std::move(item)), id_(id), caption_(std::move(caption))
 {
@@ -44,6 +59,16 @@ void CVCDSwitch::init()
 {
     SetWindowTextW(hwnd(), caption_.c_str());
     update_state();
+}
+
+void CVCDSwitch::begin_refresh()
+{
+    begin_item_refresh(item_, id_);
+}
+
+void CVCDSwitch::end_refresh()
+{
+    end_item_refresh(item_);
 }
 
 void CVCDSwitch::update_state()
@@ -93,6 +118,16 @@ void CVCDButton::init()
     update_state();
 }
 
+void CVCDButton::begin_refresh()
+{
+    begin_item_refresh(item_, id_);
+}
+
+void CVCDButton::end_refresh()
+{
+    end_item_refresh(item_);
+}
+
 void CVCDButton::update_state()
 {
     EnableWindow(hwnd(), item_flag(&VCDAdapterHelper::CVCDItemDataBase::is_available, item_, id_, false));
@@ -124,19 +159,45 @@ bool CVCDCombo::create(HWND parent, const RECT& rect, HWND)
 
 void CVCDCombo::init()
 {
-    SendMessageW(hwnd(), CB_RESETCONTENT, 0, 0);
+    list_entries(true);
+    update_state();
+}
+
+void CVCDCombo::list_entries(bool first)
+{
+    std::vector<std::wstring> entries;
     std::vector<atl::bstr> texts;
     if (item_ && SUCCEEDED(item_->get_map_strings(id_, texts))) {
         for (const atl::bstr& text : texts) {
-            const std::wstring entry(text.view());
-            SendMessageW(hwnd(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+            entries.emplace_back(text.view());
         }
     }
-    update_state();
+    if (!first && entries == listed_) {
+        return;
+    }
+    SendMessageW(hwnd(), CB_RESETCONTENT, 0, 0);
+    for (const std::wstring& entry : entries) {
+        SendMessageW(hwnd(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    }
+    listed_ = std::move(entries);
+}
+
+void CVCDCombo::begin_refresh()
+{
+    begin_item_refresh(item_, id_);
+}
+
+void CVCDCombo::end_refresh()
+{
+    end_item_refresh(item_);
 }
 
 void CVCDCombo::update_state()
 {
+    // A refresh may have changed which entries the item offers (an
+    // enumeration's usable entries are looked up again): positions must name
+    // the entries shown.
+    list_entries(false);
     EnableWindow(hwnd(), item_flag(&VCDAdapterHelper::CVCDItemDataBase::is_available, item_, id_, false));
     update_value();
 }

@@ -6,6 +6,7 @@
 #include "propertypage/vcd_control_base.h"
 
 #include <string>
+#include <vector>
 
 namespace VCDPropUI {
 
@@ -18,6 +19,8 @@ public:
     // Enabled by is_available, checked by get_switch.
     void update_state() override;
     void update_value() override;
+    void begin_refresh() override;
+    void end_refresh() override;
     HWND window() const noexcept override { return hwnd(); }
 
 private:
@@ -38,6 +41,8 @@ public:
     // Enabled by is_available.
     void update_state() override;
     void update_value() override;
+    void begin_refresh() override;
+    void end_refresh() override;
     HWND window() const noexcept override { return hwnd(); }
 
 private:
@@ -58,14 +63,24 @@ public:
     void update_state() override;
     // Selects the entry at the item's value; none when it cannot be read.
     void update_value() override;
+    void begin_refresh() override;
+    void end_refresh() override;
     HWND window() const noexcept override { return hwnd(); }
 
 private:
     LRESULT handle_message(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) override;
+    // Lists the item's map strings, unless they are those listed already.
+    void list_entries(bool first);
 
     item_data_ptr item_;
     interface_id id_;
+    std::vector<std::wstring> listed_;
 };
+
+// A refresh of the page's controls for the item of one control: the item
+// drops what it keeps for `id` and answers each property once until the end.
+void begin_item_refresh(const item_data_ptr& item, interface_id id);
+void end_item_refresh(const item_data_ptr& item);
 
 // The item's flag; `fallback` when the item cannot say (a camera that is gone
 // leaves its controls disabled).

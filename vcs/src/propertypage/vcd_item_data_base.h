@@ -7,6 +7,7 @@
 
 #include "propertypage/cunknown.h"
 #include "propertypage/interface_kind.h"
+#include "propertypage/refresh_read_cache.h"
 
 #include "atl/bstr.h"
 
@@ -66,6 +67,19 @@ public:
     virtual bool is_do_not_serialize(interface_id id);
     virtual int reserved_slot_4();
     virtual int reserved_slot_5();
+
+    // A refresh of the page's controls runs between these two (they nest):
+    // meanwhile the object answers each property it reads from what the
+    // camera said the first time in that refresh.
+    void begin_refresh() noexcept { reads_.begin(); }
+    void end_refresh() noexcept { reads_.end(); }
+
+protected:
+    // For the access operations: what this refresh has read so far.
+    refresh_read_cache* reads() noexcept { return &reads_; }
+
+private:
+    refresh_read_cache reads_; // the page's thread only
 };
 
 } // namespace VCDAdapterHelper

@@ -61,6 +61,20 @@ void CVCDSlider::init()
     update_state();
 }
 
+void CVCDSlider::begin_refresh()
+{
+    if (controller_) {
+        controller_->begin_refresh();
+    }
+}
+
+void CVCDSlider::end_refresh()
+{
+    if (controller_) {
+        controller_->end_refresh();
+    }
+}
+
 void CVCDSlider::update_state()
 {
     EnableWindow(hwnd(), usable(controller_));
@@ -117,6 +131,20 @@ void CVCDEdit::set_background(int system_colour)
 void CVCDEdit::init()
 {
     update_state();
+}
+
+void CVCDEdit::begin_refresh()
+{
+    if (controller_) {
+        controller_->begin_refresh();
+    }
+}
+
+void CVCDEdit::end_refresh()
+{
+    if (controller_) {
+        controller_->end_refresh();
+    }
 }
 
 void CVCDEdit::update_state()
@@ -208,6 +236,20 @@ void CVCDSpinButton::init()
         SendMessageW(hwnd(), UDM_SETRANGE32, static_cast<WPARAM>(first), last);
     }
     update_state();
+}
+
+void CVCDSpinButton::begin_refresh()
+{
+    if (controller_) {
+        controller_->begin_refresh();
+    }
+}
+
+void CVCDSpinButton::end_refresh()
+{
+    if (controller_) {
+        controller_->end_refresh();
+    }
 }
 
 void CVCDSpinButton::update_state()

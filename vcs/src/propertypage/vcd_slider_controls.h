@@ -19,6 +19,8 @@ public:
     // Enabled when available and not read-only.
     void update_state() override;
     void update_value() override;
+    void begin_refresh() override;
+    void end_refresh() override;
     HWND window() const noexcept override { return hwnd(); }
 
 private:
@@ -41,6 +43,8 @@ public:
     void update_state() override;
     // The controller's text; empty when it has none.
     void update_value() override;
+    void begin_refresh() override;
+    void end_refresh() override;
     HWND window() const noexcept override { return hwnd(); }
 
 private:
@@ -64,6 +68,8 @@ public:
     void init() override;
     void update_state() override;
     void update_value() override;
+    void begin_refresh() override;
+    void end_refresh() override;
     HWND window() const noexcept override { return hwnd(); }
 
 private:

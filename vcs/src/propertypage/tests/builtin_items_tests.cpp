@@ -2,6 +2,7 @@
 
 #include "filter_fixture.h"
 
+#include <cfloat>
 #include <cmath>
 
 namespace pp_test {
@@ -91,6 +92,32 @@ TEST_F(exposure, without_a_camera_control_value_is_unsupported_and_auto_uses_the
     EXPECT_TRUE(on);
     std::int32_t value = 0;
     EXPECT_EQ(item->get_value(0, value), E_NOTIMPL);
+}
+
+TEST_F(filter_fixture, absolute_values_past_single_precision_are_refused_and_nothing_is_sent)
+{
+    // What a typed 300-digit number, or infinity, becomes on the way to a
+    // float record: refused, so that the page says it could not take it.
+    vendor_float(vendor::exposure_seconds, 0.01f, 0.0001f, 4.0f);
+    vendor_float(vendor::exposure_auto_max, 0.5f, 0.001f, 1.0f);
+    vendor_float(vendor::trigger_delay, 10.0f, 0.0f, 1000.0f);
+    vendor_int(vendor::trigger, 0);
+    auto exposure_item = create(L"Exposure");
+    auto trigger = create(L"Trigger");
+    ASSERT_TRUE(exposure_item);
+    ASSERT_TRUE(trigger);
+    for (const double distant : {1e300, -1e300, 3.5e38, HUGE_VAL}) {
+        EXPECT_EQ(exposure_item->set_abs_value(1, distant), E_INVALIDARG) << distant;
+        EXPECT_EQ(exposure_item->set_abs_value(5, distant), E_INVALIDARG) << distant;
+        EXPECT_EQ(trigger->set_abs_value(4, distant), E_INVALIDARG) << distant;
+    }
+    EXPECT_EQ(set_count(vendor::exposure_seconds), 0u);
+    EXPECT_EQ(set_count(vendor::exposure_auto_max), 0u);
+    EXPECT_EQ(set_count(vendor::trigger_delay), 0u);
+
+    // The largest float itself still goes out.
+    ASSERT_EQ(trigger->set_abs_value(4, FLT_MAX), S_OK);
+    EXPECT_EQ(last_set<vendor_float_record>(PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::trigger_delay).value, FLT_MAX);
 }
 
 TEST_F(filter_fixture, gain_decibels_travel_in_hundredths)

@@ -22,8 +22,12 @@ inline std::string element_extension(int n)
 
 // Root → Lens → Zoom (the item) with an integer over a register, an
 // enumeration with an entry that is never implemented, a locked boolean, a
-// command and a float with a unit.
-inline std::string zoom_description(const std::string& value_name = "ZoomValue")
+// command and a float with a unit. `value_contents` replaces the integer's
+// register and bounds, `speed_contents` the float's value and bounds.
+inline std::string zoom_description(
+    const std::string& value_name = "ZoomValue",
+    const std::string& value_contents = "<pValue>ZoomReg</pValue><Min>10</Min><Max>20</Max>",
+    const std::string& speed_contents = "<Value>1.5</Value><Min>0</Min><Max>3</Max>")
 {
     return "<RegisterDescription ModelName=\"M\" VendorName=\"V\">"
            "<Category Name=\"Root\"><pFeature>Lens</pFeature></Category>"
@@ -37,7 +41,7 @@ inline std::string zoom_description(const std::string& value_name = "ZoomValue")
            "<pFeature>ZoomGo</pFeature><pFeature>ZoomSpeed</pFeature></Category>"
            "<Integer Name=\"" +
            value_name + "\">" + element_extension(1) +
-           "<DisplayName>Zoom value</DisplayName><pValue>ZoomReg</pValue><Min>10</Min><Max>20</Max></Integer>"
+           "<DisplayName>Zoom value</DisplayName>" + value_contents + "</Integer>"
            "<IntReg Name=\"ZoomReg\"><Address>0x10</Address><Length>4</Length><AccessMode>RW</AccessMode>"
            "<pPort>Device</pPort><Sign>Signed</Sign><Endianess>LittleEndian</Endianess></IntReg>"
            "<Port Name=\"Device\"/>"
@@ -57,7 +61,7 @@ inline std::string zoom_description(const std::string& value_name = "ZoomValue")
            "<Value>0</Value><CommandValue>1</CommandValue></Command>"
            "<Float Name=\"ZoomSpeed\">" +
            element_extension(5) +
-           "<Value>1.5</Value><Min>0</Min><Max>3</Max><Unit>mm/s</Unit></Float>"
+           speed_contents + "<Unit>mm/s</Unit></Float>"
            "</RegisterDescription>";
 }
 

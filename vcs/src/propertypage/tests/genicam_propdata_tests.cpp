@@ -5,24 +5,30 @@
 
 #include "propertypage/genicam_propdata_named.h"
 #include "propertypage/genicam_propdata_portbased.h"
+#include "propertypage/item_slider_access.h"
+#include "propertypage/range_slider_controller.h"
+
+#include <cfloat>
+#include <cstdint>
 
 namespace pp_test {
 namespace {
 
 class genicam_items : public genicam_fixture {
 protected:
-    // The Zoom item made by `create` over a loaded adapter.
-    item_data_ptr zoom(create_item_data_fn create, bool serve_registers = false)
+    // The Zoom item of the document at `document` (the fixture's own is the
+    // first), made by `create` over a loaded adapter.
+    item_data_ptr zoom(create_item_data_fn create, bool serve_registers = false, std::size_t document = 0)
     {
         implement({"ZoomValue", "ZoomMode", "ZoomLocked", "ZoomGo", "ZoomSpeed"});
         service.serve_registers(serve_registers);
         device = adapter();
         const auto descriptors = load(*device);
-        EXPECT_EQ(descriptors.size(), 1u);
-        if (descriptors.empty()) {
+        EXPECT_GT(descriptors.size(), document);
+        if (descriptors.size() <= document) {
             return {};
         }
-        item = descriptors[0];
+        item = descriptors[document];
         return create(filter(), item);
     }
     interface_id id(const wchar_t* name) const { return id_of(item, name); }
@@ -46,6 +52,82 @@ TEST_F(genicam_items, a_range_without_default_defaults_to_its_middle_in_both_cla
         EXPECT_EQ(range.default_value, 15);
         EXPECT_EQ(range.step, 1);
     }
+}
+
+TEST_F(genicam_items, integer_features_without_bounds_or_past_32_bits_saturate_and_stay_usable)
+{
+    // Without Min and Max the node map and the service answer the ends of the
+    // 64-bit range, and no default.
+    service.add_document(zoom_description("Unbounded", "<Value>7</Value>"));
+    service.add_document(zoom_description("Wide", "<Value>3000000000</Value><Min>0</Min><Max>6000000000</Max>"));
+    implement({"Unbounded", "Wide"});
+    service.set_named_int("Unbounded/Min", INT64_MIN);
+    service.set_named_int("Unbounded/Max", INT64_MAX);
+    service.set_named_int("Unbounded/Value", 7);
+    service.set_named_int("Wide/Min", 0);
+    service.set_named_int("Wide/Max", 6000000000);
+    service.set_named_int("Wide/Value", 3000000000);
+    service.set_named_int("Unbounded/IsLocked", 0);
+    service.set_named_int("Wide/IsLocked", 0);
+    for (create_item_data_fn create :
+         {&genicam_adapter::genicam_propdata_named::create, &genicam_adapter::genicam_propdata_portbased::create}) {
+        auto unbounded = zoom(create, false, 1);
+        ASSERT_TRUE(unbounded);
+        const interface_id unbounded_value = id(L"Zoom value");
+        int_range range{};
+        ASSERT_EQ(unbounded->get_range(unbounded_value, range), S_OK);
+        EXPECT_EQ(range.minimum, INT32_MIN);
+        EXPECT_EQ(range.maximum, INT32_MAX);
+        EXPECT_EQ(range.default_value, -1) << "the middle of the 64-bit range, rounded towards its minimum";
+        EXPECT_EQ(range.step, 1);
+        // Its slider, edit box and spin button are usable.
+        VCDPropUI::CRangeSliderController controls(VCDPropUI::make_slider_access(unbounded, unbounded_value));
+        bool available = false;
+        ASSERT_TRUE(controls.is_available(available));
+        EXPECT_TRUE(available);
+        std::wstring text;
+        ASSERT_TRUE(controls.get_text(text));
+        EXPECT_EQ(text, L"7");
+
+        auto wide = zoom(create, false, 2);
+        ASSERT_TRUE(wide);
+        const interface_id wide_value = id(L"Zoom value");
+        ASSERT_EQ(wide->get_range(wide_value, range), S_OK);
+        EXPECT_EQ(range.minimum, 0);
+        EXPECT_EQ(range.maximum, INT32_MAX);
+        EXPECT_EQ(range.default_value, INT32_MAX);
+        std::int32_t value = 0;
+        ASSERT_EQ(wide->get_value(wide_value, value), S_OK);
+        EXPECT_EQ(value, INT32_MAX) << "3,000,000,000 shows at the end of the range, not wrapped";
+        VCDPropUI::CRangeSliderController wide_controls(VCDPropUI::make_slider_access(wide, wide_value));
+        ASSERT_TRUE(wide_controls.get_text(text));
+        EXPECT_EQ(text, L"2147483647");
+        ASSERT_TRUE(wide_controls.is_available(available));
+        EXPECT_TRUE(available);
+    }
+}
+
+TEST_F(genicam_items, float_bounds_and_defaults_past_single_precision_stay_finite)
+{
+    // A default of DBL_MAX in the node map, and a service that gives the
+    // float's whole range and no default.
+    service.add_document(zoom_description(
+        "ZoomValue", "<Value>0</Value>",
+        "<Value>1.5</Value><Min>-1.7976931348623157e308</Min><Max>3</Max><Default>1.7976931348623157e308</Default>"));
+    auto port_based = zoom(&genicam_adapter::genicam_propdata_portbased::create, false, 1);
+    ASSERT_TRUE(port_based);
+    abs_range range{};
+    ASSERT_EQ(port_based->get_abs_range(id(L"ZoomSpeed"), range), S_OK);
+    EXPECT_EQ(range.minimum, -FLT_MAX);
+    EXPECT_EQ(range.maximum, 3.0);
+    EXPECT_EQ(range.default_value, FLT_MAX);
+
+    service.set_named_double("ZoomSpeed/Min", -DBL_MAX);
+    service.set_named_double("ZoomSpeed/Max", DBL_MAX);
+    auto named = zoom(&genicam_adapter::genicam_propdata_named::create);
+    ASSERT_TRUE(named);
+    ASSERT_EQ(named->get_abs_range(id(L"ZoomSpeed"), range), S_OK);
+    EXPECT_EQ(range.default_value, 0.0) << "the middle, computed without overflowing to infinity";
 }
 
 TEST_F(genicam_items, a_locked_feature_is_not_available)

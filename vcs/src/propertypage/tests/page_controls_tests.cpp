@@ -9,7 +9,11 @@
 #include "propertypage/vcd_item_controls.h"
 #include "propertypage/vcd_slider_controls.h"
 
+#include "test_filter/bench/counting_backend.h"
+
 #include <commctrl.h>
+
+#include <memory>
 
 namespace page_tests {
 namespace {
@@ -80,6 +84,51 @@ TEST_F(property_page, a_typed_value_is_written_when_enter_moves_the_focus)
     pump();
     EXPECT_EQ(parse_errors, 1) << "\"Error parsing value!\"";
     EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
+
+    // A number far past what the camera's float record holds is not sent
+    // either, and the user is told.
+    type(exposure_edit, (L"1" + std::wstring(300, L'0')).c_str());
+    SetFocus(parent);
+    pump();
+    EXPECT_EQ(parse_errors, 2);
+    EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
+}
+
+TEST_F(property_page, a_slider_change_and_its_refresh_read_each_property_once)
+{
+    auto counter = std::make_shared<page_bench::counting_backend>(camera.backend);
+    auto filter = test_filter::test_filter::create(counter);
+    activate(exposure_page, filter.get());
+    const HWND slider = find(L"msctls_trackbar32", L"", 0).window; // Gain, 0 to 24 dB
+    const HWND edit = find(L"RICHEDIT50W", L"", 0).window;
+
+    SendMessageW(slider, TBM_SETPOS, TRUE, 50);
+    counter->start_recording();
+    SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 50), reinterpret_cast<LPARAM>(slider));
+    pump();
+    const auto requests = counter->stop_recording();
+    std::uint64_t total = 0;
+    for (const auto& [key, count] : requests) {
+        total += count;
+        EXPECT_EQ(count, 1u) << page_bench::name_of(key.first) << " of id " << key.second.property_id;
+    }
+    // The gain written, then its value, the proc-amp's automatic mode, the
+    // exposure time and the camera control's automatic mode read once each.
+    EXPECT_LE(total, 8u);
+    EXPECT_EQ(sets_of(vendor::gain_hundredths).size(), 1u);
+    EXPECT_EQ(window_text(edit), L"12.000 dB");
+
+    // Nothing is kept past the refresh: the next one reads what the camera
+    // says then.
+    vendor_int_record gain{};
+    gain.value = 1800;
+    gain.maximum = 2400;
+    gain.flags = flag_manual;
+    camera.backend->set_record(PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gain_hundredths, gain);
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_EQ(window_text(edit), L"18.000 dB");
+    EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), 75);
 }
 
 // An item whose switch the test controls.

@@ -79,11 +79,12 @@ protected:
         return page->SetObjects(1, &object);
     }
 
-    // The page of `index` over the camera, active in the host window.
-    HWND activate(page_index index)
+    // The page of `index` over the camera (or over `filter`, a filter in
+    // front of it), active in the host window.
+    HWND activate(page_index index, IUnknown* filter = nullptr)
     {
-        auto filter = camera.make_filter();
-        EXPECT_EQ(give(filter.get(), index), S_OK);
+        const auto own = camera.make_filter();
+        EXPECT_EQ(give(filter != nullptr ? filter : own.get(), index), S_OK);
         const RECT rect{0, 0, 760, 660};
         EXPECT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
         page_window = GetWindow(parent, GW_CHILD);

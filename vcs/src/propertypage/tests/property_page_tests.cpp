@@ -159,6 +159,49 @@ TEST_F(property_page, camera_items_join_the_pages_of_their_category_without_hidi
     EXPECT_EQ(written, 40);
 }
 
+// A camera item on the colour page whose one element is an enumeration.
+const char mode_description[] =
+    "<RegisterDescription ModelName=\"M\" VendorName=\"V\">"
+    "<Category Name=\"Root\"><pFeature>ColorCat</pFeature></Category>"
+    "<Category Name=\"ColorCat\"><DisplayName>Color</DisplayName><pFeature>ModeItem</pFeature></Category>"
+    "<Category Name=\"ModeItem\"><Extension><VCDItemGUID>{0B1E5A57-0000-4000-8000-0000000000A1}</VCDItemGUID>"
+    "</Extension><DisplayName>Tone</DisplayName><pFeature>ToneMode</pFeature></Category>"
+    "<Enumeration Name=\"ToneMode\"><Extension><VCDElementGUID>{B57D3000-0AC6-4819-A609-272A33140ACA}"
+    "</VCDElementGUID></Extension><EnumEntry Name=\"Soft\"><Value>0</Value></EnumEntry>"
+    "<EnumEntry Name=\"Hard\"><Value>1</Value></EnumEntry><EnumEntry Name=\"Vivid\"><Value>2</Value></EnumEntry>"
+    "<Value>0</Value></Enumeration>"
+    "</RegisterDescription>";
+
+TEST_F(property_page, a_refresh_looks_up_the_usable_entries_of_an_enumeration_again)
+{
+    camera.genicam.add_document(mode_description);
+    camera.genicam.set_named_int("ToneMode/IsImplemented", 1);
+    camera.genicam.set_named_int("ToneMode/IsLocked", 0);
+    camera.genicam.set_named_int("ToneMode/Soft/IsImplemented", 1);
+    camera.genicam.set_named_int("ToneMode/Hard/IsImplemented", 0);
+    camera.genicam.set_named_int("ToneMode/Vivid/IsImplemented", 1);
+    camera.genicam.set_named_text("ToneMode/SelectedEntry", "Vivid");
+    activate(color_page);
+    const HWND combo = find(L"COMBOBOX").window;
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
+
+    // Another feature's change made "Hard" usable: the list follows, and the
+    // selection still names the camera's entry.
+    camera.genicam.set_named_int("ToneMode/Hard/IsImplemented", 1);
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    ASSERT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 2);
+    SendMessageW(combo, CB_SETCURSEL, 1, 0);
+    SendMessageW(page_window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+    const auto writes = camera.genicam.named_writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(std::string(writes[0].data.begin(), writes[0].data.end()), "Hard");
+}
+
 TEST_F(property_page, a_camera_description_that_does_not_parse_refuses_the_filter_and_nothing_of_it_is_kept)
 {
     camera.genicam.add_document("<RegisterDescription");
@@ -352,6 +395,36 @@ TEST_F(property_page, an_unplugged_camera_disables_the_controls_and_the_page_sti
     EXPECT_EQ(page->Deactivate(), S_OK);
     EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
     EXPECT_EQ(parse_errors, 0);
+}
+
+TEST_F(property_page, strobe_reads_its_record_again_on_every_refresh_and_an_unplug_disables_it)
+{
+    activate(feature_page);
+    const HWND enable = find(L"BUTTON", L"Enable", 1).window; // Trigger's comes first
+    const HWND polarity = find(L"BUTTON", L"Polarity", 1).window;
+    ASSERT_NE(enable, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(enable));
+    EXPECT_TRUE(IsWindowEnabled(polarity));
+    EXPECT_EQ(SendMessageW(enable, BM_GETCHECK, 0, 0), BST_CHECKED);
+
+    // The camera switched its strobe off by itself.
+    auto off = scripted_camera::strobe_on();
+    off.enable = 0;
+    camera.backend->set_record(PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, off);
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_EQ(SendMessageW(enable, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_FALSE(IsWindowEnabled(polarity)) << "a strobe that is off offers nothing else";
+
+    camera.backend->set_record(PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::strobe, scripted_camera::strobe_on());
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_TRUE(IsWindowEnabled(polarity));
+    camera.unplug();
+    PostMessageW(page_window, VCDPropUI::refresh_controls, 0, 0);
+    pump();
+    EXPECT_FALSE(IsWindowEnabled(enable)) << "no record, nothing to switch";
+    EXPECT_FALSE(IsWindowEnabled(polarity));
 }
 
 // The system's property frame over the filter, with all four pages: closed

@@ -1,8 +1,12 @@
+#include "propertypage/refresh_read_cache.h"
+#include "propertypage/value_limits.h"
 #include "propertypage/value_text.h"
 #include "propertypage/vcd_guid.h"
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -71,6 +75,72 @@ TEST(vcd_guid, only_the_braced_form_parses)
         EXPECT_FALSE(parse_braced_guid(bad)) << bad;
     }
     EXPECT_TRUE(guid_or_null("not a guid").is_null());
+}
+
+// Camera values at the ends of their types, carried without undefined
+// behaviour (the sanitizers of the native build watch these).
+TEST(value_limits, camera_values_past_the_page_types_saturate_at_their_ends)
+{
+    using namespace VCDAdapterHelper;
+    EXPECT_EQ(saturate_32(3000000000), INT32_MAX);
+    EXPECT_EQ(saturate_32(INT64_MIN), INT32_MIN);
+    EXPECT_EQ(saturate_32(-5), -5);
+    EXPECT_EQ(middle_of(INT64_MIN, INT64_MAX), -1);
+    EXPECT_EQ(middle_of(std::int64_t{10}, std::int64_t{20}), 15);
+    EXPECT_EQ(middle_of(-DBL_MAX, DBL_MAX), 0.0);
+    EXPECT_EQ(single_precision(DBL_MAX), FLT_MAX);
+    EXPECT_EQ(single_precision(-1e300), -FLT_MAX);
+    EXPECT_EQ(single_precision(0.5), 0.5f);
+    EXPECT_FALSE(fits_single_precision(1e300));
+    EXPECT_FALSE(fits_single_precision(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_TRUE(fits_single_precision(FLT_MAX));
+}
+
+TEST(refresh_read_cache, a_refresh_asks_once_per_request_and_keeps_nothing_past_its_end)
+{
+    VCDAdapterHelper::refresh_read_cache cache;
+    int asked = 0;
+    std::int32_t camera_value = 7;
+    const auto read = [&](std::span<std::uint8_t> bytes) -> std::int32_t {
+        ++asked;
+        std::memcpy(bytes.data(), &camera_value, sizeof(camera_value));
+        return camera_value < 0 ? -1 : 0; // a negative value stands for a failed read
+    };
+    const auto value_of = [&](char channel, std::int32_t& result) {
+        std::int32_t value = 0;
+        const std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(&value), sizeof(value));
+        result = cache.read_once(VCDAdapterHelper::request_key(channel, 1), bytes, read);
+        return value;
+    };
+    std::int32_t result = 0;
+    EXPECT_EQ(value_of('a', result), 7);
+    EXPECT_EQ(value_of('a', result), 7);
+    EXPECT_EQ(asked, 2) << "outside a refresh every read reaches the camera";
+
+    cache.begin();
+    cache.begin(); // a second control of the same item
+    camera_value = 8;
+    EXPECT_EQ(value_of('a', result), 8);
+    camera_value = 9;
+    EXPECT_EQ(value_of('a', result), 8);
+    EXPECT_EQ(value_of('b', result), 9) << "another request is asked for";
+    EXPECT_EQ(asked, 4);
+    cache.end();
+    EXPECT_EQ(value_of('a', result), 8) << "the refresh still runs";
+    cache.forget(); // a write
+    EXPECT_EQ(value_of('a', result), 9);
+    camera_value = -3;
+    cache.forget();
+    value_of('a', result);
+    EXPECT_EQ(result, -1);
+    camera_value = 4;
+    value_of('a', result);
+    EXPECT_EQ(result, -1) << "a failure is an answer too";
+    EXPECT_EQ(asked, 6);
+    cache.end();
+    EXPECT_EQ(cache.kept(), 0u);
+    EXPECT_EQ(value_of('a', result), 4);
+    EXPECT_EQ(result, 0);
 }
 
 } // namespace
