@@ -1,7 +1,11 @@
 #include "service/active_device_handle.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,6 +69,61 @@ TEST_F(active_device_handle_test, every_call_answers_device_gone_once_invalidate
     EXPECT_EQ(handle->close_stream_channel(), cam_service::device_gone);
     EXPECT_EQ(handle->get_base_data(nullptr), cam_service::device_gone);
     EXPECT_EQ(handle->get_frame_info(0, nullptr, nullptr), cam_service::device_gone);
+}
+
+// Wine grants every open whatever the access list says, so the list is read
+// back: what each account may do with the event once generic rights are
+// mapped as the system maps them for events.
+std::map<std::wstring, ACCESS_MASK> event_access_by_account(HANDLE event)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return {{L"unreadable", 0}};
+    }
+    constexpr ACCESS_MASK event_query_state = 0x0001; // not in the user-mode headers
+    GENERIC_MAPPING mapping{STANDARD_RIGHTS_READ | event_query_state, STANDARD_RIGHTS_WRITE | EVENT_MODIFY_STATE,
+                            STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, EVENT_ALL_ACCESS};
+    std::map<std::wstring, ACCESS_MASK> access;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace) || static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            access[L"entry " + std::to_wstring(i) + L" is no access-allowed entry"] = 0;
+            continue;
+        }
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        LPWSTR sid = nullptr;
+        ConvertSidToStringSidW(&allowed->SidStart, &sid);
+        ACCESS_MASK mask = allowed->Mask;
+        MapGenericMask(&mask, &mapping);
+        access[sid != nullptr ? sid : L"bad SID"] |= mask;
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    return access;
+}
+
+TEST_F(active_device_handle_test, local_users_may_only_wait_on_the_lost_event_and_only_the_service_sets_it)
+{
+    const auto access = event_access_by_account(handle->event());
+    const std::map<std::wstring, ACCESS_MASK> expected{
+        {L"S-1-5-18", EVENT_ALL_ACCESS},          // the service's account
+        {L"S-1-5-32-544", EVENT_ALL_ACCESS},      // the Administrators
+        {L"S-1-2-0", SYNCHRONIZE | READ_CONTROL}, // every local user
+    };
+    EXPECT_EQ(access, expected);
+    for (const auto& [account, mask] : access) {
+        const bool may_change = (mask & (EVENT_MODIFY_STATE | WRITE_DAC | WRITE_OWNER)) != 0;
+        EXPECT_EQ(may_change, account == L"S-1-5-18" || account == L"S-1-5-32-544")
+            << "account " << std::string(account.begin(), account.end()) << " mask " << std::hex << mask;
+    }
+    // The service's own handle still sets it, and a waiter opened with
+    // SYNCHRONIZE sees it.
+    const win32::unique_handle waiter(OpenEventW(SYNCHRONIZE, FALSE, handle->event_name().c_str()));
+    ASSERT_TRUE(waiter);
+    handle->invalidate();
+    EXPECT_EQ(WaitForSingleObject(waiter.get(), 0), WAIT_OBJECT_0);
 }
 
 TEST_F(active_device_handle_test, ks_calls_are_traced_only_with_their_category_enabled)
