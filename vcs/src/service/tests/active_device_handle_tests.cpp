@@ -72,7 +72,7 @@ TEST_F(active_device_handle_test, every_call_answers_device_gone_once_invalidate
 }
 
 // Wine grants every open whatever the access list says, so the list is read
-// back: what each account may do with the event once generic rights are
+// back (and put to the system's access check below): what each account may do with the event once generic rights are
 // mapped as the system maps them for events.
 std::map<std::wstring, ACCESS_MASK> event_access_by_account(HANDLE event)
 {
@@ -104,6 +104,58 @@ std::map<std::wstring, ACCESS_MASK> event_access_by_account(HANDLE event)
     return access;
 }
 
+// A local user who is not an administrator: this process's token (Wine's
+// user is one) with the Administrators and SYSTEM made deny-only, as an
+// impersonation token for AccessCheck.
+win32::unique_handle ordinary_local_user_token()
+{
+    HANDLE process_token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process_token)) {
+        return {};
+    }
+    const win32::unique_handle own(process_token);
+    PSID administrators = nullptr;
+    PSID system = nullptr;
+    ConvertStringSidToSidW(L"S-1-5-32-544", &administrators);
+    ConvertStringSidToSidW(L"S-1-5-18", &system);
+    SID_AND_ATTRIBUTES deny_only[] = {{administrators, 0}, {system, 0}};
+    HANDLE restricted = nullptr;
+    const BOOL made = CreateRestrictedToken(own.get(), 0, 2, deny_only, 0, nullptr, 0, nullptr, &restricted);
+    LocalFree(administrators);
+    LocalFree(system);
+    if (!made) {
+        return {};
+    }
+    const win32::unique_handle primary(restricted);
+    HANDLE impersonation = nullptr;
+    if (!DuplicateToken(primary.get(), SecurityImpersonation, &impersonation)) {
+        return {};
+    }
+    return win32::unique_handle(impersonation);
+}
+
+// What the system's access check grants `token` of `wanted` on the kernel
+// object `object`, by the descriptor the object carries.
+ACCESS_MASK granted_access(HANDLE object, HANDLE token, ACCESS_MASK wanted)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT,
+                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return 0;
+    }
+    GENERIC_MAPPING mapping{STANDARD_RIGHTS_READ | 0x0001, STANDARD_RIGHTS_WRITE | EVENT_MODIFY_STATE,
+                            STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, EVENT_ALL_ACCESS};
+    PRIVILEGE_SET privileges{};
+    DWORD privileges_size = sizeof(privileges);
+    DWORD granted = 0;
+    BOOL status = FALSE;
+    const BOOL checked =
+        AccessCheck(descriptor, token, wanted, &mapping, &privileges, &privileges_size, &granted, &status);
+    LocalFree(descriptor);
+    return checked && status ? granted : 0;
+}
+
 TEST_F(active_device_handle_test, local_users_may_only_wait_on_the_lost_event_and_only_the_service_sets_it)
 {
     const auto access = event_access_by_account(handle->event());
@@ -118,6 +170,13 @@ TEST_F(active_device_handle_test, local_users_may_only_wait_on_the_lost_event_an
         EXPECT_EQ(may_change, account == L"S-1-5-18" || account == L"S-1-5-32-544")
             << "account " << std::string(account.begin(), account.end()) << " mask " << std::hex << mask;
     }
+    // Wine opens whatever the list says, but its access check reads it: an
+    // ordinary local user may wait, not set or reset.
+    const win32::unique_handle user = ordinary_local_user_token();
+    ASSERT_TRUE(user);
+    EXPECT_EQ(granted_access(handle->event(), user.get(), SYNCHRONIZE), static_cast<ACCESS_MASK>(SYNCHRONIZE));
+    EXPECT_EQ(granted_access(handle->event(), user.get(), EVENT_MODIFY_STATE), 0u);
+
     // The service's own handle still sets it, and a waiter opened with
     // SYNCHRONIZE sees it.
     const win32::unique_handle waiter(OpenEventW(SYNCHRONIZE, FALSE, handle->event_name().c_str()));
