@@ -4,7 +4,6 @@
 
 #include "device_impl/device_impl_tools/propset/property_reply.h"
 
-
 namespace drv_genicam {
 
 std::error_code gain::get_request(KsPropDataRequest& request)
