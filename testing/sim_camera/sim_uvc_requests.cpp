@@ -181,6 +181,7 @@ struct uvc_responder::state {
     std::uint32_t max_video_frame_size = 640 * 480;
     std::uint32_t max_payload_transfer_size = 640 * 480 + 512;
     std::optional<std::uint8_t> frame_index_override;
+    std::optional<std::uint32_t> interval_override;
     std::array<std::uint8_t, probe_size> probe{};
     std::array<std::uint8_t, probe_size> commit{};
     std::vector<std::uint8_t> last_probe_set;
@@ -260,6 +261,9 @@ struct uvc_responder::state {
             if (frame_index_override) {
                 sent[3] = *frame_index_override;
             }
+            if (interval_override) {
+                put_le32(&sent[4], *interval_override);
+            }
         } else {
             last_commit_set.assign(data.begin(), data.end());
             ++commits;
@@ -330,6 +334,12 @@ void uvc_responder::set_probe_frame_index_override(std::optional<std::uint8_t> f
 {
     std::lock_guard guard(state_->lock);
     state_->frame_index_override = frame_index;
+}
+
+void uvc_responder::set_probe_interval_override(std::optional<std::uint32_t> interval)
+{
+    std::lock_guard guard(state_->lock);
+    state_->interval_override = interval;
 }
 
 std::vector<std::uint8_t> uvc_responder::last_probe_set() const

@@ -71,6 +71,9 @@ public:
     void set_stream_sizes(std::uint32_t max_video_frame_size, std::uint32_t max_payload_transfer_size);
     // Fault: the probe answer carries this bFrameIndex instead of the one set.
     void set_probe_frame_index_override(std::optional<std::uint8_t> frame_index);
+    // The probe answer carries this dwFrameInterval (the nearest interval a
+    // camera supports) instead of the one set.
+    void set_probe_interval_override(std::optional<std::uint32_t> interval);
     // The probe and commit records as last set by the host (empty before).
     std::vector<std::uint8_t> last_probe_set() const;
     std::vector<std::uint8_t> last_commit_set() const;

@@ -62,7 +62,9 @@ TEST_F(items_over_service, each_builtin_item_offers_what_the_camera_has)
         }
     }
     EXPECT_EQ(items, (std::set<std::string>{"Exposure", "GPIO", "Gain", "Strobe", "WhiteBalance"}));
-    EXPECT_TRUE(offered["Exposure"].count("Value") && offered["Exposure"].count("Auto"));
+    // The camera has ExposureAuto but none of the auto exposure's reference
+    // and upper limit: no element is offered for them.
+    EXPECT_EQ(offered["Exposure"], (std::set<std::string>{"Auto", "Value"}));
     EXPECT_TRUE(offered["Gain"].count("Value"));
     EXPECT_EQ(offered["WhiteBalance"], std::set<std::string>{"Auto"});
 }

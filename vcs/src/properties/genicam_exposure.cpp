@@ -113,12 +113,22 @@ void add_exposure(exposure& handler, std::span<const doc_entry> documents,
     handler.auto_reference = find_feature_as<GenICam::IInteger>(documents, "ExposureAutoReference");
     handler.auto_upper_limit = find_feature_as<GenICam::IFloat>(documents, "ExposureAutoUpperLimit");
     handler.auto_upper_limit_auto = find_feature_as<GenICam::IBoolean>(documents, "ExposureAutoUpperLimitAuto");
-    const std::array<cam::property_req_key, 3> auto_keys{{
-        {cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::exposure_auto_reference},
-        {cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::exposure_auto_upper_limit_auto},
-        {cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::exposure_auto_upper_limit},
-    }};
-    registry.register_handler_keys(auto_keys, &handler, cam::level_base);
+    // Each optional member is a key of its own only where the camera has its
+    // node: a client that is told a property is supported may rely on Get.
+    const struct {
+        std::uint32_t id;
+        bool present;
+    } optional_keys[] = {
+        {vendor_id::exposure_auto_reference, handler.auto_reference != nullptr},
+        {vendor_id::exposure_auto_upper_limit_auto, handler.auto_upper_limit_auto != nullptr},
+        {vendor_id::exposure_auto_upper_limit, handler.auto_upper_limit != nullptr},
+    };
+    for (const auto& key : optional_keys) {
+        if (key.present) {
+            (void)registry.register_handler({cam::PROPSETID_FWCAM1394_CUSTOM_PROP, key.id}, &handler,
+                                            cam::level_base);
+        }
+    }
 }
 
 } // namespace drv_genicam

@@ -22,8 +22,8 @@ public:
 };
 
 // Binds ExposureTime (required: without it nothing is registered) under
-// camera-control 4 and vendor 200; with ExposureAuto also the optional auto
-// features under vendor 106, 202 and 246.
+// camera-control 4 and vendor 200; with ExposureAuto also each optional auto
+// feature the camera has: vendor 106, 202 and 246.
 void add_exposure(exposure& handler, std::span<const doc_entry> documents,
                   gen_property::gen_property_reqistry& registry);
 

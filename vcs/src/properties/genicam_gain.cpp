@@ -4,8 +4,6 @@
 
 #include "device_impl/device_impl_tools/propset/property_reply.h"
 
-#include <array>
-
 namespace drv_genicam {
 
 std::error_code gain::get_request(KsPropDataRequest& request)
@@ -72,11 +70,14 @@ void add_gain(gain& handler, std::span<const doc_entry> documents, gen_property:
     }
     handler.raw = find_feature_as<GenICam::IInteger>(documents, "GainRawHidden");
     handler.auto_mode = find_feature_as<GenICam::IEnumeration>(documents, "GainAuto");
-    const std::array<cam::property_req_key, 2> keys{{
-        {cam::PROPSETID_VIDCAP_VIDEOPROCAMP, video_proc_amp_gain},
-        {cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::gain_hundredths},
-    }};
-    registry.register_handler_keys(keys, &handler, cam::level_base);
+    (void)registry.register_handler({cam::PROPSETID_FWCAM1394_CUSTOM_PROP, vendor_id::gain_hundredths}, &handler,
+                                    cam::level_base);
+    // The standard gain answers from GainRawHidden or GainAuto; with neither
+    // its Get could only say E_NOTIMPL, so it is not offered.
+    if (handler.raw != nullptr || handler.auto_mode != nullptr) {
+        (void)registry.register_handler({cam::PROPSETID_VIDCAP_VIDEOPROCAMP, video_proc_amp_gain}, &handler,
+                                        cam::level_base);
+    }
 }
 
 } // namespace drv_genicam

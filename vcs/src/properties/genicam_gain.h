@@ -18,8 +18,8 @@ public:
     GenICam::IEnumeration* auto_mode = nullptr; // GainAuto
 };
 
-// Binds Gain (required) with the optional GainRawHidden and GainAuto under
-// video-proc-amp 9 and vendor 241.
+// Binds Gain (required) under vendor 241, and under video-proc-amp 9 when
+// GainRawHidden or GainAuto is there to answer it.
 void add_gain(gain& handler, std::span<const doc_entry> documents, gen_property::gen_property_reqistry& registry);
 
 } // namespace drv_genicam

@@ -8,6 +8,7 @@
 #include "genicam/iinteger.h"
 #include "genicam/iport.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace drv_genicam {
@@ -235,11 +236,21 @@ std::error_code genicam_named_req_proxy::register_access(KsPropDataRequest& requ
         if (entry.port == nullptr) {
             continue;
         }
-        const std::error_code result = write ? entry.port->write(address, request.value, request.value_size, 0)
-                                             : entry.port->read(address, request.value, request.value_size, 0);
+        // A camera's port reads the whole length or fails; a register of the
+        // service's own document is answered by a handler that may write
+        // fewer bytes, and the client is told what it wrote.
+        std::uint32_t written = request.value_size;
+        std::error_code result;
+        if (entry.port == static_cast<GenICam::IDevicePort*>(this)) {
+            result = port_access(address, request.value, request.value_size, write, &written);
+        } else if (write) {
+            result = entry.port->write(address, request.value, request.value_size, 0);
+        } else {
+            result = entry.port->read(address, request.value, request.value_size, 0);
+        }
         if (!result) {
             if (!write) {
-                request.bytes_returned = request.value_size;
+                request.bytes_returned = std::min(written, request.value_size);
             }
             return {};
         }
@@ -278,7 +289,7 @@ std::error_code genicam_named_req_proxy::write(std::uint64_t address, const void
 // A register access of the service's document as a request of the handler
 // that owns the register; the buffer is both instance and value.
 std::error_code genicam_named_req_proxy::port_access(std::uint64_t address, void* buffer, std::int64_t length,
-                                                     bool write)
+                                                     bool write, std::uint32_t* written)
 {
     const auto identifier = request_address_to_identifier(address);
     if (!identifier) {
@@ -295,7 +306,11 @@ std::error_code genicam_named_req_proxy::port_access(std::uint64_t address, void
     request.instance_size = static_cast<std::uint32_t>(length);
     request.value = buffer;
     request.value_size = static_cast<std::uint32_t>(length);
-    return write ? registry_.set_request(request, 2) : registry_.get_request(request, 2);
+    const std::error_code result = write ? registry_.set_request(request, 2) : registry_.get_request(request, 2);
+    if (written != nullptr) {
+        *written = request.bytes_returned;
+    }
+    return result;
 }
 
 GenICam::INode* genicam_named_req_proxy::find_node(std::string_view name)

@@ -106,7 +106,9 @@ private:
     std::error_code named_set_request(KsPropDataRequest& request);
     std::error_code document_request(KsPropDataRequest& request);
     std::error_code register_access(KsPropDataRequest& request);
-    std::error_code port_access(std::uint64_t address, void* buffer, std::int64_t length, bool write);
+    // `written`, when given, receives the bytes the handler reported (reads).
+    std::error_code port_access(std::uint64_t address, void* buffer, std::int64_t length, bool write,
+                                std::uint32_t* written = nullptr);
     GenICam::INode* find_node(std::string_view name);
 
     std::vector<doc_entry> docs_;

@@ -1,5 +1,7 @@
 #include "service/active_device_handle.h"
 
+#include <sddl.h>
+
 #include <system_error>
 #include <utility>
 
@@ -15,6 +17,33 @@ constexpr std::uint32_t ks_call_trace = logging::level_ks_trace | logging::cat_k
 std::uint32_t hr_bits(HRESULT hr) noexcept
 {
     return static_cast<std::uint32_t>(hr);
+}
+
+// Clients only wait on the device-lost event: local users get SYNCHRONIZE and
+// READ_CONTROL (0x00120000), so no client can tear down every other client
+// of a camera by setting it or hide a real loss by resetting it. Only the
+// service (SYSTEM, or an administrator running it by hand) may change it.
+constexpr wchar_t lost_event_sddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00120000;;;S-1-2-0)";
+
+struct lost_event_security {
+    SECURITY_ATTRIBUTES attributes{};
+    std::unique_ptr<void, decltype(&LocalFree)> descriptor{nullptr, &LocalFree};
+};
+
+lost_event_security make_lost_event_security()
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(lost_event_sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "Failed to create named_event");
+    }
+    lost_event_security result;
+    result.descriptor.reset(descriptor);
+    result.attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
+    result.attributes.lpSecurityDescriptor = descriptor;
+    result.attributes.bInheritHandle = FALSE;
+    return result;
 }
 } // namespace
 
@@ -33,8 +62,8 @@ active_device_handle::active_device_handle(std::shared_ptr<active_device_base> d
     : device_(std::move(device)), device_id_(device_id), owner_(std::move(owner))
 {
     event_name_ = win32::make_unique_global_name(win32::guid_to_wstring(device_id_));
-    auto security = win32::make_world_access_security_attributes();
-    event_.reset(CreateEventW(security.get(), TRUE, FALSE, event_name_.c_str()));
+    auto security = make_lost_event_security();
+    event_.reset(CreateEventW(&security.attributes, TRUE, FALSE, event_name_.c_str()));
     if (!event_) {
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "Failed to create named_event");

@@ -28,8 +28,10 @@ std::string property_set_name(const GUID& property_set);
 
 class active_device_handle {
 public:
-    // Creates the device-lost event "Global\<device GUID><fresh GUID>" with
-    // world access. Throws std::system_error "Failed to create named_event".
+    // Creates the device-lost event "Global\<device GUID><fresh GUID>": local
+    // users may wait on it and read its access list, only SYSTEM and the
+    // Administrators may set or reset it. Throws std::system_error "Failed
+    // to create named_event".
     // When the last holder lets go while the camera is still held, the camera
     // goes back to `owner` to wait for its idle timeout.
     active_device_handle(std::shared_ptr<active_device_base> device, const GUID& device_id,

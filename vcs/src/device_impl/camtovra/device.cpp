@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 #include <gsl/util>
@@ -353,6 +354,15 @@ HRESULT device::create_stream_channel(const DShowDeviceServer_StreamFormat* form
 
 HRESULT device::open_stream_channel(const DShowDeviceServer_StreamFormat& format)
 {
+    // The camera takes the frame interval as 32 bits: a longer one cut down
+    // would ask for another rate than the client's.
+    if (format.AverageTimePerFrame > std::numeric_limits<std::uint32_t>::max()) {
+        log_line(logging::level_error,
+                 "[CamTovra] camtovra::device::create_stream_channel, AverageTimePerFrame={} does not fit the "
+                 "camera's 32-bit frame interval.\n",
+                 format.AverageTimePerFrame);
+        return E_INVALIDARG;
+    }
     const auto list = camera_->list_formats();
     const auto entry = std::find_if(list.begin(), list.end(), [&](const cam::stream_format_info& f) {
         return f.StreamFormatInfoId == format.StreamFormatInfoId;
@@ -385,7 +395,12 @@ HRESULT device::open_stream_channel(const DShowDeviceServer_StreamFormat& format
         return insufficient_buffer;
     }
     channel_.hand_all_buffers_out();
+    // What the camera committed, which may differ from what was asked (a
+    // camera answers the probe with the nearest interval it supports).
+    const cam::stream_format current = camera_->current_stream_format();
     selected_format_ = format;
+    selected_format_.Dimension = {current.width, current.height};
+    selected_format_.AverageTimePerFrame = camera_->committed().frame_interval();
     format_selected_ = true;
     channel_ready = true;
     return S_OK;

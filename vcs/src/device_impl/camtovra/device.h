@@ -88,8 +88,9 @@ private:
     HRESULT open_stream_channel(const DShowDeviceServer_StreamFormat& format);
 
     win32::shared_memory_channel channel_;
+    // The format the camera committed for the last channel; guarded by stream_lock_.
     DShowDeviceServer_StreamFormat selected_format_{};
-    bool format_selected_ = false;
+    bool format_selected_ = false; // guarded by stream_lock_
     std::shared_ptr<nox_um::usb_device_handle> usb_device_;
     std::mutex stream_lock_;
     std::shared_ptr<camera_type> camera_;

@@ -1,6 +1,5 @@
 #include "device_impl/shm_channel/channel_security.h"
 
-#include <aclapi.h>
 #include <objbase.h>
 #include <sddl.h>
 
@@ -99,19 +98,6 @@ channel_security make_channel_security(const account_sid& client)
     result.attributes.lpSecurityDescriptor = descriptor;
     result.attributes.bInheritHandle = FALSE;
     return result;
-}
-
-DWORD apply_dacl(HANDLE object, const SECURITY_ATTRIBUTES& security) noexcept
-{
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (security.lpSecurityDescriptor == nullptr ||
-        !GetSecurityDescriptorDacl(security.lpSecurityDescriptor, &present, &dacl, &defaulted) || !present) {
-        return ERROR_INVALID_SECURITY_DESCR;
-    }
-    return SetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, dacl, nullptr);
 }
 
 } // namespace win32

@@ -52,8 +52,4 @@ struct channel_security {
 // channel DACL" when the descriptor cannot be made.
 channel_security make_channel_security(const account_sid& client);
 
-// Replaces the DACL of the kernel object `object` (opened with WRITE_DAC) by
-// the one of `security`; the Win32 error, 0 on success.
-DWORD apply_dacl(HANDLE object, const SECURITY_ATTRIBUTES& security) noexcept;
-
 } // namespace win32

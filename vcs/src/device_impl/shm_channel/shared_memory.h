@@ -23,12 +23,10 @@ private:
 
 class shared_memory {
 public:
-    // Creates the mapping `name` of `size` bytes (read/write) and maps it.
-    // When a mapping of that name still exists (a client holds it open) it
-    // is used only if it is at least `size` bytes: a smaller one throws
-    // std::system_error(ERROR_ALREADY_EXISTS); a larger one is given the DACL
-    // of `security` (std::system_error "failed to restrict file mapping"
-    // when it cannot be). Creation failures throw
+    // Creates the mapping `name` of `size` bytes (read/write) with
+    // `security` and maps it. A name that exists already is refused with
+    // std::system_error(ERROR_ALREADY_EXISTS): whoever holds that mapping
+    // would share every byte written into it. Creation failures throw
     // std::system_error "failed to create file mapping", a failed view
     // out_of_memory "failed to map view of file mapping".
     shared_memory(const std::wstring& name, std::uint64_t size, SECURITY_ATTRIBUTES* security);
@@ -39,15 +37,12 @@ public:
     std::uint8_t* view() const noexcept { return view_; }
     std::uint64_t size() const noexcept { return size_; }
     const std::wstring& name() const noexcept { return name_; }
-    // The mapping existed before (a client still had it open).
-    bool reused() const noexcept { return reused_; }
 
 private:
     std::wstring name_;
     unique_handle handle_;
     std::uint8_t* view_ = nullptr;
     std::uint64_t size_ = 0;
-    bool reused_ = false;
 };
 
 } // namespace win32

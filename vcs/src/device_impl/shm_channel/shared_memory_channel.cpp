@@ -23,9 +23,32 @@ void store_le32(std::uint8_t* at, std::uint64_t value) noexcept
 
 shared_memory_channel::shared_memory_channel(std::wstring channel_name)
     : channel_name_(std::move(channel_name)),
-      semaphore_(make_unique_global_name(channel_name_), semaphore_maximum,
-                 make_channel_security(process_user()).get())
+      semaphore_(std::make_unique<named_semaphore>(make_unique_global_name(channel_name_), semaphore_maximum,
+                                                   make_channel_security(process_user()).get()))
 {
+}
+
+std::unique_ptr<shared_memory> shared_memory_channel::make_mapping(std::size_t index, std::uint64_t size,
+                                                                   SECURITY_ATTRIBUTES* security,
+                                                                   std::wstring& name) const
+{
+    const std::wstring usual = channel_name_ + L"_shared_mem_" + std::to_wstring(index);
+    name = L"Global\\" + usual;
+    try {
+        return std::make_unique<shared_memory>(name, size, security);
+    } catch (const std::system_error& error) {
+        if (error.code() != std::error_code(ERROR_ALREADY_EXISTS, std::system_category())) {
+            throw;
+        }
+    }
+    // Someone (a client of an earlier channel that kept its views) still
+    // holds the usual name. Clients read the names from the channel, so a
+    // fresh one serves the new client as well, and shares nothing.
+    name = make_unique_global_name(usual + L"_");
+    log_line(logging::level_warning,
+             "[CamTovra] win32::shared_memory_channel::open, \"{}\" is still held, buffer {} is \"{}\".\n",
+             utils::to_utf8(usual), index, utils::to_utf8(name));
+    return std::make_unique<shared_memory>(name, size, security);
 }
 
 shared_memory_channel::~shared_memory_channel()
@@ -39,23 +62,24 @@ std::error_code shared_memory_channel::open(std::uint64_t payload_capacity, retu
     std::lock_guard lock(mutex_);
     buffers_.clear();
     ready_.clear();
-    semaphore_.drain();
+    if (semaphore_) {
+        semaphore_->drain();
+    }
     signalled_ = false;
 
     std::vector<std::unique_ptr<buffer>> made;
+    std::unique_ptr<named_semaphore> semaphore;
     try {
         auto security = make_channel_security(client);
-        if (semaphore_.handle() != nullptr) {
-            if (const DWORD denied = apply_dacl(semaphore_.handle(), *security.get())) {
-                throw std::system_error(static_cast<int>(denied), std::system_category(),
-                                        "failed to restrict semaphore");
-            }
-        }
+        // A semaphore of its own: a client of an earlier channel that kept
+        // its handle can neither see this client's frames counted nor wake
+        // it with counts of its own.
+        semaphore = std::make_unique<named_semaphore>(make_unique_global_name(channel_name_), semaphore_maximum,
+                                                      security.get());
         const std::uint64_t size = payload_capacity + header_size;
         for (std::size_t i = 0; i < buffer_count; ++i) {
             auto b = std::make_unique<buffer>();
-            b->name = L"Global\\" + channel_name_ + L"_shared_mem_" + std::to_wstring(i);
-            b->memory = std::make_unique<shared_memory>(b->name, size, security.get());
+            b->memory = make_mapping(i, size, security.get(), b->name);
             b->record.id = cam::next_frame_id();
             b->record.size = size;
             b->record.header_size = header_size;
@@ -74,6 +98,7 @@ std::error_code shared_memory_channel::open(std::uint64_t payload_capacity, retu
     }
 
     buffers_ = std::move(made);
+    semaphore_ = std::move(semaphore);
     for (auto& b : buffers_) {
         std::uint8_t* header = b->record.buffer;
         store_le32(header + 0x00, b->record.size);
@@ -96,7 +121,7 @@ void shared_memory_channel::close()
     callback_ = nullptr;
     buffers_.clear();
     ready_.clear();
-    semaphore_.close();
+    semaphore_.reset();
 }
 
 std::pair<std::wstring, std::uint32_t> shared_memory_channel::read(std::size_t index) const
@@ -142,14 +167,14 @@ bool shared_memory_channel::write(cam::frame_wrapper& frame, const cam::frame_co
         // Older frames are kept: the new one goes straight back.
         ++starvation_;
         to_producer(*b);
-        semaphore_.release(1);
+        release_semaphore();
         return false;
     }
     store_le32(frame.buffer + 0x10, frame.valid_data_size_);
     store_le32(frame.buffer + 0x08, frame.offset + frame.header_size);
     b->where = place::ready;
     ready_.push_back(frame.id);
-    semaphore_.release(1);
+    release_semaphore();
     return true;
 }
 
@@ -159,7 +184,7 @@ void shared_memory_channel::update_frame_counts(const cam::frame_counts& counts)
     counts_ = counts;
     if (!signalled_) {
         signalled_ = true;
-        semaphore_.release(1);
+        release_semaphore();
     }
 }
 
@@ -219,8 +244,24 @@ void shared_memory_channel::clear()
     std::lock_guard lock(mutex_);
     ready_.clear();
     buffers_.clear();
-    semaphore_.drain();
+    if (semaphore_) {
+        semaphore_->drain();
+    }
     signalled_ = false;
+}
+
+void shared_memory_channel::release_semaphore() noexcept
+{
+    if (semaphore_) {
+        // A failing release (maximum reached) is not the producer's concern.
+        (void)semaphore_->release(1);
+    }
+}
+
+std::wstring shared_memory_channel::semaphore_name() const
+{
+    std::lock_guard lock(mutex_);
+    return semaphore_ ? semaphore_->name() : std::wstring();
 }
 
 cam::frame_counts shared_memory_channel::counts() const

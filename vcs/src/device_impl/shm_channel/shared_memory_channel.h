@@ -9,8 +9,10 @@
 //
 // The mappings and the semaphore are open to SYSTEM, the Administrators and
 // the user of the client the channel is opened for, nobody else. Each open
-// and clear takes the semaphore's count back to 0: a new client is woken by
-// its own frames only.
+// makes mappings and a semaphore that no earlier client holds: a mapping
+// whose usual name is still taken (a client kept its view) gets a fresh
+// name, and the semaphore always does. A client that kept its handles after
+// its channel closed sees and disturbs nothing of the next client's frames.
 //
 // One mutex guards everything; the buffer-return callback runs under it and
 // must not call back into the channel.
@@ -45,17 +47,18 @@ public:
     using return_callback = std::function<void(cam::frame_wrapper* buffer)>;
 
     // Creates the semaphore "Global\<channel name><fresh GUID>", open to
-    // SYSTEM, the Administrators and this process's user until the first
-    // open; throws std::system_error "Failed to create semaphore".
+    // SYSTEM, the Administrators and this process's user, that serves until
+    // the first open; throws std::system_error "Failed to create semaphore".
     explicit shared_memory_channel(std::wstring channel_name);
     ~shared_memory_channel() override;
 
-    // (Re)creates the four buffers of `payload_capacity` bytes each, grants
-    // them and the semaphore to `client` (by default the user of the COM
-    // client whose call this thread serves, evaluated at the call), empties
-    // the semaphore and installs `callback`. On failure no buffers are left,
-    // the previous callback stays, and the error is returned (E_OUTOFMEMORY
-    // for a view that could not be mapped).
+    // (Re)creates the four buffers of `payload_capacity` bytes each
+    // ("Global\<channel>_shared_mem_<i>", or a fresh name while that one is
+    // held) and a new semaphore ("Global\<channel><fresh GUID>"), grants them
+    // to `client` (by default the user of the COM client whose call this
+    // thread serves, evaluated at the call) and installs `callback`. On
+    // failure no buffers are left, the previous callback stays, and the error
+    // is returned (E_OUTOFMEMORY for a view that could not be mapped).
     std::error_code open(std::uint64_t payload_capacity, return_callback callback,
                          const account_sid& client = calling_client_user());
     // Everything goes: callback, buffers, ready queue, semaphore.
@@ -85,6 +88,8 @@ public:
     // Stream-channel start: queue and counters cleared, every buffer to the producer.
     void hand_all_buffers_out();
     // Stream-channel close: queue emptied, buffers destroyed, semaphore emptied.
+    // A client's handles keep their objects alive, but the next open uses
+    // none of them.
     void clear();
 
     // The counters a take would report, without taking anything.
@@ -101,7 +106,8 @@ public:
     // take() into the client's 64-bit id and its 48-byte counters record.
     HRESULT take_ready_frame(std::uint64_t* frame_id, DShowDeviceServer_FrameCountInfo* counters);
 
-    const std::wstring& semaphore_name() const noexcept { return semaphore_.name(); }
+    // The name of the current semaphore, with "Global\"; empty once closed.
+    std::wstring semaphore_name() const;
     std::uint32_t buffers() const;
     std::uint64_t starvation_count() const;
 
@@ -116,9 +122,14 @@ private:
 
     buffer* find(std::uint64_t id);
     void to_producer(buffer& b);
+    void release_semaphore() noexcept;
+    // Mapping `index` under its usual name, or under a fresh one (into
+    // `name`) when the usual one is still held.
+    std::unique_ptr<shared_memory> make_mapping(std::size_t index, std::uint64_t size,
+                                                SECURITY_ATTRIBUTES* security, std::wstring& name) const;
 
     std::wstring channel_name_;
-    named_semaphore semaphore_;
+    std::unique_ptr<named_semaphore> semaphore_; // guarded by mutex_; replaced by every open
     mutable kernel_mutex mutex_;
     std::vector<std::unique_ptr<buffer>> buffers_;
     std::deque<std::uint32_t> ready_;

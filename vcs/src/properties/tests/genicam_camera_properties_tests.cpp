@@ -393,18 +393,40 @@ TEST(genicam_camera_properties, absent_features_unregister_keys_or_answer_not_im
     EXPECT_EQ(hr(c.exposure.set_request(other)), e_notimpl);
 }
 
-TEST(genicam_camera_properties, exposure_auto_vendor_ids_without_their_nodes_answer_not_implemented)
+// What QuerySupported reports must hold for Get: an optional member the
+// camera lacks is no key of its own, one it has is.
+TEST(genicam_camera_properties, optional_members_without_their_nodes_are_not_offered)
 {
     description d;
-    d.float_feature("ExposureTime", "20", "30000000").enum_feature("ExposureAuto", {"Off", "Continuous"});
+    d.float_feature("ExposureTime", "20", "30000000")
+        .enum_feature("ExposureAuto", {"Off", "Continuous"})
+        .float_feature("Gain", "0", "48"); // neither GainRawHidden nor GainAuto
     camera c(d);
     for (const std::uint32_t key : {id::exposure_auto_reference, id::exposure_auto_upper_limit_auto,
                                     id::exposure_auto_upper_limit}) {
-        EXPECT_TRUE(c.registry.is_supported(camera::vendor(key))) << key;
+        EXPECT_FALSE(c.registry.is_supported(camera::vendor(key))) << key;
         std::vector<unsigned char> b;
         EXPECT_EQ(hr(c.get(camera::vendor(key), b, 56)), e_notimpl) << key;
         EXPECT_EQ(hr(c.set_value(camera::vendor(key), 1)), e_notimpl) << key;
     }
+    EXPECT_FALSE(c.registry.is_supported(camera::amp(drv_genicam::video_proc_amp_gain)));
+    EXPECT_TRUE(c.registry.is_supported(camera::vendor(id::gain_hundredths)));
+    EXPECT_TRUE(c.registry.is_supported(camera::vendor(id::exposure_seconds)));
+
+    // With one of them present, that one alone is offered and answers.
+    description with_reference;
+    with_reference.float_feature("ExposureTime", "20", "30000000")
+        .enum_feature("ExposureAuto", {"Off", "Continuous"})
+        .int_feature("ExposureAutoReference", "0", "255", "128")
+        .float_feature("Gain", "0", "48")
+        .enum_feature("GainAuto", {"Off", "Continuous"});
+    camera r(with_reference);
+    EXPECT_TRUE(r.registry.is_supported(camera::vendor(id::exposure_auto_reference)));
+    std::vector<unsigned char> b;
+    EXPECT_FALSE(r.get(camera::vendor(id::exposure_auto_reference), b, 48));
+    EXPECT_FALSE(r.registry.is_supported(camera::vendor(id::exposure_auto_upper_limit)));
+    EXPECT_FALSE(r.registry.is_supported(camera::vendor(id::exposure_auto_upper_limit_auto)));
+    EXPECT_TRUE(r.registry.is_supported(camera::amp(drv_genicam::video_proc_amp_gain)));
 }
 
 TEST(genicam_camera_properties, bad_device_values_saturate_or_fail_cleanly)

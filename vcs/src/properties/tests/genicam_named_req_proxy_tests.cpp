@@ -341,6 +341,36 @@ TEST_F(camera, service_boolean_reaches_its_register_handler_by_name_and_by_addre
     EXPECT_EQ(hr(registry.set_request(write, 2)), not_impl);
 }
 
+// A driver variable answered as the service's 32-bit properties answer: four
+// bytes into any buffer that holds them.
+class int_reply_handler final : public cam::property_req_entry_itf {
+public:
+    std::error_code get_request(KsPropDataRequest& request) override
+    {
+        return cam::write_int_reply(request, 0x0BADCAFE);
+    }
+    std::error_code set_request(KsPropDataRequest&) override { return {}; }
+};
+
+TEST_F(camera, a_register_read_reports_the_bytes_its_handler_wrote)
+{
+    static int_reply_handler word_handler; // outlives the registry, which keeps a pointer
+    ASSERT_FALSE(registry.register_handler({cam::PROPSETID_EMULATED_REGISTER, 0x00040100}, &word_handler, 0));
+    std::uint64_t address = 0xBCEA541200040100;
+    std::uint64_t wide = 0xFFFFFFFFFFFFFFFF;
+    auto read = request(KsPropDataRequest::get, 24, &address, 8, &wide, 8);
+    ASSERT_FALSE(registry.get_request(read, 2));
+    EXPECT_EQ(read.bytes_returned, 4u) << "four bytes written into the eight offered";
+    EXPECT_EQ(wide, 0xFFFFFFFF0BADCAFEull) << "the rest of the buffer is untouched";
+
+    // A camera register is read whole.
+    device.put(0x200, {1, 2, 3, 4, 5, 6, 7, 8});
+    address = 0x200;
+    auto camera_read = request(KsPropDataRequest::get, 24, &address, 8, &wide, 8);
+    ASSERT_FALSE(registry.get_request(camera_read, 2));
+    EXPECT_EQ(camera_read.bytes_returned, 8u);
+}
+
 TEST_F(camera, register_access_goes_through_the_documents_in_order)
 {
     device.put(0x200, {'C', 'a', 'm', 0});

@@ -1,7 +1,11 @@
 #include "service/active_device_handle.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,6 +69,120 @@ TEST_F(active_device_handle_test, every_call_answers_device_gone_once_invalidate
     EXPECT_EQ(handle->close_stream_channel(), cam_service::device_gone);
     EXPECT_EQ(handle->get_base_data(nullptr), cam_service::device_gone);
     EXPECT_EQ(handle->get_frame_info(0, nullptr, nullptr), cam_service::device_gone);
+}
+
+// Wine grants every open whatever the access list says, so the list is read
+// back (and put to the system's access check below): what each account may do with the event once generic rights are
+// mapped as the system maps them for events.
+std::map<std::wstring, ACCESS_MASK> event_access_by_account(HANDLE event)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return {{L"unreadable", 0}};
+    }
+    constexpr ACCESS_MASK event_query_state = 0x0001; // not in the user-mode headers
+    GENERIC_MAPPING mapping{STANDARD_RIGHTS_READ | event_query_state, STANDARD_RIGHTS_WRITE | EVENT_MODIFY_STATE,
+                            STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, EVENT_ALL_ACCESS};
+    std::map<std::wstring, ACCESS_MASK> access;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace) || static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            access[L"entry " + std::to_wstring(i) + L" is no access-allowed entry"] = 0;
+            continue;
+        }
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        LPWSTR sid = nullptr;
+        ConvertSidToStringSidW(&allowed->SidStart, &sid);
+        ACCESS_MASK mask = allowed->Mask;
+        MapGenericMask(&mask, &mapping);
+        access[sid != nullptr ? sid : L"bad SID"] |= mask;
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    return access;
+}
+
+// A local user who is not an administrator: this process's token (Wine's
+// user is one) with the Administrators and SYSTEM made deny-only, as an
+// impersonation token for AccessCheck.
+win32::unique_handle ordinary_local_user_token()
+{
+    HANDLE process_token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process_token)) {
+        return {};
+    }
+    const win32::unique_handle own(process_token);
+    PSID administrators = nullptr;
+    PSID system = nullptr;
+    ConvertStringSidToSidW(L"S-1-5-32-544", &administrators);
+    ConvertStringSidToSidW(L"S-1-5-18", &system);
+    SID_AND_ATTRIBUTES deny_only[] = {{administrators, 0}, {system, 0}};
+    HANDLE restricted = nullptr;
+    const BOOL made = CreateRestrictedToken(own.get(), 0, 2, deny_only, 0, nullptr, 0, nullptr, &restricted);
+    LocalFree(administrators);
+    LocalFree(system);
+    if (!made) {
+        return {};
+    }
+    const win32::unique_handle primary(restricted);
+    HANDLE impersonation = nullptr;
+    if (!DuplicateToken(primary.get(), SecurityImpersonation, &impersonation)) {
+        return {};
+    }
+    return win32::unique_handle(impersonation);
+}
+
+// What the system's access check grants `token` of `wanted` on the kernel
+// object `object`, by the descriptor the object carries.
+ACCESS_MASK granted_access(HANDLE object, HANDLE token, ACCESS_MASK wanted)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT,
+                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return 0;
+    }
+    GENERIC_MAPPING mapping{STANDARD_RIGHTS_READ | 0x0001, STANDARD_RIGHTS_WRITE | EVENT_MODIFY_STATE,
+                            STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, EVENT_ALL_ACCESS};
+    PRIVILEGE_SET privileges{};
+    DWORD privileges_size = sizeof(privileges);
+    DWORD granted = 0;
+    BOOL status = FALSE;
+    const BOOL checked =
+        AccessCheck(descriptor, token, wanted, &mapping, &privileges, &privileges_size, &granted, &status);
+    LocalFree(descriptor);
+    return checked && status ? granted : 0;
+}
+
+TEST_F(active_device_handle_test, local_users_may_only_wait_on_the_lost_event_and_only_the_service_sets_it)
+{
+    const auto access = event_access_by_account(handle->event());
+    const std::map<std::wstring, ACCESS_MASK> expected{
+        {L"S-1-5-18", EVENT_ALL_ACCESS},          // the service's account
+        {L"S-1-5-32-544", EVENT_ALL_ACCESS},      // the Administrators
+        {L"S-1-2-0", SYNCHRONIZE | READ_CONTROL}, // every local user
+    };
+    EXPECT_EQ(access, expected);
+    for (const auto& [account, mask] : access) {
+        const bool may_change = (mask & (EVENT_MODIFY_STATE | WRITE_DAC | WRITE_OWNER)) != 0;
+        EXPECT_EQ(may_change, account == L"S-1-5-18" || account == L"S-1-5-32-544")
+            << "account " << std::string(account.begin(), account.end()) << " mask " << std::hex << mask;
+    }
+    // Wine opens whatever the list says, but its access check reads it: an
+    // ordinary local user may wait, not set or reset.
+    const win32::unique_handle user = ordinary_local_user_token();
+    ASSERT_TRUE(user);
+    EXPECT_EQ(granted_access(handle->event(), user.get(), SYNCHRONIZE), static_cast<ACCESS_MASK>(SYNCHRONIZE));
+    EXPECT_EQ(granted_access(handle->event(), user.get(), EVENT_MODIFY_STATE), 0u);
+
+    // The service's own handle still sets it, and a waiter opened with
+    // SYNCHRONIZE sees it.
+    const win32::unique_handle waiter(OpenEventW(SYNCHRONIZE, FALSE, handle->event_name().c_str()));
+    ASSERT_TRUE(waiter);
+    handle->invalidate();
+    EXPECT_EQ(WaitForSingleObject(waiter.get(), 0), WAIT_OBJECT_0);
 }
 
 TEST_F(active_device_handle_test, ks_calls_are_traced_only_with_their_category_enabled)

@@ -149,6 +149,36 @@ TEST_P(device_stream, a_second_channel_is_refused_while_the_first_streams_and_a_
     ASSERT_TRUE(second.take(5));
 }
 
+// An interval longer than the camera's 32 bits carry is refused, not cut.
+TEST_P(device_stream, an_interval_past_32_bits_is_refused_before_the_camera_is_asked)
+{
+    DShowDeviceServer_StreamFormat format = bench.vga_request();
+    format.AverageTimePerFrame = (std::uint64_t{1} << 32) + vga_interval;
+    const int commits_before = bench.responder->commit_count();
+    EXPECT_EQ(bench.device->create_stream_channel(&format), E_INVALIDARG);
+    EXPECT_EQ(bench.responder->commit_count(), commits_before) << "nothing was committed";
+    DShowDeviceServer_StreamFormat current{};
+    EXPECT_EQ(bench.device->get_stream_format_current(&current), no_format_selected);
+    format.AverageTimePerFrame = 0xFFFFFFFF; // the longest that fits
+    EXPECT_EQ(bench.device->create_stream_channel(&format), S_OK);
+}
+
+// A client reads back the format the camera committed, not its own request:
+// here the camera answers the probe with the nearest interval it supports.
+TEST_P(device_stream, the_current_format_is_the_one_the_camera_committed)
+{
+    bench.responder->set_probe_interval_override(400000);
+    const DShowDeviceServer_StreamFormat format = bench.vga_request();
+    DShowDeviceServer_StreamFormat current{};
+    ASSERT_EQ(bench.device->create_stream_channel(&format), S_OK);
+    ASSERT_EQ(bench.device->get_stream_format_current(&current), S_OK);
+    EXPECT_EQ(current.AverageTimePerFrame, 400000u);
+    EXPECT_EQ(current.StreamFormatInfoId, format.StreamFormatInfoId);
+    EXPECT_EQ(current.Dimension.cx, static_cast<LONG>(vga_width));
+    EXPECT_EQ(current.Dimension.cy, static_cast<LONG>(vga_height));
+    EXPECT_EQ(bench.device->close_stream_channel(), S_OK);
+}
+
 // A channel that cannot be made after the stream was prepared must not leave
 // the prepared stream (and its pipe) behind: the next attempt would fail.
 TEST_P(device_stream, a_channel_that_cannot_be_opened_releases_the_prepared_stream)

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -186,12 +188,14 @@ TEST_F(channel_fixture, mappings_and_semaphore_are_open_to_system_administrators
     }
     EXPECT_EQ(semaphore_entries(), granted_to(client.to_string()));
 
-    // The next client's channel; its first mapping is one the last client
-    // still holds, and is reused.
-    client_view held(channel.read(0).first);
+    // The next client's channel, while the last client still holds its
+    // first mapping: that one is not used again.
+    const std::wstring held_name = channel.read(0).first;
+    client_view held(held_name);
     ASSERT_NE(held.view, nullptr);
     channel.clear();
     ASSERT_FALSE(channel.open(capacity, keep, next_client));
+    EXPECT_NE(channel.read(0).first, held_name);
     for (std::size_t i = 0; i < shared_memory_channel::buffer_count; ++i) {
         EXPECT_EQ(mapping_entries(i), granted_to(next_client.to_string())) << i;
     }
@@ -209,19 +213,22 @@ TEST_F(channel_fixture, mappings_and_semaphore_are_open_to_system_administrators
 TEST_F(channel_fixture, a_new_channel_wakes_its_client_only_for_its_own_frames)
 {
     auto frames = open_and_hand_out();
-    win32::unique_handle semaphore(
+    win32::unique_handle earlier(
         OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, channel.semaphore_name().c_str()));
-    ASSERT_TRUE(semaphore);
+    ASSERT_TRUE(earlier);
     const cam::frame_counts counts{};
     ASSERT_TRUE(channel.write(*frames[0], counts));
     channel.update_frame_counts(counts);
     // The client went without looking; a counter update comes in after the
     // channel was cleared.
     channel.clear();
-    EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(earlier.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     channel.update_frame_counts(counts);
 
     frames = open_and_hand_out();
+    win32::unique_handle semaphore(
+        OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, channel.semaphore_name().c_str()));
+    ASSERT_TRUE(semaphore);
     EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     ASSERT_TRUE(channel.write(*frames[1], counts));
     EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
@@ -229,6 +236,59 @@ TEST_F(channel_fixture, a_new_channel_wakes_its_client_only_for_its_own_frames)
     // Counter updates wake it again once the channel is new.
     channel.update_frame_counts(counts);
     EXPECT_EQ(WaitForSingleObject(semaphore.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(earlier.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the earlier client's";
+}
+
+// A client closes its stream channel but keeps its four views and the
+// semaphore; the next client streams. Nothing of the next client's frames
+// reaches the first, and what the first does to its handles reaches no one.
+TEST_F(channel_fixture, a_client_that_kept_its_handles_sees_nothing_of_the_next_clients_frames)
+{
+    open_and_hand_out();
+    std::vector<std::unique_ptr<client_view>> kept;
+    std::vector<std::wstring> kept_names;
+    for (std::size_t i = 0; i < shared_memory_channel::buffer_count; ++i) {
+        kept_names.push_back(channel.read(i).first);
+        kept.push_back(std::make_unique<client_view>(kept_names.back()));
+        ASSERT_NE(kept.back()->view, nullptr) << i;
+    }
+    const std::wstring kept_semaphore_name = channel.semaphore_name();
+    win32::unique_handle kept_semaphore(
+        OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, kept_semaphore_name.c_str()));
+    ASSERT_TRUE(kept_semaphore);
+    channel.clear();
+
+    auto frames = open_and_hand_out();
+    ASSERT_EQ(frames.size(), shared_memory_channel::buffer_count);
+    EXPECT_NE(channel.semaphore_name(), kept_semaphore_name);
+    for (std::size_t i = 0; i < shared_memory_channel::buffer_count; ++i) {
+        const std::wstring mapping = channel.read(i).first;
+        EXPECT_EQ(std::count(kept_names.begin(), kept_names.end(), mapping), 0) << i;
+        EXPECT_EQ(mapping.rfind(L"Global\\" + name + L"_shared_mem_" + std::to_wstring(i), 0), 0u) << i;
+    }
+    // The next client streams a frame through every buffer.
+    const cam::frame_counts counts{};
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        std::memset(frames[i]->buffer + shared_memory_channel::header_size, 0xA5, capacity);
+        frames[i]->valid_data_size_ = capacity;
+        ASSERT_TRUE(channel.write(*frames[i], counts)) << i;
+        EXPECT_EQ(semaphore_count(channel.semaphore_name()), 1) << i;
+        std::uint32_t id = 0;
+        ASSERT_EQ(channel.take(&id, nullptr), S_OK);
+        // Its counting is the next client's alone: the kept semaphore can add
+        // nothing to it.
+        ReleaseSemaphore(kept_semaphore.get(), 1, nullptr);
+        EXPECT_EQ(semaphore_count(channel.semaphore_name()), 1) << i;
+        win32::unique_handle own(OpenSemaphoreW(SYNCHRONIZE, FALSE, channel.semaphore_name().c_str()));
+        ASSERT_EQ(WaitForSingleObject(own.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+        EXPECT_EQ(channel.give_back(id), S_OK);
+    }
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const std::uint8_t* payload = kept[i]->view + shared_memory_channel::header_size;
+        EXPECT_EQ(kept[i]->at(0x10), 0u) << "valid size of kept view " << i;
+        EXPECT_TRUE(std::all_of(payload, payload + capacity, [](std::uint8_t b) { return b == 0; }))
+            << "payload of kept view " << i;
+    }
 }
 
 TEST_F(channel_fixture, a_full_ready_queue_sends_the_new_frame_back_and_counts_it)
@@ -325,7 +385,7 @@ TEST_F(channel_fixture, only_an_id_the_client_took_goes_back_to_the_producer)
     EXPECT_TRUE(returned.empty());
 }
 
-TEST_F(channel_fixture, a_reopen_refuses_a_held_mapping_that_is_too_small)
+TEST_F(channel_fixture, a_reopen_beside_a_held_mapping_makes_a_fresh_one_of_the_new_size)
 {
     open(4096);
     const std::wstring first = channel.read(0).first;
@@ -333,12 +393,22 @@ TEST_F(channel_fixture, a_reopen_refuses_a_held_mapping_that_is_too_small)
     ASSERT_NE(client.view, nullptr);
     channel.clear();
     returned.clear();
-    const std::error_code refused = channel.open(1 << 20, [this](cam::frame_wrapper* b) { returned.push_back(b); });
-    EXPECT_EQ(refused, std::error_code(ERROR_ALREADY_EXISTS, std::system_category()));
-    EXPECT_EQ(channel.buffers(), 0u);
-    // A size the held mapping has is fine.
+    open(1 << 20);
+    ASSERT_EQ(channel.buffers(), 4u);
+    const std::wstring fresh = channel.read(0).first;
+    EXPECT_NE(fresh, first);
+    EXPECT_LE(fresh.size(), 128u) << "fits the client's name record";
+    client_view next(fresh);
+    ASSERT_NE(next.view, nullptr);
+    EXPECT_EQ(next.at(0x00), (1u << 20) + 4096u);
+    EXPECT_EQ(client.at(0x00), 4096u + 4096u) << "the held one is left as it was";
+    // Once nobody holds it the usual name serves again.
+    channel.clear();
+    client.mapping.reset();
+    UnmapViewOfFile(client.view);
+    client.view = nullptr;
     open(4096);
-    EXPECT_EQ(channel.buffers(), 4u);
+    EXPECT_EQ(channel.read(0).first, first);
 }
 
 TEST_F(channel_fixture, a_failing_third_mapping_leaves_no_buffers_and_logs_the_channel)
