@@ -10,7 +10,8 @@
 # (as an application's capture filter would), writes its pixels, prints its
 # controls and closes it. The images become PNG files in build/demo_images;
 # each must have the page's size and not be blank. A page that shows no item of this camera (the lens page:
-# the simulated camera has no focus) is left out, as a property frame does. Any failing step says what
+# the simulated camera has no focus) declines the camera and gets no image; Wine's property frame still
+# shows its tab, empty. Any failing step says what
 # failed and ends the script with exit code 1.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -90,7 +91,7 @@ for entry in "${pages[@]}"; do
   output="$("$WINE" "$PAGE_HOST" --filter service --dll "$(winpath "$PAGE_DLL")" --page "{$clsid}" \
             --capture "$(winpath "$bmp")" | tr -d '\r')" || status=$?
   if [ "$status" -eq 3 ]; then
-    echo "Page $name: the camera has no item for it (an application's property frame leaves it out)"
+    echo "Page $name: the camera has no item for it (it declines the camera, so no image of it is made)"
     continue
   fi
   [ "$status" -eq 0 ] || fail "the $name page could not be shown (exit code $status)"
