@@ -17,7 +17,8 @@
 //   hold <event>    takes 10 frames, signals the event, takes frames until
 //                   the event <event>_go is set, then 30 more
 //   restream <n>    as stream, from a camera that streamed before: its
-//                   numbering goes on, so accounting starts at the first frame
+//                   numbering goes on, so accounting learns where the
+//                   channel's frames start
 // Exit code 0 on success, otherwise the number of the step that failed.
 #include <windows.h>
 #include <objbase.h>
