@@ -6,7 +6,8 @@
 // format id was refused with E_INVALIDARG), opens the semaphore and the
 // four mappings by the names the channel gives, starts and takes frames,
 // checking every header field (chunk data included) and image byte. Then, by mode (second argument):
-//   stream <n>      takes n frames, each frame it missed counted as dropped; pauses and
+//   stream <n>      takes n frames, each frame it missed counted as dropped (exactly,
+//                   see frame_accounting); pauses and
 //                   starts again three times, taking frames each time; all
 //                   four buffers must still circulate; a second channel is
 //                   refused while the first streams (E_ACCESSDENIED)
@@ -16,7 +17,8 @@
 //   hold <event>    takes 10 frames, signals the event, takes frames until
 //                   the event <event>_go is set, then 30 more
 //   restream <n>    as stream, from a camera that streamed before: its
-//                   numbering goes on, so accounting starts at the first frame
+//                   numbering goes on, so accounting learns where the
+//                   channel's frames start
 // Exit code 0 on success, otherwise the number of the step that failed.
 #include <windows.h>
 #include <objbase.h>
@@ -65,7 +67,8 @@ struct frame_reader {
     HANDLE semaphore = nullptr;
     std::map<std::uint64_t, const unsigned char*> views; // frame id -> this process's view
     std::uint64_t frames = 0, last_number = 0, last_carried = 0, last_block_id = 0;
-    bool new_run = false;
+    bool new_run = false;         // set after a pause and start
+    bool restart_counted = false; // new_run was told to the accounting
     DShowDeviceServer_FrameCountInfo counts{};
     // The camera is new: its first frame is number 0.
     sim_camera::frame_accounting accounting;
@@ -115,18 +118,22 @@ struct frame_reader {
             return fail(21, "a wrong frame header");
         }
         last_block_id = block_id;
+        if (new_run && !restart_counted) {
+            // The first frame taken since the start: the accounting allows
+            // for what the stop lost.
+            restart_counted = true;
+            accounting.restart();
+        }
         // The camera's own numbering restarts with a start.
         if (frames != 0 && number <= last_number) {
             if (!new_run) {
                 return fail(24, "frame numbers do not rise");
             }
             new_run = false;
-            accounting.restart();
+            restart_counted = false;
+            accounting.new_run();
         }
-        const std::string unaccounted = accounting.take(
-            carried, counts.frames_dropped_due_to_packet_loss + counts.frames_dropped_due_to_input_buffer_starvation +
-                         counts.frames_dropped_due_to_dshow_buffer_starvation + counts.frames_dropped_due_to_filter +
-                         counts.frames_dropped_due_to_unspecified);
+        const std::string unaccounted = accounting.take(carried, sim_camera::frame_counters::of(counts));
         if (!unaccounted.empty()) {
             std::fprintf(stderr, "camtovra_client: %s\n", unaccounted.c_str());
             return 25;
@@ -158,6 +165,9 @@ struct frame_reader {
         std::set<std::uint64_t> held;
         int result = 0;
         while (result == 0 && held.size() < 4) {
+            if (held.size() == 2) {
+                accounting.hold(); // the frame path may run out of buffers from now on
+            }
             const std::uint64_t id = take();
             result = id == 0 ? fail(28, "fewer than four buffers circulate") : check(id);
             if (result == 0 && !held.insert(id).second) {

@@ -27,6 +27,7 @@
 
 #include "camtovra_service.h"
 #include "com_transport.h"
+#include "frame_accounting.h"
 #include "sim_payload.h"
 
 namespace {
@@ -198,7 +199,11 @@ struct stream_session {
     std::map<std::uint64_t, unique_view> views; // frame id -> this process's view
     std::uint64_t last_number = 0;
     bool any = false;
+    bool unaccounted = false; // a frame missed that no counter explains
     DShowDeviceServer_FrameCountInfo counts{};
+    // The demonstration's camera streams for the first time: its first
+    // frame is number 0. Every frame missed must be a drop counted for it.
+    sim_camera::frame_accounting accounting;
 
     // Waits for a ready frame; its id, or 0 after ten seconds without one.
     std::uint64_t take()
@@ -245,6 +250,12 @@ struct stream_session {
         if (any && number <= last_number) {
             std::printf("stream client: frame %llu after %llu\n", static_cast<unsigned long long>(number),
                         static_cast<unsigned long long>(last_number));
+            return nullptr;
+        }
+        if (const std::string fault = accounting.take(number, sim_camera::frame_counters::of(counts));
+            !fault.empty()) {
+            std::printf("stream client: %s\n", fault.c_str());
+            unaccounted = true;
             return nullptr;
         }
         any = true;
@@ -343,7 +354,7 @@ int stream(ICamTovraDevice* device, const std::string& folder, int frames, int i
         std::uint64_t number = 0;
         const std::uint8_t* image = session.check(id, number);
         if (image == nullptr) {
-            return bad_frame;
+            return session.unaccounted ? frames_lost : bad_frame;
         }
         first = taken == 0 ? number : first;
         if (taken < images) {
@@ -361,8 +372,9 @@ int stream(ICamTovraDevice* device, const std::string& folder, int frames, int i
         return fail(pause_failed, "PauseStream", hr);
     }
     const auto& c = session.counts;
-    std::printf("Frames: %d taken and checked (numbers %llu to %llu)\n", frames, static_cast<unsigned long long>(first),
-                static_cast<unsigned long long>(session.last_number));
+    std::printf("Frames: %d taken and checked (numbers %llu to %llu), %llu missed, each counted as dropped\n",
+                frames, static_cast<unsigned long long>(first), static_cast<unsigned long long>(session.last_number),
+                static_cast<unsigned long long>(session.accounting.missed()));
     std::printf("Counters: delivered %llu, dropped: packet loss %llu, input buffers %llu, client buffers %llu, "
                 "filter %llu, other %llu\n",
                 static_cast<unsigned long long>(c.frames_delivered),
@@ -372,7 +384,8 @@ int stream(ICamTovraDevice* device, const std::string& folder, int frames, int i
                 static_cast<unsigned long long>(c.frames_dropped_due_to_filter),
                 static_cast<unsigned long long>(c.frames_dropped_due_to_unspecified));
     // The simulated camera loses nothing; frames the client was too slow for
-    // are counted apart and are no fault of the stream.
+    // are counted apart and are no fault of the stream (each frame taken
+    // was checked against them).
     if (c.frames_dropped_due_to_packet_loss != 0 || c.frames_dropped_due_to_input_buffer_starvation != 0 ||
         c.frames_dropped_due_to_unspecified != 0) {
         return fail(frames_lost, "the service dropped frames of the stream");

@@ -78,12 +78,13 @@ public:
     ::testing::AssertionResult take(int count);
     // Takes frames without giving them back until it holds four different
     // buffers, then gives all back: every buffer is still in circulation.
+    // The frame path starves meanwhile: take no frames after it.
     ::testing::AssertionResult take_all_buffers();
 
     std::uint64_t frames = 0;
     std::uint64_t last_number = 0;  // the camera's frame number
     std::uint64_t last_carried = 0; // the simulated camera's, carried in the image
-    bool new_run = false;           // set after a start: the camera's numbering restarts
+    bool new_run = false;           // set after a pause and start: the camera's numbering restarts
     std::uint64_t last_block_id = 0;
     bool expect_chunk = true;       // the simulated camera's description has ChunkModeActive
     DShowDeviceServer_FrameCountInfo counts{};
@@ -95,6 +96,7 @@ private:
 
     camtovra::device& device_;
     sim_camera::frame_accounting accounting_;
+    bool restart_counted_ = false; // new_run was told to the accounting
     win32::unique_handle semaphore_;
     std::vector<win32::unique_handle> mappings_;
     std::map<std::uint64_t, const std::uint8_t*> views_;

@@ -14,6 +14,7 @@
 
 #include "device_impl/device_impl_tools/pipe_frame_stream.h"
 #include "device_impl/shm_channel/shared_memory_channel.h"
+#include "frame_accounting.h"
 #include "sim_driver_io.h"
 #include "sim_payload.h"
 
@@ -247,10 +248,14 @@ TEST_F(frame_path, payload_faults_cost_one_frame_each_and_the_stream_goes_on)
     build(frame_transfer_mode::payload);
     ASSERT_FALSE(stream->start());
     std::uint64_t expected_loss = 0;
+    // The frames missed are exactly those the faults cost and those the
+    // client was too slow for.
+    sim_camera::frame_accounting accounting;
     for (const auto& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.fault));
         source->inject(r.fault);
         expected_loss += r.lost_frames;
+        accounting.allow_packet_loss(r.lost_frames);
         // A few frames later the fault has passed; every delivered frame is whole.
         cam::frame_counts counts{};
         for (int i = 0; i < 4; ++i) {
@@ -258,6 +263,7 @@ TEST_F(frame_path, payload_faults_cost_one_frame_each_and_the_stream_goes_on)
             ASSERT_TRUE(take(f, &counts));
             EXPECT_TRUE(f.image_ok) << "byte " << f.bad_index;
             EXPECT_EQ(f.flags, 0u);
+            EXPECT_EQ(accounting.take(f.image_frame, sim_camera::frame_counters::of(counts)), "");
             channel->give_back(f.id);
         }
         EXPECT_EQ(counts.frames_dropped_due_to_packet_loss, expected_loss);
