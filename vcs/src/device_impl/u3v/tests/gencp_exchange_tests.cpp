@@ -214,8 +214,10 @@ TEST(gencp_exchange, acknowledge_status_and_ids_decide_the_result)
         {"info status with matching ids", readmem, 0x0001, 0, 0, ok, false},
         {"info status with a wrong request id", readmem, 0x0001, 1, 0, 0x80004005, true},
         {"info status write with a wrong request id", writemem, 0x0001, 1, 0, 0x80004005, true},
-        {"wrong command id, status 0", readmem, std::nullopt, 0, 5, ok, true},
-        {"wrong request id, status 0", writemem, std::nullopt, -1, 0, ok, true},
+        {"wrong command id, status 0", readmem, std::nullopt, 0, 5, 0x80004005, true},
+        {"newer request id, status 0", writemem, std::nullopt, 1, 0, 0x80004005, true},
+        {"newer request id, status 0, read", readmem, std::nullopt, 1, 0, 0x80004005, true},
+        {"error status of another command", readmem, 0x8003, 0, 5, 0x80004005, true},
         {"not implemented", readmem, 0x8001, 0, 0, 0x80004001, true},
         {"invalid parameter", writemem, 0x8002, 0, 0, 0x80070057, true},
         {"bad alignment", readmem, 0x8005, 0, 0, 0x80070057, true},
@@ -242,6 +244,28 @@ TEST(gencp_exchange, acknowledge_status_and_ids_decide_the_result)
                                                            : bench.port.write(sim_camera::reg_width, value, 4, 0);
         EXPECT_EQ(ec, c.expected == ok ? std::error_code() : cam_error(c.expected));
         EXPECT_EQ(log.count("[CamTovra] Received ack with"), c.logged ? 1u : 0u);
+    }
+    // An acknowledge of an earlier command is discarded and the port reads
+    // again; the simulated camera has nothing more to send, so the exchange
+    // fails with the driver's error instead of taking the old answer.
+    for (const std::uint16_t command : {readmem, writemem}) {
+        SCOPED_TRACE(command);
+        u3v_bench bench;
+        ASSERT_TRUE(bench.start());
+        ASSERT_FALSE(bench.open());
+        sim_camera::gencp_fault fault;
+        fault.command_id = command;
+        fault.count = 1;
+        fault.request_id_offset = -1;
+        bench.gencp.add_fault(fault);
+        log_lines log;
+        std::uint8_t value[4] = {1, 2, 3, 4};
+        const std::error_code ec = command == readmem ? bench.port.read(sim_camera::reg_width, value, 4, 0)
+                                                      : bench.port.write(sim_camera::reg_width, value, 4, 0);
+        EXPECT_EQ(ec.category(), std::system_category());
+        EXPECT_NE(ec.value(), 0);
+        EXPECT_EQ(log.count("discarded the late ack of req_id="), 1u);
+        EXPECT_FALSE(bench.port.read(sim_camera::reg_width, value, 4, 0)) << "the next exchange answers in step";
     }
 }
 
