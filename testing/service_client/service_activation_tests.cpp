@@ -130,6 +130,19 @@ void expect_service_properties_across_processes(const discover_service_client& c
     ULONG count = 7;
     EXPECT_EQ(client.service->GetDiscoveredDeviceList(ids, 1, &count), S_OK);
     EXPECT_EQ(count, 0u);
+
+    // Array sizes that a client gives are bounded by the interface, so that
+    // no caller makes the service allocate what it asks for: one past the
+    // bound is refused by the marshalling, the bound itself is served.
+    const HRESULT out_of_bounds = HRESULT_FROM_WIN32(RPC_X_INVALID_BOUND);
+    std::vector<DShowDeviceServer_DeviceId> many(1025);
+    EXPECT_EQ(client.service->GetDiscoveredDeviceList(many.data(), 1025, &count), out_of_bounds);
+    EXPECT_EQ(client.service->GetDiscoveredDeviceList(many.data(), 1024, &count), S_OK);
+    std::vector<unsigned char> bytes(4097);
+    EXPECT_EQ(client.service->GetServiceProperty(26, bytes.data(), 4097, &size), out_of_bounds);
+    EXPECT_EQ(client.service->SetServiceProperty(25, bytes.data(), 4097), out_of_bounds);
+    EXPECT_EQ(client.service->GetServiceProperty(26, bytes.data(), 4096, &size), S_OK);
+    EXPECT_EQ(client.read64(26, &hr), process_id) << "the service still serves";
 }
 
 // Threads of a process, 0 when they cannot be counted.

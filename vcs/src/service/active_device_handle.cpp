@@ -68,6 +68,11 @@ active_device_handle::active_device_handle(std::shared_ptr<active_device_base> d
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "Failed to create named_event");
     }
+    // A stream that ends as a device error reaches the clients as a loss does:
+    // through this event, which they wait on beside their frames.
+    if (device_) {
+        device_->set_device_error_listener(this, [event = event_.get()] { SetEvent(event); });
+    }
 }
 
 active_device_handle::~active_device_handle()
@@ -79,6 +84,7 @@ active_device_handle::~active_device_handle()
     }
     if (device) {
         try {
+            device->set_device_error_listener(this, nullptr); // the event closes with this handle
             if (auto owner = owner_.lock()) {
                 owner->make_idle(device_id_, device.get());
             }
@@ -101,6 +107,13 @@ void active_device_handle::invalidate() noexcept
     {
         std::lock_guard lock(mutex_);
         device.swap(device_);
+    }
+    if (device) {
+        try {
+            device->set_device_error_listener(this, nullptr);
+        } catch (...) {
+            // The lock of the camera failed: it is released below all the same.
+        }
     }
 }
 

@@ -107,6 +107,7 @@ public:
         counters_.store(counts);
         return sink_.deliver_frame(frame, counts);
     }
+    void stream_failed() override { sink_.stream_failed(); }
 
 private:
     frame_server_itf& sink_;

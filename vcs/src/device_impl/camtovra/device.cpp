@@ -461,4 +461,25 @@ bool device::deliver_frame(cam::frame_wrapper& frame, const cam::frame_counts& c
     return channel_.write(frame, counts);
 }
 
+void device::stream_failed()
+{
+    log_line(logging::level_error,
+             "[CamTovra] camtovra::device::stream_failed, the stream ended as a device error; its clients are told "
+             "as of a lost camera.\n");
+    std::lock_guard lock(listener_lock_);
+    if (error_listener_) {
+        error_listener_();
+    }
+}
+
+void device::set_device_error_listener(const void* owner, std::function<void()> listener)
+{
+    std::lock_guard lock(listener_lock_);
+    if (!listener && owner != listener_owner_) {
+        return;
+    }
+    error_listener_ = std::move(listener);
+    listener_owner_ = error_listener_ ? owner : nullptr;
+}
+
 } // namespace camtovra

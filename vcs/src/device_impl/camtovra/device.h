@@ -67,10 +67,14 @@ public:
     HRESULT get_ready_frame(std::uint64_t* frame_id, DShowDeviceServer_FrameCountInfo* counters) override;
     HRESULT release_frame(std::uint64_t frame_id) override;
     cam::stream_format get_stream_format() override;
+    void set_device_error_listener(const void* owner, std::function<void()> listener) override;
 
     // -------- cam::frame_server_itf (from the pipe's thread)
     void update_frame_counts(const cam::frame_counts& counts) override;
     bool deliver_frame(cam::frame_wrapper& frame, const cam::frame_counts& counts) override;
+    // Tells the device-error listener, so that the camera's clients learn of
+    // it as of a lost camera.
+    void stream_failed() override;
 
     // The camera, for tests and the benchmark; null only after destruction began.
     camera_type* camera() const noexcept { return camera_.get(); }
@@ -97,6 +101,9 @@ private:
     std::shared_ptr<utils::property_store_itf> store_;
     // Set while a channel is open or being opened.
     std::atomic<bool> busy_{false};
+    std::mutex listener_lock_;
+    std::function<void()> error_listener_; // guarded by listener_lock_, held while it runs
+    const void* listener_owner_ = nullptr; // guarded by listener_lock_
 };
 
 } // namespace camtovra

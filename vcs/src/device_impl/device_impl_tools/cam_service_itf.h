@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 // COM records of the service's interface definition (complete types come with
 // the generated interface header).
@@ -132,6 +133,16 @@ public:
     virtual HRESULT release_frame(std::uint64_t frame_id) = 0;
     // The current stream format; all zero before the first stream.
     virtual cam::stream_format get_stream_format() = 0;
+    // `listener` is called when the camera's stream ends as a device error,
+    // from the camera's own threads. It replaces the last listener; a null
+    // one removes the listener only if `owner` set it (a handle that goes
+    // away must not remove the listener of the handle that followed it).
+    // Once this returns, a listener it removed or replaced no longer runs.
+    virtual void set_device_error_listener(const void* owner, std::function<void()> listener)
+    {
+        static_cast<void>(owner);
+        static_cast<void>(listener);
+    }
 };
 
 } // namespace cam_service

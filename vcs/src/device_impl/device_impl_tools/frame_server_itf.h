@@ -31,6 +31,11 @@ public:
     // Takes a finished frame with the counters. True when the frame was queued
     // for the client; false when the sink handed it straight back.
     virtual bool deliver_frame(frame_wrapper& frame, const frame_counts& counts) = 0;
+    // The stream ended as a device error (something on the endpoint's thread
+    // threw): called on that thread once it has ended, so the sink must not
+    // stop or release the stream from here. No more frames come until the
+    // stream is started again.
+    virtual void stream_failed() {}
 };
 
 } // namespace cam

@@ -9,12 +9,18 @@ pipe_frame_stream::pipe_frame_stream(std::shared_ptr<nox_um::pipe> pipe, frame_p
     pipe_->set_completion_callback([this](frame_wrapper* request, std::uint64_t bytes, std::int32_t status) {
         reassembly_.on_completion(request, bytes, status);
     });
+    pipe_->set_failure_callback([&host] {
+        if (frame_server_itf* sink = host.frame_sink()) {
+            sink->stream_failed();
+        }
+    });
 }
 
 pipe_frame_stream::~pipe_frame_stream()
 {
     stop();
     pipe_->set_completion_callback(nullptr);
+    pipe_->set_failure_callback(nullptr);
 }
 
 std::error_code pipe_frame_stream::start()

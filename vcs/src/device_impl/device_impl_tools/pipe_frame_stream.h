@@ -4,7 +4,8 @@
 // camera's stream start and pause: stop marks the path stopping, stops the
 // pipe (every read has finished when it returns) and parks what the pipe
 // still held; start resets the stream state, starts the pipe and queues the
-// parked requests again.
+// parked requests again. A stream that the pipe ends as a device error is
+// reported to the host's frame sink.
 
 #include <memory>
 #include <system_error>

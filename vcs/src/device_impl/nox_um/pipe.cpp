@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 #include <fmt/xchar.h>
+#include <gsl/gsl>
 
 #include <winternl.h>
 
@@ -144,11 +145,21 @@ std::error_code pipe::start()
         return win32_error(ERROR_BUSY);
     }
     stop_ = false;
+    failed_ = false;
     if (const std::error_code ec =
             usb_device_handle::control(*file_.io(), file_.get(), IOCTL_NOXKM_PIPE_START, nullptr, 0, nullptr, 0)) {
         return ec;
     }
-    thread_ = std::thread([this] { thread_main(); });
+    thread_ = std::thread([this] {
+        try {
+            thread_main();
+        } catch (...) {
+            // Even the wind-down failed: the stream is over all the same.
+            failed_ = true;
+            stop_ = true;
+            log_failure("the wind-down failed too");
+        }
+    });
     HANDLE handle = nullptr;
     if (DuplicateHandle(GetCurrentProcess(), pthread_gethandle(thread_.native_handle()), GetCurrentProcess(), &handle,
                         0, FALSE, DUPLICATE_SAME_ACCESS)) {
@@ -176,7 +187,7 @@ std::error_code pipe::stop()
 std::error_code pipe::queue_request(cam::frame_wrapper* request)
 {
     if (stop_) {
-        return win32_error(ERROR_CANCELLED);
+        return win32_error(failed_ ? ERROR_GEN_FAILURE : ERROR_CANCELLED);
     }
     if (port_ == nullptr ||
         !PostQueuedCompletionStatus(port_, 0, key_request, reinterpret_cast<LPOVERLAPPED>(request))) {
@@ -244,7 +255,11 @@ void pipe::thread_main()
         std::deque<cam::frame_wrapper*> retry;
         retry.swap(held);
         immediate_failures = 0;
-        for (cam::frame_wrapper* request : retry) {
+        // What a throw leaves untried is held again, so that it is handed back.
+        const auto keep_untried = gsl::finally([&] { held.insert(held.end(), retry.begin(), retry.end()); });
+        while (!retry.empty()) {
+            cam::frame_wrapper* request = retry.front();
+            retry.pop_front();
             if (immediate_failures >= immediate_failure_limit) {
                 held.push_back(request); // still failing: wait for the next back-off
             } else {
@@ -256,56 +271,72 @@ void pipe::thread_main()
     OVERLAPPED_ENTRY entries[batch_size];
     ULONG count = 0;
     ULONG handled = 0; // entries of the last batch that were handled
-    while (!stop_) {
-        count = 0;
-        handled = 0;
-        const DWORD timeout = held.empty() ? wait_timeout_ms : retry_backoff_ms;
-        if (!GetQueuedCompletionStatusEx(port_, entries, batch_size, &count, timeout, FALSE)) {
-            if (GetLastError() == ERROR_ABANDONED_WAIT_0) {
-                log_line(logging::level_error,
-                         "[CamTovra] nox_um::pipe::thread_main, IO completion port closed (error) .\n");
-                break;
+    bool failed = false;
+    try {
+        while (!stop_) {
+            count = 0;
+            handled = 0;
+            const DWORD timeout = held.empty() ? wait_timeout_ms : retry_backoff_ms;
+            if (!GetQueuedCompletionStatusEx(port_, entries, batch_size, &count, timeout, FALSE)) {
+                if (GetLastError() == ERROR_ABANDONED_WAIT_0) {
+                    log_line(logging::level_error,
+                             "[CamTovra] nox_um::pipe::thread_main, IO completion port closed (error) .\n");
+                    break;
+                }
+                if (!held.empty() && !stop_) {
+                    retry_held();
+                }
+                continue;
             }
-            if (!held.empty() && !stop_) {
-                retry_held();
+            for (; handled < count && !stop_; ++handled) {
+                const OVERLAPPED_ENTRY& entry = entries[handled];
+                switch (entry.lpCompletionKey) {
+                case key_stop:
+                    stop_ = true;
+                    break;
+                case key_request: {
+                    auto* request = reinterpret_cast<cam::frame_wrapper*>(entry.lpOverlapped);
+                    if (immediate_failures >= immediate_failure_limit) {
+                        held.push_back(request);
+                    } else {
+                        issue(request);
+                    }
+                    break;
+                }
+                case key_read_done: {
+                    auto* transaction = reinterpret_cast<transaction_buffer*>(entry.lpOverlapped);
+                    const std::int32_t status = read_status(transaction->overlapped);
+                    cam::frame_wrapper* request = transaction->request;
+                    release(transaction);
+                    if (request != nullptr) {
+                        callback_(request, entry.dwNumberOfBytesTransferred, status);
+                    } else {
+                        log_line(logging::level_warning, "[CamTovra] Dequeued completion without associated header\n");
+                    }
+                    if (status == status_read && !held.empty()) {
+                        retry_held(); // the device answers again: no need to wait out the back-off
+                    }
+                    break;
+                }
+                default:
+                    log_line(logging::level_error, "[CamTovra] Invalid lpOverlapped parameter (== nullptr).\n");
+                    break;
+                }
             }
-            continue;
         }
-        for (; handled < count && !stop_; ++handled) {
-            const OVERLAPPED_ENTRY& entry = entries[handled];
-            switch (entry.lpCompletionKey) {
-            case key_stop:
-                stop_ = true;
-                break;
-            case key_request: {
-                auto* request = reinterpret_cast<cam::frame_wrapper*>(entry.lpOverlapped);
-                if (immediate_failures >= immediate_failure_limit) {
-                    held.push_back(request);
-                } else {
-                    issue(request);
-                }
-                break;
-            }
-            case key_read_done: {
-                auto* transaction = reinterpret_cast<transaction_buffer*>(entry.lpOverlapped);
-                const std::int32_t status = read_status(transaction->overlapped);
-                cam::frame_wrapper* request = transaction->request;
-                release(transaction);
-                if (request != nullptr) {
-                    callback_(request, entry.dwNumberOfBytesTransferred, status);
-                } else {
-                    log_line(logging::level_warning, "[CamTovra] Dequeued completion without associated header\n");
-                }
-                if (status == status_read && !held.empty()) {
-                    retry_held(); // the device answers again: no need to wait out the back-off
-                }
-                break;
-            }
-            default:
-                log_line(logging::level_error, "[CamTovra] Invalid lpOverlapped parameter (== nullptr).\n");
-                break;
-            }
-        }
+    } catch (const std::exception& e) {
+        failed = true;
+        log_failure(e.what());
+    } catch (...) {
+        failed = true;
+        log_failure("an exception of unknown type");
+    }
+    if (failed) {
+        // The entry being handled went to the callback or the driver: only
+        // the entries after it are collected below.
+        ++handled;
+        failed_ = true;
+        stop_ = true; // queue_request refuses from now on
     }
 
     if (!io.cancel_io_ex(file_.get(), nullptr)) {
@@ -370,8 +401,34 @@ void pipe::thread_main()
     }
     // Requests that arrived meanwhile are handed back unread; a stop packet
     // still to come is taken by the next start.
+    const std::int32_t held_status = failed ? status_failed : status_not_read;
     for (cam::frame_wrapper* request : held) {
-        callback_(request, 0, status_not_read);
+        guarded([&] { callback_(request, 0, held_status); });
+    }
+    if (failed && on_failure_) {
+        guarded([&] { on_failure_(); });
+    }
+}
+
+void pipe::log_failure(const char* what) noexcept
+{
+    try {
+        log_line(logging::level_error,
+                 "[CamTovra] nox_um::pipe::thread_main, the stream ends as a device error: {}.\n", what);
+    } catch (...) {
+        // Logging itself failed: nothing else to tell.
+    }
+}
+
+template <typename F>
+void pipe::guarded(F&& step) noexcept
+{
+    try {
+        step();
+    } catch (const std::exception& e) {
+        log_failure(e.what());
+    } catch (...) {
+        log_failure("an exception of unknown type");
     }
 }
 

@@ -32,6 +32,12 @@ public:
     // HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED) for a cancelled read; the
     // bytes that arrived before the failure are reported with it.
     using completion_callback = std::function<void(cam::frame_wrapper* request, std::uint64_t bytes, std::int32_t status)>;
+    // The stream ended as a device error: requests the thread still held come
+    // back with this status (HRESULT_FROM_WIN32(ERROR_GEN_FAILURE)).
+    static constexpr std::int32_t status_failed = static_cast<std::int32_t>(0x8007001F);
+    // Called once the thread has ended because something on it threw, on
+    // that thread: it must neither stop nor destroy the pipe.
+    using failure_callback = std::function<void()>;
 
     static constexpr unsigned transaction_buffer_count = 32;
     static constexpr DWORD wait_timeout_ms = 5000;
@@ -49,6 +55,7 @@ public:
     pipe& operator=(const pipe&) = delete;
 
     void set_completion_callback(completion_callback callback) { callback_ = std::move(callback); }
+    void set_failure_callback(failure_callback callback) { on_failure_ = std::move(callback); }
 
     // Starts the endpoint on the driver, then the completion thread;
     // ERROR_INVALID_STATE while the thread runs, ERROR_BUSY while a read of
@@ -61,7 +68,9 @@ public:
     // may still be written, and the pipe keeps the read's OVERLAPPED record
     // (even past its own destruction) and refuses to start until it returned.
     std::error_code stop();
-    // Hands a request to the thread; ERROR_CANCELLED after stop.
+    // Hands a request to the thread; ERROR_CANCELLED after stop,
+    // ERROR_GEN_FAILURE once the thread ended as a device error (until the
+    // next start).
     std::error_code queue_request(cam::frame_wrapper* request);
 
     // Sends IOCTL_NOXKM_PIPE_SET_DEPTH on the pipe file: the transfer size and
@@ -82,18 +91,28 @@ private:
     struct transaction_buffer;
     using transaction_buffers = std::array<transaction_buffer, transaction_buffer_count>;
 
+    // The completion thread. Nothing leaves it by an exception: a throw from
+    // the callback or the loop is logged and ends the stream as a device
+    // error (reads cancelled and collected, held requests handed back with
+    // status_failed, then the failure callback).
     void thread_main();
     // Takes every packet off the port while no thread runs: late read
     // completions free their records, stale stop packets go, requests are
     // posted again for the next run. Returns the reads still with the driver.
     unsigned collect_late_completions();
+    static void log_failure(const char* what) noexcept;
+    // Runs a step of the wind-down after a failure; a throw is logged.
+    template <typename F>
+    static void guarded(F&& step) noexcept;
 
     std::thread thread_;
     win32::unique_handle thread_handle_;
     io_handle file_;
     HANDLE port_ = nullptr; // real completion port, owned
     completion_callback callback_;
+    failure_callback on_failure_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> failed_{false}; // the last run ended as a device error
     // The reads' OVERLAPPED records: the driver writes them until each read
     // comes back, so they live as long as the pipe, or longer (see stop).
     std::unique_ptr<transaction_buffers> transactions_;

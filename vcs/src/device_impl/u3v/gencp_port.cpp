@@ -54,25 +54,22 @@ std::error_code gencp_port::readmem_exchange(std::uint64_t address, std::uint8_t
     if (!ack.resize(std::size_t{length} + prefix_size)) {
         return protocol_error(hr::insufficient_buffer);
     }
-    if (const std::error_code ec = transfer_->control_in(request_command, ack.span())) {
+    ack_header header;
+    if (const std::error_code ec = receive_ack(ack.span(), id, header)) {
         return ec;
     }
-    const ack_header header = parse_ack_header(ack.span());
-    std::error_code result;
     if (!ack_matches(header, ack_readmem, id)) {
         log_line(logging::level_error,
                  "[CamTovra] Received ack with status={:x}, command_id={:#x}, req_id={}, (expected: "
                  "command_id={:#x}, req_id={}).\n",
                  header.status, header.command_id, header.request_id, ack_readmem, id);
-        if (header.status != 0) {
-            result = protocol_error(gencp_status_to_hresult(header.status));
-        }
+        return mismatch_error(header, ack_readmem, id);
     }
     // Never more than was asked for, whatever length the device claims; bytes
     // it claims but did not send read as zero.
     bytes_read = std::min<std::uint32_t>(header.length, length);
     std::memcpy(buffer, ack.data() + prefix_size, bytes_read);
-    return result;
+    return {};
 }
 
 std::error_code gencp_port::writemem_exchange(std::uint64_t address, const std::uint8_t* data, std::uint32_t length)
@@ -92,10 +89,10 @@ std::error_code gencp_port::writemem_exchange(std::uint64_t address, const std::
         return ec;
     }
     std::array<std::uint8_t, writemem_ack_size> ack{};
-    if (const std::error_code ec = transfer_->control_in(request_command, ack)) {
+    ack_header header;
+    if (const std::error_code ec = receive_ack(ack, id, header)) {
         return ec;
     }
-    const ack_header header = parse_ack_header(ack);
     if (ack_matches(header, ack_writemem, id)) {
         return {};
     }
@@ -103,7 +100,37 @@ std::error_code gencp_port::writemem_exchange(std::uint64_t address, const std::
              "[CamTovra] Received ack with, gencp_status={:x}, command_id={:#x}, req_id={}, (expected "
              "command_id={:#x}, req_id={}).\n",
              header.status, header.command_id, header.request_id, ack_writemem, id);
-    return header.status != 0 ? protocol_error(gencp_status_to_hresult(header.status)) : std::error_code{};
+    return mismatch_error(header, ack_writemem, id);
+}
+
+std::error_code gencp_port::receive_ack(std::span<std::uint8_t> ack, std::uint16_t id, ack_header& header)
+{
+    for (unsigned discarded = 0;; ++discarded) {
+        std::fill(ack.begin(), ack.end(), std::uint8_t{0}); // bytes the device does not send read as zero
+        if (const std::error_code ec = transfer_->control_in(request_command, ack)) {
+            return ec;
+        }
+        header = parse_ack_header(ack);
+        if (header.request_id == id || !request_id_is_earlier(header.request_id, id) ||
+            discarded == max_stale_acks) {
+            return {};
+        }
+        log_line(logging::level_warning,
+                 "[CamTovra] u3v_com::gencp_port::receive_ack, discarded the late ack of req_id={} "
+                 "(command_id={:#x}) while waiting for req_id={}.\n",
+                 header.request_id, header.command_id, id);
+    }
+}
+
+std::error_code gencp_port::mismatch_error(const ack_header& header, std::uint16_t ack_id,
+                                           std::uint16_t id) const noexcept
+{
+    // Only the command's own acknowledge says how it went: the status of any
+    // other one is not this command's.
+    if (header.command_id == ack_id && header.request_id == id) {
+        return protocol_error(gencp_status_to_hresult(header.status));
+    }
+    return protocol_error(hr::fail);
 }
 
 std::error_code gencp_port::read_memory(std::uint64_t address, void* buffer, std::uint64_t length,

@@ -11,6 +11,7 @@
 // other exchange takes the acknowledge meant for this one. Open runs before
 // the port is shared.
 
+#include "device_impl/u3v/gencp_protocol.h"
 #include "device_impl/u3v/gencp_transfer.h"
 #include "device_impl/u3v/genicam_file_cache.h"
 #include "genicam/idevice_port.h"
@@ -29,6 +30,9 @@ namespace outcome = BOOST_OUTCOME_V2_NAMESPACE;
 
 class gencp_port : public GenICam::IDevicePort {
 public:
+    // Late acknowledges one exchange discards before it fails.
+    static constexpr unsigned max_stale_acks = 8;
+
     // `protocol_category` carries HRESULT values; `cache` holds the files
     // fetched so far (the process's cache unless a test gives its own).
     explicit gencp_port(const std::error_category& protocol_category,
@@ -91,6 +95,15 @@ private:
                                      std::uint32_t& bytes_read);
     // One WRITEMEM of at most max_write_size_ - 20 bytes, likewise.
     std::error_code writemem_exchange(std::uint64_t address, const std::uint8_t* data, std::uint32_t length);
+    // Under exchange_lock_: receives the acknowledge of command `id` into
+    // `ack`. A late acknowledge of an earlier command (one whose receive the
+    // driver gave up on) is discarded and the receive repeated, at most
+    // max_stale_acks times; whatever comes then is left for the caller to
+    // judge. Transfer failures are returned.
+    std::error_code receive_ack(std::span<std::uint8_t> ack, std::uint16_t id, ack_header& header);
+    // The result of an acknowledge that is not a success for command `id`:
+    // its own status mapped, or E_FAIL for another command's.
+    std::error_code mismatch_error(const ack_header& header, std::uint16_t ack_id, std::uint16_t id) const noexcept;
     std::error_code read_size_register(std::uint8_t request, std::uint32_t& value);
     void read_capability_and_name();
 

@@ -52,6 +52,16 @@ void build_writemem_header(std::span<std::uint8_t, writemem_header_size> out, st
     store_le<std::uint64_t>(out.data() + 12, address);
 }
 
+bool request_id_is_earlier(std::uint16_t ack_id, std::uint16_t request_id) noexcept
+{
+    if (ack_id == 0 || request_id == 0) {
+        return false;
+    }
+    constexpr unsigned ids = 65535;
+    const unsigned behind = (unsigned{request_id} - unsigned{ack_id} + ids) % ids;
+    return behind != 0 && behind <= ids / 2;
+}
+
 ack_header parse_ack_header(std::span<const std::uint8_t> ack) noexcept
 {
     ack_header header;

@@ -99,4 +99,9 @@ inline bool ack_matches(const ack_header& ack, std::uint16_t command_id, std::ui
     return (ack.status & 0x8000) == 0 && ack.command_id == command_id && ack.request_id == request_id;
 }
 
+// The acknowledge carries the id of a command sent before `request_id`: ids
+// run 1..65535 and wrap to 1, and any of the 32767 ids before `request_id`
+// counts as earlier (0 is never sent).
+bool request_id_is_earlier(std::uint16_t ack_id, std::uint16_t request_id) noexcept;
+
 } // namespace u3v_com

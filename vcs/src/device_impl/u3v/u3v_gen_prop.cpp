@@ -1,6 +1,7 @@
 #include "device_impl/u3v/u3v_gen_prop.h"
 
 #include "device_impl/u3v/gencp_protocol.h"
+#include "gen_utils/log.h"
 
 #include <cstring>
 
@@ -22,6 +23,13 @@ std::error_code u3v_gen_prop::get_request(KsPropDataRequest& request)
     if (const std::error_code ec = address_of(request, address)) {
         return ec;
     }
+    if (request.value_size > max_request_size) {
+        log_line(logging::level_error,
+                 "[CamTovra] u3v_com::u3v_gen_prop::get_request, refused a raw read of {} bytes at 0x{:x} (the "
+                 "limit is {}).\n",
+                 request.value_size, address, max_request_size);
+        return port_.protocol_error(hr::invalid_arg);
+    }
     std::uint64_t bytes_read = 0;
     if (const std::error_code ec = port_.read_memory(address, request.value, request.value_size, bytes_read)) {
         return ec;
@@ -35,6 +43,13 @@ std::error_code u3v_gen_prop::set_request(KsPropDataRequest& request)
     std::uint64_t address = 0;
     if (const std::error_code ec = address_of(request, address)) {
         return ec;
+    }
+    if (request.value_size > max_request_size) {
+        log_line(logging::level_error,
+                 "[CamTovra] u3v_com::u3v_gen_prop::set_request, refused a raw write of {} bytes at 0x{:x} (the "
+                 "limit is {}).\n",
+                 request.value_size, address, max_request_size);
+        return port_.protocol_error(hr::invalid_arg);
     }
     return port_.write_memory(address, request.value, request.value_size);
 }

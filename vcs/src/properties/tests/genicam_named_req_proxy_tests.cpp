@@ -371,6 +371,33 @@ TEST_F(camera, a_register_read_reports_the_bytes_its_handler_wrote)
     EXPECT_EQ(camera_read.bytes_returned, 8u);
 }
 
+// A client's raw register access above 1 MiB would hold the camera for as
+// many exchanges: it is refused before any port sees it.
+TEST_F(camera, register_access_above_one_mib_is_refused_before_any_port_is_asked)
+{
+    constexpr std::uint32_t limit = 1024 * 1024;
+    std::uint64_t address = 0x200;
+    std::vector<unsigned char> value(limit + 1);
+    log_lines log;
+    const int before = device.calls(); // the load set the compatibility switch
+    for (const std::uint32_t type : {KsPropDataRequest::get, KsPropDataRequest::set}) {
+        auto huge = request(type, 24, &address, 8, value.data(), limit + 1);
+        const std::error_code result =
+            type == KsPropDataRequest::get ? registry.get_request(huge, 2) : registry.set_request(huge, 2);
+        EXPECT_EQ(hr(result), invalid_arg) << type;
+        EXPECT_EQ(huge.bytes_returned, 0u);
+    }
+    EXPECT_EQ(device.calls(), before);
+    EXPECT_EQ(handler.gets + handler.sets, 0);
+    EXPECT_TRUE(log.has("[CamTovra] drv_genicam::genicam_named_req_proxy::register_access, refused a raw access of "
+                        "1048577 bytes at 0x200 (the limit is 1048576).\n"))
+        << log.text();
+    // 1 MiB itself reaches the ports (this device holds 8 KiB: it refuses).
+    auto largest = request(KsPropDataRequest::get, 24, &address, 8, value.data(), limit);
+    registry.get_request(largest, 2);
+    EXPECT_EQ(device.calls(), before + 1);
+}
+
 TEST_F(camera, register_access_goes_through_the_documents_in_order)
 {
     device.put(0x200, {'C', 'a', 'm', 0});

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -201,6 +202,84 @@ TEST_F(active_device_handle_test, ks_calls_are_traced_only_with_their_category_e
     EXPECT_EQ(lines[0], "[CamTovra] Set( PROPSETID_VIDCAP_VIDEOPROCAMP, 5, ... ) -> hr = 0x0\n");
     EXPECT_EQ(lines[1], "[CamTovra] Get( {00000000-0000-0000-0000-000000000000}, 7, ... ) -> hr = 0x80004001\n");
     EXPECT_EQ(lines[2], "[CamTovra] QuerySupported( PROPSETID_VIDCAP_VIDEOPROCAMP, 9, ... ) -> hr = 0x80004001\n");
+}
+
+// A camera that keeps the device-error listener its handle gives it, as the
+// active camera device does; nothing else is asked of it here.
+class listening_device final : public cam_service::active_device_base {
+public:
+    HRESULT set_property(const GUID*, std::uint32_t, void*, std::uint32_t, void*, std::uint32_t) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT get_property(const GUID*, std::uint32_t, void*, std::uint32_t, void*, std::uint32_t,
+                         std::uint32_t*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT query_property_support(const GUID*, std::uint32_t, std::uint32_t*) override { return E_NOTIMPL; }
+    HRESULT get_stream_format_desc(std::uint32_t, DShowDeviceServer_StreamFormatInfo*, std::uint32_t*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT get_stream_format_frame_rates(const DShowDeviceServer_StreamFormat*, std::uint64_t*, std::uint32_t,
+                                          std::uint32_t*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT create_stream_channel(const DShowDeviceServer_StreamFormat*) override { return E_NOTIMPL; }
+    HRESULT close_stream_channel() override { return S_OK; }
+    HRESULT get_stream_format_current(DShowDeviceServer_StreamFormat*) override { return E_NOTIMPL; }
+    HRESULT start_stream() override { return E_NOTIMPL; }
+    HRESULT pause_stream() override { return S_OK; }
+    HRESULT get_base_data(void*) override { return E_NOTIMPL; }
+    HRESULT get_frame_info(std::uint32_t, void*, std::uint64_t*) override { return E_NOTIMPL; }
+    HRESULT get_ready_frame(std::uint64_t*, DShowDeviceServer_FrameCountInfo*) override { return S_FALSE; }
+    HRESULT release_frame(std::uint64_t) override { return S_OK; }
+    cam::stream_format get_stream_format() override { return {}; }
+    void set_device_error_listener(const void* owner, std::function<void()> listener) override
+    {
+        if (listener || owner == owner_) {
+            listener_ = std::move(listener);
+            owner_ = listener_ ? owner : nullptr;
+        }
+    }
+    // What the camera does when its stream ends as a device error.
+    void fail_stream()
+    {
+        if (listener_) {
+            listener_();
+        }
+    }
+    bool has_listener() const { return static_cast<bool>(listener_); }
+
+private:
+    std::function<void()> listener_;
+    const void* owner_ = nullptr;
+};
+
+TEST(active_device_handle, a_stream_that_ends_as_a_device_error_sets_only_that_cameras_lost_event)
+{
+    auto* failing = new listening_device;
+    auto* healthy = new listening_device;
+    const GUID first{1, 0, 0, {}};
+    const GUID second{2, 0, 0, {}};
+    auto failing_handle = std::make_shared<active_device_handle>(
+        std::shared_ptr<cam_service::active_device_base>(failing, cam_service::ref_count_dtor{}), first,
+        std::weak_ptr<cam_service::active_device_list>{});
+    auto healthy_handle = std::make_shared<active_device_handle>(
+        std::shared_ptr<cam_service::active_device_base>(healthy, cam_service::ref_count_dtor{}), second,
+        std::weak_ptr<cam_service::active_device_list>{});
+    failing->add_ref(); // kept past its handle, as the device list keeps it
+    ASSERT_TRUE(failing->has_listener());
+    failing->fail_stream();
+    EXPECT_EQ(WaitForSingleObject(failing_handle->event(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(healthy_handle->event(), 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(failing_handle->device()) << "clients let go in their own time";
+    // A handle that goes takes its listener along: its event closes with it.
+    failing_handle.reset();
+    EXPECT_FALSE(failing->has_listener());
+    failing->release();
 }
 
 TEST(property_set_name, logs_name_the_known_sets_and_write_others_in_registry_form)

@@ -294,6 +294,28 @@ TEST_P(device_stream, an_unplug_mid_stream_fails_device_requests_and_release_end
     EXPECT_EQ(bench.io.open_files(), 0u);
 }
 
+// The frame path reports a stream that ended as a device error to the
+// device's listener (the client handle's lost event). A handle that goes
+// away after the next one took over leaves the next one's listener in place.
+TEST_P(device_stream, a_stream_that_ends_as_a_device_error_reaches_the_listener_of_the_current_handle)
+{
+    int first_told = 0;
+    int second_told = 0;
+    const int first_owner = 0;
+    const int second_owner = 0;
+    bench.device->set_device_error_listener(&first_owner, [&] { ++first_told; });
+    bench.device->stream_failed();
+    EXPECT_EQ(first_told, 1);
+    bench.device->set_device_error_listener(&second_owner, [&] { ++second_told; });
+    bench.device->set_device_error_listener(&first_owner, nullptr); // the first handle's late end
+    bench.device->stream_failed();
+    EXPECT_EQ(first_told, 1);
+    EXPECT_EQ(second_told, 1);
+    bench.device->set_device_error_listener(&second_owner, nullptr);
+    bench.device->stream_failed();
+    EXPECT_EQ(second_told, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(modes, device_stream, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? std::string("full_frame") : std::string("payload"); });
 

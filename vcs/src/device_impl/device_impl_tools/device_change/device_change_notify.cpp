@@ -69,7 +69,8 @@ device_change_notify* notifier_of(HWND window)
 
 } // namespace
 
-LRESULT CALLBACK device_change_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+// The window procedure proper (below, the boundary that keeps exceptions in).
+LRESULT handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case WM_NCCREATE:
@@ -98,6 +99,23 @@ LRESULT CALLBACK device_change_window_proc(HWND window, UINT message, WPARAM wpa
         break;
     }
     return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT CALLBACK device_change_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    // Nothing may leave a window procedure by an exception: it would unwind
+    // through the system's message dispatch and end the process.
+    try {
+        return handle_message(window, message, wparam, lparam);
+    } catch (const std::exception& e) {
+        log_line(logging::level_error,
+                 "[CamTovra] device_change::device_change_window_proc, message {:#x} failed: {}.\n", message,
+                 e.what());
+    } catch (...) {
+        log_line(logging::level_error, "[CamTovra] device_change::device_change_window_proc, message {:#x} failed.\n",
+                 message);
+    }
+    return 0;
 }
 
 device_change_notify_h::~device_change_notify_h()
@@ -156,7 +174,17 @@ std::wstring device_change_notify::make_class_name()
 device_change_notify::device_change_notify(std::wstring class_name) : class_name_(std::move(class_name))
 {
     std::unique_lock lock(mutex_);
-    thread_ = std::thread([this] { window_thread(); });
+    thread_ = std::thread([this] {
+        try {
+            window_thread();
+        } catch (const std::exception& e) {
+            log_line(logging::level_error,
+                     "[CamTovra] device_change::device_change_notify::window_thread, ended by: {}.\n", e.what());
+        } catch (...) {
+            log_line(logging::level_error, "[CamTovra] device_change::device_change_notify::window_thread, ended by "
+                                           "an exception.\n");
+        }
+    });
     // A thread that cannot make its window ends without publishing one:
     // waiting for the window alone would never return.
     window_state_.wait(lock, [this] { return owned_window_ != nullptr || thread_ended_; });
@@ -210,8 +238,23 @@ void device_change_notify::notify(std::wstring_view interface_name, const GUID& 
 {
     std::lock_guard lock(mutex_);
     for (const auto& [handle, callback] : subscribers_) {
-        if (callback) {
+        if (!callback) {
+            continue;
+        }
+        // One subscriber's failure must not keep the others from hearing of
+        // the change.
+        try {
             callback(interface_name, interface_class, removed);
+        } catch (const std::exception& e) {
+            log_line(logging::level_error,
+                     "[CamTovra] device_change::device_change_notify::notify, a subscriber failed on {} of an "
+                     "interface: {}.\n",
+                     removed ? "the removal" : "the arrival", e.what());
+        } catch (...) {
+            log_line(logging::level_error,
+                     "[CamTovra] device_change::device_change_notify::notify, a subscriber failed on {} of an "
+                     "interface.\n",
+                     removed ? "the removal" : "the arrival");
         }
     }
 }

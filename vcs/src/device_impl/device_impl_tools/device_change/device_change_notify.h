@@ -8,7 +8,8 @@
 //
 // Lock order: the process-wide holder's mutex, then the notifier's. Callbacks
 // run on the window thread with the notifier's mutex held: a callback must not
-// subscribe, unsubscribe or drop its handle.
+// subscribe, unsubscribe or drop its handle. A callback that throws is
+// logged and the others are still called.
 
 #include <windows.h>
 
@@ -69,6 +70,7 @@ public:
 private:
     friend class device_change_notify_h;
     friend LRESULT CALLBACK device_change_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    friend LRESULT handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
     // Removes the handle's entry; the last one gone takes the notifier down.
     static void unsubscribe(const device_change_notify_h* handle);

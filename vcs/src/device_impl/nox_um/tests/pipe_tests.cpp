@@ -19,6 +19,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <mutex>
 #include <vector>
 
@@ -358,6 +360,84 @@ TEST(pipe_loop, thirty_third_request_comes_back_unread_and_stop_cancels_the_rest
     ASSERT_GE(io.calls.size(), 2u);
     EXPECT_EQ(io.calls.front().code, IOCTL_NOXKM_PIPE_START);
     EXPECT_EQ(io.calls.back().code, IOCTL_NOXKM_PIPE_STOP);
+}
+
+// The scripted driver has no event for an issued read: its count is looked
+// at until the pipe's thread has issued `count`, within 5 s.
+bool reads_issued(nox_um_test::fake_driver_io& io, std::size_t count)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (io.pending_reads() < count) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// A throw on the completion thread (the frame sink's kernel-mutex lock, an
+// allocation) ends that pipe's stream as a device error: logged, the failure
+// reported, requests refused until the next start; the process and every
+// other pipe go on.
+TEST(pipe_loop, a_throwing_completion_ends_that_stream_as_a_device_error_and_other_pipes_go_on)
+{
+    nox_um_test::fake_driver_io io_a;
+    nox_um_test::fake_driver_io io_b;
+    auto file_a = usb_device_handle::open(L"\\\\?\\fake\\pipe_81", io_a);
+    auto file_b = usb_device_handle::open(L"\\\\?\\fake\\pipe_82", io_b);
+    ASSERT_TRUE(file_a.has_value() && file_b.has_value());
+    frames a(3);
+    frames b(2);
+    pipe failing(std::move(file_a).value());
+    pipe healthy(std::move(file_b).value());
+    log_capture log;
+    std::atomic<bool> throw_next{true};
+    failing.set_completion_callback([&](cam::frame_wrapper*, std::uint64_t bytes, std::int32_t status) {
+        a.record(status, bytes);
+        if (status == pipe::status_read && throw_next.exchange(false)) {
+            throw std::system_error(ERROR_NOT_OWNER, std::system_category(), "frame channel lock");
+        }
+    });
+    std::promise<void> failure;
+    failing.set_failure_callback([&] { failure.set_value(); });
+    healthy.set_completion_callback(
+        [&](cam::frame_wrapper*, std::uint64_t bytes, std::int32_t status) { b.record(status, bytes); });
+    ASSERT_FALSE(failing.start());
+    ASSERT_FALSE(healthy.start());
+    for (auto& record : a.records) {
+        ASSERT_FALSE(failing.queue_request(&record));
+    }
+    for (auto& record : b.records) {
+        ASSERT_FALSE(healthy.queue_request(&record));
+    }
+    ASSERT_TRUE(reads_issued(io_a, 3) && reads_issued(io_b, 2));
+    ASSERT_TRUE(io_a.complete_read(0, 100));
+    ASSERT_EQ(failure.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(log.wait_for("[CamTovra] nox_um::pipe::thread_main, the stream ends as a device error: frame "
+                             "channel lock",
+                             5s));
+    // The reads still with the driver were cancelled; new requests are
+    // refused as a device error, not left waiting.
+    EXPECT_EQ(io_a.cancels, 1);
+    EXPECT_EQ(io_a.pending_reads(), 0u);
+    EXPECT_EQ(failing.queue_request(&a.records[0]), std::error_code(ERROR_GEN_FAILURE, std::system_category()));
+
+    // The other camera's pipe streams on.
+    ASSERT_TRUE(io_b.complete_read(0, 50));
+    ASSERT_TRUE(b.wait_for(pipe::status_read, 1, 5s));
+    EXPECT_EQ(b.bytes, 50u);
+    healthy.stop();
+
+    // Stopped and started again, the failed pipe reads as before.
+    EXPECT_FALSE(failing.stop());
+    ASSERT_FALSE(failing.start());
+    ASSERT_FALSE(failing.queue_request(&a.records[1]));
+    const int reads = a.count(pipe::status_read);
+    ASSERT_TRUE(reads_issued(io_a, 1));
+    ASSERT_TRUE(io_a.complete_read(0, 10));
+    EXPECT_TRUE(a.wait_for(pipe::status_read, reads + 1, 5s));
+    failing.stop();
 }
 
 TEST(pipe_loop, refused_start_starts_no_thread)

@@ -5,6 +5,7 @@
 #include "device_impl/u3v/u3v_gen_prop.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -92,6 +93,32 @@ TEST_F(gen_prop, bad_requests_are_refused_before_any_traffic)
         EXPECT_EQ(prop.set_request(set), cam_error(0x80070057));
     }
     EXPECT_EQ(bench.gencp.commands().size(), before);
+}
+
+// One client's raw access must not hold the camera's request lock for
+// minutes: above 1 MiB it is refused before any exchange, up to it it runs.
+TEST_F(gen_prop, raw_access_above_one_mib_is_refused_before_any_traffic)
+{
+    constexpr std::uint32_t limit = 1024 * 1024;
+    constexpr std::uint64_t block = 0x400000;
+    bench.gencp.add_register(block, u3v_test::pattern(limit, 9), false);
+    std::uint64_t address = block;
+    std::vector<std::uint8_t> value(limit + 1);
+    u3v_test::log_lines log;
+    const std::size_t before = bench.gencp.commands().size();
+    auto get = request_for(KsPropDataRequest::get, &address, 8, value.data(), limit + 1);
+    EXPECT_EQ(prop.get_request(get), cam_error(0x80070057));
+    EXPECT_EQ(get.bytes_returned, 0u);
+    auto set = request_for(KsPropDataRequest::set, &address, 8, value.data(), limit + 1);
+    EXPECT_EQ(prop.set_request(set), cam_error(0x80070057));
+    EXPECT_EQ(bench.gencp.commands().size(), before);
+    EXPECT_EQ(log.count("u3v_com::u3v_gen_prop::get_request, refused a raw read of 1048577 bytes"), 1u);
+    EXPECT_EQ(log.count("u3v_com::u3v_gen_prop::set_request, refused a raw write of 1048577 bytes"), 1u);
+
+    auto largest = request_for(KsPropDataRequest::get, &address, 8, value.data(), limit);
+    ASSERT_FALSE(prop.get_request(largest));
+    EXPECT_EQ(largest.bytes_returned, limit);
+    EXPECT_EQ(std::vector<std::uint8_t>(value.begin(), value.begin() + limit), u3v_test::pattern(limit, 9));
 }
 
 TEST_F(gen_prop, device_errors_reach_the_caller)

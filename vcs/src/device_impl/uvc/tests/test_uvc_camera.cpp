@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <system_error>
 #include <chrono>
 
 #include "gen_utils/log.h"
@@ -60,6 +61,9 @@ void checking_sink::clear()
 
 bool checking_sink::deliver_frame(cam::frame_wrapper& frame, const cam::frame_counts&)
 {
+    if (throw_on_next.exchange(false)) {
+        throw std::system_error(ERROR_NOT_OWNER, std::system_category(), "frame sink lock");
+    }
     std::uint64_t number = 0;
     std::size_t bad_index = 0;
     // valid_data_size_ counts the image bytes that follow the payload header.
@@ -75,6 +79,27 @@ bool checking_sink::deliver_frame(cam::frame_wrapper& frame, const cam::frame_co
         camera->return_frame(&frame);
     }
     return true;
+}
+
+void checking_sink::stream_failed()
+{
+    {
+        std::lock_guard guard(lock_);
+        ++failures_;
+    }
+    changed_.notify_all();
+}
+
+bool checking_sink::wait_for_failures(std::size_t count)
+{
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, std::chrono::seconds(5), [&] { return failures_ >= count; });
+}
+
+std::size_t checking_sink::failures() const
+{
+    std::lock_guard guard(lock_);
+    return failures_;
 }
 
 bool checking_sink::wait_for_frames(std::size_t count)

@@ -78,9 +78,16 @@ public:
 
     void update_frame_counts(const cam::frame_counts&) override {}
     bool deliver_frame(cam::frame_wrapper& frame, const cam::frame_counts& counts) override;
+    void stream_failed() override;
 
     // Waits until `count` good frames arrived; false after five seconds.
     bool wait_for_frames(std::size_t count);
+    // Waits until the stream was reported failed `count` times; false after
+    // five seconds.
+    bool wait_for_failures(std::size_t count);
+    std::size_t failures() const;
+    // The next delivery throws, as a sink whose lock fails does.
+    std::atomic<bool> throw_on_next{false};
     std::size_t good_frames() const;
     std::size_t bad_frames() const;
 
@@ -94,6 +101,7 @@ private:
     std::vector<std::unique_ptr<cam::frame_wrapper>> buffers_;
     std::size_t good_ = 0;
     std::size_t bad_ = 0;
+    std::size_t failures_ = 0;
 };
 
 struct log_capture {

@@ -244,6 +244,46 @@ INSTANTIATE_TEST_SUITE_P(modes, uvc_streaming_test,
                                            stream_case{"full_frame", vga_size + 512, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A throw on the pipe's thread (here the sink's lock) ends the stream as a
+// device error that reaches the sink; the camera stops, releases and streams
+// again as after any stream.
+TEST_F(uvc_device_base_test, a_throw_on_the_frame_path_ends_the_stream_as_a_device_error_and_the_camera_streams_again)
+{
+    sim_camera::payload_stream_config config;
+    config.width = 640;
+    config.height = 480;
+    config.transfer_size = 16384;
+    sim_camera::payload_source source(config);
+    bench.io.camera.set_completion_mode(sim_camera::completion_mode::deferred);
+    bench.io.camera.set_payload_generator(source.generator());
+    bench.responder = std::make_unique<sim_camera::uvc_responder>(bench.io.camera);
+    bench.responder->set_stream_sizes(vga_size, 16384);
+    open_and_init();
+    bench.sink.width = 640;
+    bench.sink.image_size = vga_size;
+    log_capture log;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_FALSE(bench.camera->try_start(vga, interval)) << round;
+        bench.sink.make_buffers(4, bench.camera->required_frame_buffer_size());
+        bench.sink.lend_all(*bench.camera);
+        ASSERT_FALSE(bench.camera->start_streaming()) << round;
+        ASSERT_TRUE(bench.sink.wait_for_frames(bench.sink.good_frames() + 2)) << round;
+        if (round == 0) {
+            bench.sink.throw_on_next = true;
+            ASSERT_TRUE(bench.sink.wait_for_failures(1));
+            EXPECT_EQ(bench.camera->endpoint_pipe()->queue_request(nullptr),
+                      std::error_code(ERROR_GEN_FAILURE, std::system_category()))
+                << "the ended pipe takes no more reads";
+        }
+        bench.camera->stop_streaming();
+        bench.camera->release_stream();
+        bench.sink.clear();
+    }
+    EXPECT_EQ(bench.sink.failures(), 1u);
+    EXPECT_EQ(log.lines_with("nox_um::pipe::thread_main, the stream ends as a device error: frame sink lock").size(),
+              1u);
+}
+
 TEST_F(uvc_device_base_test, a_release_waits_for_the_frames_being_returned_at_that_moment)
 {
     bench.responder = std::make_unique<sim_camera::uvc_responder>(bench.io.camera);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,39 @@ TEST(device_change_notify, two_subscribers_receive_one_arrival_in_handle_address
     ASSERT_NO_FATAL_FAILURE(send(0x8000, &record));
     ASSERT_EQ(seen.calls.size(), 1u);
     EXPECT_EQ(seen.calls[0].subscriber, 2);
+}
+
+// A subscriber's failure stays its own: the window thread logs it, calls the
+// other subscribers and keeps serving broadcasts.
+TEST(device_change_notify, a_subscriber_that_throws_is_logged_and_the_others_are_still_called)
+{
+    error_lines log;
+    recorder seen;
+    auto thrower = std::make_shared<device_change_notify_h>();
+    auto before = std::make_shared<device_change_notify_h>();
+    auto after = std::make_shared<device_change_notify_h>();
+    device_change_notify::create(thrower, [](std::wstring_view, const GUID&, bool) {
+        throw std::runtime_error("subscriber failed");
+    });
+    device_change_notify::create(before, seen.for_subscriber(1));
+    device_change_notify::create(after, seen.for_subscriber(2));
+    const DWORD thread = device_change_notify::current()->thread_id();
+
+    auto record = broadcast_record(L"\\\\?\\USB#VID_199E&PID_9001#SIM00001#{5dc9399a}");
+    for (const WPARAM event : {WPARAM{0x8000}, WPARAM{0x8004}}) {
+        seen.calls.clear();
+        ASSERT_NO_FATAL_FAILURE(send(event, &record));
+        ASSERT_EQ(seen.calls.size(), 2u) << event;
+        EXPECT_EQ(seen.calls[0].subscriber + seen.calls[1].subscriber, 3);
+        EXPECT_EQ(seen.calls[0].removed, event == 0x8004);
+    }
+    EXPECT_FALSE(thread_has_ended(thread));
+    std::size_t logged = 0;
+    for (const std::string& line : log.lines()) {
+        logged += line.find("device_change::device_change_notify::notify") != std::string::npos &&
+                  line.find("subscriber failed") != std::string::npos;
+    }
+    EXPECT_EQ(logged, 2u);
 }
 
 TEST(device_change_notify, other_events_and_other_device_types_call_nobody)
