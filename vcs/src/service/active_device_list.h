@@ -90,18 +90,36 @@ private:
         std::chrono::steady_clock::time_point idle_since;
     };
 
+    // A camera being created by open_device, outside the list lock.
+    struct opening {
+        GUID device_id;
+        std::uint64_t sequence;
+        bool cancelled; // reported removed meanwhile: its open gives no handle
+    };
+
     explicit active_device_list(options settings);
+    // Under list_lock_: forgets the opening; true when it was cancelled.
+    bool take_opening(std::uint64_t opening_id);
+    // Takes list_lock_: forgets the opening and wakes its waiters.
+    void end_opening(std::uint64_t opening_id);
     void run() noexcept;
     void idle_loop(std::chrono::milliseconds timeout);
     void subscribe();
 
     options settings_;
-    std::vector<active_entry> active_;
+    std::vector<active_entry> active_; // guarded by list_lock_
+    // Serialises pause and resume; never held while a camera opens.
     std::mutex open_lock_;
-    std::vector<idle_entry> idle_;
+    std::vector<idle_entry> idle_; // guarded by list_lock_
     std::thread worker_;
+    // Guards active_, idle_, opening_, opening_sequence_, stop_requested_ and
+    // paused_; never held while a camera is created.
     mutable std::mutex list_lock_;
     std::condition_variable wake_;
+    // Signalled (with list_lock_) when an opening ends or the list pauses.
+    std::condition_variable opened_;
+    std::vector<opening> opening_;
+    std::uint64_t opening_sequence_ = 0;
     bool stop_requested_ = false;
     bool paused_ = false;
     std::mutex source_lock_;
