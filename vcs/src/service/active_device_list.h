@@ -59,8 +59,11 @@ public:
     active_device_list& operator=(const active_device_list&) = delete;
 
     // The client's handle on the camera: the live handle of an open camera, a
-    // new handle on an idle or newly opened one. Empty while paused or when
-    // the camera cannot be opened. Errors of the camera layer propagate.
+    // new handle on an idle or newly opened one. Empty while paused, when the
+    // camera cannot be opened, or when it was paused or reported removed
+    // while it opened. The camera is created without the list lock; a second
+    // open of the same camera meanwhile waits for the first. Errors of the
+    // camera layer propagate.
     std::shared_ptr<active_device_handle> open_device(const GUID& device_id,
                                                       const std::shared_ptr<active_device_info>& info);
     // From a dying handle that still held `device`: the camera waits idle.

@@ -39,7 +39,7 @@ struct manifest_entry {
 // fails once `budget` has passed since it began.
 struct file_fetch_limits {
     std::uint64_t max_exchanges = 1ull << 20; // 64 bytes per exchange for 64 MiB
-    std::chrono::milliseconds budget{30000};
+    std::chrono::milliseconds budget{60000};
     // The clock the budget is measured on (tests give their own).
     std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
 };
