@@ -128,6 +128,7 @@ std::shared_ptr<active_device_handle> active_device_list::open_device(const GUID
     // camera can stretch to its whole fetch budget: it runs without the list
     // lock, so that other clients' opens, releases and removal notices go on.
     const std::uint64_t opening_id = ++opening_sequence_;
+    const std::uint64_t pauses = pauses_;
     opening_.push_back({device_id, opening_id, false});
     list.unlock();
     std::shared_ptr<active_device_base> camera;
@@ -142,8 +143,8 @@ std::shared_ptr<active_device_handle> active_device_list::open_device(const GUID
     list.lock();
     const bool cancelled = take_opening(opening_id);
     opened_.notify_all();
-    if (!camera || cancelled || paused_) {
-        // Paused or reported removed meanwhile: the camera is let go, not
+    if (!camera || cancelled || pauses_ != pauses) {
+        // Paused (and perhaps resumed) or reported removed meanwhile: the camera is let go, not
         // kept, and released without the lock.
         list.unlock();
         camera.reset();
@@ -252,6 +253,7 @@ void active_device_list::pause()
     {
         std::lock_guard lock(list_lock_);
         paused_ = true;
+        ++pauses_;
     }
     opened_.notify_all();
     release_all();

@@ -115,8 +115,8 @@ private:
     std::mutex open_lock_;
     std::vector<idle_entry> idle_; // guarded by list_lock_
     std::thread worker_;
-    // Guards active_, idle_, opening_, opening_sequence_, stop_requested_ and
-    // paused_; never held while a camera is created.
+    // Guards active_, idle_, opening_, opening_sequence_, stop_requested_,
+    // paused_ and pauses_; never held while a camera is created.
     mutable std::mutex list_lock_;
     std::condition_variable wake_;
     // Signalled (with list_lock_) when an opening ends or the list pauses.
@@ -125,6 +125,7 @@ private:
     std::uint64_t opening_sequence_ = 0;
     bool stop_requested_ = false;
     bool paused_ = false;
+    std::uint64_t pauses_ = 0; // pauses so far: an open that spans one keeps nothing
     std::mutex source_lock_;
     std::shared_ptr<list_change_source> source_;
     bool unsubscribed_ = false; // the worker has ended: never register again

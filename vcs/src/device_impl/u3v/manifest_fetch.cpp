@@ -170,21 +170,22 @@ std::error_code fetch_manifest_files(gencp_port& port, const file_fetch_limits& 
                  max_genicam_file_size);
         return port.protocol_error(hr::invalid_arg);
     }
+    genicam_file_cache& cache = port.cache();
+    if (std::vector<std::uint8_t> cached = cache.lookup(port.model(), chosen.hash); !cached.empty()) {
+        port.take_genicam_file(std::move(cached));
+        return {};
+    }
     // The floor on bytes per exchange: a camera whose exchanges are too small
     // for this file would hold its open for hours.
     const std::uint64_t per_exchange = port.max_read_size() - prefix_size;
     const std::uint64_t max_exchanges = std::max<std::uint64_t>(limits.max_exchanges, 1);
-    if (const std::uint64_t floor = (chosen.size + max_exchanges - 1) / max_exchanges; per_exchange < floor) {
+    const std::uint64_t floor = chosen.size / max_exchanges + (chosen.size % max_exchanges != 0 ? 1 : 0);
+    if (per_exchange < floor) {
         log_line(logging::level_error,
                  "[CamTovra] u3v_com::fetch_manifest_files, {} bytes per exchange are too few for a GenICam file of "
                  "size={} (at least {}).\n",
                  per_exchange, chosen.size, floor);
         return port.protocol_error(hr::invalid_arg);
-    }
-    genicam_file_cache& cache = port.cache();
-    if (std::vector<std::uint8_t> cached = cache.lookup(port.model(), chosen.hash); !cached.empty()) {
-        port.take_genicam_file(std::move(cached));
-        return {};
     }
     std::vector<std::uint8_t> blob;
     try {
