@@ -177,6 +177,15 @@ bool discover_service::remove_list_client(const std::wstring& name)
 }
 
 namespace {
+void log_step_failure(const char* what, const char* why) noexcept
+{
+    try {
+        log_line(logging::level_error, "[CamTovra] service::discover_service::run, {} failed: {}\n", what, why);
+    } catch (...) {
+        // The log itself ran out of memory: nothing more can be said.
+    }
+}
+
 // Runs one step of the worker; whatever it throws is logged, so that the
 // worker (and with it the service) keeps serving. False when it threw.
 template <class Step>
@@ -186,10 +195,9 @@ bool guarded(const char* what, Step&& step) noexcept
         step();
         return true;
     } catch (const std::exception& e) {
-        log_line(logging::level_error, "[CamTovra] service::discover_service::run, {} failed: {}\n", what, e.what());
+        log_step_failure(what, e.what());
     } catch (...) {
-        log_line(logging::level_error, "[CamTovra] service::discover_service::run, {} failed: unknown exception\n",
-                 what);
+        log_step_failure(what, "unknown exception");
     }
     return false;
 }
