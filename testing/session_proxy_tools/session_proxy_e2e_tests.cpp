@@ -172,10 +172,13 @@ TEST_F(service_end_to_end, registered_mailslot_receives_one_closing_message_when
     ASSERT_TRUE(reader);
     ASSERT_TRUE(wait_for_mailslot(name));
 
-    // Registered twice, removed once: one registration is left.
+    // A name registered twice holds one place: one removal removes it, and
+    // the registration made again is the one left.
     EXPECT_EQ(discovery->RegisterEventMailslot(GetCurrentProcessId(), bstr(name).text), S_OK);
     EXPECT_EQ(discovery->RegisterEventMailslot(GetCurrentProcessId(), bstr(name).text), S_OK);
     EXPECT_EQ(discovery->RemoveEventMailslot(GetCurrentProcessId(), bstr(name).text), S_OK);
+    EXPECT_EQ(discovery->RemoveEventMailslot(GetCurrentProcessId(), bstr(name).text), S_FALSE);
+    EXPECT_EQ(discovery->RegisterEventMailslot(GetCurrentProcessId(), bstr(name).text), S_OK);
 
     // Only mailslots of this machine's mailslot namespace are written to.
     const std::wstring file = std::wstring(temp) + L"camtovra_e2e_target.txt";

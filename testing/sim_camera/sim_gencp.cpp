@@ -61,6 +61,7 @@ struct gencp_responder::state {
     bool recording = true; // guarded by lock
     std::vector<std::uint64_t> file_addresses; // registers of the current manifest's files
     std::map<std::uint64_t, write_hook> write_hooks;
+    std::map<std::uint64_t, read_hook> read_hooks;
 
     std::optional<control_reply> answer(const control_setup& setup, std::span<std::uint8_t> data);
     void take_command(std::span<const std::uint8_t> command);
@@ -160,6 +161,20 @@ std::optional<control_reply> gencp_responder::state::answer(const control_setup&
 {
     if (!setup.vendor || setup.recipient != 0) {
         return std::nullopt;
+    }
+    if (!setup.device_to_host && setup.request == request_command && data.size() >= 24 &&
+        load<std::uint16_t>(data.data() + 6) == readmem) {
+        read_hook hook;
+        {
+            std::lock_guard guard(lock);
+            if (const auto found = read_hooks.find(load<std::uint64_t>(data.data() + 12));
+                found != read_hooks.end()) {
+                hook = found->second;
+            }
+        }
+        if (hook) {
+            hook();
+        }
     }
     std::lock_guard guard(lock);
     if (setup.device_to_host && (setup.request == request_max_read_size || setup.request == request_max_write_size)) {
@@ -301,6 +316,16 @@ void gencp_responder::add_register(std::uint64_t address, bytes value, bool read
 {
     std::lock_guard guard(state_->lock);
     state_->registers.add(address, std::move(value), read_only);
+}
+
+void gencp_responder::on_register_read(std::uint64_t address, read_hook hook)
+{
+    std::lock_guard guard(state_->lock);
+    if (hook) {
+        state_->read_hooks[address] = std::move(hook);
+    } else {
+        state_->read_hooks.erase(address);
+    }
 }
 
 void gencp_responder::on_register_write(std::uint64_t address, write_hook hook)

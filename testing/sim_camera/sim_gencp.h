@@ -124,6 +124,12 @@ public:
     // responder's lock is held: the hook must not call the responder).
     using write_hook = std::function<void(std::span<const std::uint8_t> written)>;
     void on_register_write(std::uint64_t address, write_hook hook);
+    // Called when a READMEM that starts at `address` arrives, before it is
+    // answered, on the thread of the control transfer and without the
+    // responder's lock: a test holds the camera in the middle of a read
+    // there. An empty hook removes it.
+    using read_hook = std::function<void()>;
+    void on_register_read(std::uint64_t address, read_hook hook);
 
     // The commands received, in order, while recording (the default).
     std::vector<gencp_command> commands() const;

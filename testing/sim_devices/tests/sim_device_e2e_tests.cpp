@@ -7,12 +7,20 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "atl/com_ptr.h"
 #include "device_impl/camtovra/device.h"
 #include "device_impl/device_impl_tools/propset/ks_prop_request.h"
+#include "device_impl/u3v/manifest_fetch.h"
+#include "fake_device_factory.h"
+#include "gen_utils/string_conv.h"
 #include "gen_utils/win32_utils.h"
 #include "service_host.h"
 #include "sim_device_factory.h"
@@ -101,6 +109,54 @@ TEST_P(sim_device_unplug, an_unplug_mid_stream_sets_the_lost_event_ends_the_came
     EXPECT_TRUE(host.wait_listed(old_serial, false));
     EXPECT_TRUE(factory->stats().wait_all_released(std::chrono::seconds(30)));
     EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0) << "the pipe thread ended";
+
+    ASSERT_TRUE(factory->plug_in_new());
+    ASSERT_TRUE(host.wait_listed(factory->serial_number()));
+    auto again = start_client(L"stream 100");
+    ASSERT_TRUE(again.process);
+    EXPECT_EQ(again.wait(120000), 0u);
+    EXPECT_EQ(factory->stats().devices_created.load(), 2);
+}
+
+// A client asks the service to remove the mailslot "device_list", the name
+// of the active-device list's own callback: nothing is removed, so an unplug
+// still reaches every client of the camera within the one rescan it causes,
+// and the camera plugged in next streams afresh.
+class sim_device_device_list_removed : public sim_device_e2e {};
+
+TEST_P(sim_device_device_list_removed, removing_device_list_leaves_every_client_seeing_the_unplug_and_a_new_camera_streams)
+{
+    BSTR device_list = SysAllocString(L"device_list");
+    EXPECT_EQ(host.discover->RemoveEventMailslot(0, device_list), S_FALSE);
+    SysFreeString(device_list);
+
+    const std::wstring ready_name = win32::make_unique_global_name(L"camtovra_client_ready_");
+    win32::unique_handle ready(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+    auto client = start_client(L"unplug " + ready_name, ready.get());
+    ASSERT_TRUE(client.process);
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 0), WAIT_OBJECT_0) << "client exit " << client.wait(0);
+    // A second client of the camera, in this process.
+    DShowDeviceServer_DeviceId id{};
+    const std::string key = utils::to_utf8(factory->serial_number());
+    std::memcpy(id.UniqueKey, key.data(), std::min(key.size(), sizeof(id.UniqueKey) - 1));
+    atl::com_ptr<IUnknown> unknown;
+    ASSERT_EQ(host.discover->CreateDevice(GetCurrentProcessId(), &id, unknown.put()), S_OK);
+    atl::com_ptr<ICamTovraDevice> device;
+    ASSERT_EQ(unknown->QueryInterface(IID_ICamTovraDevice, device.put_void()), S_OK);
+    BSTR lost_name = nullptr;
+    ASSERT_EQ(device->GetDeviceLostEventName(&lost_name), S_OK);
+    win32::unique_handle lost(OpenEventW(SYNCHRONIZE, FALSE, lost_name));
+    SysFreeString(lost_name);
+    ASSERT_TRUE(lost);
+
+    const int refreshed = host.refreshes();
+    factory->unplug();
+    ASSERT_TRUE(host.wait_refreshes(refreshed + 1));
+    EXPECT_EQ(WaitForSingleObject(lost.get(), 0), WAIT_OBJECT_0) << "the rescan after the unplug set the lost event";
+    EXPECT_EQ(client.wait(60000), 0u);
+    device.reset();
+    unknown.reset();
+    EXPECT_TRUE(factory->stats().wait_all_released(std::chrono::seconds(30)));
 
     ASSERT_TRUE(factory->plug_in_new());
     ASSERT_TRUE(host.wait_listed(factory->serial_number()));
@@ -222,6 +278,131 @@ TEST(sim_device_rounds, open_read_stream_close_rounds_leave_nothing_behind)
     EXPECT_TRUE(factory->stats().wait_all_released(std::chrono::seconds(30)));
 }
 
+DShowDeviceServer_DeviceId device_id_of(const std::wstring& unique_key)
+{
+    DShowDeviceServer_DeviceId id{};
+    const std::string key = utils::to_utf8(unique_key);
+    std::memcpy(id.UniqueKey, key.data(), std::min(key.size(), sizeof(id.UniqueKey) - 1));
+    return id;
+}
+
+// Holds the simulated camera at a READMEM until released.
+struct read_gate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool reached = false;
+    bool released = false;
+
+    void pass()
+    {
+        std::unique_lock hold(lock);
+        reached = true;
+        changed.notify_all();
+        changed.wait(hold, [&] { return released; });
+    }
+    bool wait_reached()
+    {
+        std::unique_lock hold(lock);
+        return changed.wait_for(hold, std::chrono::seconds(30), [&] { return reached; });
+    }
+    void release()
+    {
+        {
+            std::lock_guard hold(lock);
+            released = true;
+        }
+        changed.notify_all();
+    }
+};
+
+// A camera that answers one data byte per acknowledge, held in the middle of
+// its GenICam file: while it is being opened, the discover service reports
+// another camera's removal to the active-device list, a second client lists
+// the cameras and releases its handle on a third one, and none of them waits
+// for the slow open. The slow open fails once its fetch budget is spent (on a
+// clock the test moves), and the camera opens again afterwards.
+TEST(sim_device_slow_open, other_clients_are_served_while_a_slow_camera_opens_and_its_open_ends_with_the_budget)
+{
+    const auto sim = sim_devices::sim_device_factory::make({});
+    const auto fakes = fake_devices::fake_device_factory::make();
+    fakes->set_cameras({{L"other_cam", L"Other camera"}, {L"leaving_cam", L"Leaving camera"}});
+    test_support::service_host host;
+    ASSERT_NO_FATAL_FAILURE(host.start({sim, fakes}));
+    ASSERT_TRUE(host.wait_listed(sim->serial_number()));
+    ASSERT_TRUE(host.wait_listed(L"leaving_cam"));
+    DShowDeviceServer_DeviceId other_id = device_id_of(L"other_cam");
+    DShowDeviceServer_DeviceId slow_id = device_id_of(sim->serial_number());
+    atl::com_ptr<IUnknown> other;
+    ASSERT_EQ(host.discover->CreateDevice(GetCurrentProcessId(), &other_id, other.put()), S_OK);
+
+    const auto unit = sim->unit();
+    unit->gencp->set_limits(13, 600); // one data byte per acknowledge
+    read_gate gate;
+    unit->gencp->on_register_read(sim_camera::manifest_files_address, [&gate] { gate.pass(); });
+    std::atomic<std::int64_t> clock_ms{0};
+    u3v_com::file_fetch_limits limits;
+    limits.budget = std::chrono::seconds(5);
+    limits.now = [&clock_ms] { return std::chrono::steady_clock::time_point(std::chrono::milliseconds(clock_ms)); };
+    u3v_com::set_file_fetch_limits(limits);
+
+    const auto create = [&](DShowDeviceServer_DeviceId id) {
+        const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        IUnknown* device = nullptr;
+        const HRESULT result = host.discover->CreateDevice(GetCurrentProcessId(), &id, &device);
+        if (device != nullptr) {
+            device->Release();
+        }
+        if (SUCCEEDED(com)) {
+            CoUninitialize();
+        }
+        return result;
+    };
+    std::future<HRESULT> slow;
+    std::future<ULONG> listing;
+    std::future<void> release;
+    // Whatever fails, the camera is let go before the futures are waited for.
+    struct unhold {
+        read_gate& gate;
+        ~unhold()
+        {
+            gate.release();
+            u3v_com::set_file_fetch_limits({});
+        }
+    } unhold_at_exit{gate};
+
+    slow = std::async(std::launch::async, create, slow_id);
+    ASSERT_TRUE(gate.wait_reached()) << "the slow camera's file was never read";
+
+    const int refreshed = host.refreshes();
+    fakes->set_cameras({{L"other_cam", L"Other camera"}});
+    fakes->signal_change();
+    EXPECT_TRUE(host.wait_refreshes(refreshed + 1, std::chrono::seconds(10)))
+        << "the removal notice waited for the slow open";
+    listing = std::async(std::launch::async, [&] {
+        DShowDeviceServer_DeviceId ids[4] = {};
+        ULONG count = 0;
+        return SUCCEEDED(host.discover->GetDiscoveredDeviceList(ids, 4, &count)) ? count : ULONG{0};
+    });
+    ASSERT_EQ(listing.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "listing waited for the slow open";
+    EXPECT_EQ(listing.get(), 2u);
+    release = std::async(std::launch::async, [&] { other.reset(); });
+    ASSERT_EQ(release.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "releasing another camera waited for the slow open";
+    EXPECT_EQ(slow.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "the slow open was held";
+
+    clock_ms += 6000;
+    gate.release();
+    ASSERT_EQ(slow.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_TRUE(FAILED(slow.get())) << "the fetch ended with its budget";
+    EXPECT_TRUE(sim->stats().wait_all_released(std::chrono::seconds(30)));
+
+    unit->gencp->set_limits(600, 600);
+    u3v_com::set_file_fetch_limits({});
+    EXPECT_EQ(create(slow_id), S_OK);
+    EXPECT_EQ(sim->stats().devices_created.load(), 1) << "the open that ran out of time made no device";
+}
+
 std::string case_name(const ::testing::TestParamInfo<e2e_case>& info)
 {
     return std::string(info.param.full_frame ? "full_frame" : "payload") +
@@ -234,6 +415,7 @@ INSTANTIATE_TEST_SUITE_P(modes, sim_device_e2e,
                          case_name);
 INSTANTIATE_TEST_SUITE_P(modes, sim_device_unplug, ::testing::Values(e2e_case{false, true}, e2e_case{true, true}),
                          case_name);
+INSTANTIATE_TEST_SUITE_P(modes, sim_device_device_list_removed, ::testing::Values(e2e_case{false, true}), case_name);
 INSTANTIATE_TEST_SUITE_P(modes, sim_device_killed_client, ::testing::Values(e2e_case{false, true}), case_name);
 
 } // namespace

@@ -86,14 +86,19 @@ active_device_list::~active_device_list()
 std::shared_ptr<active_device_handle> active_device_list::open_device(const GUID& device_id,
                                                                       const std::shared_ptr<active_device_info>& info)
 {
-    std::lock_guard open(open_lock_);
+    const bool reusable = !is_zero_guid(device_id);
+    std::unique_lock list(list_lock_);
+    if (reusable) {
+        // One camera is opened once: a second client waits for the first
+        // client's open of it, and only for that one.
+        opened_.wait(list, [&] {
+            return paused_ || std::none_of(opening_.begin(), opening_.end(),
+                                           [&](const opening& o) { return same_guid(o.device_id, device_id); });
+        });
+    }
     if (paused_) {
         return {};
     }
-    std::lock_guard list(list_lock_);
-    const bool reusable = !is_zero_guid(device_id);
-
-    std::shared_ptr<active_device_base> camera;
     if (reusable) {
         const auto active = std::find_if(active_.begin(), active_.end(),
                                          [&](const active_entry& e) { return same_guid(e.device_id, device_id); });
@@ -108,23 +113,67 @@ std::shared_ptr<active_device_handle> active_device_list::open_device(const GUID
         const auto idle = std::find_if(idle_.begin(), idle_.end(),
                                        [&](const idle_entry& e) { return same_guid(e.device_id, device_id); });
         if (idle != idle_.end()) {
-            camera = std::move(idle->device);
+            auto camera = std::move(idle->device);
             idle_.erase(idle);
+            auto handle = std::make_shared<active_device_handle>(camera, device_id, weak_from_this());
+            active_.push_back({device_id, std::move(camera), handle});
+            return handle;
         }
     }
-    if (!camera) {
-        if (!info || !info->info()) {
-            return {};
+    if (!info || !info->info()) {
+        return {};
+    }
+
+    // Opening a camera reads its descriptors and GenICam file, which a slow
+    // camera can stretch to its whole fetch budget: it runs without the list
+    // lock, so that other clients' opens, releases and removal notices go on.
+    const std::uint64_t opening_id = ++opening_sequence_;
+    const std::uint64_t pauses = pauses_;
+    opening_.push_back({device_id, opening_id, false});
+    list.unlock();
+    std::shared_ptr<active_device_base> camera;
+    try {
+        if (active_device_base* opened = info->info()->create_device(device_id, info->device_key())) {
+            camera = std::shared_ptr<active_device_base>(opened, ref_count_dtor{});
         }
-        active_device_base* opened = info->info()->create_device(device_id, info->device_key());
-        if (opened == nullptr) {
-            return {};
-        }
-        camera = std::shared_ptr<active_device_base>(opened, ref_count_dtor{});
+    } catch (...) {
+        end_opening(opening_id);
+        throw;
+    }
+    list.lock();
+    const bool cancelled = take_opening(opening_id);
+    opened_.notify_all();
+    if (!camera || cancelled || pauses_ != pauses) {
+        // Paused (and perhaps resumed) or reported removed meanwhile: the camera is let go, not
+        // kept, and released without the lock.
+        list.unlock();
+        camera.reset();
+        return {};
     }
     auto handle = std::make_shared<active_device_handle>(camera, device_id, weak_from_this());
     active_.push_back({device_id, std::move(camera), handle});
     return handle;
+}
+
+bool active_device_list::take_opening(std::uint64_t opening_id)
+{
+    const auto found = std::find_if(opening_.begin(), opening_.end(),
+                                    [&](const opening& o) { return o.sequence == opening_id; });
+    if (found == opening_.end()) {
+        return true;
+    }
+    const bool cancelled = found->cancelled;
+    opening_.erase(found);
+    return cancelled;
+}
+
+void active_device_list::end_opening(std::uint64_t opening_id)
+{
+    {
+        std::lock_guard lock(list_lock_);
+        take_opening(opening_id);
+    }
+    opened_.notify_all();
 }
 
 void active_device_list::make_idle(const GUID& device_id, const active_device_base* device)
@@ -155,9 +204,16 @@ void active_device_list::on_list_changed(std::uint32_t kind, const GUID& device_
     std::shared_ptr<active_device_base> camera;
     {
         std::lock_guard lock(list_lock_);
+        // A camera being opened now is gone already: its open gives no handle.
+        for (opening& o : opening_) {
+            if (same_guid(o.device_id, device_guid)) {
+                o.cancelled = true;
+            }
+        }
         const auto idle = std::find_if(idle_.begin(), idle_.end(),
                                        [&](const idle_entry& e) { return same_guid(e.device_id, device_guid); });
         if (idle != idle_.end()) {
+            camera = std::move(idle->device);
             idle_.erase(idle);
             return;
         }
@@ -194,7 +250,12 @@ void active_device_list::release_all()
 void active_device_list::pause()
 {
     std::lock_guard open(open_lock_);
-    paused_ = true;
+    {
+        std::lock_guard lock(list_lock_);
+        paused_ = true;
+        ++pauses_;
+    }
+    opened_.notify_all();
     release_all();
 }
 
@@ -202,6 +263,7 @@ void active_device_list::resume()
 {
     {
         std::lock_guard open(open_lock_);
+        std::lock_guard lock(list_lock_);
         paused_ = false;
     }
     // Stopping the discover service dropped every notifier client, this list

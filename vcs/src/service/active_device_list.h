@@ -59,8 +59,11 @@ public:
     active_device_list& operator=(const active_device_list&) = delete;
 
     // The client's handle on the camera: the live handle of an open camera, a
-    // new handle on an idle or newly opened one. Empty while paused or when
-    // the camera cannot be opened. Errors of the camera layer propagate.
+    // new handle on an idle or newly opened one. Empty while paused, when the
+    // camera cannot be opened, or when it was paused or reported removed
+    // while it opened. The camera is created without the list lock; a second
+    // open of the same camera meanwhile waits for the first. Errors of the
+    // camera layer propagate.
     std::shared_ptr<active_device_handle> open_device(const GUID& device_id,
                                                       const std::shared_ptr<active_device_info>& info);
     // From a dying handle that still held `device`: the camera waits idle.
@@ -90,20 +93,39 @@ private:
         std::chrono::steady_clock::time_point idle_since;
     };
 
+    // A camera being created by open_device, outside the list lock.
+    struct opening {
+        GUID device_id;
+        std::uint64_t sequence;
+        bool cancelled; // reported removed meanwhile: its open gives no handle
+    };
+
     explicit active_device_list(options settings);
+    // Under list_lock_: forgets the opening; true when it was cancelled.
+    bool take_opening(std::uint64_t opening_id);
+    // Takes list_lock_: forgets the opening and wakes its waiters.
+    void end_opening(std::uint64_t opening_id);
     void run() noexcept;
     void idle_loop(std::chrono::milliseconds timeout);
     void subscribe();
 
     options settings_;
-    std::vector<active_entry> active_;
+    std::vector<active_entry> active_; // guarded by list_lock_
+    // Serialises pause and resume; never held while a camera opens.
     std::mutex open_lock_;
-    std::vector<idle_entry> idle_;
+    std::vector<idle_entry> idle_; // guarded by list_lock_
     std::thread worker_;
+    // Guards active_, idle_, opening_, opening_sequence_, stop_requested_,
+    // paused_ and pauses_; never held while a camera is created.
     mutable std::mutex list_lock_;
     std::condition_variable wake_;
+    // Signalled (with list_lock_) when an opening ends or the list pauses.
+    std::condition_variable opened_;
+    std::vector<opening> opening_;
+    std::uint64_t opening_sequence_ = 0;
     bool stop_requested_ = false;
     bool paused_ = false;
+    std::uint64_t pauses_ = 0; // pauses so far: an open that spans one keeps nothing
     std::mutex source_lock_;
     std::shared_ptr<list_change_source> source_;
     bool unsubscribed_ = false; // the worker has ended: never register again

@@ -157,7 +157,9 @@ HRESULT discover_service::add_mailslot_client(std::wstring_view name)
 
 bool discover_service::remove_client(std::wstring_view name)
 {
-    return notifier_.remove_client(name);
+    // A client's call reaches mailslots only: the active-device list's own
+    // "device_list" callback must survive any name a client passes.
+    return notifier_.remove_mailslot(name);
 }
 
 void discover_service::add_list_client(const std::wstring& name, callback on_change)
@@ -171,39 +173,72 @@ void discover_service::add_list_client(const std::wstring& name, callback on_cha
 
 bool discover_service::remove_list_client(const std::wstring& name)
 {
-    return notifier_.remove_client(name);
+    return notifier_.remove_callback(name);
 }
+
+namespace {
+void log_step_failure(const char* what, const char* why) noexcept
+{
+    try {
+        log_line(logging::level_error, "[CamTovra] service::discover_service::run, {} failed: {}\n", what, why);
+    } catch (...) {
+        // The log itself ran out of memory: nothing more can be said.
+    }
+}
+
+// Runs one step of the worker; whatever it throws is logged, so that the
+// worker (and with it the service) keeps serving. False when it threw.
+template <class Step>
+bool guarded(const char* what, Step&& step) noexcept
+{
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        log_step_failure(what, e.what());
+    } catch (...) {
+        log_step_failure(what, "unknown exception");
+    }
+    return false;
+}
+} // namespace
 
 void discover_service::run() noexcept
 {
     // The filter mapper is used from this thread: it joins the process's
     // multithreaded apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    utils::set_thread_description("discover_service thread");
-    for (;;) {
-        try {
-            refresh_device_list();
-        } catch (const std::exception& e) {
-            // The previous list stays; the next rescan tries again.
-            log_line(logging::level_error, "[CamTovra] service::discover_service, refresh failed: {}\n", e.what());
-        }
+    guarded("naming the thread", [] { utils::set_thread_description("discover_service thread"); });
+    for (bool stopping = false; !stopping;) {
+        // A refresh that fails keeps the previous list; the next rescan tries again.
+        guarded("refresh", [this] { refresh_device_list(); });
         if (settings_.on_refreshed) {
-            settings_.on_refreshed();
+            guarded("the refresh callback", [this] { settings_.on_refreshed(); });
         }
-        std::unique_lock lock(lock_);
-        if (stop_requested_) {
-            break;
+        if (!guarded("waiting for a rescan", [&] { stopping = !wait_for_rescan(); })) {
+            // Not to spin on a lock that keeps failing.
+            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(settings_.rescan_period,
+                                                                           std::chrono::milliseconds(1000)));
         }
-        wake_.wait_until(lock, std::chrono::steady_clock::now() + settings_.rescan_period,
-                         [&] { return rescan_requests_ != 0 || stop_requested_; });
-        if (stop_requested_) {
-            break;
-        }
-        rescan_requests_ = 0;
     }
     if (SUCCEEDED(com)) {
         CoUninitialize();
     }
+}
+
+bool discover_service::wait_for_rescan()
+{
+    std::unique_lock lock(lock_);
+    if (stop_requested_) {
+        return false;
+    }
+    wake_.wait_until(lock, std::chrono::steady_clock::now() + settings_.rescan_period,
+                     [&] { return rescan_requests_ != 0 || stop_requested_; });
+    if (stop_requested_) {
+        return false;
+    }
+    rescan_requests_ = 0;
+    return true;
 }
 
 std::vector<discover_service::found_record> discover_service::gather() const

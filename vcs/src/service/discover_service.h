@@ -81,6 +81,8 @@ public:
                                                                  const GUID& device_guid) const;
 
     HRESULT add_mailslot_client(std::wstring_view name);
+    // RemoveEventMailslot: removes the mailslot of that name, never a
+    // callback client of the service's own.
     bool remove_client(std::wstring_view name);
     std::shared_ptr<utils::property_store_itf> service_defaults() const { return service_defaults_; }
     list_changed_notifier& notifier() noexcept { return notifier_; }
@@ -97,7 +99,11 @@ private:
     };
 
     static void on_factory_change(void* context);
+    // The worker: refreshes, then waits for a rescan, until stopped; nothing
+    // it meets ends the thread before a stop.
     void run() noexcept;
+    // Waits for a change signal or the rescan period; false once stop is requested.
+    bool wait_for_rescan();
     std::vector<found_record> gather() const;
     void refresh_device_list();
     void on_device_removed(const cam_service::active_device_info& info);
@@ -107,9 +113,9 @@ private:
     std::thread worker_;
     std::condition_variable wake_;
     mutable std::mutex lock_;
-    std::uint32_t rescan_requests_ = 0;
-    bool stop_requested_ = false;
-    std::vector<std::shared_ptr<cam_service::active_device_info>> devices_;
+    std::uint32_t rescan_requests_ = 0; // guarded by lock_
+    bool stop_requested_ = false;       // guarded by lock_
+    std::vector<std::shared_ptr<cam_service::active_device_info>> devices_; // guarded by lock_
     std::shared_ptr<DRM::enumerator> enumerator_;
     utils::unique_hkey devices_key_;
     std::shared_ptr<utils::property_store_itf> service_defaults_;

@@ -6,6 +6,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "gen_utils/log.h"
+#include "gen_utils/string_conv.h"
+
 namespace DRM {
 
 namespace {
@@ -241,26 +244,41 @@ bool enumerator::register_filter_instance(const device_entry& entry, const filte
     }
     const std::wstring path = instance_root_ + L"\\" + instance;
     try {
+        // Both views must end up whole: the 64-bit key that RegisterFilter
+        // just wrote gives the 32-bit copy its CLSID and FilterData, so
+        // without it the registration counts as failed rather than half done.
+        const utils::unique_hkey key64 = open_key(HKEY_CLASSES_ROOT, path, view_64);
+        if (!key64) {
+            throw std::runtime_error("Failed to open the 64-bit instance key.");
+        }
+        write_instance_values(key64.get(), entry);
         std::wstring clsid_text;
-        std::vector<BYTE> filter_data;
-        if (const utils::unique_hkey key = open_key(HKEY_CLASSES_ROOT, path, view_64)) {
-            write_instance_values(key.get(), entry);
-            utils::reg_read_string(key.get(), L"CLSID", clsid_text);
-            clsid_text.resize(std::wstring_view(clsid_text.c_str()).size()); // without a stored zero
-            filter_data = read_binary(key.get(), L"FilterData");
+        if (utils::reg_read_string(key64.get(), L"CLSID", clsid_text) != ERROR_SUCCESS) {
+            throw std::runtime_error("Failed to read CLSID from registry.");
+        }
+        clsid_text.resize(std::wstring_view(clsid_text.c_str()).size()); // without a stored zero
+        const std::vector<BYTE> filter_data = read_binary(key64.get(), L"FilterData");
+        if (clsid_text.empty() || filter_data.empty()) {
+            throw std::runtime_error("The 64-bit instance key holds no CLSID or FilterData.");
         }
         HKEY raw = nullptr;
-        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, view_32, nullptr, &raw, nullptr) ==
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, view_32, nullptr, &raw, nullptr) !=
             ERROR_SUCCESS) {
-            const utils::unique_hkey key(raw);
-            write_instance_values(key.get(), entry);
-            write_or_throw(utils::reg_write_string(key.get(), L"CLSID", clsid_text),
-                           "Failed to write CLSID to registry.");
-            write_or_throw(RegSetValueExW(key.get(), L"FilterData", 0, REG_BINARY, filter_data.data(),
-                                          static_cast<DWORD>(filter_data.size())),
-                           "Failed to write FilterData to registry.");
+            throw std::runtime_error("Failed to create the 32-bit instance key.");
         }
-    } catch (const std::exception&) {
+        const utils::unique_hkey key32(raw);
+        write_instance_values(key32.get(), entry);
+        write_or_throw(utils::reg_write_string(key32.get(), L"CLSID", clsid_text),
+                       "Failed to write CLSID to registry.");
+        write_or_throw(RegSetValueExW(key32.get(), L"FilterData", 0, REG_BINARY, filter_data.data(),
+                                      static_cast<DWORD>(filter_data.size())),
+                       "Failed to write FilterData to registry.");
+    } catch (const std::exception& e) {
+        // Undone, so that no application finds a half-registered camera; the
+        // entry stays removed and the next refresh registers it again.
+        log_line(logging::level_error,
+                 "[CamTovra] DRM::enumerator::register_filter_instance, \"{}\" not registered: {}\n",
+                 utils::to_utf8(entry.key_name), e.what());
         unregister_filter_instance(entry.instance_clsid, filter.clsid);
         return false;
     }

@@ -1,5 +1,7 @@
 #include "service/list_changed_notifier.h"
 
+#include <algorithm>
+
 #include "gen_utils/log.h"
 #include "gen_utils/string_conv.h"
 #include "gen_utils/win32_utils.h"
@@ -41,7 +43,7 @@ HRESULT list_changed_notifier::open_mailslot(std::wstring_view name)
     }
     {
         const std::lock_guard lock(mutex_);
-        if (!mailslot_place_left(name)) {
+        if (find_mailslot(name) == clients_.end() && !mailslot_place_left(name)) {
             return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
         }
     }
@@ -55,12 +57,23 @@ HRESULT list_changed_notifier::open_mailslot(std::wstring_view name)
     }
     std::shared_ptr<void> mailslot(handle, win32::close_handle);
     const std::lock_guard lock(mutex_);
+    // One place per name: registering again only renews the handle.
+    if (const auto registered = find_mailslot(name); registered != clients_.end()) {
+        registered->mailslot = std::move(mailslot);
+        return S_OK;
+    }
     // Another registration may have taken the last place while this one opened.
     if (!mailslot_place_left(name)) {
         return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
     }
     clients_.push_back(client{path, std::move(mailslot), nullptr});
     return S_OK;
+}
+
+std::list<list_changed_notifier::client>::iterator list_changed_notifier::find_mailslot(std::wstring_view name)
+{
+    return std::find_if(clients_.begin(), clients_.end(),
+                        [&](const client& c) { return c.mailslot && c.name == name; });
 }
 
 bool list_changed_notifier::mailslot_place_left(std::wstring_view name) const
@@ -79,16 +92,27 @@ bool list_changed_notifier::mailslot_place_left(std::wstring_view name) const
     return false;
 }
 
-bool list_changed_notifier::remove_client(std::wstring_view name)
+bool list_changed_notifier::remove_mailslot(std::wstring_view name)
 {
     const std::lock_guard lock(mutex_);
-    for (auto it = clients_.begin(); it != clients_.end(); ++it) {
-        if (it->name == name) {
-            clients_.erase(it);
-            return true;
-        }
+    const auto found = find_mailslot(name);
+    if (found == clients_.end()) {
+        return false;
     }
-    return false;
+    clients_.erase(found);
+    return true;
+}
+
+bool list_changed_notifier::remove_callback(std::wstring_view name)
+{
+    const std::lock_guard lock(mutex_);
+    const auto found = std::find_if(clients_.begin(), clients_.end(),
+                                    [&](const client& c) { return !c.mailslot && c.on_message && c.name == name; });
+    if (found == clients_.end()) {
+        return false;
+    }
+    clients_.erase(found);
+    return true;
 }
 
 void list_changed_notifier::post(const DShowDeviceService::mailslot_event& message)

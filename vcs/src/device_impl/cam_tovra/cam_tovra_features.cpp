@@ -5,6 +5,7 @@
 #include "device_impl/cam_tovra/cam_tovra.h"
 
 #include "device_impl/image/image_format.h"
+#include "device_impl/u3v/manifest_fetch.h"
 #include "gen_utils/log.h"
 #include "genicam/iboolean.h"
 #include "genicam/icommand.h"
@@ -31,6 +32,14 @@ std::error_code cam_tovra::init_features()
 
     drv_genicam::genicam_named_req_proxy& proxy = genicam_proxy();
     if (const std::error_code ec = port_.open(device())) {
+        if (u3v_com::fetch_budget_spent(ec, port_.protocol_category())) {
+            // A camera whose file would not arrive in time is not opened at
+            // all: its next open fetches the file again.
+            log_line(logging::level_error, "[CamTovra] cam_tovra::init_features, the U3V register port did not open "
+                                           "in time, {}.\n",
+                     ec);
+            return ec;
+        }
         // The camera still streams; the features of its description stay
         // unbound and their properties unregistered.
         log_line(logging::level_error, "[CamTovra] Failed to open the U3V register port, {}.\n", ec);

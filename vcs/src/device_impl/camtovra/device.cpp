@@ -11,6 +11,7 @@
 #include "device_impl/camtovra/info_replies.h"
 #include "device_impl/device_impl_tools/propset.h"
 #include "device_impl/image/image_format.h"
+#include "device_impl/u3v/manifest_fetch.h"
 #include "gen_utils/cam_error.h"
 #include "gen_utils/file_version.h"
 #include "gen_utils/log.h"
@@ -66,6 +67,14 @@ device::device(const GUID& device_id, const std::wstring& path, std::shared_ptr<
     camera_ = std::make_shared<camera_type>(cam::camera_creation{usb_device_, this, store_});
     if (const std::error_code ec = camera_->init_device()) {
         log_line(logging::level_error, "[CamTovra] Failed to attach to device due to : {}\n", ec.message());
+        if (u3v_com::fetch_budget_spent(ec, cam_error_category())) {
+            // Its GenICam file did not arrive in time: the open fails as a
+            // whole, and nothing of this camera is kept for reuse.
+            camera_->unload();
+            camera_.reset();
+            usb_device_->close();
+            throw std::system_error(ec, "camtovra::device::device, the camera's GenICam file did not arrive in time");
+        }
     }
 }
 

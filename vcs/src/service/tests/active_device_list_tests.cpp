@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <regex>
 
@@ -241,6 +242,87 @@ TEST_F(active_device_list_test, destruction_invalidates_live_handles_and_release
     list.reset();
     EXPECT_TRUE(event_is_set(handle->event()));
     EXPECT_EQ(stats->devices_alive(), 0);
+}
+
+// A camera record whose create_device waits at a gate, as a camera that is
+// slow to open does.
+class gated_device_info final : public cam_service::device_info_base {
+public:
+    gated_device_info(fake_camera camera, std::shared_ptr<device_stats> stats) : inner_(std::move(camera), stats) {}
+    const wchar_t* serial_number() const noexcept override { return inner_.serial_number(); }
+    const wchar_t* product_name() const noexcept override { return inner_.product_name(); }
+    utils::property_store_itf* property_store() noexcept override { return nullptr; }
+    cam_service::active_device_base* create_device(const GUID& device_id, HKEY device_key) override
+    {
+        std::unique_lock lock(mutex_);
+        ++entered_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return open_; });
+        return inner_.create_device(device_id, device_key);
+    }
+    bool wait_entered(int count)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return entered_ >= count; });
+    }
+    void open_gate()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    fake_device_info inner_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int entered_ = 0;
+    bool open_ = false;
+};
+
+// While a camera opens, the list is not held: clients asking for the same
+// camera at once get the one handle of one camera, another camera's release
+// and a removal notice return at once, and a camera reported removed while
+// it opened gives no handle and is released.
+TEST_F(active_device_list_test, a_camera_being_opened_holds_only_the_clients_of_that_camera)
+{
+    start(60000);
+    const GUID slow_id = make_guid();
+    auto* gated = new gated_device_info(fake_camera{L"slow", L"Slow"}, stats);
+    const auto slow = std::make_shared<active_device_info>(slow_id, nullptr, cam_service::adopt_device_info(gated));
+    const GUID other_id = make_guid();
+    auto other = list->open_device(other_id, camera(other_id));
+
+    auto first = std::async(std::launch::async, [&] { return list->open_device(slow_id, slow); });
+    ASSERT_TRUE(gated->wait_entered(1));
+    auto second = std::async(std::launch::async, [&] { return list->open_device(slow_id, slow); });
+    auto release = std::async(std::launch::async, [&] { other.reset(); });
+    const bool released = release.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    gated->open_gate();
+    ASSERT_TRUE(released) << "releasing another camera waited for the open";
+    EXPECT_EQ(list->idle_count(), 1u);
+    const auto handle = first.get();
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(second.get(), handle);
+    EXPECT_EQ(stats->create_calls, 2); // the other camera and the slow one, once
+
+    // Reported removed while it opens: no handle, and nothing kept.
+    const GUID leaving_id = make_guid();
+    auto* leaving_gated = new gated_device_info(fake_camera{L"leaving", L"Leaving"}, stats);
+    const auto leaving =
+        std::make_shared<active_device_info>(leaving_id, nullptr, cam_service::adopt_device_info(leaving_gated));
+    auto opening = std::async(std::launch::async, [&] { return list->open_device(leaving_id, leaving); });
+    ASSERT_TRUE(leaving_gated->wait_entered(1));
+    auto removal = std::async(std::launch::async,
+                              [&] { list->on_list_changed(cam_service::list_change_removed, leaving_id); });
+    const bool removed = removal.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    leaving_gated->open_gate();
+    EXPECT_TRUE(removed) << "the removal notice waited for the open";
+    EXPECT_FALSE(opening.get());
+    EXPECT_EQ(list->active_count(), 1u);
+    EXPECT_EQ(stats->devices_released(), 1);
 }
 
 // Stands in for the discover service's notifier.

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "fake_device_factory.h"
+#include "gen_utils/log.h"
 #include "gen_utils/win32_utils.h"
 #include "service/session_mailslot.h"
 
@@ -135,6 +137,17 @@ struct discover_service_test : ::testing::Test {
     {
         std::lock_guard lock(mutex);
         return std::exchange(messages, {});
+    }
+    // The list registers from its own thread: waits until it is a client.
+    bool wait_for_client(const std::wstring& name) const
+    {
+        for (const ULONGLONG deadline = GetTickCount64() + 10000; GetTickCount64() < deadline; Sleep(5)) {
+            const auto names = service->notifier().client_names();
+            if (std::find(names.begin(), names.end(), name) != names.end()) {
+                return true;
+            }
+        }
+        return false;
     }
 };
 
@@ -342,20 +355,83 @@ TEST_F(discover_service_test, the_active_device_list_hears_of_a_removed_camera)
     ASSERT_TRUE(handle);
     EXPECT_TRUE(factory->stats()->devices_alive() == 1);
 
-    // The list registers from its own thread: wait until it is a client.
-    for (int i = 0; i < 1000; ++i) {
-        const auto names = service->notifier().client_names();
-        if (std::find(names.begin(), names.end(), L"device_list") != names.end()) {
-            break;
-        }
-        Sleep(5);
-    }
+    ASSERT_TRUE(wait_for_client(L"device_list"));
     factory->set_cameras({});
     rescan();
     EXPECT_EQ(WaitForSingleObject(handle->event(), 0), WAIT_OBJECT_0);
     EXPECT_FALSE(handle->device());
     EXPECT_EQ(factory->stats()->devices_alive(), 0);
     list.reset();
+}
+
+// What RemoveEventMailslot(0, "device_list") reaches: no client's call
+// removes the list's own callback, so an unplugged camera still sets the lost
+// event of its clients at the next rescan, and mailslots of that name stay
+// the client's to remove.
+TEST_F(discover_service_test, a_client_removing_device_list_leaves_the_list_hearing_of_removals)
+{
+    factory->set_cameras({{L"cam_0", L"Camera 0"}});
+    start();
+    cam_service::active_device_list::options list_options;
+    list_options.change_source = [s = service] { return s; };
+    auto list = cam_service::active_device_list::create(list_options);
+    const auto device = service->get_device_list().at(0);
+    auto handle = list->open_device(device->device_guid(), device);
+    ASSERT_TRUE(handle);
+    ASSERT_TRUE(wait_for_client(L"device_list"));
+
+    EXPECT_FALSE(service->remove_client(L"device_list"));
+    EXPECT_FALSE(service->remove_client(L"device_list"));
+    factory->set_cameras({});
+    rescan();
+    EXPECT_EQ(WaitForSingleObject(handle->event(), 0), WAIT_OBJECT_0);
+    EXPECT_FALSE(handle->device());
+    EXPECT_EQ(list->active_count(), 0u);
+    EXPECT_EQ(factory->stats()->devices_alive(), 0);
+    list.reset();
+}
+
+// Whatever is thrown on the worker outside a refresh (logging and containers
+// can throw bad_alloc) is logged at the thread's boundary; the worker keeps
+// rescanning and the cameras stay served.
+TEST_F(discover_service_test, a_throw_on_the_worker_is_logged_and_the_worker_keeps_serving)
+{
+    std::mutex lines_lock;
+    std::vector<std::string> lines;
+    log_sinks[1] = [&](std::uint32_t, const char* text) {
+        std::lock_guard lock(lines_lock);
+        lines.emplace_back(text);
+    };
+    service_log_level = 1;
+    auto o = options();
+    auto count_refresh = std::move(o.on_refreshed);
+    std::atomic<int> throws{2};
+    o.on_refreshed = [count_refresh = std::move(count_refresh), &throws] {
+        count_refresh();
+        if (throws.fetch_sub(1) > 0) {
+            throw std::bad_alloc();
+        }
+    };
+    factory->set_cameras({{L"cam_0", L"Camera 0"}});
+    start(std::move(o));
+    ASSERT_EQ(take_messages().size(), 1u);
+
+    factory->set_cameras({});
+    rescan();
+    factory->set_cameras({{L"cam_1", L"Camera 1"}});
+    rescan();
+    const auto sent = take_messages();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].kind, device_event::removed);
+    EXPECT_EQ(name_of(sent[1]), L"Camera 1");
+    EXPECT_EQ(service->get_device_list().size(), 1u);
+    service->stop();
+    log_sinks[1] = nullptr;
+    service_log_level = 0;
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("[CamTovra] service::discover_service::run, the refresh callback failed"),
+              std::string::npos)
+        << lines[0];
 }
 
 } // namespace

@@ -18,11 +18,14 @@ constexpr REGSAM view_64 = KEY_WOW64_64KEY;
 constexpr REGSAM view_32 = KEY_WOW64_32KEY;
 
 // Passes everything to the system's filter mapper, except RegisterFilter
-// while `fail_register` is set.
+// while `fail_register` is set. With `lose_64_bit_key` RegisterFilter
+// succeeds but its 64-bit instance key is gone right after, as when another
+// process purges the category in between.
 class switchable_filter_mapper final : public IFilterMapper2 {
 public:
     explicit switchable_filter_mapper(ComPtr<IFilterMapper2> real) : real_(std::move(real)) {}
     bool fail_register = true;
+    bool lose_64_bit_key = false;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
@@ -55,7 +58,19 @@ public:
                                              const CLSID* category, LPCOLESTR instance,
                                              const REGFILTER2* registration) override
     {
-        return fail_register ? E_FAIL : real_->RegisterFilter(filter, name, moniker, category, instance, registration);
+        if (fail_register) {
+            return E_FAIL;
+        }
+        const HRESULT result = real_->RegisterFilter(filter, name, moniker, category, instance, registration);
+        if (SUCCEEDED(result) && lose_64_bit_key) {
+            HKEY root = nullptr;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance", 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, &root) == ERROR_SUCCESS) {
+                RegDeleteTreeW(root, instance);
+                RegCloseKey(root);
+            }
+        }
+        return result;
     }
     HRESULT STDMETHODCALLTYPE EnumMatchingFilters(IEnumMoniker** out, DWORD flags, WINBOOL exact, DWORD merit,
                                                   WINBOOL input_needed, DWORD input_types, const GUID* inputs,
@@ -377,6 +392,42 @@ TEST_F(enumerator_test, failing_filter_registration_leaves_the_entry_removed_unt
     EXPECT_FALSE(registry.find(L"cam-e")->removed);
     EXPECT_TRUE(instance_key(entry->instance_clsid, view_32));
     EXPECT_TRUE(registry.register_device(L"cam-e", L"Camera E", DRM::camera_filter()));
+}
+
+// A registration whose 64-bit instance key is missing right after
+// RegisterFilter is no registration: nothing is left in either view, the
+// entry stays removed, and the next refresh registers the camera whole.
+TEST_F(enumerator_test, instance_missing_in_the_64_bit_view_after_registering_is_undone_and_tried_again)
+{
+    ComPtr<IFilterMapper2> real;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                           reinterpret_cast<void**>(real.GetAddressOf()))));
+    auto* mapper = new switchable_filter_mapper(real);
+    ComPtr<IFilterMapper2> owned;
+    owned.Attach(mapper);
+    mapper->fail_register = false;
+    mapper->lose_64_bit_key = true;
+    DRM::enumerator registry(owned, devices_path);
+
+    EXPECT_FALSE(registry.register_device(L"cam-h", L"Camera H", DRM::camera_filter()));
+    const auto entry = registry.find(L"cam-h");
+    ASSERT_TRUE(entry);
+    EXPECT_TRUE(entry->removed);
+    EXPECT_FALSE(instance_key(entry->instance_clsid, view_64));
+    EXPECT_FALSE(instance_key(entry->instance_clsid, view_32)) << "a 32-bit copy without CLSID and FilterData";
+    EXPECT_EQ(listed_video_inputs().count(L"Camera H"), 0u);
+
+    mapper->lose_64_bit_key = false;
+    EXPECT_FALSE(registry.register_device(L"cam-h", L"Camera H", DRM::camera_filter()));
+    EXPECT_FALSE(registry.find(L"cam-h")->removed);
+    for (const REGSAM view : {view_64, view_32}) {
+        const auto key = instance_key(entry->instance_clsid, view);
+        ASSERT_TRUE(key);
+        EXPECT_EQ(read_string(key.get(), L"CLSID"), L"{9A49A4A3-7000-489B-80AE-B41A781A4CFB}");
+        EXPECT_FALSE(read_binary(key.get(), L"FilterData").empty());
+        EXPECT_EQ(read_string(key.get(), L"DevicePath"), L"dshowdeviceservice:cam-h");
+    }
+    EXPECT_TRUE(registry.register_device(L"cam-h", L"Camera H", DRM::camera_filter()));
 }
 
 TEST_F(enumerator_test, device_key_that_went_missing_is_recreated_with_its_values)

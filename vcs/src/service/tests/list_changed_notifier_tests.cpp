@@ -111,25 +111,31 @@ TEST(list_changed_notifier, destruction_sends_the_closing_message)
     EXPECT_EQ(messages[0], bytes_of(DShowDeviceService::make_closing_event()));
 }
 
-TEST(list_changed_notifier, name_registered_twice_receives_twice_and_removal_takes_the_first)
+TEST(list_changed_notifier, name_registered_again_keeps_one_place_and_removal_reaches_mailslots_only)
 {
     own_mailslot slot;
     service::list_changed_notifier notifier;
-    notifier.add_client(L"device_list", [](const mailslot_event&) {});
+    int callback_messages = 0;
+    notifier.add_client(L"device_list", [&](const mailslot_event&) { ++callback_messages; });
     ASSERT_EQ(notifier.open_mailslot(slot.name), S_OK);
     ASSERT_EQ(notifier.open_mailslot(slot.name), S_OK);
-    notifier.post(camera_event(created, u"c"));
-    EXPECT_EQ(slot.messages().size(), 2u);
-
-    EXPECT_TRUE(notifier.remove_client(slot.name));
     EXPECT_EQ(notifier.client_names(), (std::vector<std::wstring>{L"device_list", slot.name}));
     notifier.post(camera_event(created, u"c"));
     EXPECT_EQ(slot.messages().size(), 1u);
 
-    EXPECT_TRUE(notifier.remove_client(slot.name));
-    EXPECT_FALSE(notifier.remove_client(slot.name));
-    EXPECT_FALSE(notifier.remove_client(L"DEVICE_LIST")); // names compare exactly
-    EXPECT_TRUE(notifier.remove_client(L"device_list"));
+    // What RemoveEventMailslot reaches: a client naming the service's own
+    // callback removes nothing, and the callback goes on hearing of removals.
+    EXPECT_FALSE(notifier.remove_mailslot(L"device_list"));
+    notifier.post(camera_event(removed, u"c"));
+    EXPECT_EQ(callback_messages, 2);
+
+    EXPECT_TRUE(notifier.remove_mailslot(slot.name));
+    EXPECT_FALSE(notifier.remove_mailslot(slot.name));
+    EXPECT_EQ(notifier.client_names(), (std::vector<std::wstring>{L"device_list"}));
+    EXPECT_FALSE(notifier.remove_callback(slot.name));
+    EXPECT_FALSE(notifier.remove_callback(L"DEVICE_LIST")); // names compare exactly
+    EXPECT_TRUE(notifier.remove_callback(L"device_list"));
+    EXPECT_TRUE(notifier.client_names().empty());
 }
 
 TEST(list_changed_notifier, callbacks_run_in_registration_order_with_the_message)
@@ -174,46 +180,50 @@ TEST(list_changed_notifier, mailslot_whose_write_fails_is_dropped_and_not_tried_
 
 // Each registration holds a handle: past the cap a registration is refused
 // with one log line, and every way a mailslot leaves frees its place.
-TEST(list_changed_notifier, mailslots_past_the_cap_are_refused_until_a_place_frees)
+TEST(list_changed_notifier, one_name_registered_again_and_again_leaves_the_places_to_other_names)
 {
     constexpr HRESULT too_many = HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
-    own_mailslot slot;
-    own_mailslot other;
+    constexpr std::size_t cap = service::list_changed_notifier::max_mailslots;
+    std::vector<own_mailslot> slots(cap + 2);
     std::vector<std::string> lines;
     log_sinks[1] = [&](std::uint32_t, const char* text) { lines.emplace_back(text); };
     service_log_level = 1;
     HANDLE refuse_writes_to = nullptr;
     std::vector<HANDLE> written;
-    // Hundreds of messages would fill the test's own mailslot: writes are only counted.
+    // Hundreds of messages would fill the test's own mailslots: writes are only counted.
     service::list_changed_notifier notifier([&](HANDLE mailslot, const void*, DWORD) {
         written.push_back(mailslot);
         return mailslot != refuse_writes_to;
     });
     notifier.add_client(L"device_list", [](const mailslot_event&) {}); // callbacks take no place
-    ASSERT_EQ(notifier.open_mailslot(other.name), S_OK);
-    for (std::size_t i = 1; i < service::list_changed_notifier::max_mailslots; ++i) {
-        ASSERT_EQ(notifier.open_mailslot(slot.name), S_OK) << i; // the same name again and again
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(notifier.open_mailslot(slots[0].name), S_OK) << i; // the same name again and again
     }
-    EXPECT_EQ(notifier.open_mailslot(slot.name), too_many);
-    EXPECT_EQ(notifier.open_mailslot(other.name), too_many);
-    EXPECT_EQ(notifier.client_names().size(), service::list_changed_notifier::max_mailslots + 1);
-    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(notifier.client_names().size(), 2u);
+    for (std::size_t i = 1; i < cap; ++i) {
+        ASSERT_EQ(notifier.open_mailslot(slots[i].name), S_OK) << i; // another session's, and more
+    }
+    EXPECT_EQ(notifier.open_mailslot(slots[cap].name), too_many);
+    EXPECT_EQ(notifier.open_mailslot(slots[0].name), S_OK); // registered already: no new place
+    EXPECT_EQ(notifier.client_names().size(), cap + 1);
+    ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("256 mailslots are registered already"), std::string::npos) << lines[0];
 
-    EXPECT_TRUE(notifier.remove_client(slot.name)); // RemoveEventMailslot
-    EXPECT_EQ(notifier.open_mailslot(slot.name), S_OK);
-    EXPECT_EQ(notifier.open_mailslot(slot.name), too_many);
+    EXPECT_TRUE(notifier.remove_mailslot(slots[0].name)); // RemoveEventMailslot
+    EXPECT_EQ(notifier.open_mailslot(slots[cap].name), S_OK);
+    EXPECT_EQ(notifier.open_mailslot(slots[cap + 1].name), too_many);
 
     notifier.post(camera_event(created, u"x"));
-    refuse_writes_to = written.front(); // the reader of `other` went away
+    ASSERT_EQ(written.size(), cap); // one message per name
+    refuse_writes_to = written.front(); // the reader of slots[1] went away
     notifier.post(camera_event(created, u"y"));
-    EXPECT_EQ(notifier.open_mailslot(slot.name), S_OK);
+    EXPECT_EQ(notifier.open_mailslot(slots[cap + 1].name), S_OK);
 
     notifier.close();
-    EXPECT_EQ(notifier.open_mailslot(slot.name), S_OK);
+    EXPECT_EQ(notifier.open_mailslot(slots[0].name), S_OK);
     log_sinks[1] = nullptr;
     service_log_level = 0;
-    EXPECT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines.size(), 2u);
 }
 
 TEST(list_changed_notifier, refuses_names_outside_the_local_mailslot_namespace)

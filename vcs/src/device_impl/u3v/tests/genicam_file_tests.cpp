@@ -9,6 +9,8 @@
 #include <sim_acquisition.h>
 #include <sim_zip.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -363,6 +365,54 @@ TEST(genicam_file, stalled_transfer_fails_the_fetch_and_caches_nothing)
     EXPECT_EQ(log.count("[CamTovra] Failed to read genicam from address specified by manifest table entry.\n"), 1u);
     EXPECT_TRUE(bench.port.genicam_file().empty());
     EXPECT_TRUE(bench.own_cache->lookup(bench.port.model(), hash_of(file)).empty());
+}
+
+// A camera may answer one data byte per exchange: a file that would need more
+// exchanges than allowed at the camera's exchange size is refused before a
+// byte of it is read, and a fetch that outlasts its budget ends there with a
+// time-out. Either leaves nothing cached, and the camera's next open fetches
+// the file again.
+TEST(genicam_file, too_small_exchanges_or_a_spent_budget_fail_the_fetch_and_the_next_open_fetches_again)
+{
+    constexpr std::uint32_t e_timeout = 0x800705B4;
+    struct restore_limits {
+        ~restore_limits() { u3v_com::set_file_fetch_limits({}); }
+    } restore;
+    log_lines log;
+    u3v_bench bench;
+    const manifest_file file = gencp_responder::description_entry(0x701, false);
+    bench.gencp.set_manifest({file});
+    bench.gencp.set_limits(13, 600); // one data byte per exchange
+    ASSERT_TRUE(bench.start());
+
+    u3v_com::file_fetch_limits limits;
+    limits.max_exchanges = file.content.size() / 4;
+    u3v_com::set_file_fetch_limits(limits);
+    EXPECT_EQ(bench.open(), cam_error(e_invalidarg));
+    EXPECT_EQ(bench.gencp.readmem_count(sim_camera::manifest_files_address, file.content.size()), 0u);
+    EXPECT_EQ(log.count("[CamTovra] u3v_com::fetch_manifest_files, 1 bytes per exchange are too few for a GenICam "
+                        "file of size=" +
+                        std::to_string(file.content.size()) + " (at least "),
+              1u);
+
+    // Each look at the clock finds a second more gone.
+    std::atomic<int> seconds{0};
+    limits = {};
+    limits.budget = std::chrono::seconds(100); // past the 64 exchanges of the manifest table
+    limits.now = [&seconds] { return std::chrono::steady_clock::time_point(std::chrono::seconds(seconds++)); };
+    u3v_com::set_file_fetch_limits(limits);
+    EXPECT_EQ(bench.open(), cam_error(e_timeout));
+    EXPECT_TRUE(u3v_com::fetch_budget_spent(bench.open(), bench.port.protocol_category()));
+    EXPECT_LT(bench.gencp.readmem_count(sim_camera::manifest_files_address, file.content.size()), 2 * 100u);
+    EXPECT_EQ(log.count("[CamTovra] u3v_com::fetch_manifest_files, reading the GenICam file took longer than "
+                        "100000 ms"),
+              2u);
+    EXPECT_TRUE(bench.port.genicam_file().empty());
+    EXPECT_TRUE(bench.own_cache->lookup(bench.port.model(), hash_of(file)).empty());
+
+    u3v_com::set_file_fetch_limits({});
+    EXPECT_FALSE(bench.open());
+    EXPECT_EQ(bench.port.genicam_file(), u3v_test::description());
 }
 
 } // namespace
