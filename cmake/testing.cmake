@@ -13,17 +13,48 @@ if(CAMTOVRA_WINDOWS)
   target_sources(gtest_main INTERFACE ${PROJECT_SOURCE_DIR}/testing/test_support/started_marker.cpp)
 endif()
 
+# camtovra_discover_gtests(<target> TIMEOUT <seconds> [TEST_FILTER <filter>]
+#                          [RESOURCE_LOCK <names...>] [ENVIRONMENT <var=value...>])
+# Makes each case of the test program <target> a test of its own, discovered
+# when ctest runs. The list properties are set by an include file of their
+# own, after discovery: gtest_discover_tests expands its PROPERTIES twice and
+# so splits a list value. ctest then got RESOURCE_LOCK "a;b" as
+# RESOURCE_LOCK a, the other names dropped without a word, and the pairs after
+# it shifted (a TIMEOUT given later was lost as well).
+function(camtovra_discover_gtests target)
+  cmake_parse_arguments(D "" "TIMEOUT;TEST_FILTER" "RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
+  set(_filter "")
+  if(DEFINED D_TEST_FILTER)
+    set(_filter TEST_FILTER "${D_TEST_FILTER}")
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${_filter}
+    TEST_LIST ${target}_TESTS PROPERTIES TIMEOUT ${D_TIMEOUT})
+  set(_properties "")
+  foreach(_name RESOURCE_LOCK ENVIRONMENT)
+    if(D_${_name})
+      string(APPEND _properties " ${_name} \"${D_${_name}}\"")
+    endif()
+  endforeach()
+  if(_properties)
+    set(_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_list_properties.cmake)
+    file(WRITE ${_file}
+      "if(${target}_TESTS)\n"
+      "  set_tests_properties(\${${target}_TESTS} PROPERTIES${_properties})\n"
+      "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_file})
+  endif()
+endfunction()
+
 # camtovra_add_gtest(<name> SOURCES <files...> LIBS <targets...>)
 function(camtovra_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
-  set(_props "")
+  set(_environment "")
   if(NOT CAMTOVRA_WINDOWS)
-    set(_props ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+    set(_environment ENVIRONMENT ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES ${_props} TIMEOUT 120)
+  camtovra_discover_gtests(${name} TIMEOUT 120 ${_environment})
 endfunction()
 
 # camtovra_add_output_test(<name> PATTERN <regex> COMMAND <target> <args...>)

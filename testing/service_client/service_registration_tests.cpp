@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "registration_user.h"
 #include "service_test_support.h"
 
 namespace {
@@ -178,6 +179,26 @@ TEST_F(service_registration, unknown_switches_start_the_module_which_fails_witho
         EXPECT_FALSE(has(machine, clsid_key));
         EXPECT_FALSE(has(machine, app_id_key));
     }
+}
+
+TEST_F(service_registration, a_second_test_process_is_refused_the_registration_this_one_holds_and_writes_nothing)
+{
+    // SetUp claimed the registration for this process. The same program as a
+    // second test process, running a case that writes the registration.
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    SetEnvironmentVariableW(L"GTEST_OUTPUT", nullptr); // this process's result file is its own
+    const test_support::child_process second = test_support::start_program(
+        self, L"--gtest_filter=service_registration.reg_server_writes_both_scripts_and_the_type_library_and_unreg_"
+              L"server_removes_them");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second.wait(120000), 1u) << "the second test process was not refused";
+
+    const std::wstring this_process = L"(process " + std::to_wstring(GetCurrentProcessId()) + L")";
+    const std::wstring record = L"Software\\CamTovraTests\\ServiceRegistration";
+    EXPECT_NE(read_string(HKEY_CURRENT_USER, record, L"user").find(this_process), std::wstring::npos);
+    EXPECT_NE(read_string(HKEY_CURRENT_USER, record, L"last writer").find(this_process), std::wstring::npos)
+        << "the refused process is on record as a writer";
 }
 
 } // namespace

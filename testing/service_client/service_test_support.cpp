@@ -2,9 +2,12 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <memory>
 #include <type_traits>
 #include <vector>
+
+#include "registration_user.h"
 
 namespace service_test {
 
@@ -44,6 +47,18 @@ SERVICE_STATUS_PROCESS query_status()
     return status;
 }
 
+// Claims the service's registration for this process; false, printed, when
+// another test process holds it.
+bool claim_registration()
+{
+    const std::string busy = test_support::claim_service_registration();
+    if (!busy.empty()) {
+        std::fprintf(stderr, "%s\n", busy.c_str());
+        std::fflush(stderr);
+    }
+    return busy.empty();
+}
+
 HKEY open_settings()
 {
     HKEY key = nullptr;
@@ -78,13 +93,21 @@ DWORD run(const std::wstring& program, const std::wstring& arguments)
 
 DWORD run_service_exe(const std::wstring& arguments)
 {
+    if (!claim_registration()) {
+        return registration_in_use;
+    }
+    test_support::record_registration_write(service_exe() + L" " + arguments);
     return run(service_exe(), arguments);
 }
 
 DWORD register_proxy_stub()
 {
+    if (!claim_registration()) {
+        return registration_in_use;
+    }
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
+    test_support::record_registration_write(L"regsvr32 /s " + proxy_stub_dll());
     return run(std::wstring(system) + L"\\regsvr32.exe", L"/s \"" + proxy_stub_dll() + L"\"");
 }
 

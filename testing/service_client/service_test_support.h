@@ -21,6 +21,9 @@ std::wstring proxy_stub_dll();
 // 0xFFFFFFFF when it could not be started or did not end within 60 s (then it
 // is ended).
 DWORD run(const std::wstring& program, const std::wstring& arguments);
+// Exit code of the two below when another test process holds the service's
+// registration in this prefix (registration_user.h); the holder is printed.
+inline constexpr DWORD registration_in_use = 0xFFFFFFFE;
 // The service executable with `arguments`.
 DWORD run_service_exe(const std::wstring& arguments);
 // regsvr32 /s of the proxy/stub library.

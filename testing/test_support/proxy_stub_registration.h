@@ -2,17 +2,18 @@
 // Registering the service's proxy/stub library for tests whose client
 // processes reach the service's objects through it.
 //
-// Under full parallel load Wine's registry now and then lacks an interface's
-// registration in its 64-bit view after regsvr32 returned 0, or loses it later
-// while the 32-bit view keeps the type-library marshaller: a client's
-// unmarshalling then fails with E_FAIL. The registration is checked after each
-// run and before a client is started again, and regsvr32 is run again,
-// bounded, each miss printed.
+// The interface keys it writes are the prefix's one registration of the
+// service, which the service executable's registration switches rewrite (the
+// type library's registration points its interfaces at the type-library
+// marshaller) or remove. Such writers and the clients that rely on the keys
+// never run at once (registration_user.h); a registration that is not in
+// place after regsvr32, or is lost while clients run, is therefore no moment
+// of Wine's registry but a write of someone's, and fails the test with the
+// last writer on record.
 
 #include <windows.h>
 #include <objbase.h>
 
-#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include "camtovra_service.h"
 #include "child_process.h"
 #include "com_transport.h"
+#include "registration_user.h"
 
 namespace test_support {
 
@@ -39,43 +41,40 @@ inline std::string service_proxy_stub_mismatch()
     return missing;
 }
 
-// Runs regsvr32 on the proxy/stub library until the service's interfaces
-// resolve to it, at most `start_attempts` times. Empty on success, otherwise
-// what failed last.
+// Claims the service's registration for this process and runs regsvr32 on
+// the proxy/stub library. Empty when the service's interfaces then resolve to
+// it, otherwise what failed.
 inline std::string register_proxy_stub(std::string_view unix_dll_path)
 {
-    const std::wstring regsvr32 = L"C:\\windows\\system32\\regsvr32.exe";
-    std::string failure;
-    for (int attempt = 1; attempt <= start_attempts; ++attempt) {
-        const child_process registration =
-            start_program(regsvr32, L"/s \"" + windows_path(unix_dll_path) + L"\"");
-        if (!registration) {
-            return "regsvr32 could not be started";
-        }
-        if (const DWORD code = registration.wait(); code != 0) {
-            return "regsvr32 exited with " + std::to_string(code);
-        }
-        failure = service_proxy_stub_mismatch();
-        if (failure.empty()) {
-            return {};
-        }
-        std::fprintf(stderr, "after regsvr32 (attempt %d of %d): %s\n", attempt, start_attempts, failure.c_str());
-        std::fflush(stderr);
+    if (const std::string busy = claim_service_registration(); !busy.empty()) {
+        return busy;
     }
-    return failure;
+    const std::wstring dll = windows_path(unix_dll_path);
+    record_registration_write(L"regsvr32 /s " + dll);
+    const child_process registration = start_program(L"C:\\windows\\system32\\regsvr32.exe", L"/s \"" + dll + L"\"");
+    if (!registration) {
+        return "regsvr32 could not be started";
+    }
+    if (const DWORD code = registration.wait(); code != 0) {
+        return "regsvr32 exited with " + std::to_string(code);
+    }
+    if (const std::string mismatch = service_proxy_stub_mismatch(); !mismatch.empty()) {
+        return "after regsvr32: " + mismatch + "; last written by " + last_registration_writer();
+    }
+    return {};
 }
 
-// Before a client is started again: registers the library again when the
-// registry has lost it. Empty when it is (again) in place.
-inline std::string restore_proxy_stub(std::string_view unix_dll_path)
+// Empty while the registration that register_proxy_stub made is in place;
+// otherwise what changed and who wrote the keys last. Nothing is registered
+// again: the keys changed under the test's clients.
+inline std::string proxy_stub_lost()
 {
-    const std::string missing = service_proxy_stub_mismatch();
-    if (missing.empty()) {
+    const std::string mismatch = service_proxy_stub_mismatch();
+    if (mismatch.empty()) {
         return {};
     }
-    std::fprintf(stderr, "the proxy/stub registration was lost: %s; registering it again\n", missing.c_str());
-    std::fflush(stderr);
-    return register_proxy_stub(unix_dll_path);
+    return "the proxy/stub registration changed while this test ran: " + mismatch + "; last written by " +
+           last_registration_writer();
 }
 
 } // namespace test_support

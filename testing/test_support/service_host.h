@@ -258,10 +258,10 @@ public:
                          "(attempt %d of %d)\n",
                          program.name().c_str(), static_cast<unsigned long>(code), attempt + 1, transport_attempts);
             std::fflush(stderr);
-            // What a new start needs: this process's COM resolving the
-            // service's interfaces to the registered proxy/stub, and
+            // What a new start needs: the registration still in place (a
+            // change is someone's write, not the transport's), and
             // marshalling data of its own (as a first start has).
-            EXPECT_EQ(restore_proxy_stub(proxy_stub_dll_), "");
+            EXPECT_EQ(proxy_stub_lost(), "");
             if (const HRESULT hr = marshal_for_clients(); FAILED(hr)) {
                 ADD_FAILURE() << "the discover service could not be marshalled again: " << std::hex << hr;
                 return client;
@@ -280,11 +280,11 @@ private:
     // Marshals the discover object for client processes anew; the HRESULT of
     // the last attempt. Marshalling starts this process's remoting with Wine's
     // RPC service, which under load now and then fails it (E_FAIL) for a
-    // moment, and it looks the interface's stub up in the registry, which now
-    // and then misses the proxy/stub. Both are transport: tried again, with
-    // the registration restored where it was lost and a growing pause (there
-    // is no state to see the RPC service recover by), bounded, each failure
-    // printed with its HRESULT.
+    // moment: tried again with a growing pause (there is no state to see the
+    // RPC service recover by), bounded, each failure printed with its
+    // HRESULT. It also looks the interface's stub up in the registry: a
+    // registration no longer in place is someone's write, printed with the
+    // last writer, and ends the attempts.
     HRESULT marshal_for_clients()
     {
         // Up to about 8 s in all: the RPC service has been seen failing for
@@ -301,8 +301,10 @@ private:
                          "(attempt %d of %d)\n",
                          static_cast<unsigned long>(hr), attempt, attempts);
             std::fflush(stderr);
-            if (const std::string missing = restore_proxy_stub(proxy_stub_dll_); !missing.empty()) {
-                std::fprintf(stderr, "%s\n", missing.c_str());
+            if (const std::string lost = proxy_stub_lost(); !lost.empty()) {
+                std::fprintf(stderr, "%s\n", lost.c_str());
+                std::fflush(stderr);
+                return hr;
             }
             if (attempt < attempts) {
                 Sleep(static_cast<DWORD>(100 * attempt));

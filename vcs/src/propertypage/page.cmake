@@ -60,9 +60,8 @@ target_link_libraries(camtovra_page_registration_tests PRIVATE camtovra_page_lib
 target_compile_definitions(camtovra_page_registration_tests PRIVATE
   PAGE_DLL=L"$<TARGET_FILE:camtovra_propertypage>")
 add_dependencies(camtovra_page_registration_tests camtovra_propertypage)
-gtest_discover_tests(camtovra_page_registration_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  PROPERTIES TIMEOUT 120
-  RESOURCE_LOCK "camtovra_page_registration;camtovra_service_registration;camtovra_video_input_category")
+camtovra_discover_gtests(camtovra_page_registration_tests TIMEOUT 120
+  RESOURCE_LOCK camtovra_page_registration camtovra_service_registration camtovra_video_input_category)
 
 # The page in this process over the scripted test filter.
 camtovra_add_gtest(camtovra_property_page_tests

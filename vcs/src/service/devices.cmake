@@ -28,8 +28,8 @@ add_dependencies(active_device_list_tests event_state_probe)
 # else that holds this lock.
 add_executable(discover_service_tests ${CMAKE_CURRENT_LIST_DIR}/tests/discover_service_tests.cpp)
 target_link_libraries(discover_service_tests PRIVATE service_devices fake_devices GTest::gtest_main GTest::gmock)
-gtest_discover_tests(discover_service_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  PROPERTIES TIMEOUT 120 RESOURCE_LOCK camtovra_video_input_category)
+camtovra_discover_gtests(discover_service_tests TIMEOUT 120
+  RESOURCE_LOCK camtovra_video_input_category)
 
 # The client COM objects over fake cameras, in this process and from client
 # processes through the proxy/stub library (whose registration the service's
@@ -41,5 +41,5 @@ target_compile_definitions(client_objects_tests PRIVATE
   DEVICE_CLIENT_EXE="$<TARGET_FILE:device_client>"
   PROXY_STUB_DLL="$<TARGET_FILE:CamTovraServicePS>")
 add_dependencies(client_objects_tests wait_for_event device_client CamTovraServicePS)
-gtest_discover_tests(client_objects_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  PROPERTIES TIMEOUT 120 RESOURCE_LOCK "camtovra_video_input_category;camtovra_service_registration")
+camtovra_discover_gtests(client_objects_tests TIMEOUT 120
+  RESOURCE_LOCK camtovra_video_input_category camtovra_service_registration)

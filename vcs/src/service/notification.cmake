@@ -45,5 +45,5 @@ add_executable(filter_instance_enumerator_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/filter_instance_enumerator_tests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/device_registry_tests.cpp)
 target_link_libraries(filter_instance_enumerator_tests PRIVATE service_notification GTest::gtest_main GTest::gmock)
-gtest_discover_tests(filter_instance_enumerator_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  PROPERTIES TIMEOUT 120 RESOURCE_LOCK camtovra_video_input_category)
+camtovra_discover_gtests(filter_instance_enumerator_tests TIMEOUT 120
+  RESOURCE_LOCK camtovra_video_input_category)
