@@ -49,7 +49,7 @@ protected:
         ASSERT_TRUE(SUCCEEDED(ole_thread ? OleInitialize(nullptr) : CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         com_initialised_ = true;
         ASSERT_EQ(test_support::retry_transport("CoCreateInstance(CamTovraDiscoverService)",
-                                                test_support::transport_step::activation,
+                                                test_support::transport_step::activation, &IID_ICamTovraDiscoverService,
                                                 [&] {
                                                     service.reset();
                                                     return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr,
