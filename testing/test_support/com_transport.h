@@ -105,10 +105,11 @@ inline bool is_transport_failure(HRESULT hr, transport_step step, const IID* iid
         return true;
     }
     // Without the interface's proxy/stub this process's COM answers E_NOINTERFACE
-    // (a query) or E_FAIL (unmarshalling; the type-library marshaller that a
-    // 32-bit view may hold fails so too). Only a mismatch seen now shows that;
-    // otherwise the object answered (see proxy_stub_registration.h).
-    if ((hr == E_FAIL || hr == E_NOINTERFACE) && iid != nullptr) {
+    // (a query), REGDB_E_IIDNOTREG or E_FAIL (unmarshalling; the type-library
+    // marshaller that a 32-bit view may hold fails so too). Only a mismatch
+    // seen now shows that; otherwise the object answered (see
+    // proxy_stub_registration.h).
+    if ((hr == E_FAIL || hr == E_NOINTERFACE || hr == REGDB_E_IIDNOTREG) && iid != nullptr) {
         const std::string mismatch = proxy_stub_mismatch(*iid);
         if (!mismatch.empty()) {
             std::fprintf(stderr, "0x%08lX in the %s: %s\n", static_cast<unsigned long>(hr), step_name(step),

@@ -54,6 +54,8 @@ TEST_F(com_transport, rpc_status_or_a_proxy_stub_mismatch_shown_now_is_transport
     EXPECT_NE(test_support::proxy_stub_mismatch(unregistered), "");
     EXPECT_TRUE(is_transport_failure(E_NOINTERFACE, transport_step::first_call, &unregistered));
     EXPECT_TRUE(is_transport_failure(E_FAIL, transport_step::unmarshal, &unregistered));
+    EXPECT_TRUE(is_transport_failure(REGDB_E_IIDNOTREG, transport_step::unmarshal, &unregistered));
+    EXPECT_FALSE(is_transport_failure(REGDB_E_IIDNOTREG, transport_step::unmarshal, &IID_IDispatch));
     EXPECT_FALSE(is_transport_failure(E_FAIL, transport_step::call, &unregistered));
 }
 
