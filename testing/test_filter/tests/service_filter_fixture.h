@@ -13,6 +13,7 @@
 
 #include "camtovra_service.h"
 #include "com_transport.h"
+#include "gen_utils/win32_utils.h"
 #include "propertypage/vcd_item_tables.h"
 #include "service_test_support.h"
 #include "test_filter/service_backend.h"
@@ -40,7 +41,7 @@ protected:
 
     void SetUp() override
     {
-        service_test::stop_service();
+        ASSERT_NO_FATAL_FAILURE(stop_service_until_gone());
         service_test::remove_all_registration();
         ASSERT_EQ(service_test::run_service_exe(L"-Service"), 0u);
         ASSERT_EQ(service_test::register_proxy_stub(), 0u);
@@ -60,16 +61,30 @@ protected:
                   S_OK);
         ASSERT_NO_FATAL_FAILURE(filter = open_filter());
         ASSERT_NO_FATAL_FAILURE(second = open_filter());
+        ASSERT_TRUE(filter && second) << "no filter over the service's camera";
     }
     void TearDown() override
     {
         filter.reset();
         second.reset();
         service.reset();
-        service_test::stop_service();
+        stop_service_until_gone();
         service_test::remove_all_registration();
         if (com_initialised_) {
             ole_thread ? OleUninitialize() : CoUninitialize();
+        }
+    }
+
+    // Stops the service and waits until its process has ended: the service
+    // that the next test starts must not find the camera still held by this one.
+    static void stop_service_until_gone()
+    {
+        const DWORD id = service_test::service_process_id();
+        const win32::unique_handle process(id != 0 ? OpenProcess(SYNCHRONIZE, FALSE, id) : nullptr);
+        service_test::stop_service();
+        if (process) {
+            ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0)
+                << "the stopped service's process " << id << " did not end";
         }
     }
 
