@@ -13,7 +13,6 @@
 
 #include "camtovra_service.h"
 #include "com_transport.h"
-#include "gen_utils/win32_utils.h"
 #include "propertypage/vcd_item_tables.h"
 #include "service_test_support.h"
 #include "test_filter/service_backend.h"
@@ -41,7 +40,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_NO_FATAL_FAILURE(stop_service_until_gone());
+        ASSERT_TRUE(service_test::stop_service()) << "the service left running before would not end";
         service_test::remove_all_registration();
         ASSERT_EQ(service_test::run_service_exe(L"-Service"), 0u);
         ASSERT_EQ(service_test::register_proxy_stub(), 0u);
@@ -68,23 +67,10 @@ protected:
         filter.reset();
         second.reset();
         service.reset();
-        stop_service_until_gone();
+        EXPECT_TRUE(service_test::stop_service()) << "the service would not end";
         service_test::remove_all_registration();
         if (com_initialised_) {
             ole_thread ? OleUninitialize() : CoUninitialize();
-        }
-    }
-
-    // Stops the service and waits until its process has ended: the service
-    // that the next test starts must not find the camera still held by this one.
-    static void stop_service_until_gone()
-    {
-        const DWORD id = service_test::service_process_id();
-        const win32::unique_handle process(id != 0 ? OpenProcess(SYNCHRONIZE, FALSE, id) : nullptr);
-        service_test::stop_service();
-        if (process) {
-            ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0)
-                << "the stopped service's process " << id << " did not end";
         }
     }
 
