@@ -130,8 +130,8 @@ inline constexpr int transport_attempts = 4;
 inline constexpr int transport_retry_budget = 16;
 
 namespace detail {
-// Both only grow or change under the retry of one thread at a time in the
-// client programs; atomic because a test's threads may retry at once.
+// This process's retries and the class of the last failure returned; atomic,
+// as a test's threads may retry at once.
 inline std::atomic<int> retries_taken{0};
 inline std::atomic<bool> last_failure_transport{false};
 } // namespace detail
