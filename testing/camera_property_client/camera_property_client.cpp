@@ -106,7 +106,7 @@ int run(ICamTovraDiscoverService* service, const std::wstring& out_path)
         test_support::first_query(unknown, IID_ICamTovraDevice, &device, "QueryInterface(ICamTovraDevice)");
     unknown->Release();
     if (FAILED(queried)) {
-        return first_query_failed;
+        return test_support::exit_code_for(first_query_failed, test_support::first_query_refused_exit);
     }
     FILE* out = _wfopen(out_path.c_str(), L"wb");
     if (out == nullptr) {
@@ -143,12 +143,14 @@ int wmain(int argc, wchar_t** argv)
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 1;
     }
-    int result = unmarshal_failed;
+    int result = 0;
     if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(
             test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService,
             "CoUnmarshalInterface(ICamTovraDiscoverService)")) {
         result = run(service, argv[2]);
         service->Release();
+    } else {
+        result = test_support::exit_code_for(unmarshal_failed, test_support::unmarshal_refused_exit);
     }
     CoUninitialize();
     return result;

@@ -10,7 +10,10 @@
 // the test registered (run_properties).
 // Exit code 0 on success, otherwise the failure (device_client_exit.h); every
 // failed call is printed with its HRESULT. A step that Wine's COM transport
-// failed is tried again where it failed (com_transport.h).
+// failed is tried again where it failed (com_transport.h); the product's own
+// answers (E_FAIL of CreateDevice, say) are not. The "transport" exit codes
+// (unmarshal and first query failed) stand only for a failure of COM's
+// transport; the host starts such a client again.
 #include <windows.h>
 #include <objbase.h>
 
@@ -66,7 +69,7 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
     DShowDeviceServer_DeviceId ids[4] = {};
     ULONG count = 0;
     if (!expect_ok("GetDiscoveredDeviceList", retry_transport("GetDiscoveredDeviceList", transport_step::first_call,
-                                                              [&] { return service->GetDiscoveredDeviceList(ids, 4, &count); }))) {
+                                                              &IID_ICamTovraDiscoverService, [&] { return service->GetDiscoveredDeviceList(ids, 4, &count); }))) {
         return client_list_failed;
     }
     if (count < 2) {
@@ -80,7 +83,8 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
 
     // The second camera's record carries a property store.
     released<ICamTovraDeviceInfo> info;
-    if (!expect_ok("GetDeviceInstanceInfo", retry_transport("GetDeviceInstanceInfo", transport_step::unmarshal, [&] {
+    if (!expect_ok("GetDeviceInstanceInfo", retry_transport("GetDeviceInstanceInfo", transport_step::unmarshal,
+                                                           &IID_ICamTovraDeviceInfo, [&] {
             return service->GetDeviceInstanceInfo(&ids[1], info.put());
         })) ||
         info.pointer == nullptr) {
@@ -95,7 +99,7 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
     VariantInit(&read);
     const bool stored =
         expect_ok("WriteProperty", retry_transport("WriteProperty", transport_step::first_call,
-                                                   [&] { return info->WriteProperty(value_name, &value); })) &&
+                                                   &IID_ICamTovraDeviceInfo, [&] { return info->WriteProperty(value_name, &value); })) &&
         expect_ok("ReadProperty", test_support::report_failure("ReadProperty", info->ReadProperty(value_name, &read)));
     if (!stored || read.vt != VT_I8 || read.llVal != -7) {
         std::fprintf(stderr, "the property read back has type %u, not VT_I8 -7\n", static_cast<unsigned>(read.vt));
@@ -111,8 +115,8 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
     }
     released<ICamTovraDevice> device;
     if (FAILED(retry_transport("QueryInterface(ICamTovraDevice)", transport_step::first_call,
-                               [&] { return unknown->QueryInterface(IID_ICamTovraDevice, device.put_void()); }))) {
-        return client_device_query_failed;
+                               &IID_ICamTovraDevice, [&] { return unknown->QueryInterface(IID_ICamTovraDevice, device.put_void()); }))) {
+        return test_support::exit_code_for(client_device_query_failed, client_device_query_refused);
     }
     GUID set = {0xc6e13360, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56}};
     transport_step step = transport_step::first_call;
@@ -121,7 +125,7 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
         for (ULONG i = 0; i < size; ++i) {
             sent[i] = static_cast<unsigned char>(i * 7 + size);
         }
-        if (!expect_ok("Set", retry_transport("Set", step, [&] {
+        if (!expect_ok("Set", retry_transport("Set", step, &IID_ICamTovraDevice, [&] {
                 return device->Set(&set, size, nullptr, 0, sent.data(), size);
             }))) {
             return client_set_failed;
@@ -129,7 +133,7 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
         step = transport_step::call;
         std::vector<unsigned char> got(size);
         ULONG returned = 0;
-        if (!expect_ok("Get", retry_transport("Get", step, [&] {
+        if (!expect_ok("Get", retry_transport("Get", step, &IID_ICamTovraDevice, [&] {
                 return device->Get(&set, size, nullptr, 0, got.data(), size, &returned);
             }))) {
             return client_get_failed;
@@ -143,7 +147,8 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
     DShowDeviceServer_StreamFormat format{};
     format.StreamFormatInfoId = 1;
     released<ICamTovraStreamChannel> channel;
-    if (!expect_ok("CreateStreamChannel", retry_transport("CreateStreamChannel", transport_step::unmarshal, [&] {
+    if (!expect_ok("CreateStreamChannel", retry_transport("CreateStreamChannel", transport_step::unmarshal,
+                                                         &IID_ICamTovraStreamChannel, [&] {
             return device->CreateStreamChannel(channel.put(), &format);
         })) ||
         channel.pointer == nullptr) {
@@ -152,7 +157,7 @@ int run(ICamTovraDiscoverService* service, const wchar_t* ready_event)
     BSTR name = nullptr;
     ULONG frames = 0;
     if (!expect_ok("GetBaseData", retry_transport("GetBaseData", transport_step::first_call,
-                                                  [&] { return channel->GetBaseData(&name, &frames); }))) {
+                                                  &IID_ICamTovraStreamChannel, [&] { return channel->GetBaseData(&name, &frames); }))) {
         return client_base_data_failed;
     }
     const bool expected = name != nullptr && std::wcscmp(name, L"Global\\fake_semaphore") == 0 && frames == 4;
@@ -184,7 +189,7 @@ int run_properties(ICamTovraDiscoverService* service)
     DShowDeviceServer_DeviceId ids[4] = {};
     ULONG count = 0;
     if (!expect_ok("GetDiscoveredDeviceList", retry_transport("GetDiscoveredDeviceList", transport_step::first_call,
-                                                              [&] { return service->GetDiscoveredDeviceList(ids, 4, &count); }))) {
+                                                              &IID_ICamTovraDiscoverService, [&] { return service->GetDiscoveredDeviceList(ids, 4, &count); }))) {
         return client_list_failed;
     }
     if (count == 0) {
@@ -200,8 +205,8 @@ int run_properties(ICamTovraDiscoverService* service)
     }
     released<ICamTovraDevice> device;
     if (FAILED(retry_transport("QueryInterface(ICamTovraDevice)", transport_step::first_call,
-                               [&] { return unknown->QueryInterface(IID_ICamTovraDevice, device.put_void()); }))) {
-        return client_device_query_failed;
+                               &IID_ICamTovraDevice, [&] { return unknown->QueryInterface(IID_ICamTovraDevice, device.put_void()); }))) {
+        return test_support::exit_code_for(client_device_query_failed, client_device_query_refused);
     }
     GUID set = {0xc6e13360, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56}};
 
@@ -210,7 +215,8 @@ int run_properties(ICamTovraDiscoverService* service)
         record[i] = static_cast<unsigned char>(i < 24 ? i * 3 + 1 : 0xCC);
     }
     ULONG returned = 0;
-    if (!expect_ok("Get(standard record)", retry_transport("Get(standard record)", transport_step::first_call, [&] {
+    if (!expect_ok("Get(standard record)", retry_transport("Get(standard record)", transport_step::first_call,
+                                                          &IID_ICamTovraDevice, [&] {
             return device->Get(&set, 2, nullptr, 0, record, 48, &returned);
         }))) {
         return client_standard_get_failed;
@@ -267,8 +273,8 @@ int run_client(const wchar_t* marshalled, const wchar_t* ready_event)
     const std::vector<unsigned char> data = test_support::from_hex(marshalled);
     released<ICamTovraDiscoverService> service;
     if (FAILED(retry_transport("CoUnmarshalInterface(ICamTovraDiscoverService)", transport_step::unmarshal,
-                               [&] { return test_support::unmarshal_interface(data, IID_ICamTovraDiscoverService, service.put_void()); }))) {
-        return client_unmarshal_failed;
+                               &IID_ICamTovraDiscoverService, [&] { return test_support::unmarshal_interface(data, IID_ICamTovraDiscoverService, service.put_void()); }))) {
+        return test_support::exit_code_for(client_unmarshal_failed, client_unmarshal_refused);
     }
     if (ready_event != nullptr && std::wcscmp(ready_event, L"--properties") == 0) {
         return run_properties(service.pointer);

@@ -25,6 +25,10 @@ enum device_client_exit : int {
     client_standard_set_failed = 17,
     client_null_buffer_accepted = 18,
     client_support_wrong = 19,
+    // The first step failed with an answer that is not COM's transport's: the
+    // host does not start the client again.
+    client_unmarshal_refused = 20,
+    client_device_query_refused = 21,
 };
 
 inline const char* describe_device_client_exit(unsigned long code)
@@ -50,6 +54,8 @@ inline const char* describe_device_client_exit(unsigned long code)
         "Set of a standard record failed",
         "Get without a value buffer was not refused with E_POINTER",
         "QuerySupported gave another answer",
+        "unmarshalling the discover service failed, not in COM's transport",
+        "QueryInterface(ICamTovraDevice) failed, not in COM's transport",
     };
     return code < sizeof(texts) / sizeof(texts[0]) ? texts[code] : "not an exit code of device_client";
 }

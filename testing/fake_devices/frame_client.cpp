@@ -129,7 +129,7 @@ int run(ICamTovraDiscoverService* service, const std::wstring& mode, const wchar
     if (FAILED(queried)) {
         fwprintf(stderr, L"frame_client: QueryInterface(ICamTovraDevice) failed: 0x%08lX\n",
                  static_cast<unsigned long>(queried));
-        return first_query_failed;
+        return test_support::exit_code_for(first_query_failed, test_support::first_query_refused_exit);
     }
     DShowDeviceServer_StreamFormat format{};
     format.StreamFormatInfoId = 1;
@@ -232,12 +232,14 @@ int wmain(int argc, wchar_t** argv)
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 1;
     }
-    int result = unmarshal_failed;
+    int result = 0;
     if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(
             test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService,
             "CoUnmarshalInterface(ICamTovraDiscoverService)")) {
         result = run(service, argv[2], argv[3]);
         service->Release();
+    } else {
+        result = test_support::exit_code_for(unmarshal_failed, test_support::unmarshal_refused_exit);
     }
     CoUninitialize();
     return result;

@@ -76,7 +76,7 @@ int run(ICamTovraDiscoverService* service, const std::wstring& out_prefix)
     unknown->Release();
     if (FAILED(queried)) {
         report("QueryInterface(ICamTovraDevice)", queried);
-        return first_query_failed;
+        return test_support::exit_code_for(first_query_failed, test_support::first_query_refused_exit);
     }
     int result = 0;
     GUID set = generic_driver_interface;
@@ -158,12 +158,14 @@ int wmain(int argc, wchar_t** argv)
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 1;
     }
-    int result = unmarshal_failed;
+    int result = 0;
     if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(
             test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService,
             "CoUnmarshalInterface(ICamTovraDiscoverService)")) {
         result = run(service, argv[2]);
         service->Release();
+    } else {
+        result = test_support::exit_code_for(unmarshal_failed, test_support::unmarshal_refused_exit);
     }
     CoUninitialize();
     return result;

@@ -398,7 +398,7 @@ HRESULT open_service_filter(atl::com_ptr<IUnknown>& filter)
 {
     atl::com_ptr<ICamTovraDiscoverService> service;
     HRESULT hr = test_support::retry_transport(
-        "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, [&] {
+        "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, &IID_ICamTovraDiscoverService, [&] {
             service.reset();
             return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
                                     IID_ICamTovraDiscoverService, service.put_void());

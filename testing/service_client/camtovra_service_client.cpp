@@ -34,7 +34,7 @@ int run()
 {
     released<ICamTovraDiscoverService> service;
     using test_support::transport_step;
-    HRESULT hr = test_support::retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation,
+    HRESULT hr = test_support::retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation, &IID_ICamTovraDiscoverService,
                                                [&] {
                                                    return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr,
                                                                            CLSCTX_LOCAL_SERVER,
@@ -48,7 +48,7 @@ int run()
 
     DShowDeviceServer_DeviceId probe{};
     ULONG count = 0;
-    test_support::retry_transport("GetDiscoveredDeviceList", transport_step::first_call, [&] {
+    test_support::retry_transport("GetDiscoveredDeviceList", transport_step::first_call, &IID_ICamTovraDiscoverService, [&] {
         hr = service.pointer->GetDiscoveredDeviceList(&probe, 0, &count);
         // A short array is the answer wanted here, not a failure.
         return hr == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) ? S_OK : hr;

@@ -37,7 +37,7 @@ struct discover_service_client {
 
     discover_service_client()
     {
-        created = retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation, [&] {
+        created = retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation, &IID_ICamTovraDiscoverService, [&] {
             return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
                                     IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
         });
@@ -45,7 +45,7 @@ struct discover_service_client {
             return;
         }
         std::uint64_t process_id = 0;
-        created = retry_transport("GetServiceProperty(process id)", transport_step::first_call, [&] {
+        created = retry_transport("GetServiceProperty(process id)", transport_step::first_call, &IID_ICamTovraDiscoverService, [&] {
             ULONG size = 0;
             return service->GetServiceProperty(26, reinterpret_cast<unsigned char*>(&process_id), 8, &size);
         });

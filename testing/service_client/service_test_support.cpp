@@ -180,17 +180,30 @@ DWORD start_service()
     return StartServiceW(service.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
 }
 
-void stop_service()
+bool stop_service()
 {
     const DWORD state = service_state();
     if (state == 0 || state == SERVICE_STOPPED) {
-        return;
+        return true;
     }
+    // The service reports stopped before its process has torn down and let
+    // go of its camera: the process is waited for as well.
+    const DWORD id = service_process_id();
+    HANDLE process = id != 0 ? OpenProcess(SYNCHRONIZE, FALSE, id) : nullptr;
     for (int i = 0; i < 100 && service_state() != SERVICE_STOPPED; ++i) {
         send_control(SERVICE_CONTROL_STOP);
         Sleep(100);
     }
-    wait_for_state(SERVICE_STOPPED);
+    bool stopped = wait_for_state(SERVICE_STOPPED);
+    if (process != nullptr) {
+        if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) {
+            std::fprintf(stderr, "the stopped service's process %lu did not end within 30 s\n",
+                         static_cast<unsigned long>(id));
+            stopped = false;
+        }
+        CloseHandle(process);
+    }
+    return stopped;
 }
 
 bool quit_local_server(DWORD process_id)

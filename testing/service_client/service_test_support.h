@@ -45,8 +45,9 @@ bool wait_for_state(DWORD state);
 DWORD send_control(DWORD control);
 // Starts the service through the service control manager; the Win32 error.
 DWORD start_service();
-// Stops the service if it runs and waits until it has stopped.
-void stop_service();
+// Stops the service and waits until its process has ended; false when it
+// did not (within 30 s).
+bool stop_service();
 
 // Ends a local server that runs without a service: its loop thread gets
 // WM_QUIT, so it revokes its class objects before it exits.

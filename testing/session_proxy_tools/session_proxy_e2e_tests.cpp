@@ -100,7 +100,7 @@ protected:
         using test_support::transport_step;
         ASSERT_EQ(run_service_exe(L"-Service"), 0u);
         ASSERT_EQ(register_proxy_stub(), 0u);
-        ASSERT_EQ(retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation,
+        ASSERT_EQ(retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation, &IID_ICamTovraDiscoverService,
                                   [&] {
                                       return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr,
                                                               CLSCTX_LOCAL_SERVER, IID_ICamTovraDiscoverService,
@@ -108,7 +108,7 @@ protected:
                                   }),
                   S_OK);
         std::uint64_t process_id = 0;
-        ASSERT_EQ(retry_transport("GetServiceProperty(process id)", transport_step::first_call,
+        ASSERT_EQ(retry_transport("GetServiceProperty(process id)", transport_step::first_call, &IID_ICamTovraDiscoverService,
                                   [&] {
                                       ULONG size = 0;
                                       return discovery->GetServiceProperty(

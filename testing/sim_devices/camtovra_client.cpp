@@ -198,7 +198,7 @@ int open_stream(ICamTovraDiscoverService* service, ICamTovraDevice*& device, fra
     unknown->Release();
     if (FAILED(queried)) {
         fail(first_query_failed, "QueryInterface(ICamTovraDevice)", queried);
-        return first_query_failed;
+        return test_support::exit_code_for(first_query_failed, test_support::first_query_refused_exit);
     }
     ULONG formats = 0;
     DShowDeviceServer_StreamFormatInfo probe{};
@@ -238,8 +238,13 @@ int open_stream(ICamTovraDiscoverService* service, ICamTovraDevice*& device, fra
         hr != E_INVALIDARG || refused != nullptr) {
         return fail(38, "CreateStreamChannel of an unknown format id", hr);
     }
-    if (const HRESULT hr = device->CreateStreamChannel(&reader.channel, &format); hr != S_OK || !reader.channel) {
-        return fail(5, "CreateStreamChannel", hr);
+    // The first answer that brings an ICamTovraStreamChannel of the service:
+    // tried again only where COM's transport failed its unmarshalling.
+    const HRESULT created = test_support::retry_transport(
+        "CreateStreamChannel", test_support::transport_step::unmarshal, &IID_ICamTovraStreamChannel,
+        [&] { return device->CreateStreamChannel(&reader.channel, &format); });
+    if (created != S_OK || !reader.channel) {
+        return fail(5, "CreateStreamChannel", created);
     }
     unsigned fourcc = 0;
     SIZE size{};
@@ -444,12 +449,14 @@ int wmain(int argc, wchar_t** argv)
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 1;
     }
-    int result = unmarshal_failed;
+    int result = 0;
     if (ICamTovraDiscoverService* service = test_support::unmarshal<ICamTovraDiscoverService>(
             test_support::from_hex(argv[1]), IID_ICamTovraDiscoverService,
             "CoUnmarshalInterface(ICamTovraDiscoverService)")) {
         result = run(service, argv[2], argv[3]);
         service->Release();
+    } else {
+        result = test_support::exit_code_for(unmarshal_failed, test_support::unmarshal_refused_exit);
     }
     CoUninitialize();
     return result;

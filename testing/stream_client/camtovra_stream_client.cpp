@@ -10,8 +10,10 @@
 //   camtovra_stream_client <output folder> [frames (default 120)] [images (default 3)]
 //
 // Exit code 0 when every check passed; otherwise the step that failed (each
-// failure is printed). COM activation and the first calls on a new object are
-// tried again only where Wine's COM transport failed them.
+// failure is printed; 16 when the last failure was a step that Wine's COM
+// transport failed in every attempt). COM activation and the first calls on a
+// new object are tried again only where the transport failed them, never on
+// an answer of the service's objects (com_transport.h).
 
 #include <windows.h>
 #include <objbase.h>
@@ -48,6 +50,8 @@ enum exit_code : int {
     frames_lost = 13,
     pause_failed = 14,
     bad_arguments = 15,
+    // A step tried again where COM's transport failed it failed so still.
+    transport_failed = 16,
 };
 
 constexpr std::uint32_t fourcc_y800 = 0x30303859; // "Y800"
@@ -300,10 +304,10 @@ int stream(ICamTovraDevice* device, const std::string& folder, int frames, int i
 
     stream_session session;
     com_ptr<ICamTovraStreamChannel> channel;
-    hr = retry_transport("CreateStreamChannel", transport_step::unmarshal,
+    hr = retry_transport("CreateStreamChannel", transport_step::unmarshal, &IID_ICamTovraStreamChannel,
                          [&] { return device->CreateStreamChannel(channel.put(), &format); });
     if (hr != S_OK || channel.get() == nullptr) {
-        return fail(channel_failed, "CreateStreamChannel", hr);
+        return fail(test_support::exit_code_for(transport_failed, channel_failed), "CreateStreamChannel", hr);
     }
     session.channel = channel.get();
     unsigned fourcc = 0;
@@ -399,16 +403,17 @@ int run(const std::string& folder, int frames, int images)
     using test_support::transport_step;
 
     com_ptr<ICamTovraDiscoverService> service;
-    HRESULT hr = retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation, [&] {
+    HRESULT hr = retry_transport("CoCreateInstance(CamTovraDiscoverService)", transport_step::activation, &IID_ICamTovraDiscoverService, [&] {
         return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
                                 IID_ICamTovraDiscoverService, reinterpret_cast<void**>(service.put()));
     });
     if (FAILED(hr)) {
-        return fail(activation_failed, "CoCreateInstance(CamTovraDiscoverService)", hr);
+        return fail(test_support::exit_code_for(transport_failed, activation_failed), "CoCreateInstance(CamTovraDiscoverService)",
+                    hr);
     }
     DShowDeviceServer_DeviceId ids[16] = {};
     ULONG count = 0;
-    hr = retry_transport("GetDiscoveredDeviceList", transport_step::first_call,
+    hr = retry_transport("GetDiscoveredDeviceList", transport_step::first_call, &IID_ICamTovraDiscoverService,
                          [&] { return service->GetDiscoveredDeviceList(ids, 16, &count); });
     // A service that has just started lists its cameras after its first scan:
     // ask again for up to ten seconds.
@@ -435,14 +440,14 @@ int run(const std::string& folder, int frames, int images)
     hr = retry_transport("CreateDevice", transport_step::unmarshal,
                          [&] { return service->CreateDevice(GetCurrentProcessId(), &ids[0], unknown.put()); });
     if (hr != S_OK || unknown.get() == nullptr) {
-        return fail(open_failed, "CreateDevice", hr);
+        return fail(test_support::exit_code_for(transport_failed, open_failed), "CreateDevice", hr);
     }
     com_ptr<ICamTovraDevice> device;
-    hr = retry_transport("QueryInterface(ICamTovraDevice)", transport_step::first_call, [&] {
+    hr = retry_transport("QueryInterface(ICamTovraDevice)", transport_step::first_call, &IID_ICamTovraDevice, [&] {
         return unknown->QueryInterface(IID_ICamTovraDevice, reinterpret_cast<void**>(device.put()));
     });
     if (FAILED(hr)) {
-        return fail(open_failed, "QueryInterface(ICamTovraDevice)", hr);
+        return fail(test_support::exit_code_for(transport_failed, open_failed), "QueryInterface(ICamTovraDevice)", hr);
     }
     std::printf("Opened %s\n", std::string(ids[0].UniqueKey, strnlen(ids[0].UniqueKey, 128)).c_str());
     return stream(device.get(), folder, frames, images);

@@ -39,7 +39,7 @@ HRESULT service_backend::open(ICamTovraDiscoverService* service, std::string_vie
     }
     DShowDeviceServer_DeviceId ids[16] = {};
     ULONG count = 0;
-    if (const HRESULT hr = retry_transport("GetDiscoveredDeviceList", transport_step::first_call,
+    if (const HRESULT hr = retry_transport("GetDiscoveredDeviceList", transport_step::first_call, &IID_ICamTovraDiscoverService,
                                            [&] { return service->GetDiscoveredDeviceList(ids, 16, &count); });
         FAILED(hr)) {
         return hr;
@@ -64,7 +64,7 @@ HRESULT service_backend::open(ICamTovraDiscoverService* service, std::string_vie
         return hr;
     }
     atl::com_ptr<ICamTovraDevice> device;
-    if (const HRESULT hr = retry_transport("QueryInterface(ICamTovraDevice)", transport_step::first_call, [&] {
+    if (const HRESULT hr = retry_transport("QueryInterface(ICamTovraDevice)", transport_step::first_call, &IID_ICamTovraDevice, [&] {
             device.reset();
             return unknown->QueryInterface(IID_ICamTovraDevice, device.put_void());
         });

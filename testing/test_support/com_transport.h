@@ -4,15 +4,26 @@
 //
 // Under full parallel test load Wine now and then fails an activation right
 // after the server was registered or started, the unmarshalling of an object
-// of a freshly started process, or the first call through a new proxy (there
-// with E_FAIL too); the same steps pass alone hundreds of times. Such a step is
-// tried again a few times at the spot where it failed, never the whole test,
-// and every failed call is printed with its HRESULT. A failure with any other
-// HRESULT, or in any other step, is the product's and is returned at once.
+// of a freshly started process, or the first call through a new proxy; the
+// same steps pass alone hundreds of times. Such a step is tried again a few
+// times at the spot where it failed, never the whole test, and only on
+// evidence that the transport failed it: an RPC status or an RPC-facility
+// HRESULT. These steps wrap calls of the product (CreateDevice,
+// CreateStreamChannel, ...), which answers E_FAIL for faults of its own:
+// without such evidence the answer is the product's and is returned at once.
+// E_FAIL or E_NOINTERFACE while this process's COM resolves the interface to
+// another proxy/stub than the registry's 64-bit view holds is no moment of
+// the transport either: the keys were written by someone while the test ran
+// (proxy_stub_registration.h). It is printed and fails the step.
+//
+// Every retry taken prints one line containing "transport retry" (the test
+// command counts them); each process has a budget of retries, and a failure
+// met once it is spent is returned, saying so.
 
 #include <windows.h>
 #include <objbase.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -48,14 +59,18 @@ inline const char* step_name(transport_step step)
     return "?";
 }
 
-// True when `hr`, answered in `step`, comes from COM's transport rather than
-// from the object that was called.
+inline std::string proxy_stub_mismatch(REFIID iid);
+
 constexpr HRESULT from_win32(DWORD code)
 {
     return static_cast<HRESULT>((code & 0xFFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
 }
 
-inline bool is_transport_failure(HRESULT hr, transport_step step)
+// True when `hr`, answered in `step`, comes from COM's transport rather than
+// from the object that was called. `iid` is the interface whose proxy/stub
+// the step needs (the new object's, or the proxy's for a first call), or null
+// when it needs none of the product's.
+inline bool is_transport_failure(HRESULT hr, transport_step step, const IID* iid = nullptr)
 {
     if (SUCCEEDED(hr)) {
         return false;
@@ -85,30 +100,76 @@ inline bool is_transport_failure(HRESULT hr, transport_step step)
     if (rpc_facility || rpc_status) {
         return true;
     }
-    if (step == transport_step::activation) {
-        return hr == CO_E_SERVER_EXEC_FAILURE || hr == REGDB_E_CLASSNOTREG || hr == CO_E_SERVER_STOPPING;
-    }
-    // A first QueryInterface through a new proxy is answered by this process's
-    // COM when it cannot find the interface's proxy/stub: under load Wine's
-    // registry now and then misses it for a moment (see
-    // proxy_stub_registration.h). The objects under test implement every
-    // interface the tests ask for, so a lasting E_NOINTERFACE still fails.
-    if (step == transport_step::first_call && hr == E_NOINTERFACE) {
+    // COM's own answers to an activation it could not carry out.
+    if (step == transport_step::activation &&
+        (hr == CO_E_SERVER_EXEC_FAILURE || hr == REGDB_E_CLASSNOTREG || hr == CO_E_SERVER_STOPPING)) {
         return true;
     }
-    return hr == E_FAIL;
+    // Without the interface's proxy/stub this process's COM answers E_NOINTERFACE
+    // (a query), REGDB_E_IIDNOTREG or E_FAIL (unmarshalling; the type-library
+    // marshaller that a registration switch leaves fails so too). Said, since
+    // it names a write to the registration rather than a fault of the object,
+    // but not tried again.
+    if ((hr == E_FAIL || hr == E_NOINTERFACE || hr == REGDB_E_IIDNOTREG) && iid != nullptr) {
+        if (const std::string mismatch = proxy_stub_mismatch(*iid); !mismatch.empty()) {
+            std::fprintf(stderr, "0x%08lX in the %s, not COM's transport: the registration was changed: %s\n",
+                         static_cast<unsigned long>(hr), step_name(step), mismatch.c_str());
+            std::fflush(stderr);
+        }
+    }
+    return false;
 }
 
 // Attempts of one transport step, the first included.
 inline constexpr int transport_attempts = 4;
+// Retries of COM's transport that one process (one test, one client program)
+// may take in all, those of the host's marshalling and client restarts
+// included: more means the transport is not failing now and then but lasting,
+// or a fault is being retried.
+inline constexpr int transport_retry_budget = 16;
+
+namespace detail {
+// This process's retries and the class of the last failure returned; atomic,
+// as a test's threads may retry at once.
+inline std::atomic<int> retries_taken{0};
+inline std::atomic<bool> last_failure_transport{false};
+} // namespace detail
+
+// Takes one retry of the budget; false (and says so) once it is spent.
+inline bool take_transport_retry(const char* what)
+{
+    if (detail::retries_taken.fetch_add(1) < transport_retry_budget) {
+        return true;
+    }
+    std::fprintf(stderr,
+                 "%s: not tried again: this process already took the %d retries of COM's transport it may take\n",
+                 what, transport_retry_budget);
+    std::fflush(stderr);
+    return false;
+}
+
+// Whether the last failure that retry_transport returned was COM's transport
+// (within the budget); a client program's "transport" exit code stands on it.
+inline bool last_failure_was_transport()
+{
+    return detail::last_failure_transport.load();
+}
+// `transport_code` when the last failure returned was COM's transport,
+// otherwise `product_code`.
+inline int exit_code_for(int transport_code, int product_code)
+{
+    return last_failure_was_transport() ? transport_code : product_code;
+}
 
 // Runs `call` (returning an HRESULT) and runs it again, at most
-// `transport_attempts` times in all, while it fails in the transport. Every
-// failed attempt is printed to stderr with `what` and its HRESULT. Between two
-// attempts a short, growing pause: there is no state to wait for, only load to
-// let pass. Returns the last answer.
+// `transport_attempts` times in all, while it fails in the transport (see
+// is_transport_failure for `iid`) and the budget lasts. Each retry prints one
+// line with `what`, the HRESULT and the step; a failure not retried is printed
+// without the words of a retry. Between two attempts a short, growing pause:
+// there is no state to wait for, only load to let pass. Returns the last
+// answer.
 template <class Call>
-HRESULT retry_transport(const char* what, transport_step step, Call&& call)
+HRESULT retry_transport(const char* what, transport_step step, const IID* iid, Call&& call)
 {
     HRESULT hr = E_FAIL;
     for (int attempt = 1;; ++attempt) {
@@ -116,19 +177,33 @@ HRESULT retry_transport(const char* what, transport_step step, Call&& call)
         if (SUCCEEDED(hr)) {
             return hr;
         }
-        const bool transport = is_transport_failure(hr, step);
+        const bool transport = is_transport_failure(hr, step, iid);
+        if (transport && attempt < transport_attempts && take_transport_retry(what)) {
+            std::fprintf(stderr, "%s: transport retry %d of %d after 0x%08lX (%s)\n", what, attempt,
+                         transport_attempts - 1, static_cast<unsigned long>(hr), step_name(step));
+            std::fflush(stderr);
+            Sleep(static_cast<DWORD>(100 * attempt));
+            continue;
+        }
+        const bool within_budget = transport && detail::retries_taken.load() <= transport_retry_budget;
+        detail::last_failure_transport = within_budget;
         if (transport) {
-            std::fprintf(stderr, "%s failed: 0x%08lX, COM's transport in the %s (attempt %d of %d)\n", what,
-                         static_cast<unsigned long>(hr), step_name(step), attempt, transport_attempts);
+            std::fprintf(stderr, "%s failed: 0x%08lX, COM's transport in the %s (attempt %d of %d, not tried again)\n",
+                         what, static_cast<unsigned long>(hr), step_name(step), attempt, transport_attempts);
         } else {
-            std::fprintf(stderr, "%s failed: 0x%08lX (attempt %d)\n", what, static_cast<unsigned long>(hr), attempt);
+            std::fprintf(stderr, "%s failed: 0x%08lX (attempt %d, the answer of the object)\n", what,
+                         static_cast<unsigned long>(hr), attempt);
         }
         std::fflush(stderr);
-        if (!transport || attempt == transport_attempts) {
-            return hr;
-        }
-        Sleep(static_cast<DWORD>(100 * attempt));
+        return hr;
     }
+}
+
+// A step that needs no proxy/stub of the product's: retried on RPC evidence only.
+template <class Call>
+HRESULT retry_transport(const char* what, transport_step step, Call&& call)
+{
+    return retry_transport(what, step, nullptr, std::forward<Call>(call));
 }
 
 // Prints a failed call that is not retried; returns `hr`.

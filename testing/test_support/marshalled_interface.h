@@ -14,6 +14,12 @@
 
 namespace test_support {
 
+// Exit codes of the client programs whose first step (unmarshalling the
+// service, the first query on the device it hands out) failed with an answer
+// that is not COM's transport's: such a client is not started again.
+inline constexpr int unmarshal_refused_exit = 60;
+inline constexpr int first_query_refused_exit = 61;
+
 // Pairs of hexadecimal digits as bytes; a trailing odd digit is ignored.
 inline std::vector<unsigned char> from_hex(const wchar_t* text)
 {
@@ -54,18 +60,19 @@ template <class Interface>
 Interface* unmarshal(const std::vector<unsigned char>& data, REFIID iid, const char* what)
 {
     void* object = nullptr;
-    const HRESULT hr = retry_transport(what, transport_step::unmarshal, [&] {
+    const HRESULT hr = retry_transport(what, transport_step::unmarshal, &iid, [&] {
         return unmarshal_interface(data, iid, &object);
     });
     return SUCCEEDED(hr) ? static_cast<Interface*>(object) : nullptr;
 }
 
 // The first QueryInterface through a new proxy, tried again while COM's
-// transport fails it (see com_transport.h).
+// transport fails it (see com_transport.h). A client exits with its
+// "transport" code only when exit_code_for says the last failure was that.
 template <class Interface>
 HRESULT first_query(IUnknown* object, REFIID iid, Interface** out, const char* what)
 {
-    return retry_transport(what, transport_step::first_call, [&] {
+    return retry_transport(what, transport_step::first_call, &iid, [&] {
         *out = nullptr;
         return object->QueryInterface(iid, reinterpret_cast<void**>(out));
     });

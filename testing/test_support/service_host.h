@@ -10,8 +10,9 @@
 // a failure there is reported with its HRESULT and never reaches a client as a
 // short command line. A client whose first cross-process step failed in COM's
 // transport says so with an exit code of its own; it is started again,
-// bounded and printed, once this process's COM resolves the service's
-// interfaces to the registered proxy/stub again, with new marshalling data.
+// bounded and printed, once its process is gone, the service has let go of
+// its cameras and this process's COM resolves the service's interfaces to the
+// registered proxy/stub again, with new marshalling data.
 
 #include <windows.h>
 #include <objbase.h>
@@ -233,14 +234,18 @@ public:
     // Starts `program` with the marshalled discover service and `arguments`
     // and returns once it has ended, signalled `ready` or `timeout_ms` passed.
     // A client that ended saying COM's transport failed its first step is
-    // started again, at most `transport_attempts` times in all.
+    // started again, at most `transport_attempts` times in all and within the
+    // process's retry budget, once its process is gone and the service has let
+    // go of every camera it opened: a new start must not find the camera held.
     child_process start_client(const client_program& program, const std::wstring& arguments, HANDLE ready = nullptr,
                                DWORD timeout_ms = 60000)
     {
         EXPECT_FALSE(marshalled_.hex().empty()) << "start the host with the proxy/stub library first";
+        const std::string name = program.name();
         for (int attempt = 1;; ++attempt) {
             const std::wstring command =
                 arguments.empty() ? marshalled_.hex() : marshalled_.hex() + L" " + arguments;
+            const std::size_t held_before = cameras_held();
             child_process client = start_helper(program.exe, command);
             if (!client) {
                 return client;
@@ -250,14 +255,25 @@ public:
                 return client;
             }
             const DWORD code = client.wait(0);
-            if (!program.transport_failed(code) || attempt == transport_attempts) {
+            if (!program.transport_failed(code)) {
                 return client;
             }
-            std::fprintf(stderr,
-                         "%s: COM's transport failed its first cross-process step (exit %lu); starting it again "
-                         "(attempt %d of %d)\n",
-                         program.name().c_str(), static_cast<unsigned long>(code), attempt + 1, transport_attempts);
+            if (attempt == transport_attempts || !take_transport_retry(name.c_str())) {
+                ADD_FAILURE() << name << " ended with exit " << code
+                              << ": COM's transport failed its first cross-process step in each of " << attempt
+                              << " starts";
+                return client;
+            }
+            std::fprintf(stderr, "%s: transport retry %d of %d after exit %lu (its first cross-process step)\n",
+                         name.c_str(), attempt, transport_attempts - 1, static_cast<unsigned long>(code));
             std::fflush(stderr);
+            // The process has ended (its handle is signalled); the service lets
+            // go of its objects when its process tracker sees that.
+            if (!wait_cameras_released(held_before)) {
+                ADD_FAILURE() << "the service still holds " << cameras_held() << " cameras, " << held_before
+                              << " before the ended start of " << name;
+                return client;
+            }
             // What a new start needs: the registration still in place (a
             // change is someone's write, not the transport's), and
             // marshalling data of its own (as a first start has).
@@ -267,6 +283,25 @@ public:
                 return client;
             }
         }
+    }
+    // Cameras that clients hold open in the service (the active device list's
+    // active entries).
+    static std::size_t cameras_held()
+    {
+        const auto list = cam_service::active_device_list_instance().load();
+        return list ? list->active_count() : 0;
+    }
+    // Waits (at most 10 s) until the service holds at most `count` cameras.
+    static bool wait_cameras_released(std::size_t count)
+    {
+        const ULONGLONG deadline = GetTickCount64() + 10000;
+        while (cameras_held() > count) {
+            if (GetTickCount64() > deadline) {
+                return false;
+            }
+            Sleep(5);
+        }
+        return true;
     }
     // start_client, then the client's exit code (0xFFFFFFFF when it did not
     // start or did not end within the timeout).
@@ -281,34 +316,38 @@ private:
     // the last attempt. Marshalling starts this process's remoting with Wine's
     // RPC service, which under load now and then fails it (E_FAIL) for a
     // moment: tried again with a growing pause (there is no state to see the
-    // RPC service recover by), bounded, each failure printed with its
-    // HRESULT. It also looks the interface's stub up in the registry: a
-    // registration no longer in place is someone's write, printed with the
-    // last writer, and ends the attempts.
+    // RPC service recover by), bounded and within the retry budget, each retry
+    // printed with its HRESULT. It also looks the interface's stub up in the
+    // registry: a registration no longer in place is someone's write, printed
+    // with the last writer, and ends the attempts.
     HRESULT marshal_for_clients()
     {
         // Up to about 8 s in all: the RPC service has been seen failing for
         // more than 3 s under a parallel build.
         constexpr int attempts = 12;
+        const char* what = "marshalling the discover service for client processes";
         HRESULT hr = E_FAIL;
         for (int attempt = 1; attempt <= attempts; ++attempt) {
             hr = marshalled_.marshal(discover.get(), IID_ICamTovraDiscoverService);
             if (SUCCEEDED(hr)) {
                 return hr;
             }
-            std::fprintf(stderr,
-                         "marshalling the discover service for client processes failed: 0x%08lX, COM's transport "
-                         "(attempt %d of %d)\n",
-                         static_cast<unsigned long>(hr), attempt, attempts);
-            std::fflush(stderr);
             if (const std::string lost = proxy_stub_lost(); !lost.empty()) {
-                std::fprintf(stderr, "%s\n", lost.c_str());
+                std::fprintf(stderr, "%s failed: 0x%08lX (not tried again): %s\n", what,
+                             static_cast<unsigned long>(hr), lost.c_str());
                 std::fflush(stderr);
                 return hr;
             }
-            if (attempt < attempts) {
-                Sleep(static_cast<DWORD>(100 * attempt));
+            if (attempt == attempts || !take_transport_retry(what)) {
+                std::fprintf(stderr, "%s failed: 0x%08lX (attempt %d, not tried again)\n", what,
+                             static_cast<unsigned long>(hr), attempt);
+                std::fflush(stderr);
+                return hr;
             }
+            std::fprintf(stderr, "%s: transport retry %d of %d after 0x%08lX\n", what, attempt, attempts - 1,
+                         static_cast<unsigned long>(hr));
+            std::fflush(stderr);
+            Sleep(static_cast<DWORD>(100 * attempt));
         }
         return hr;
     }

@@ -125,13 +125,13 @@ TEST_F(shipped_service, lists_no_camera_and_logs_no_error)
     {
         ICamTovraDiscoverService* service = nullptr;
         ASSERT_TRUE(SUCCEEDED(test_support::retry_transport(
-            "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, [&] {
+            "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, &IID_ICamTovraDiscoverService, [&] {
                 return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
                                         IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service));
             })));
         DShowDeviceServer_DeviceId ids[2] = {};
         ULONG count = 7;
-        EXPECT_EQ(test_support::retry_transport("GetDiscoveredDeviceList", test_support::transport_step::first_call,
+        EXPECT_EQ(test_support::retry_transport("GetDiscoveredDeviceList", test_support::transport_step::first_call, &IID_ICamTovraDiscoverService,
                                                 [&] { return service->GetDiscoveredDeviceList(ids, 2, &count); }),
                   S_OK);
         EXPECT_EQ(count, 0u);

@@ -110,7 +110,7 @@ TEST_F(sim_service_running, lists_its_camera_follows_unplug_and_replug_and_says_
 {
     com_ref<ICamTovraDiscoverService> service;
     ASSERT_TRUE(SUCCEEDED(test_support::retry_transport(
-        "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, [&] {
+        "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, &IID_ICamTovraDiscoverService, [&] {
             return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
                                     IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service.pointer));
         })));
@@ -118,7 +118,7 @@ TEST_F(sim_service_running, lists_its_camera_follows_unplug_and_replug_and_says_
     ULONG count = 0;
     const auto first_call = [&] { return service->GetDiscoveredDeviceList(&first, 1, &count); };
     ASSERT_TRUE(SUCCEEDED(test_support::retry_transport("GetDiscoveredDeviceList",
-                                                        test_support::transport_step::first_call, first_call)));
+                                                        test_support::transport_step::first_call, &IID_ICamTovraDiscoverService, first_call)));
     ASSERT_TRUE(wait_for_listed(service.pointer, 1));
     ASSERT_EQ(listed_keys(service.pointer), std::vector<std::string>{"SIM00001"});
 
@@ -152,7 +152,7 @@ TEST_F(sim_service_running, lists_its_camera_follows_unplug_and_replug_and_says_
     ASSERT_EQ(service->CreateDevice(GetCurrentProcessId(), &id, &unknown.pointer), S_OK);
     com_ref<ICamTovraDevice> device;
     ASSERT_TRUE(SUCCEEDED(test_support::retry_transport(
-        "QueryInterface(ICamTovraDevice)", test_support::transport_step::first_call, [&] {
+        "QueryInterface(ICamTovraDevice)", test_support::transport_step::first_call, &IID_ICamTovraDevice, [&] {
             return unknown->QueryInterface(IID_ICamTovraDevice, reinterpret_cast<void**>(&device.pointer));
         })));
     BSTR lost_name = nullptr;

@@ -118,7 +118,7 @@ public:
         }
         ole_initialised_ = true;
         const HRESULT created = test_support::retry_transport(
-            "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, [&] {
+            "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation, &IID_ICamTovraDiscoverService, [&] {
                 service.reset();
                 return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
                                         IID_ICamTovraDiscoverService, service.put_void());

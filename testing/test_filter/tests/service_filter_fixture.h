@@ -40,7 +40,7 @@ protected:
 
     void SetUp() override
     {
-        service_test::stop_service();
+        ASSERT_TRUE(service_test::stop_service()) << "the service left running before would not end";
         service_test::remove_all_registration();
         ASSERT_EQ(service_test::run_service_exe(L"-Service"), 0u);
         ASSERT_EQ(service_test::register_proxy_stub(), 0u);
@@ -49,7 +49,7 @@ protected:
         ASSERT_TRUE(SUCCEEDED(ole_thread ? OleInitialize(nullptr) : CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         com_initialised_ = true;
         ASSERT_EQ(test_support::retry_transport("CoCreateInstance(CamTovraDiscoverService)",
-                                                test_support::transport_step::activation,
+                                                test_support::transport_step::activation, &IID_ICamTovraDiscoverService,
                                                 [&] {
                                                     service.reset();
                                                     return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr,
@@ -60,13 +60,14 @@ protected:
                   S_OK);
         ASSERT_NO_FATAL_FAILURE(filter = open_filter());
         ASSERT_NO_FATAL_FAILURE(second = open_filter());
+        ASSERT_TRUE(filter && second) << "no filter over the service's camera";
     }
     void TearDown() override
     {
         filter.reset();
         second.reset();
         service.reset();
-        service_test::stop_service();
+        EXPECT_TRUE(service_test::stop_service()) << "the service would not end";
         service_test::remove_all_registration();
         if (com_initialised_) {
             ole_thread ? OleUninitialize() : CoUninitialize();
