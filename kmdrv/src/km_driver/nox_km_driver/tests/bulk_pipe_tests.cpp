@@ -216,27 +216,45 @@ TEST_F(bulk_pipe_test, stop_returns_only_when_every_slot_is_idle_and_a_slow_comp
 
 TEST_F(bulk_pipe_test, babble_burst_resynchronises_once_and_reads_continue)
 {
+    // The burst is five transfers in flight that the stack fails together. A
+    // resync waits for every transfer in flight before it ends, so all five
+    // babble reports fall within the one resync they start. (Reads submitted
+    // one after another are no burst: the resync may end between them, and
+    // a babble after it rightly starts the next one.)
+    bench.camera.set_completion_mode(sim_camera::completion_mode::held);
     ASSERT_EQ(control(IOCTL_NOXKM_PIPE_START), STATUS_SUCCESS);
     const int resets_before = bench.camera.stats.pipe_resets.load();
-    bench.camera.babble_transfers = 5;
     reads r;
     for (int i = 0; i < 5; ++i) {
         r.submit(bench.host, pipe);
     }
+    ASSERT_TRUE(bench.camera.wait_for_held(5));
+    EXPECT_EQ(bench.camera.release_transfers(5, USBD_STATUS_BABBLE_DETECTED), 5u);
     EXPECT_EQ(r.count(STATUS_CANCELLED), 5);
+    EXPECT_TRUE(r.each_completed_once());
     // Stop waits for queued resync work; it must not hold the pipe lock meanwhile.
     auto stop = std::async(std::launch::async, [&] { return control(IOCTL_NOXKM_PIPE_STOP); });
     ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
     EXPECT_TRUE(bench.logged("[nox_km]<<rsync_pipe_req call"));
-    int resyncs = 0;
-    for (const auto& line : bench.lines()) {
-        resyncs += line.find(">>rsync_pipe_req call") != std::string::npos ? 1 : 0;
-    }
-    EXPECT_EQ(resyncs, 1);
+    const auto resyncs = [&] {
+        int n = 0;
+        for (const auto& line : bench.lines()) {
+            n += line.find(">>rsync_pipe_req call") != std::string::npos ? 1 : 0;
+        }
+        return n;
+    };
+    EXPECT_EQ(resyncs(), 1);
     EXPECT_EQ(bench.camera.stats.pipe_resets.load(), resets_before + 1);
+    bench.camera.set_completion_mode(sim_camera::completion_mode::inline_completion);
     ASSERT_EQ(control(IOCTL_NOXKM_PIPE_START), STATUS_SUCCESS);
     std::uint8_t buffer[64];
     EXPECT_EQ(bench.host.read(pipe, buffer, sizeof buffer).status, STATUS_SUCCESS);
+
+    // Once that resync has ended, the next babble starts a resync of its own.
+    bench.camera.babble_transfers = 1;
+    EXPECT_EQ(bench.host.read(pipe, buffer, sizeof buffer).status, STATUS_CANCELLED);
+    ASSERT_EQ(control(IOCTL_NOXKM_PIPE_STOP), STATUS_SUCCESS); // drains the resync
+    EXPECT_EQ(resyncs(), 2);
 }
 
 TEST_F(bulk_pipe_test, resync_falls_back_to_a_port_reset_when_the_pipe_reset_fails_or_is_busy)
