@@ -55,6 +55,11 @@ target_compile_definitions(camtovra_page_server_tests PRIVATE PAGE_DLL=L"$<TARGE
 add_dependencies(camtovra_page_server_tests camtovra_propertypage)
 
 # Registration writes to the prefix's shared class registry: one at a time.
+# The test reads back all of HKEY_CLASSES_ROOT\CLSID, and a class that another
+# process adds or removes meanwhile makes that walk pass over a key. The
+# service's registration (-Service, -UnregServer, regsvr32 of its proxy/stub
+# library) adds and removes classes, and the video-input category's writers
+# create keys below CLSID, so it holds their locks as well.
 add_executable(camtovra_page_registration_tests ${CMAKE_CURRENT_LIST_DIR}/tests/page_registration_tests.cpp)
 target_link_libraries(camtovra_page_registration_tests PRIVATE camtovra_page_lib camtovra_test_support GTest::gtest_main)
 target_compile_definitions(camtovra_page_registration_tests PRIVATE

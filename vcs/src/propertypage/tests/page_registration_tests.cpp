@@ -84,13 +84,36 @@ std::wstring lower(std::wstring text)
     return text;
 }
 
-// The class keys whose in-process server is the module at `path`. Other
-// tests register classes in the same prefix at the same time, so what this
-// library wrote is found by its path, not by comparing the whole class tree.
+// When a key was last given or lost a subkey or a value.
+FILETIME last_written(HKEY root, const wchar_t* path)
+{
+    FILETIME written{};
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
+        utils::unique_hkey key(opened);
+        RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, &written);
+    }
+    return written;
+}
+
+// The class keys whose in-process server is the module at `path`. The prefix
+// holds Wine's classes and the service's too, so what this library wrote is
+// found by its path, not by comparing the whole class tree. Subkeys are
+// enumerated by index: a class that another process adds or removes during
+// the walk shifts the keys after it, and one of them is then passed over.
+// CLSID's last write time tells that apart from a class that is missing.
 std::set<std::wstring> classes_naming(const std::wstring& path)
 {
     std::set<std::wstring> keys;
+    const FILETIME before = last_written(HKEY_CLASSES_ROOT, L"CLSID");
     collect_keys(HKEY_CLASSES_ROOT, L"CLSID", keys);
+    const FILETIME after = last_written(HKEY_CLASSES_ROOT, L"CLSID");
+    if (CompareFileTime(&before, &after) != 0) {
+        ADD_FAILURE() << "a class key was added or removed below HKEY_CLASSES_ROOT\\CLSID while the classes were "
+                         "read: a test that registers classes ran beside this one (it must hold this test's "
+                         "resource locks)";
+    }
     std::set<std::wstring> ours;
     for (const std::wstring& key : keys) {
         const std::wstring server = L"\\InprocServer32";
