@@ -231,11 +231,11 @@ std::error_code genicam_named_req_proxy::register_access(KsPropDataRequest& requ
     }
     std::uint64_t address = 0;
     std::memcpy(&address, request.instance, sizeof(address));
-    if (request.value_size > max_register_access_size) {
+    if (request.value_size > cam::max_raw_access_size) {
         log_line(logging::level_error,
                  "[CamTovra] drv_genicam::genicam_named_req_proxy::register_access, refused a raw access of {} bytes "
                  "at 0x{:x} (the limit is {}).\n",
-                 request.value_size, address, max_register_access_size);
+                 request.value_size, address, cam::max_raw_access_size);
         return invalid_arg();
     }
     const bool write = request.request_type == KsPropDataRequest::set;

@@ -48,10 +48,8 @@ public:
     static constexpr std::uint32_t id_xml_text = 2;
     static constexpr std::uint32_t id_named_request = 4;
     static constexpr std::uint32_t id_register_access = 24;
-    // The largest raw register access (id 24) one request may make: it runs
-    // its exchanges under the camera's request lock, which every other
-    // client's property request waits for. Larger ones are E_INVALIDARG.
-    static constexpr std::uint32_t max_register_access_size = 1024 * 1024;
+    // Raw register accesses (id 24) above cam::max_raw_access_size are
+    // refused.
 
     // The registry receives the register accesses of the service's document
     // and, through register_handlers, the proxy itself; not owned.

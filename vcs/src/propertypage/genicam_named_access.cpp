@@ -124,7 +124,7 @@ HRESULT named_get_int(IKsPropertySet* filter, std::string_view request, std::int
 }
 
 HRESULT named_get_double(IKsPropertySet* filter, std::string_view request, double& value,
-                      VCDAdapterHelper::refresh_read_cache* cache) noexcept
+                         VCDAdapterHelper::refresh_read_cache* cache) noexcept
 {
     std::uint8_t bytes[named_value_size] = {};
     const HRESULT hr = named_feature_get(filter, request, bytes, sizeof(bytes), named_value_size, nullptr, cache);
@@ -135,7 +135,7 @@ HRESULT named_get_double(IKsPropertySet* filter, std::string_view request, doubl
 }
 
 HRESULT named_get_flag(IKsPropertySet* filter, std::string_view request, bool& value,
-                      VCDAdapterHelper::refresh_read_cache* cache) noexcept
+                       VCDAdapterHelper::refresh_read_cache* cache) noexcept
 {
     std::uint8_t bytes[named_value_size] = {};
     const HRESULT hr = named_feature_get(filter, request, bytes, sizeof(bytes), named_value_size, nullptr, cache);
@@ -152,7 +152,7 @@ HRESULT named_set_int(IKsPropertySet* filter, std::string_view request, std::int
 }
 
 HRESULT named_set_double(IKsPropertySet* filter, std::string_view request, double value,
-                      VCDAdapterHelper::refresh_read_cache* cache) noexcept
+                         VCDAdapterHelper::refresh_read_cache* cache) noexcept
 {
     return named_feature_set(filter, request, &value, sizeof(value), cache);
 }

@@ -62,6 +62,18 @@ HRESULT cached_control_get(char tag, Control* control, long property, LONG& valu
     return hr;
 }
 
+// A control's write, which drops what the refresh kept.
+template <class Control>
+HRESULT forgetting_control_set(Control* control, long property, LONG value, LONG flags,
+                               refresh_read_cache* cache) noexcept
+{
+    if (control == nullptr) {
+        return E_POINTER;
+    }
+    forget(cache);
+    return control->Set(property, value, flags);
+}
+
 } // namespace
 
 bool ks_query_supported(IKsPropertySet* filter, const GUID& set, DWORD id) noexcept
@@ -181,21 +193,13 @@ HRESULT control_get(IAMVideoProcAmp* control, long property, LONG& value, LONG& 
 HRESULT control_set(IAMCameraControl* control, long property, LONG value, LONG flags,
                     refresh_read_cache* cache) noexcept
 {
-    if (control == nullptr) {
-        return E_POINTER;
-    }
-    forget(cache);
-    return control->Set(property, value, flags);
+    return forgetting_control_set(control, property, value, flags, cache);
 }
 
 HRESULT control_set(IAMVideoProcAmp* control, long property, LONG value, LONG flags,
                     refresh_read_cache* cache) noexcept
 {
-    if (control == nullptr) {
-        return E_POINTER;
-    }
-    forget(cache);
-    return control->Set(property, value, flags);
+    return forgetting_control_set(control, property, value, flags, cache);
 }
 
 } // namespace VCDAdapterHelper

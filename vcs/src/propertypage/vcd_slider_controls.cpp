@@ -32,6 +32,21 @@ bool usable(const slider_controller_ptr& controller)
            controller->is_read_only(read_only) && !read_only;
 }
 
+// A refresh of the page, handed through the control's controller to its item.
+void begin_controller_refresh(ISliderController* controller)
+{
+    if (controller != nullptr) {
+        controller->begin_refresh();
+    }
+}
+
+void end_controller_refresh(ISliderController* controller)
+{
+    if (controller != nullptr) {
+        controller->end_refresh();
+    }
+}
+
 bool is_scroll_from(HWND self, UINT message, UINT direct, LPARAM lparam) noexcept
 {
     return message == direct || (message == reflected_message_base + direct && reinterpret_cast<HWND>(lparam) == self);
@@ -63,16 +78,12 @@ void CVCDSlider::init()
 
 void CVCDSlider::begin_refresh()
 {
-    if (controller_) {
-        controller_->begin_refresh();
-    }
+    begin_controller_refresh(controller_.get());
 }
 
 void CVCDSlider::end_refresh()
 {
-    if (controller_) {
-        controller_->end_refresh();
-    }
+    end_controller_refresh(controller_.get());
 }
 
 void CVCDSlider::update_state()
@@ -135,16 +146,12 @@ void CVCDEdit::init()
 
 void CVCDEdit::begin_refresh()
 {
-    if (controller_) {
-        controller_->begin_refresh();
-    }
+    begin_controller_refresh(controller_.get());
 }
 
 void CVCDEdit::end_refresh()
 {
-    if (controller_) {
-        controller_->end_refresh();
-    }
+    end_controller_refresh(controller_.get());
 }
 
 void CVCDEdit::update_state()
@@ -240,16 +247,12 @@ void CVCDSpinButton::init()
 
 void CVCDSpinButton::begin_refresh()
 {
-    if (controller_) {
-        controller_->begin_refresh();
-    }
+    begin_controller_refresh(controller_.get());
 }
 
 void CVCDSpinButton::end_refresh()
 {
-    if (controller_) {
-        controller_->end_refresh();
-    }
+    end_controller_refresh(controller_.get());
 }
 
 void CVCDSpinButton::update_state()

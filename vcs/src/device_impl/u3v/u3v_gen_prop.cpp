@@ -17,17 +17,26 @@ std::error_code u3v_gen_prop::address_of(const KsPropDataRequest& request, std::
     return {};
 }
 
+namespace {
+// True (and logged) when the request asks more than one raw access may move.
+bool too_large(const KsPropDataRequest& request, std::uint64_t address, const char* what)
+{
+    if (request.value_size <= cam::max_raw_access_size) {
+        return false;
+    }
+    log_line(logging::level_error, "[CamTovra] u3v_com::u3v_gen_prop::{} of {} bytes at 0x{:x} (the limit is {}).\n",
+             what, request.value_size, address, cam::max_raw_access_size);
+    return true;
+}
+} // namespace
+
 std::error_code u3v_gen_prop::get_request(KsPropDataRequest& request)
 {
     std::uint64_t address = 0;
     if (const std::error_code ec = address_of(request, address)) {
         return ec;
     }
-    if (request.value_size > max_request_size) {
-        log_line(logging::level_error,
-                 "[CamTovra] u3v_com::u3v_gen_prop::get_request, refused a raw read of {} bytes at 0x{:x} (the "
-                 "limit is {}).\n",
-                 request.value_size, address, max_request_size);
+    if (too_large(request, address, "get_request, refused a raw read")) {
         return port_.protocol_error(hr::invalid_arg);
     }
     std::uint64_t bytes_read = 0;
@@ -44,11 +53,7 @@ std::error_code u3v_gen_prop::set_request(KsPropDataRequest& request)
     if (const std::error_code ec = address_of(request, address)) {
         return ec;
     }
-    if (request.value_size > max_request_size) {
-        log_line(logging::level_error,
-                 "[CamTovra] u3v_com::u3v_gen_prop::set_request, refused a raw write of {} bytes at 0x{:x} (the "
-                 "limit is {}).\n",
-                 request.value_size, address, max_request_size);
+    if (too_large(request, address, "set_request, refused a raw write")) {
         return port_.protocol_error(hr::invalid_arg);
     }
     return port_.write_memory(address, request.value, request.value_size);

@@ -12,12 +12,6 @@ namespace u3v_com {
 class u3v_gen_prop final : public cam::property_req_entry_itf {
 public:
     static constexpr std::uint32_t property_id = 35;
-    // The largest raw access one request may make: each runs its exchanges
-    // under the camera's request lock, which every other client's property
-    // request and the stream's chunk mode wait for. Larger ones are refused
-    // with E_INVALIDARG before any exchange.
-    static constexpr std::uint32_t max_request_size = 1024 * 1024;
-
     // The port must outlive the handler.
     explicit u3v_gen_prop(gencp_port& port) : port_(port) {}
 

@@ -30,6 +30,13 @@ struct KsPropDataRequest {
 
 namespace cam {
 
+// The largest raw register access (a read or a write of the camera's memory)
+// one request may make. Each runs its exchanges under the camera's request
+// lock, which every other client's property request and the stream's chunk
+// mode wait for: larger ones are refused with E_INVALIDARG before any
+// exchange.
+inline constexpr std::uint32_t max_raw_access_size = 1024 * 1024;
+
 // (property set, property id): 20 bytes. Ordered by Data1, Data2, Data3, the
 // eight Data4 bytes as unsigned bytes, then the id.
 struct property_req_key {
