@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <deque>
 #include <utility>
 #include <vector>
 
@@ -211,8 +210,24 @@ void pipe::thread_main()
     for (auto& buffer : *transactions_) {
         free_list.push_back(&buffer);
     }
-    std::deque<cam::frame_wrapper*> held; // waiting out a run of immediate failures
+    std::vector<cam::frame_wrapper*> held; // waiting out a run of immediate failures, oldest first
     unsigned immediate_failures = 0;
+    // Holding a request must never lose it: when the list cannot grow, the
+    // request goes back at once with `status`, as one that was not read.
+    auto hold = [&](cam::frame_wrapper* request, std::int32_t status) {
+        try {
+            held.push_back(request);
+            return;
+        } catch (const std::bad_alloc&) {
+            try {
+                log_line(logging::level_error,
+                         "[CamTovra] nox_um::pipe::thread_main, no memory to hold a request: it goes back unread.\n");
+            } catch (...) {
+                // Logging needs memory too: the request goes back all the same.
+            }
+        }
+        callback_(request, 0, status);
+    };
 
     auto issue = [&](cam::frame_wrapper* request) {
         if (free_list.empty()) {
@@ -230,12 +245,14 @@ void pipe::thread_main()
                           &transaction->overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
-                log_line(logging::level_error, "[CamTovra] Failed to queue request ({}) in pipe due to last_err={}.\n",
-                         fmt::ptr(target), error);
+                // The record and the request go back before anything that
+                // can throw, so that neither is lost.
                 transaction->request = nullptr;
                 free_list.push_back(transaction);
                 ++immediate_failures;
                 callback_(request, 0, status_not_read);
+                log_line(logging::level_error, "[CamTovra] Failed to queue request ({}) in pipe due to last_err={}.\n",
+                         fmt::ptr(target), error);
                 return;
             }
         }
@@ -251,17 +268,20 @@ void pipe::thread_main()
             free_list.push_back(transaction);
         }
     };
+    // Retries in place, without allocating: the requests still failing move
+    // to the front, in order. What a throw leaves untried stays held, so that
+    // it is handed back.
     auto retry_held = [&] {
-        std::deque<cam::frame_wrapper*> retry;
-        retry.swap(held);
         immediate_failures = 0;
-        // What a throw leaves untried is held again, so that it is handed back.
-        const auto keep_untried = gsl::finally([&] { held.insert(held.end(), retry.begin(), retry.end()); });
-        while (!retry.empty()) {
-            cam::frame_wrapper* request = retry.front();
-            retry.pop_front();
+        std::size_t kept = 0;
+        std::size_t next = 0;
+        const auto drop_tried = gsl::finally([&] {
+            held.erase(held.begin() + static_cast<std::ptrdiff_t>(kept), held.begin() + static_cast<std::ptrdiff_t>(next));
+        });
+        while (next < held.size()) {
+            cam::frame_wrapper* request = held[next++];
             if (immediate_failures >= immediate_failure_limit) {
-                held.push_back(request); // still failing: wait for the next back-off
+                held[kept++] = request; // still failing: wait for the next back-off
             } else {
                 issue(request);
             }
@@ -297,7 +317,7 @@ void pipe::thread_main()
                 case key_request: {
                     auto* request = reinterpret_cast<cam::frame_wrapper*>(entry.lpOverlapped);
                     if (immediate_failures >= immediate_failure_limit) {
-                        held.push_back(request);
+                        hold(request, status_not_read);
                     } else {
                         issue(request);
                     }
@@ -332,12 +352,13 @@ void pipe::thread_main()
         log_failure("an exception of unknown type");
     }
     if (failed) {
-        // The entry being handled went to the callback or the driver: only
-        // the entries after it are collected below.
+        // The entry being handled went to the callback, the driver or the
+        // held list: only the entries after it are collected below.
         ++handled;
         failed_ = true;
         stop_ = true; // queue_request refuses from now on
     }
+    const std::int32_t held_status = failed ? status_failed : status_not_read;
 
     if (!io.cancel_io_ex(file_.get(), nullptr)) {
         log_line(logging::level_trace, "[CamTovra] Cancel result={}.\n", 0);
@@ -352,7 +373,7 @@ void pipe::thread_main()
         if (key == key_read_done) {
             release(reinterpret_cast<transaction_buffer*>(overlapped));
         } else if (key == key_request) {
-            held.push_back(reinterpret_cast<cam::frame_wrapper*>(overlapped));
+            guarded([&] { hold(reinterpret_cast<cam::frame_wrapper*>(overlapped), held_status); });
         }
     };
     for (ULONG i = handled; i < count; ++i) {
@@ -401,7 +422,6 @@ void pipe::thread_main()
     }
     // Requests that arrived meanwhile are handed back unread; a stop packet
     // still to come is taken by the next start.
-    const std::int32_t held_status = failed ? status_failed : status_not_read;
     for (cam::frame_wrapper* request : held) {
         guarded([&] { callback_(request, 0, held_status); });
     }

@@ -6,6 +6,7 @@
 
 #include <nox_um/driver_io.h>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -67,6 +68,10 @@ public:
 
     BOOL read_file(HANDLE, void*, DWORD, DWORD*, OVERLAPPED* overlapped) override
     {
+        if (const DWORD error = refuse_reads.load(); error != 0) {
+            SetLastError(error);
+            return FALSE;
+        }
         std::lock_guard guard(lock);
         overlapped->Internal = 0x103; // pending
         reads.push_back(overlapped);
@@ -131,6 +136,7 @@ public:
     HANDLE port = nullptr;
     ULONG_PTR port_key = 0;
     int cancels = 0;
+    std::atomic<DWORD> refuse_reads{0}; // a Win32 error: reads then fail when issued
 };
 
 } // namespace nox_um_test

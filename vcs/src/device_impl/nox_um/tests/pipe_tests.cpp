@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <map>
@@ -22,9 +23,35 @@
 #include <system_error>
 #include <thread>
 #include <mutex>
+#include <new>
 #include <vector>
 
+// Allocations fail on one chosen thread while a failing_allocations lives:
+// how a full heap looks to the pipe's thread.
+std::atomic<DWORD> allocations_fail_on{0};
+
+void* operator new(std::size_t size)
+{
+    if (const DWORD thread = allocations_fail_on.load(std::memory_order_relaxed);
+        thread != 0 && thread == GetCurrentThreadId()) {
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
 namespace {
+
+struct failing_allocations {
+    explicit failing_allocations(DWORD thread) { allocations_fail_on = thread; }
+    ~failing_allocations() { allocations_fail_on = 0; }
+    failing_allocations(const failing_allocations&) = delete;
+    failing_allocations& operator=(const failing_allocations&) = delete;
+};
 
 using namespace std::chrono_literals;
 using nox_um::pipe;
@@ -438,6 +465,41 @@ TEST(pipe_loop, a_throwing_completion_ends_that_stream_as_a_device_error_and_oth
     ASSERT_TRUE(io_a.complete_read(0, 10));
     EXPECT_TRUE(a.wait_for(pipe::status_read, reads + 1, 5s));
     failing.stop();
+}
+
+// While reads fail when issued, the pipe holds new requests for a back-off.
+// A full heap must not lose them: each comes back at once, unread, and the
+// stream goes on once memory and the device are back.
+TEST(pipe_loop, requests_that_cannot_be_held_come_back_unread_and_the_stream_goes_on)
+{
+    nox_um_test::fake_driver_io io;
+    io.refuse_reads = ERROR_DEVICE_NOT_CONNECTED;
+    auto file = usb_device_handle::open(L"\\\\?\\fake\\pipe_81", io);
+    ASSERT_TRUE(file.has_value());
+    frames f(104); // more than one block of a node-based list
+    pipe endpoint(std::move(file).value());
+    endpoint.set_completion_callback(
+        [&](cam::frame_wrapper*, std::uint64_t bytes, std::int32_t status) { f.record(status, bytes); });
+    ASSERT_FALSE(endpoint.start());
+    for (std::size_t i = 0; i < pipe::immediate_failure_limit; ++i) {
+        ASSERT_FALSE(endpoint.queue_request(&f.records[i]));
+    }
+    ASSERT_TRUE(f.wait_for(pipe::status_not_read, pipe::immediate_failure_limit, 5s));
+    {
+        failing_allocations on_pipe_thread(GetThreadId(endpoint.thread_handle()));
+        for (std::size_t i = pipe::immediate_failure_limit; i < f.records.size(); ++i) {
+            ASSERT_FALSE(endpoint.queue_request(&f.records[i]));
+        }
+        EXPECT_TRUE(f.wait_for(pipe::status_not_read, static_cast<int>(f.records.size()), 5s))
+            << f.count(pipe::status_not_read) << " of " << f.records.size() << " requests came back";
+        EXPECT_EQ(f.count(pipe::status_failed), 0);
+    }
+    io.refuse_reads = 0;
+    ASSERT_FALSE(endpoint.queue_request(&f.records[0]));
+    ASSERT_TRUE(reads_issued(io, 1));
+    ASSERT_TRUE(io.complete_read(0, 10));
+    EXPECT_TRUE(f.wait_for(pipe::status_read, 1, 5s));
+    endpoint.stop();
 }
 
 TEST(pipe_loop, refused_start_starts_no_thread)
