@@ -139,22 +139,32 @@ void control_out(WDFREQUEST request, usb::usb_device* usb)
     WdfRequestCompleteWithInformation(request, status, transferred);
 }
 
-// True when a running pipe belongs to the interface's current setting: its
-// pipe handle would go stale under it.
-bool interface_has_running_pipe(PDEVICE_CONTEXT context, usb::usb_device* usb, UCHAR interface_number)
+// The open pipes of the interface's current setting give up their pipe
+// handles, which the selection frees. False when one of them runs: the
+// selection is refused, and refresh_open_pipes puts back what was given up.
+bool release_interface_pipes(PDEVICE_CONTEXT context, usb::usb_device* usb, UCHAR interface_number)
 {
     const USBD_INTERFACE_INFORMATION* info = usb->interface_information(interface_number);
     if (info == nullptr) {
-        return false;
+        return true;
     }
     for (open_pipe_entry& entry : context->open_pipes) {
         for (ULONG i = 0; i < info->NumberOfPipes; ++i) {
-            if (info->Pipes[i].EndpointAddress == entry.endpoint_address && entry.pipe->is_running()) {
-                return true;
+            if (info->Pipes[i].EndpointAddress == entry.endpoint_address && !entry.pipe->release_endpoint()) {
+                return false;
             }
         }
     }
-    return false;
+    return true;
+}
+
+// Every stopped open pipe takes the pipe information kept for its endpoint
+// now, or none when no selected setting has it.
+void refresh_open_pipes(PDEVICE_CONTEXT context, usb::usb_device* usb)
+{
+    for (open_pipe_entry& entry : context->open_pipes) {
+        entry.pipe->assign_endpoint(usb->find_pipe(entry.endpoint_address));
+    }
 }
 
 void select_interface(WDFREQUEST request, PDEVICE_CONTEXT context, usb::usb_device* usb)
@@ -182,12 +192,16 @@ void select_interface(WDFREQUEST request, PDEVICE_CONTEXT context, usb::usb_devi
     const auto alternate = static_cast<UCHAR>(selection.alternate_setting);
     NOXKM_LOG(noxkm::log_info, ">> IOCTL_NOXKM_SELECT_INTERFACE , itf=%d, alt=%d.\n", interface_number, alternate);
 
+    // Pipe files stay open across a selection (user mode goes back to the
+    // zero-bandwidth setting before it closes a stopped pipe): under the device
+    // lock, no open pipe keeps a handle of the replaced setting.
     KeWaitForSingleObject(&context->lock, Executive, KernelMode, FALSE, nullptr);
-    if (interface_has_running_pipe(context, usb, interface_number)) {
+    if (!release_interface_pipes(context, usb, interface_number)) {
         status = STATUS_INVALID_DEVICE_STATE;
     } else {
         status = usb->select_interface(interface_number, alternate, &context->lock);
     }
+    refresh_open_pipes(context, usb);
     noxkm::interface_info answer{};
     ULONG pipe_count = 0;
     if (NT_SUCCESS(status)) {

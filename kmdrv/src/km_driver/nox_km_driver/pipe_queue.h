@@ -17,6 +17,8 @@ public:
     NTSTATUS start() { return pipe_.start(); }
     NTSTATUS stop() { return pipe_.stop(); }
     bool is_running() { return pipe_.is_running(); }
+    bool release_endpoint() { return pipe_.release_endpoint(); }
+    void assign_endpoint(const USBD_PIPE_INFORMATION* info) { pipe_.assign_endpoint(info); }
     void queue_request(WDFREQUEST request);
     void set_depth(ULONG depth) { depth_ = depth; }
     ULONG depth() const { return depth_; }

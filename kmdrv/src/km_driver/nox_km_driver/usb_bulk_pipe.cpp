@@ -91,7 +91,11 @@ NTSTATUS usb_bulk_pipe::start()
     KeWaitForSingleObject(&lock_, Executive, KernelMode, FALSE, nullptr);
     NTSTATUS status = STATUS_SUCCESS;
     if (!running_) {
-        if (slots_.empty()) {
+        if (!has_endpoint_) {
+            NOXKM_LOG(noxkm::log_warning, "usb::usb_bulk_pipe::start, endpoint 0x%x is not in the selected setting.\n",
+                      pipe_info_.EndpointAddress);
+            status = STATUS_NO_SUCH_DEVICE;
+        } else if (slots_.empty()) {
             status = init_free_list();
         }
         if (NT_SUCCESS(status)) {
@@ -119,6 +123,30 @@ NTSTATUS usb_bulk_pipe::stop()
     }
     KeReleaseMutex(&lock_, FALSE);
     return status;
+}
+
+bool usb_bulk_pipe::release_endpoint()
+{
+    KeWaitForSingleObject(&lock_, Executive, KernelMode, FALSE, nullptr);
+    const bool stopped = !running_;
+    if (stopped) {
+        has_endpoint_ = false;
+    }
+    KeReleaseMutex(&lock_, FALSE);
+    return stopped;
+}
+
+void usb_bulk_pipe::assign_endpoint(const USBD_PIPE_INFORMATION* info)
+{
+    KeWaitForSingleObject(&lock_, Executive, KernelMode, FALSE, nullptr);
+    // A running pipe was not released and still has the information kept for it.
+    if (!running_) {
+        if (info != nullptr) {
+            pipe_info_ = *info;
+        }
+        has_endpoint_ = info != nullptr;
+    }
+    KeReleaseMutex(&lock_, FALSE);
 }
 
 void usb_bulk_pipe::cancel_all_irps_sync()

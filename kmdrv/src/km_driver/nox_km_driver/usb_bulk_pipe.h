@@ -50,6 +50,15 @@ public:
     void push(WDFREQUEST request, PMDL mdl, PPIPE_REQUEST_CONTEXT context);
     const USBD_PIPE_INFORMATION& pipe_info() const { return pipe_info_; }
 
+    // Selecting an alternate setting frees the pipe handles of the interface's
+    // old setting. Before that, a stopped pipe gives up its handle (false, and
+    // nothing changes, while it runs: the selection must wait); afterwards it
+    // takes the pipe information now kept for its endpoint. Without any (the
+    // new setting lacks the endpoint) it does not start, so no request ever
+    // carries a handle the USB stack has freed.
+    bool release_endpoint();
+    void assign_endpoint(const USBD_PIPE_INFORMATION* info);
+
 private:
     NTSTATUS init_free_list();
     void free_slots();
@@ -67,13 +76,14 @@ private:
     static VOID cancel_event_request(WDFREQUEST request);
     static VOID resync_work(PDEVICE_OBJECT device, PVOID context);
 
-    USBD_PIPE_INFORMATION pipe_info_;
+    USBD_PIPE_INFORMATION pipe_info_; // replaced only while stopped, under lock_; the address never changes
     PDEVICE_OBJECT target_;
     resync_tracker tracker_{};
     SINGLE_LIST_ENTRY free_list_{};
     KSPIN_LOCK free_list_lock_ = 0;
     KMUTEX lock_;
     bool running_ = false;
+    bool has_endpoint_ = true; // pipe_info_ holds a live pipe handle; guarded by lock_
     std_ext::fixed_vector<transfer_slot> slots_;
     volatile LONG resync_pending_ = 0;
 };

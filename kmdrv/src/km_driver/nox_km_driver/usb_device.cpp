@@ -386,6 +386,14 @@ NTSTATUS usb_device::select_interface(UCHAR interface_number, UCHAR alternate_se
     if (NT_SUCCESS(status)) {
         KeWaitForSingleObject(device_lock, Executive, KernelMode, FALSE, nullptr);
         if (!store_interface_information(&info)) {
+            // The stack has freed the old setting's pipe handles: keeping its
+            // copy would hand them out again.
+            for (auto& slot : interface_infos_) {
+                if (slot != nullptr && slot->InterfaceNumber == interface_number) {
+                    ExFreePoolWithTag(slot, pool_tag);
+                    slot = nullptr;
+                }
+            }
             status = STATUS_INSUFFICIENT_RESOURCES;
         }
         KeReleaseMutex(device_lock, FALSE);

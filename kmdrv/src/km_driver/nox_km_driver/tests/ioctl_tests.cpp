@@ -5,12 +5,59 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
 using noxkm_test::driver_bench;
+
+// Stands in front of the camera's internal device control and keeps the pipe
+// handle of every pipe reset, abort and transfer the driver sends down.
+class pipe_handle_spy {
+public:
+    explicit pipe_handle_spy(sim_camera::camera& camera)
+        : dispatch_(camera.pdo()->DriverObject->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL])
+    {
+        active_ = this;
+        original_ = std::exchange(dispatch_, &pipe_handle_spy::dispatch);
+    }
+    ~pipe_handle_spy() { dispatch_ = original_; }
+
+    // How many were sent since the last call, and how many of them on `handle`.
+    std::pair<std::size_t, std::size_t> take(USBD_PIPE_HANDLE handle)
+    {
+        std::lock_guard lock(lock_);
+        const auto sent = std::exchange(handles_, {});
+        return {sent.size(), static_cast<std::size_t>(std::count(sent.begin(), sent.end(), handle))};
+    }
+
+private:
+    static NTSTATUS dispatch(PDEVICE_OBJECT device, PIRP irp)
+    {
+        const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+        const auto* urb = static_cast<const URB*>(stack->Parameters.Others.Argument1);
+        if (stack->Parameters.DeviceIoControl.IoControlCode == IOCTL_INTERNAL_USB_SUBMIT_URB) {
+            std::lock_guard lock(active_->lock_);
+            const USHORT function = urb->UrbHeader.Function;
+            if (function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER) {
+                active_->handles_.push_back(urb->UrbBulkOrInterruptTransfer.PipeHandle);
+            } else if (function == URB_FUNCTION_ABORT_PIPE || function == URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL) {
+                active_->handles_.push_back(urb->UrbPipeRequest.PipeHandle);
+            }
+        }
+        return active_->original_(device, irp);
+    }
+
+    static inline pipe_handle_spy* active_ = nullptr;
+    PDRIVER_DISPATCH& dispatch_;
+    PDRIVER_DISPATCH original_ = nullptr;
+    std::mutex lock_;
+    std::vector<USBD_PIPE_HANDLE> handles_;
+};
 
 class ioctl_test : public ::testing::Test {
 protected:
@@ -292,6 +339,88 @@ TEST_F(ioctl_test, selecting_the_interface_of_a_running_pipe_is_refused_until_it
     ASSERT_EQ(bench.ioctl(pipe, IOCTL_NOXKM_PIPE_STOP, nullptr, 0, nullptr, 0).status, STATUS_SUCCESS);
     EXPECT_EQ(select(1, 0, &info).status, STATUS_SUCCESS);
     bench.host.close(pipe);
+}
+
+// A camera whose streaming interface has endpoint 0x81 in alternate settings 0
+// and 1 and none in 2, with its device file and the pipe file of 0x81 open.
+struct three_alternates {
+    three_alternates()
+    {
+        auto spec = sim_camera::uvc_camera_spec();
+        sim_camera::alternate_spec one = spec.interfaces[1].alternates[0];
+        one.alternate = 1;
+        spec.interfaces[1].alternates.push_back(one);
+        one.alternate = 2;
+        one.endpoints.clear();
+        spec.interfaces[1].alternates.push_back(one);
+        bench.camera.configuration_bytes = sim_camera::build_configuration(spec);
+        EXPECT_EQ(bench.start(), STATUS_SUCCESS);
+        file = bench.open(L"");
+        pipe = bench.open(L"\\pipe_81");
+    }
+    NTSTATUS select(std::uint32_t alternate)
+    {
+        noxkm::interface_info info{};
+        const noxkm::select_interface_request request{0, 1, alternate};
+        return bench.ioctl(file, IOCTL_NOXKM_SELECT_INTERFACE, &request, sizeof request, &info, sizeof info).status;
+    }
+    NTSTATUS control(ULONG code) { return bench.ioctl(pipe, code, nullptr, 0, nullptr, 0).status; }
+    NTSTATUS read() { return bench.host.read(pipe, buffer, sizeof buffer).status; }
+
+    driver_bench bench;
+    WDFFILEOBJECT file = nullptr;
+    WDFFILEOBJECT pipe = nullptr;
+    std::uint8_t buffer[512] = {};
+};
+
+TEST(ioctl, stopped_pipe_streams_on_the_handle_of_the_alternate_setting_selected_under_it)
+{
+    // The pipe file stays open across the selections, as when the service
+    // goes back to the zero-bandwidth setting before it drops the pipe.
+    three_alternates cam;
+    pipe_handle_spy spy(cam.bench.camera);
+    const USBD_PIPE_HANDLE opened_on = cam.bench.camera.pipe_handle(0x81);
+    ASSERT_EQ(cam.select(1), STATUS_SUCCESS);
+    ASSERT_NE(cam.bench.camera.pipe_handle(0x81), opened_on); // the stack freed the old one
+    EXPECT_EQ(cam.control(IOCTL_NOXKM_PIPE_START), STATUS_SUCCESS);
+    EXPECT_EQ(cam.read(), STATUS_SUCCESS);
+    EXPECT_EQ(cam.control(IOCTL_NOXKM_PIPE_STOP), STATUS_SUCCESS);
+    using sent = std::pair<std::size_t, std::size_t>;
+    EXPECT_EQ(spy.take(cam.bench.camera.pipe_handle(0x81)), sent(3, 3)); // reset, transfer, abort
+
+    // Without the endpoint in the setting the pipe sends nothing until it is back.
+    ASSERT_EQ(cam.select(2), STATUS_SUCCESS);
+    EXPECT_EQ(cam.control(IOCTL_NOXKM_PIPE_START), STATUS_NO_SUCH_DEVICE);
+    EXPECT_EQ(cam.read(), STATUS_END_OF_FILE);
+    EXPECT_EQ(spy.take(nullptr), sent(0, 0));
+    ASSERT_EQ(cam.select(0), STATUS_SUCCESS);
+    EXPECT_EQ(cam.control(IOCTL_NOXKM_PIPE_START), STATUS_SUCCESS);
+    EXPECT_EQ(cam.read(), STATUS_SUCCESS);
+    cam.bench.host.close(cam.pipe); // stops it
+    EXPECT_EQ(spy.take(cam.bench.camera.pipe_handle(0x81)), sent(3, 3));
+    cam.bench.host.close(cam.file);
+    EXPECT_TRUE(cam.bench.violations_left().empty());
+}
+
+TEST(ioctl, selection_short_of_memory_leaves_no_pipe_on_a_freed_handle)
+{
+    // Each allocation of the selection in turn fails; whatever it answers, the
+    // open pipe then streams on the camera's live handle or does not start.
+    for (long budget = 0; budget < 8; ++budget) {
+        three_alternates cam;
+        pipe_handle_spy spy(cam.bench.camera);
+        kmdf::fail_allocations_after(budget);
+        cam.select(1);
+        kmdf::fail_allocations_after(-1);
+        if (NT_SUCCESS(cam.control(IOCTL_NOXKM_PIPE_START))) {
+            EXPECT_EQ(cam.read(), STATUS_SUCCESS) << "budget " << budget;
+        }
+        cam.bench.host.close(cam.pipe);
+        const auto [total, live] = spy.take(cam.bench.camera.pipe_handle(0x81));
+        EXPECT_EQ(live, total) << "budget " << budget;
+        cam.bench.host.close(cam.file);
+        EXPECT_TRUE(cam.bench.violations_left().empty()) << "budget " << budget;
+    }
 }
 
 TEST_F(ioctl_test, removed_device_answers_device_removed_and_opens_no_pipe)
