@@ -1,13 +1,17 @@
 // IntReg through an in-memory device: byte order, sign, limits, the cache
-// modes and flags, address terms and bad lengths.
+// modes and flags, address terms and bad lengths; and what a read after a
+// write costs in each cache mode, for every register family.
 
 #include "genicam/ieval.h"
+#include "genicam/ifloat.h"
 #include "genicam/iinteger.h"
+#include "genicam/istring.h"
 #include "genicam_test/memory_device_port.h"
 #include "test_documents.h"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <limits>
 #include <string>
 #include <thread>
@@ -19,6 +23,7 @@ using genicam_test::bind_device;
 using genicam_test::load_nodes;
 using genicam_test::log_capture;
 using genicam_test::memory_device_port;
+using GenICam::cache_mode;
 using GenICam::errc;
 using GenICam::IInteger;
 namespace flags = GenICam::access_flags;
@@ -240,6 +245,175 @@ TEST_F(int_reg_test, a_failed_write_through_leaves_no_value_in_the_cache)
     device_.fail_writes = false;
     EXPECT_EQ(through.get_val(flags::cache_only).error(), code(errc::no_cached_value));
     EXPECT_EQ(through.get_val().value(), 5) << "the read reaches the device, which kept 5";
+}
+
+// A register family's value as 4 register bytes: a small number v (0 to 9)
+// in the last byte of a big-endian integer or bit field, as a big-endian
+// single-precision float, or as four digit characters.
+enum class family { integer, floating, text };
+
+std::vector<std::uint8_t> register_bytes(family kind, int v)
+{
+    switch (kind) {
+    case family::integer:
+        return {0, 0, 0, static_cast<std::uint8_t>(v)};
+    case family::floating: {
+        const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
+        return {static_cast<std::uint8_t>(bits >> 24), static_cast<std::uint8_t>(bits >> 16),
+                static_cast<std::uint8_t>(bits >> 8), static_cast<std::uint8_t>(bits)};
+    }
+    case family::text:
+        return std::vector<std::uint8_t>(4, static_cast<std::uint8_t>('0' + v));
+    }
+    return {};
+}
+
+std::error_code write_value(GenICam::INode& node, family kind, int v)
+{
+    switch (kind) {
+    case family::integer:
+        return dynamic_cast<IInteger&>(node).set_val(v);
+    case family::floating:
+        return dynamic_cast<GenICam::IFloat&>(node).set_val(v);
+    case family::text:
+        return dynamic_cast<GenICam::IString&>(node).set_val(std::string(4, static_cast<char>('0' + v)));
+    }
+    return code(errc::not_implemented);
+}
+
+// The number read back, or -1 for a failed read or bytes that are no such number.
+int read_value(GenICam::INode& node, family kind)
+{
+    switch (kind) {
+    case family::integer: {
+        const auto r = dynamic_cast<IInteger&>(node).get_val();
+        return r ? static_cast<int>(r.value()) : -1;
+    }
+    case family::floating: {
+        const auto r = dynamic_cast<GenICam::IFloat&>(node).get_val();
+        return r && r.value() == static_cast<int>(r.value()) ? static_cast<int>(r.value()) : -1;
+    }
+    case family::text: {
+        const auto r = dynamic_cast<GenICam::IString&>(node).get_val();
+        return r && r.value().size() == 4 && r.value() == std::string(4, r.value()[0]) ? r.value()[0] - '0' : -1;
+    }
+    }
+    return -1;
+}
+
+// The port's read count tells whether the cache or the device answered: a
+// value alone cannot, since the cache may well hold what the device holds.
+TEST_F(int_reg_test, a_read_after_a_write_reaches_the_device_unless_write_through_kept_the_value)
+{
+    struct row {
+        const char* element;
+        const char* name;
+        const char* own;    // the node's own elements
+        const char* parent; // the enclosing StructReg's elements (StructEntry only)
+        cache_mode mode;    // the mode the node must follow
+    };
+    constexpr const char* through = "<Cachable>WriteThrough</Cachable>";
+    constexpr const char* around = "<Cachable>WriteAround</Cachable>";
+    constexpr const char* uncached = "<Cachable>NoCache</Cachable>";
+    const std::vector<row> rows = {
+        {"IntReg", "Int", "", "", cache_mode::NoCache},
+        {"IntReg", "IntThrough", through, "", cache_mode::WriteThrough},
+        {"IntReg", "IntAround", around, "", cache_mode::WriteAround},
+        {"IntReg", "DynNoCache", "<pAddress>Zero</pAddress><Cachable>NoCache</Cachable>", "", cache_mode::NoCache},
+        {"IntReg", "DynThrough", "<pAddress>Zero</pAddress><Cachable>WriteThrough</Cachable>", "",
+         cache_mode::WriteThrough},
+        {"IntReg", "DynAround", "<pAddress>Zero</pAddress><Cachable>WriteAround</Cachable>", "",
+         cache_mode::WriteAround},
+        {"MaskedIntReg", "Masked", "", "", cache_mode::NoCache},
+        // A bit field of its own register never caches, whatever it says.
+        {"MaskedIntReg", "MaskedThrough", through, "", cache_mode::NoCache},
+        {"MaskedIntReg", "MaskedAround", around, "", cache_mode::NoCache},
+        {"FloatReg", "Float", "", "", cache_mode::NoCache},
+        {"FloatReg", "FloatThrough", through, "", cache_mode::WriteThrough},
+        {"FloatReg", "FloatAround", around, "", cache_mode::WriteAround},
+        {"StructEntry", "Entry", "", "", cache_mode::NoCache},
+        {"StructEntry", "EntryThrough", "", through, cache_mode::WriteThrough},
+        {"StructEntry", "EntryAround", "", around, cache_mode::WriteAround},
+        {"StructEntry", "EntryOwnNoCache", uncached, through, cache_mode::NoCache},
+        {"StructEntry", "EntryOwnThrough", through, around, cache_mode::WriteThrough},
+        {"StructEntry", "EntryOwnAround", around, uncached, cache_mode::WriteAround},
+        {"StructEntry", "EntryBadOwn", "<Cachable>Sometimes</Cachable>", around, cache_mode::WriteAround},
+        {"StringReg", "Text", "", "", cache_mode::WriteThrough},
+        {"StringReg", "TextAround", around, "", cache_mode::WriteAround},
+        {"StringReg", "TextNoCache", uncached, "", cache_mode::NoCache},
+    };
+    const auto family_of = [](const row& r) {
+        const std::string_view element = r.element;
+        return element == "FloatReg" ? family::floating : element == "StringReg" ? family::text : family::integer;
+    };
+    std::string nodes = R"(<Integer Name="Zero"><Value>0</Value></Integer>)";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const row& r = rows[i];
+        const std::string element = r.element;
+        const std::string location = "<Address>" + std::to_string(0x10 * i) + "</Address><Length>4</Length>";
+        // Bits 24 to 31 of a big-endian register are its last byte.
+        const std::string last_byte = "<MSB>24</MSB><LSB>31</LSB>";
+        if (element == "StructEntry") {
+            nodes += "<StructReg Comment=\"Holder\">" + location + r.parent + "<StructEntry Name=\"" + r.name +
+                     "\">" + last_byte + r.own + "</StructEntry></StructReg>";
+        } else {
+            nodes += "<" + element + " Name=\"" + r.name + "\">" + location + r.own +
+                     (element == "MaskedIntReg" ? last_byte : "") + "</" + element + ">";
+        }
+    }
+    load(nodes);
+
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const row& r = rows[i];
+        SCOPED_TRACE(std::string(r.element) + " " + r.name);
+        const family kind = family_of(r);
+        const std::uint64_t address = 0x10 * i;
+        GenICam::INode* found = doc_->find_node(r.name);
+        ASSERT_NE(found, nullptr);
+        GenICam::INode& reg = *found;
+        const bool caches = r.mode != cache_mode::NoCache;
+        struct counted_read {
+            int value;
+            int device_reads;
+        };
+        const auto read = [&] {
+            const int before = device_.reads;
+            const int value = read_value(reg, kind);
+            return counted_read{value, device_.reads - before};
+        };
+        const auto put = [&](int v) {
+            const std::vector<std::uint8_t> bytes = register_bytes(kind, v);
+            std::copy(bytes.begin(), bytes.end(), device_.memory.begin() + static_cast<std::ptrdiff_t>(address));
+        };
+
+        put(1);
+        const counted_read first = read();
+        const counted_read second = read();
+        EXPECT_EQ(first.value, 1);
+        EXPECT_EQ(first.device_reads, 1);
+        EXPECT_EQ(second.value, 1);
+        EXPECT_EQ(second.device_reads, caches ? 0 : 1) << "a second read of an untouched register";
+
+        ASSERT_FALSE(write_value(reg, kind, 2));
+        EXPECT_EQ(device_.get(address, 4), register_bytes(kind, 2));
+        const counted_read after_write = read();
+        EXPECT_EQ(after_write.value, 2);
+        EXPECT_EQ(after_write.device_reads, r.mode == cache_mode::WriteThrough ? 0 : 1)
+            << "a read after an accepted write";
+
+        // The device changes the register by itself: only a device read sees it.
+        put(3);
+        const counted_read held = read();
+        EXPECT_EQ(held.value, caches ? 2 : 3);
+        EXPECT_EQ(held.device_reads, caches ? 0 : 1) << "a read of a register that the cache holds";
+
+        device_.fail_writes = true;
+        EXPECT_EQ(write_value(reg, kind, 4), code(errc::device_lost));
+        device_.fail_writes = false;
+        const counted_read after_refusal = read();
+        EXPECT_EQ(after_refusal.value, 3) << "what the device kept";
+        EXPECT_EQ(after_refusal.device_reads, 1) << "a read after a refused write";
+    }
 }
 
 TEST_F(int_reg_test, every_access_is_one_port_call_on_the_calling_thread)
