@@ -108,6 +108,7 @@ std::error_code bit_field_register::set_val(std::int64_t value, std::uint32_t fl
     const std::error_code r =
         cache_.write_integer(static_cast<std::uint64_t>(at.value().address), updated, length, flags);
     if (!r) {
+        register_written();
         propagate_change();
     }
     return r;
@@ -221,6 +222,23 @@ void struct_entry_type::_resolve_references(IGenICamDoc& document, pugi::xml_nod
 {
     parent_address_.resolve_references_len(*parent_, *this);
     cache_.port = resolve_port(document, *parent_);
+}
+
+// The entries of one StructReg share its register, each with a cache of its
+// own: this write changed bytes that the others may hold, and their next
+// read-modify-write would put the old bits back on the device.
+void struct_entry_type::register_written()
+{
+    for (pugi::xml_node entry = element.parent().child("StructEntry"); entry;
+         entry = entry.next_sibling("StructEntry")) {
+        if (entry == element) {
+            continue;
+        }
+        auto* sibling = dynamic_cast<struct_entry_type*>(services->find_node(entry.attribute("Name").value()));
+        if (sibling != nullptr && sibling->element == entry) {
+            sibling->cache_.invalidate();
+        }
+    }
 }
 
 result<std::int64_t> struct_entry_type::field_length(std::uint32_t flags)

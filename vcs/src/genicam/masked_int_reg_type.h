@@ -50,6 +50,9 @@ protected:
     result<location> checked_location(std::uint32_t flags);
     result<std::uint64_t> read_raw(const location& at, std::uint32_t flags);
 
+    // Runs after the device accepted a write of the register.
+    virtual void register_written() {}
+
     register_cache cache_;
     bit_range bits_;
     bool unsigned_ = true;
@@ -102,6 +105,7 @@ public:
 private:
     result<location> locate(std::uint32_t flags) override;
     result<std::int64_t> field_length(std::uint32_t flags) override;
+    void register_written() override;
 
     // The StructReg's children: its address, length, port and defaults.
     const element_children* parent_;

@@ -158,4 +158,28 @@ TEST_F(bit_field_test, struct_entries_share_their_parent_register)
     }
 }
 
+// Each entry of a caching StructReg keeps its own copy of the register: a write
+// through one must not let another put the old bits back with its next write.
+TEST_F(bit_field_test, a_write_through_one_struct_entry_leaves_no_stale_copy_in_the_others)
+{
+    load(R"(
+        <StructReg Comment="Control">
+          <Address>0x100</Address><Length>2</Length>
+          <Cachable>WriteThrough</Cachable><Endianess>LittleEndian</Endianess>
+          <StructEntry Name="Low"><LSB>0</LSB><MSB>7</MSB></StructEntry>
+          <StructEntry Name="High"><LSB>8</LSB><MSB>15</MSB></StructEntry>
+        </StructReg>)");
+    device_.put(0x100, {0x34, 0x12});
+    EXPECT_EQ(node("High").get_val().value(), 0x12); // High's copy: 34 12
+    EXPECT_FALSE(node("Low").set_val(0xAB));
+    EXPECT_FALSE(node("High").set_val(0x56));
+    EXPECT_EQ(device_.get(0x100, 2), (std::vector<std::uint8_t>{0xAB, 0x56}));
+
+    const int reads = device_.reads;
+    EXPECT_EQ(node("High").get_val().value(), 0x56);
+    EXPECT_EQ(device_.reads, reads) << "the writer keeps what the device accepted";
+    EXPECT_EQ(node("Low").get_val().value(), 0xAB);
+    EXPECT_EQ(device_.reads, reads + 1) << "High's write emptied Low's copy";
+}
+
 } // namespace
