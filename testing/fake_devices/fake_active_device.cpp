@@ -279,6 +279,30 @@ HRESULT fake_active_device::release_frame(std::uint64_t frame_id)
     return S_OK;
 }
 
+void fake_active_device::fail_stream()
+{
+    {
+        std::lock_guard lock(mutex_);
+        streaming_ = false;
+    }
+    std::lock_guard lock(listener_lock_);
+    if (error_listener_) {
+        error_listener_();
+    }
+}
+
+// As the active camera device keeps it: a null listener removes only the one
+// `owner` set.
+void fake_active_device::set_device_error_listener(const void* owner, std::function<void()> listener)
+{
+    std::lock_guard lock(listener_lock_);
+    if (!listener && owner != listener_owner_) {
+        return;
+    }
+    error_listener_ = std::move(listener);
+    listener_owner_ = error_listener_ ? owner : nullptr;
+}
+
 cam::stream_format fake_active_device::get_stream_format()
 {
     return {0x30303859u, 640, 480, 640 * 480};

@@ -2,9 +2,12 @@
 // An opened camera without hardware: property requests go to the camera's
 // handler registry when its record has one, else they read and write a small
 // value table; the stream side offers two formats and four named frames, and
-// hands out the frames a test queues. Tells its stats when it goes away.
+// hands out the frames a test queues, and keeps the device-error listener its
+// handle gives it, as the active camera device does. Tells its stats when it
+// goes away.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +40,9 @@ public:
     void queue_frame(std::uint64_t id);
     std::vector<std::uint64_t> released_frames();
     bool streaming();
+    // What the camera does when its stream ends as a device error: tells its
+    // device-error listener, from the calling thread as from the pipe's.
+    void fail_stream();
 
     HRESULT set_property(const GUID* set, std::uint32_t id, void* instance, std::uint32_t instance_size, void* data,
                          std::uint32_t data_size) override;
@@ -57,6 +63,7 @@ public:
     HRESULT get_ready_frame(std::uint64_t* frame_id, DShowDeviceServer_FrameCountInfo* counters) override;
     HRESULT release_frame(std::uint64_t frame_id) override;
     cam::stream_format get_stream_format() override;
+    void set_device_error_listener(const void* owner, std::function<void()> listener) override;
 
 private:
     using property_key = std::pair<GUID, std::uint32_t>;
@@ -77,6 +84,9 @@ private:
     std::vector<std::uint64_t> ready_;
     std::vector<std::uint64_t> released_;
     std::uint64_t delivered_ = 0;
+    std::mutex listener_lock_;
+    std::function<void()> error_listener_; // guarded by listener_lock_, held while it runs
+    const void* listener_owner_ = nullptr; // guarded by listener_lock_
 };
 
 } // namespace fake_devices

@@ -59,6 +59,11 @@ public:
     HRESULT get_base_data(void* block);
     HRESULT get_frame_info(std::uint32_t index, void* block, std::uint64_t* frame_id);
 
+    // True once the event is set: the camera's stream ended as a device error
+    // or the handle was invalidated. Nothing resets the event, so a lost
+    // handle is never handed to a client that opens the camera later.
+    bool lost() const noexcept { return WaitForSingleObject(event_.get(), 0) == WAIT_OBJECT_0; }
+
     const GUID& device_id() const noexcept { return device_id_; }
     const std::wstring& event_name() const noexcept { return event_name_; }
     HANDLE event() const noexcept { return event_.get(); }

@@ -87,6 +87,9 @@ std::shared_ptr<active_device_handle> active_device_list::open_device(const GUID
                                                                       const std::shared_ptr<active_device_info>& info)
 {
     const bool reusable = !is_zero_guid(device_id);
+    // A replaced lost handle whose clients let go meanwhile dies here, after the
+    // list lock is released: its release goes through make_idle.
+    std::shared_ptr<active_device_handle> replaced;
     std::unique_lock list(list_lock_);
     if (reusable) {
         // One camera is opened once: a second client waits for the first
@@ -103,10 +106,18 @@ std::shared_ptr<active_device_handle> active_device_list::open_device(const GUID
         const auto active = std::find_if(active_.begin(), active_.end(),
                                          [&](const active_entry& e) { return same_guid(e.device_id, device_id); });
         if (active != active_.end()) {
-            if (auto handle = active->handle.lock()) {
-                return handle;
+            replaced = active->handle.lock();
+            if (replaced && !replaced->lost()) {
+                return replaced;
             }
+            // The stream of a lost handle ended as a device error: it told the clients that held the camera
+            // then, and its event stays set. The camera itself still answers, so a later client gets a new
+            // handle on it rather than a second open of it; the told clients keep theirs until they let go.
             auto handle = std::make_shared<active_device_handle>(active->device, device_id, weak_from_this());
+            if (replaced) {
+                std::erase_if(active->lost_handles, [](const auto& lost) { return lost.expired(); });
+                active->lost_handles.push_back(replaced);
+            }
             active->handle = handle;
             return handle;
         }
@@ -155,6 +166,20 @@ std::shared_ptr<active_device_handle> active_device_list::open_device(const GUID
     return handle;
 }
 
+std::vector<std::shared_ptr<active_device_handle>> active_device_list::live_handles(const active_entry& entry)
+{
+    std::vector<std::shared_ptr<active_device_handle>> live;
+    if (auto handle = entry.handle.lock()) {
+        live.push_back(std::move(handle));
+    }
+    for (const auto& lost : entry.lost_handles) {
+        if (auto handle = lost.lock()) {
+            live.push_back(std::move(handle));
+        }
+    }
+    return live;
+}
+
 bool active_device_list::take_opening(std::uint64_t opening_id)
 {
     const auto found = std::find_if(opening_.begin(), opening_.end(),
@@ -183,7 +208,9 @@ void active_device_list::make_idle(const GUID& device_id, const active_device_ba
     const auto active = std::find_if(active_.begin(), active_.end(), [&](const active_entry& e) {
         return same_guid(e.device_id, device_id) && e.device.get() == device;
     });
-    if (active == active_.end() || !active->handle.expired()) {
+    if (active == active_.end() || !active->handle.expired() ||
+        std::any_of(active->lost_handles.begin(), active->lost_handles.end(),
+                    [](const auto& lost) { return !lost.expired(); })) {
         return;
     }
     auto camera = std::move(active->device);
@@ -200,7 +227,7 @@ void active_device_list::on_list_changed(std::uint32_t kind, const GUID& device_
     if (kind != list_change_removed || is_zero_guid(device_guid)) {
         return;
     }
-    std::shared_ptr<active_device_handle> handle;
+    std::vector<std::shared_ptr<active_device_handle>> handles;
     std::shared_ptr<active_device_base> camera;
     {
         std::lock_guard lock(list_lock_);
@@ -222,11 +249,11 @@ void active_device_list::on_list_changed(std::uint32_t kind, const GUID& device_
         if (active == active_.end()) {
             return;
         }
-        handle = active->handle.lock();
+        handles = live_handles(*active);
         camera = std::move(active->device);
         active_.erase(active);
     }
-    if (handle) {
+    for (const auto& handle : handles) {
         handle->invalidate();
     }
 }
@@ -237,7 +264,7 @@ void active_device_list::release_all()
     {
         std::lock_guard lock(list_lock_);
         for (auto& entry : active_) {
-            if (auto handle = entry.handle.lock()) {
+            for (auto& handle : live_handles(entry)) {
                 handle->invalidate();
                 live.push_back(std::move(handle));
             }

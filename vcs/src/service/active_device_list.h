@@ -59,17 +59,20 @@ public:
     active_device_list& operator=(const active_device_list&) = delete;
 
     // The client's handle on the camera: the live handle of an open camera, a
-    // new handle on an idle or newly opened one. Empty while paused, when the
+    // new handle on an idle or newly opened one. A live handle whose camera's
+    // stream ended as a device error has told its own clients; a later client
+    // gets a new handle on the same camera instead. Empty while paused, when the
     // camera cannot be opened, or when it was paused or reported removed
     // while it opened. The camera is created without the list lock; a second
     // open of the same camera meanwhile waits for the first. Errors of the
     // camera layer propagate.
     std::shared_ptr<active_device_handle> open_device(const GUID& device_id,
                                                       const std::shared_ptr<active_device_info>& info);
-    // From a dying handle that still held `device`: the camera waits idle.
+    // From a dying handle that still held `device`: the camera waits idle
+    // once no handle on it is alive.
     void make_idle(const GUID& device_id, const active_device_base* device);
-    // A list-changed message: a removed camera is dropped at once and the
-    // handle of an open one invalidated; other kinds change nothing.
+    // A list-changed message: a removed camera is dropped at once and every
+    // handle on an open one invalidated; other kinds change nothing.
     void on_list_changed(std::uint32_t kind, const GUID& device_guid);
     // Invalidates every live handle and drops every camera.
     void release_all();
@@ -86,6 +89,11 @@ private:
         GUID device_id;
         std::shared_ptr<active_device_base> device;
         std::weak_ptr<active_device_handle> handle;
+        // Handles on `device` that were lost to a failed stream and replaced,
+        // still held by the clients they told; a removal or pause invalidates
+        // them too, so that the camera is closed before it can be opened anew.
+        // Guarded by list_lock_, as the whole entry.
+        std::vector<std::weak_ptr<active_device_handle>> lost_handles;
     };
     struct idle_entry {
         GUID device_id;
@@ -101,6 +109,9 @@ private:
     };
 
     explicit active_device_list(options settings);
+    // Under list_lock_: counted copies of the entry's handles still alive,
+    // to be let go only after the lock is released.
+    static std::vector<std::shared_ptr<active_device_handle>> live_handles(const active_entry& entry);
     // Under list_lock_: forgets the opening; true when it was cancelled.
     bool take_opening(std::uint64_t opening_id);
     // Takes list_lock_: forgets the opening and wakes its waiters.

@@ -7,7 +7,10 @@
 #include <future>
 #include <map>
 #include <regex>
+#include <thread>
 
+#include "camtovra_service.h"
+#include "fake_active_device.h"
 #include "fake_device_factory.h"
 #include "gen_utils/string_conv.h"
 #include "child_process.h"
@@ -16,6 +19,7 @@ namespace {
 
 using cam_service::active_device_info;
 using cam_service::active_device_list;
+using fake_devices::fake_active_device;
 using fake_devices::device_stats;
 using fake_devices::fake_camera;
 using fake_devices::fake_device_info;
@@ -167,6 +171,71 @@ TEST_F(active_device_list_test, removal_of_an_open_camera_sets_its_event_for_oth
     // The dead handle's release neither idles nor reopens anything.
     handle.reset();
     EXPECT_EQ(list->idle_count(), 0u);
+}
+
+// A stream that ends as a device error is told to the clients that hold the
+// camera then and to no later one: a later client gets a new handle on the
+// same camera, streams, and hears of a real removal, which also takes the
+// camera from the clients told before.
+TEST_F(active_device_list_test, a_failed_stream_is_told_to_its_holders_only_and_a_later_client_hears_a_removal)
+{
+    start(60000);
+    const GUID id = make_guid();
+    auto info = camera(id);
+    const auto first = list->open_device(id, info);
+    const auto second = list->open_device(id, info);
+    ASSERT_TRUE(first && second);
+    auto* cam = static_cast<fake_active_device*>(first->device().get());
+    // Each holder waits on the event it was named, as a client process does.
+    const win32::unique_handle first_waiter(OpenEventW(SYNCHRONIZE, FALSE, first->event_name().c_str()));
+    const win32::unique_handle second_waiter(OpenEventW(SYNCHRONIZE, FALSE, second->event_name().c_str()));
+    DShowDeviceServer_StreamFormat format{};
+    format.StreamFormatInfoId = 1;
+    ASSERT_EQ(cam->create_stream_channel(&format), S_OK);
+    ASSERT_EQ(cam->start_stream(), S_OK);
+
+    std::thread([cam] { cam->fail_stream(); }).join(); // as from the camera's pipe thread
+    EXPECT_TRUE(event_is_set(first_waiter.get()));
+    EXPECT_TRUE(event_is_set(second_waiter.get()));
+    EXPECT_EQ(first->close_stream_channel(), S_OK) << "told clients close their stream themselves";
+
+    const auto third = list->open_device(id, info);
+    ASSERT_TRUE(third);
+    EXPECT_FALSE(event_is_set(third->event()));
+    EXPECT_NE(third->event_name(), first->event_name());
+    EXPECT_EQ(third->device().get(), cam) << "the camera is not opened a second time";
+    EXPECT_EQ(stats->create_calls, 1);
+    EXPECT_EQ(list->open_device(id, info), third);
+    ASSERT_EQ(third->device()->create_stream_channel(&format), S_OK);
+    ASSERT_EQ(third->device()->start_stream(), S_OK);
+    EXPECT_TRUE(cam->streaming());
+
+    list->on_list_changed(cam_service::list_change_removed, id);
+    EXPECT_TRUE(event_is_set(third->event()));
+    EXPECT_FALSE(first->device()) << "a removed camera stays open for a told client";
+    EXPECT_EQ(stats->devices_released(), 1);
+}
+
+TEST_F(active_device_list_test, a_camera_whose_stream_failed_waits_idle_once_told_and_later_clients_let_go)
+{
+    start(60000);
+    for (const bool told_let_go_first : {true, false}) {
+        const GUID id = make_guid();
+        auto info = camera(id);
+        auto told = list->open_device(id, info);
+        ASSERT_TRUE(told);
+        static_cast<fake_active_device*>(told->device().get())->fail_stream();
+        auto later = list->open_device(id, info);
+        ASSERT_NE(later, told);
+        (told_let_go_first ? told : later).reset();
+        EXPECT_EQ(list->idle_count(), 0u) << told_let_go_first;
+        (told_let_go_first ? later : told).reset();
+        EXPECT_EQ(list->idle_count(), 1u) << told_let_go_first;
+        EXPECT_EQ(list->active_count(), 0u);
+        list->on_list_changed(cam_service::list_change_removed, id);
+    }
+    EXPECT_EQ(stats->create_calls, 2);
+    EXPECT_EQ(stats->devices_released(), 2);
 }
 
 TEST_F(active_device_list_test, unknown_removals_and_other_kinds_change_nothing)
