@@ -1,6 +1,7 @@
 #include "genicam/formula_parser.h"
 
 #include "genicam/formula_functions.h"
+#include "genicam/formula_inline_vector.h"
 #include "genicam/formula_tokenizer.h"
 
 #include <new>
@@ -8,10 +9,6 @@
 
 namespace genicam::formula {
 namespace {
-
-struct parse_result {
-    std::uint32_t code = parse_ok;
-};
 
 constexpr double pi_value = 3.141592653589793;
 constexpr double e_value = 2.718281828459045;
@@ -106,6 +103,26 @@ private:
     bool complete_ = true;
 };
 
+// The binding of a two-operand operator, 1 the loosest; 0 for any other token.
+std::uint8_t binary_precedence(std::uint32_t kind) noexcept
+{
+    if (is_multiplicative(kind)) {
+        return 4;
+    }
+    if (is_additive(kind)) {
+        return 3;
+    }
+    if (is_bitwise(kind)) {
+        return 2;
+    }
+    return is_comparison(kind) ? 1 : 0;
+}
+
+// Parses with a stack of the constructs it has begun instead of recursing, so
+// that a formula nested a thousand deep, as select chains in descriptions can
+// be, needs no more of the thread's stack than a flat one. It produces what a
+// recursive descent through the levels (expression, bitwise, additive,
+// multiplicative, factor) would: the same program, code and stopping point.
 class parser {
 public:
     // Reads the tokens that `kept` holds, then the rest from the text.
@@ -118,21 +135,44 @@ public:
     {
     }
 
-    std::uint32_t run() noexcept { return parse_expression().code; }
+    std::uint32_t run() noexcept
+    {
+        step next = step::operand;
+        while (next == step::operand || next == step::operand_done) {
+            next = next == step::operand ? begin_operand() : end_operand();
+        }
+        if (next == step::failed) {
+            unwind();
+        }
+        return code_;
+    }
     std::string_view stopped_at() const noexcept { return token_->text; }
 
 private:
-    // Counts one level of nesting for as long as it lives.
-    class nesting {
-    public:
-        explicit nesting(std::uint32_t& depth) noexcept : depth_(depth) { ++depth_; }
-        ~nesting() { --depth_; }
-        nesting(const nesting&) = delete;
-        nesting& operator=(const nesting&) = delete;
-
-    private:
-        std::uint32_t& depth_;
+    // What the parser does next.
+    enum class step : std::uint8_t {
+        operand,      // a factor, and so maybe an expression, begins at the current token
+        operand_done, // a factor ended before the current token
+        finished,     // the outermost expression ended; code_ is parse_ok
+        failed,       // code_ says why; the begun constructs are still open
     };
+
+    // A construct that has begun and waits for the rest of it.
+    struct open_construct {
+        enum class kind : std::uint8_t {
+            binary,      // a two-operand operator, waiting for its right operand
+            prefix,      // "-" or "~", waiting for its factor
+            group,       // "(", waiting for its expression and ")"
+            call,        // a function name, waiting for its arguments and ")"
+            condition,   // "?", waiting for the value if true and ":"
+            alternative, // ":", waiting for the value if false
+        };
+        kind what;
+        std::uint8_t precedence; // binary
+        std::uint32_t code;      // binary, prefix: the operator's token code; call: arguments so far
+        std::string_view name;   // call: the function's name
+    };
+    using construct_kind = open_construct::kind;
 
     void advance() noexcept
     {
@@ -148,196 +188,245 @@ private:
         // on would give the same token again.
     }
     bool at_end() const noexcept { return token_->kind == tk_end; }
-    parse_result end_code() const noexcept { return {token_->reason}; }
 
     bool emit(const formula_instruction& i) noexcept
     {
         return out_.program.size() < max_program_size && out_.program.push_back(i);
     }
 
-    // An operator after its operands; a full program turns the level's
-    // result into the too-complex failure.
-    parse_result emit_operator(std::uint32_t code, parse_result operand) noexcept
+    step fail(std::uint32_t code) noexcept
     {
-        if (!emit(lookup_operator(code))) {
-            return {parse_too_complex};
-        }
-        return operand;
+        code_ = code;
+        return step::failed;
     }
 
-    // One operator level: operands of the next tighter level joined by the
-    // operators that `belongs` accepts, left to right. Both are template
-    // arguments, so that each level's calls are direct.
-    template <bool (*belongs)(std::uint32_t) noexcept, parse_result (parser::*operand)() noexcept>
-    parse_result parse_level() noexcept
+    bool open(construct_kind what, std::uint32_t code = 0, std::uint8_t precedence = 0,
+              std::string_view name = {}) noexcept
+    {
+        return open_.size() < max_nesting && open_.push_back({what, precedence, code, name});
+    }
+
+    // The end of the text (or an invalid character) where a token is due.
+    step fail_at_end() noexcept { return fail(token_->reason); }
+
+    step begin_operand() noexcept
     {
         if (at_end()) {
-            return end_code();
-        }
-        if (const parse_result r = (this->*operand)(); r.code != parse_ok) {
-            return r;
-        }
-        for (;;) {
-            if (at_end()) {
-                return end_code();
-            }
-            if (!belongs(token_->kind)) {
-                return {parse_ok};
-            }
-            const std::uint32_t op = token_->kind;
-            advance();
-            if (at_end()) {
-                return end_code(); // the operand never began: the operator is not emitted
-            }
-            const parse_result r = emit_operator(op, (this->*operand)());
-            if (r.code != parse_ok) {
-                return r;
-            }
-        }
-    }
-
-    parse_result parse_expression() noexcept
-    {
-        nesting level(depth_);
-        if (depth_ > max_nesting) {
-            return {parse_too_complex};
-        }
-        if (const parse_result r = parse_level<is_comparison, &parser::parse_bitwise>(); r.code != parse_ok) {
-            return r;
-        }
-        while (token_->kind == tk_question) {
-            advance();
-            if (const parse_result r = parse_expression(); r.code != parse_ok) {
-                return r;
-            }
-            if (token_->kind != tk_colon) {
-                return {parse_missing_colon};
-            }
-            advance();
-            if (at_end()) {
-                return end_code();
-            }
-            const parse_result r = parse_expression();
-            if (!emit(formula_instruction::select())) {
-                return {parse_too_complex};
-            }
-            if (r.code != parse_ok) {
-                return r;
-            }
-        }
-        return {parse_ok};
-    }
-
-    parse_result parse_bitwise() noexcept { return parse_level<is_bitwise, &parser::parse_additive>(); }
-    parse_result parse_additive() noexcept { return parse_level<is_additive, &parser::parse_multiplicative>(); }
-    parse_result parse_multiplicative() noexcept { return parse_level<is_multiplicative, &parser::parse_factor>(); }
-
-    parse_result parse_factor() noexcept
-    {
-        nesting level(depth_);
-        if (depth_ > max_nesting) {
-            return {parse_too_complex};
+            return fail_at_end();
         }
         switch (token_->kind) {
-        case tk_function: {
-            const std::string_view name = token_->name;
+        case tk_function:
+            if (!open(construct_kind::call, 0, 0, token_->name)) {
+                return fail(parse_too_complex);
+            }
             advance();
-            return parse_call(name);
-        }
+            return step::operand;
         case tk_number: {
             const formula_value v = token_->number;
             advance();
-            return emit(formula_instruction::push(v)) ? parse_result{parse_ok} : parse_result{parse_too_complex};
+            return emit(formula_instruction::push(v)) ? step::operand_done : fail(parse_too_complex);
         }
         case tk_name: {
-            const std::string_view name = token_->name;
-            const parse_result r = map_variable(name);
-            if (r.code == parse_ok) {
-                advance();
-            }
-            return r;
-        }
-        case tk_open: {
-            advance();
-            const parse_result r = parse_expression();
-            if (r.code == parse_end_of_text) {
-                return {parse_missing_close};
-            }
-            if (r.code != parse_ok) {
-                return r;
-            }
-            if (token_->kind != tk_close) {
-                return {parse_missing_close};
+            const std::uint32_t code = map_variable(token_->name);
+            if (code != parse_ok) {
+                return fail(code);
             }
             advance();
-            return {parse_ok};
+            return step::operand_done;
         }
+        case tk_open:
+            if (!open(construct_kind::group)) {
+                return fail(parse_too_complex);
+            }
+            advance();
+            return step::operand;
         default:
-            return parse_prefix();
+            return begin_prefix();
         }
     }
 
-    parse_result parse_prefix() noexcept
+    // Any other token where a factor is due is taken as a prefix operator.
+    step begin_prefix() noexcept
     {
         const std::uint32_t op = token_->kind;
         advance();
         if (at_end()) {
-            return {parse_nothing_after_prefix};
+            return fail(parse_nothing_after_prefix);
         }
         switch (op) {
         case tk_minus:
-            return emit_operator(tk_negate, parse_factor());
+            return open(construct_kind::prefix, tk_negate) ? step::operand : fail(parse_too_complex);
         case tk_plus:
-            return parse_factor();
+            return step::operand; // leaves nothing to do after the factor
         case tk_complement:
-            return emit_operator(tk_complement, parse_factor());
+            return open(construct_kind::prefix, tk_complement) ? step::operand : fail(parse_too_complex);
         default:
-            return {parse_no_factor};
+            return fail(parse_no_factor);
         }
     }
 
-    parse_result parse_call(std::string_view name) noexcept
+    // Emits the operators waiting on the top of the stack that bind at least
+    // as tightly as `precedence`: all operators are left-associative.
+    bool apply_operators(std::uint8_t precedence) noexcept
     {
-        nesting level(depth_);
-        if (depth_ > max_nesting) {
-            return {parse_too_complex};
+        while (!open_.empty() && open_.back().what == construct_kind::binary &&
+               open_.back().precedence >= precedence) {
+            const std::uint32_t op = open_.back().code;
+            open_.pop_back();
+            if (!emit(lookup_operator(op))) {
+                return false;
+            }
         }
-        std::uint32_t arguments = 0;
+        return true;
+    }
+
+    step end_operand() noexcept
+    {
+        // Prefix operators bind tighter than any two-operand one.
+        while (!open_.empty() && open_.back().what == construct_kind::prefix) {
+            const std::uint32_t op = open_.back().code;
+            open_.pop_back();
+            if (!emit(lookup_operator(op))) {
+                return fail(parse_too_complex);
+            }
+        }
+        if (at_end()) {
+            return fail_at_end();
+        }
+        const std::uint32_t op = token_->kind;
+        if (const std::uint8_t precedence = binary_precedence(op)) {
+            if (!apply_operators(precedence)) {
+                return fail(parse_too_complex);
+            }
+            advance();
+            if (at_end()) {
+                return fail_at_end(); // the right operand never began: the operator is not emitted
+            }
+            return open(construct_kind::binary, op, precedence) ? step::operand : fail(parse_too_complex);
+        }
+        if (!apply_operators(1)) {
+            return fail(parse_too_complex);
+        }
+        return end_expression();
+    }
+
+    // An expression ended before the current token, which is neither the end
+    // nor a two-operand operator.
+    step end_expression() noexcept
+    {
         for (;;) {
-            if (const parse_result r = parse_expression(); r.code != parse_ok) {
-                return r;
-            }
-            ++arguments;
-            if (token_->kind == tk_comma) {
+            if (token_->kind == tk_question) {
+                if (!open(construct_kind::condition)) {
+                    return fail(parse_too_complex);
+                }
                 advance();
-                continue;
+                return step::operand;
             }
-            if (token_->kind == tk_close) {
+            if (open_.empty()) {
+                code_ = parse_ok;
+                return step::finished;
+            }
+            open_construct& c = open_.back();
+            if (c.what == construct_kind::group) {
+                open_.pop_back();
+                if (token_->kind != tk_close) {
+                    return fail(parse_missing_close);
+                }
                 advance();
-                break;
+                return step::operand_done;
             }
-            return {parse_missing_comma_or_close};
+            if (c.what == construct_kind::call) {
+                ++c.code;
+                if (token_->kind == tk_comma) {
+                    advance();
+                    return step::operand;
+                }
+                if (token_->kind != tk_close) {
+                    return fail(parse_missing_comma_or_close);
+                }
+                advance();
+                return end_call();
+            }
+            if (c.what == construct_kind::condition) {
+                if (token_->kind != tk_colon) {
+                    return fail(parse_missing_colon);
+                }
+                advance();
+                if (at_end()) {
+                    return fail_at_end(); // no value if false: the select is not emitted
+                }
+                c.what = construct_kind::alternative;
+                return step::operand;
+            }
+            // The value if false of a "?" (operators were applied before the
+            // expression ended). The expression that holds the "?" ends here
+            // too: its value if false took every "?" that followed.
+            open_.pop_back();
+            if (!emit(formula_instruction::select())) {
+                return fail(parse_too_complex);
+            }
         }
+    }
+
+    // After the ")" of a call, whose construct is on the top of the stack.
+    step end_call() noexcept
+    {
+        const std::string_view name = open_.back().name;
+        const std::uint32_t arguments = open_.back().code;
+        open_.pop_back();
         if (arguments == 1) {
             if (const unary_evaluator f = find_unary_function(name)) {
-                return emit(formula_instruction::call(f)) ? parse_result{parse_ok} : parse_result{parse_too_complex};
+                return emit(formula_instruction::call(f)) ? step::operand_done : fail(parse_too_complex);
             }
         } else if (arguments == 2) {
             if (const binary_evaluator f = find_binary_function(name)) {
-                return emit(formula_instruction::call(f)) ? parse_result{parse_ok} : parse_result{parse_too_complex};
+                return emit(formula_instruction::call(f)) ? step::operand_done : fail(parse_too_complex);
             }
         }
-        return {parse_unknown_function};
+        return fail(parse_unknown_function);
+    }
+
+    // After a failure, closes what is still open from the innermost out, as
+    // returning through the levels would: an operator or select whose
+    // operands had begun is still emitted (this is what a formula cut short
+    // at the end of its text compiles to), and "(" turns the end of the text
+    // into a missing ")".
+    void unwind() noexcept
+    {
+        while (!open_.empty()) {
+            const open_construct c = open_.back();
+            open_.pop_back();
+            switch (c.what) {
+            case construct_kind::binary:
+            case construct_kind::prefix:
+                if (!emit(lookup_operator(c.code))) {
+                    code_ = parse_too_complex;
+                }
+                break;
+            case construct_kind::alternative:
+                if (!emit(formula_instruction::select())) {
+                    code_ = parse_too_complex;
+                }
+                break;
+            case construct_kind::group:
+                if (code_ == parse_end_of_text) {
+                    code_ = parse_missing_close;
+                }
+                break;
+            case construct_kind::call:
+            case construct_kind::condition:
+                break;
+            }
+        }
     }
 
     // "PI" and "E" are the constants, whatever the node declares; any other
     // name is what the node's resolver makes of it.
-    parse_result map_variable(std::string_view name) noexcept
+    std::uint32_t map_variable(std::string_view name) noexcept
     {
         if (name == "PI" || name == "E") {
             const double v = name == "PI" ? pi_value : e_value;
-            return emit(formula_instruction::push(formula_value::from_double(v))) ? parse_result{parse_ok}
-                                                                                   : parse_result{parse_too_complex};
+            return emit(formula_instruction::push(formula_value::from_double(v))) ? parse_ok : parse_too_complex;
         }
         std::optional<formula_symbol> symbol;
         try {
@@ -347,25 +436,23 @@ private:
         }
         if (!symbol) {
             out_.unmapped_name = name;
-            return {parse_unmapped_variable};
+            return parse_unmapped_variable;
         }
         switch (symbol->what) {
         case formula_symbol::kind::variable:
-            return emit(formula_instruction::load(symbol->variable_id)) ? parse_result{parse_ok}
-                                                                         : parse_result{parse_too_complex};
+            return emit(formula_instruction::load(symbol->variable_id)) ? parse_ok : parse_too_complex;
         case formula_symbol::kind::expression: {
             const formula_program& p = *symbol->expression;
             if (static_cast<std::uint64_t>(out_.program.size()) + p.size() > max_program_size ||
                 !out_.program.append(p.data(), p.size())) {
-                return {parse_too_complex};
+                return parse_too_complex;
             }
-            return {parse_ok};
+            return parse_ok;
         }
         case formula_symbol::kind::constant:
-            return emit(formula_instruction::push(symbol->constant)) ? parse_result{parse_ok}
-                                                                      : parse_result{parse_too_complex};
+            return emit(formula_instruction::push(symbol->constant)) ? parse_ok : parse_too_complex;
         }
-        return {parse_unmapped_variable};
+        return parse_unmapped_variable;
     }
 
     const formula_name_resolver& resolver_;
@@ -374,7 +461,8 @@ private:
     const formula_token* last_kept_;
     bool all_kept_;
     formula_token own_; // the token read from the text, past the kept ones
-    std::uint32_t depth_ = 0;
+    inline_vector<open_construct, 16> open_; // innermost last
+    std::uint32_t code_ = parse_ok;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// Compiles a formula text into a postfix program. A recursive-descent parser
-// emits the program while it parses; names are turned into variable loads,
+// Compiles a formula text into a postfix program. The parser emits the
+// program while it parses, keeping the constructs it has begun on a stack of
+// its own rather than the thread's; names are turned into variable loads,
 // constants or the inline copy of an Expression by the compiling node's
 // resolver. The parser never throws and bounds its nesting depth.
 
@@ -52,9 +53,13 @@ enum parse_code : std::uint32_t {
 // The text of a code as the compile failure's log line shows it.
 const char* parse_code_text(std::uint32_t code) noexcept;
 
-// Parentheses, prefix operators, function arguments and "?" branches nest at
-// most this deep.
-inline constexpr std::uint32_t max_nesting = 128;
+// At most this many constructs are open at any point of a formula: each
+// unclosed parenthesis or function call, "?" branch, "-" or "~" prefix and
+// operator waiting for its right operand counts one. They are kept on the
+// heap, so the limit bounds the parser's memory, not the thread's stack;
+// descriptions write select chains like (TO=0)?0:((TO=1)?1:(...)), which take
+// two per select.
+inline constexpr std::uint32_t max_nesting = 4096;
 
 struct compile_result {
     std::uint32_t code = parse_ok;    // parse_ok or parse_end_of_text: success

@@ -15,6 +15,12 @@
 #include <map>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
 namespace {
 
 using namespace genicam::formula;
@@ -298,15 +304,21 @@ TEST(formula_parser, reports_each_failure_with_its_code)
 
 TEST(formula_parser, bounds_nesting_and_program_size_instead_of_exhausting_the_stack)
 {
-    const std::string deep = std::string(10000, '(') + "1" + std::string(10000, ')');
-    EXPECT_EQ(compile(deep).code, parse_too_complex);
-    EXPECT_EQ(compile(std::string(10000, '-') + "1").code, parse_too_complex);
     std::string nested_calls;
     for (int i = 0; i < 10000; ++i) {
         nested_calls += "SIN(";
     }
-    EXPECT_EQ(compile(nested_calls + "1").code, parse_too_complex);
-    EXPECT_TRUE(compile(std::string(40, '(') + "1" + std::string(40, ')')).succeeded());
+    const std::string too_deep[] = {
+        std::string(100000, '(') + "1" + std::string(100000, ')'),
+        std::string(100000, '(') + "1",
+        std::string(100000, '-') + "1",
+        nested_calls + "1",
+    };
+    for (const std::string& text : too_deep) {
+        const compile_result r = compile(text);
+        EXPECT_EQ(r.code, parse_too_complex) << text.substr(0, 20);
+        EXPECT_TRUE(r.program.empty()) << text.substr(0, 20);
+    }
 
     // 10,000 tokens in a flat formula compile and run.
     std::string flat = "1";
@@ -329,6 +341,135 @@ TEST(formula_parser, bounds_nesting_and_program_size_instead_of_exhausting_the_s
         names.big.push_back(formula_instruction::push(formula_value::from_integer(1)));
     }
     EXPECT_EQ(compile_formula("Y + Y", names).code, parse_too_complex);
+}
+
+// The select chain of a converter that maps a value to the index of its
+// entry, nested `depth` deep as descriptions write it:
+// (TO=0)?0:((TO=1)?3:(...((TO=depth-1)?3*(depth-1):-1)...)).
+std::string select_chain(int depth)
+{
+    std::string text;
+    for (int i = 0; i < depth; ++i) {
+        text += "(TO=" + std::to_string(i) + ")?" + std::to_string(3 * i) + ":(";
+    }
+    return text + "-1" + std::string(depth, ')');
+}
+
+formula_value run_with_input(const compile_result& c, std::int64_t input)
+{
+    auto r = run_program(test_values{}, c.program, 0, formula_value::from_integer(input));
+    EXPECT_TRUE(r) << "input " << input;
+    return r ? r.value() : formula_value{};
+}
+
+TEST(formula_parser, select_chains_of_any_real_depth_pick_their_branch)
+{
+    struct {
+        int depth;
+        std::int64_t input;
+        std::int64_t value;
+    } cases[] = {
+        {45, 0, 0},     {45, 30, 90},     {45, 44, 132},     {45, 45, -1},
+        {1000, 0, 0},   {1000, 617, 1851}, {1000, 999, 2997}, {1000, 1000, -1},
+    };
+    for (const auto& c : cases) {
+        const compile_result compiled = compile(select_chain(c.depth));
+        ASSERT_TRUE(compiled.succeeded()) << c.depth << " deep: " << parse_code_text(compiled.code);
+        const formula_value v = run_with_input(compiled, c.input);
+        EXPECT_TRUE(v.is_integer) << c.depth << " deep, input " << c.input;
+        EXPECT_EQ(v.integer(), c.value) << c.depth << " deep, input " << c.input;
+    }
+}
+
+TEST(formula_parser, parentheses_calls_and_prefixes_nest_a_thousand_deep)
+{
+    std::string left_nested = "7";
+    std::string negations;
+    std::string calls;
+    for (int i = 0; i < 1000; ++i) {
+        left_nested = "(" + left_nested + "+1)";
+        negations += "-(";
+        calls += "ABS(";
+    }
+    struct {
+        const char* shape;
+        std::string text;
+        bool is_integer;
+        double value;
+    } cases[] = {
+        {"(((7)))", std::string(1000, '(') + "7" + std::string(1000, ')'), true, 7},
+        {"(((7+1)+1)+1)", left_nested, true, 1007},
+        {"-(-(-(7)))", negations + "7" + std::string(1000, ')'), true, 7},
+        {"ABS(ABS(-7))", calls + "-7" + std::string(1000, ')'), false, 7.0},
+    };
+    for (const auto& c : cases) {
+        const compile_result compiled = compile(c.text);
+        ASSERT_TRUE(compiled.succeeded()) << c.shape << ": " << parse_code_text(compiled.code);
+        const formula_value v = run_with_input(compiled, 0);
+        EXPECT_EQ(v.is_integer, c.is_integer) << c.shape;
+        EXPECT_EQ(to_double(v), c.value) << c.shape;
+    }
+}
+
+// Runs `work` on a thread of its own whose stack is `bytes` long; false when
+// no such thread could be started.
+template <typename F>
+bool run_on_stack_of(std::size_t bytes, F& work)
+{
+#if defined(_WIN32)
+    struct entry {
+        static DWORD WINAPI run(void* w)
+        {
+            (*static_cast<F*>(w))();
+            return 0;
+        }
+    };
+    const HANDLE thread = CreateThread(nullptr, bytes, &entry::run, &work, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) {
+        return false;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return true;
+#else
+    struct entry {
+        static void* run(void* w)
+        {
+            (*static_cast<F*>(w))();
+            return nullptr;
+        }
+    };
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, bytes);
+    pthread_t thread;
+    const bool started = pthread_create(&thread, &attributes, &entry::run, &work) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) {
+        pthread_join(thread, nullptr);
+    }
+    return started;
+#endif
+}
+
+TEST(formula_parser, deep_formulas_compile_and_run_on_a_small_thread_stack)
+{
+    // Pool threads and applications may give the engine far less stack than
+    // a main thread; how deep a formula is must not matter to it.
+    std::uint32_t chain_code = 0;
+    std::int64_t chain_value = 0;
+    std::uint32_t open_code = 0;
+    auto work = [&] {
+        const compile_result chain = compile(select_chain(1000));
+        chain_code = chain.code;
+        auto r = run_program(test_values{}, chain.program, 0, formula_value::from_integer(617));
+        chain_value = r ? r.value().integer() : 0;
+        open_code = compile(std::string(100000, '(') + "1").code;
+    };
+    ASSERT_TRUE(run_on_stack_of(256 * 1024, work));
+    EXPECT_EQ(chain_code, parse_end_of_text);
+    EXPECT_EQ(chain_value, 1851);
+    EXPECT_EQ(open_code, parse_too_complex);
 }
 
 struct value_case {

@@ -155,6 +155,43 @@ TEST(converter, translates_reads_and_fails_writes_to_a_read_only_target)
     EXPECT_EQ(integer(*doc, "Choose").get_val().value(), 2);
 }
 
+// Makers map register codes to feature values with long select chains,
+// "(TO=0)?0:((TO=LIN1)?1:(...))", 54 deep in one real description.
+std::string select_chain(std::string_view input, std::string_view when, std::string_view then, int depth)
+{
+    std::string chain;
+    for (int i = 0; i < depth; ++i) {
+        chain += "((" + std::string(input) + "=" + std::string(when) + std::to_string(i) + ")?" + std::string(then) +
+                 std::to_string(i) + ":";
+    }
+    return chain + "0" + std::string(static_cast<std::size_t>(depth), ')');
+}
+
+TEST(converter, select_chains_as_deep_as_descriptions_write_them_map_both_ways)
+{
+    std::string constants;
+    for (int i = 0; i < 60; ++i) {
+        constants += "<Constant Name=\"CODE" + std::to_string(i) + "\">" + std::to_string(0x100 + i) + "</Constant>";
+    }
+    log_capture log;
+    auto doc = load_nodes(std::string(genicam_test::device_port) + R"(
+        <IntReg Name="Raw"><Address>0x10</Address><Length>2</Length><Endianess>BigEndian</Endianess></IntReg>
+        <IntConverter Name="Mode"><pValue>Raw</pValue>)" + constants +
+                          "<FormulaFrom>" + select_chain("FROM", "CODE", "", 60) + "</FormulaFrom>" +
+                          constants + "<FormulaTo>" + select_chain("TO", "", "CODE", 60) +
+                          "</FormulaTo></IntConverter>");
+    genicam_test::memory_device_port device;
+    genicam_test::bind_device(*doc, device);
+    const std::string logged = log.text();
+    EXPECT_EQ(logged.find("failed"), std::string::npos) << logged;
+    IInteger& mode = integer(*doc, "Mode");
+    for (const int i : {0, 1, 44, 59}) {
+        ASSERT_FALSE(mode.set_val(i)) << i;
+        EXPECT_EQ(device.get(0x10, 2), (std::vector<std::uint8_t>{1, static_cast<std::uint8_t>(i)})) << i;
+        EXPECT_EQ(mode.get_val().value(), i);
+    }
+}
+
 TEST(converter, round_trips_through_a_register_target)
 {
     auto doc = load_nodes(std::string(genicam_test::device_port) + R"(
