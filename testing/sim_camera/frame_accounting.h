@@ -24,8 +24,12 @@
 //   sent taken or dropped: later frames taken have higher numbers; so does
 //   the one after a frame that waited, beyond what was sent by then;
 // - nothing waited after the previous take and nothing waits after this
-//   one: the frame is the only one delivered since, the last one sent. This
-//   pins `base` again after a stop.
+//   one: the frame is the only one delivered since. If the frame path
+//   dropped nothing since either, it is the last one sent; this pins `base`
+//   again after a stop. The counters are the latest ones, not those of the
+//   frame's delivery: frames sent after it may have been dropped and counted
+//   while it waited for the client, and a later take checks them (they are
+//   below the floor this take sets).
 // With nothing injected, packet loss, filter and unspecified drops stay 0, and
 // the frame path starves for buffers only while the client keeps more than
 // one (hold), so every frame missed is a drop the channel counted.
@@ -173,6 +177,10 @@ private:
                    (c.delivered < gone ? "more frames gone than delivered" : "a delivered frame vanished");
         }
         const bool waiting = c.delivered > gone;
+        // Nothing waited, nothing waits, and the frame path dropped nothing
+        // since the previous take: the frame taken is the last one sent.
+        const bool only_frame_since = !waiting && !was_waiting_ && !holding_ &&
+                                      c.sent() - c.delivered == last_counts_.sent() - last_counts_.delivered;
         const auto sent = static_cast<std::int64_t>(c.sent());
         const auto number_s = static_cast<std::int64_t>(number);
         std::string fault;
@@ -191,10 +199,7 @@ private:
             } else if (was_waiting_ && number_s >= last_horizon_) {
                 fault = at + "it waited at the previous take, but the counters then said the camera had sent " +
                         "only frames up to " + n(last_horizon_ - 1) + ": a frame went missing uncounted";
-            } else if (!waiting && !was_waiting_ && number_s + 1 != h) {
-                // Nothing waited after the previous take and nothing waits
-                // after this one: it is the only frame delivered since, so
-                // nothing was dropped after it.
+            } else if (only_frame_since && number_s + 1 != h) {
                 fault = at + "it is the last frame sent, but the counters say frames up to " + n(h - 1) +
                         " were" + sent_text + ": a drop was counted that never happened";
             }
@@ -204,7 +209,7 @@ private:
             if (!waiting) {
                 floor_ = std::max(floor_, h - 1);
             }
-        } else if (!waiting && !was_waiting_ && !holding_ && !awaiting_run_) {
+        } else if (only_frame_since && !awaiting_run_) {
             // Pinned again after a start (as above, the frame taken is the
             // last one sent): what the stops in between lost uncounted, or
             // counted twice, is bounded.

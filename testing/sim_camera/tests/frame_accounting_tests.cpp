@@ -44,11 +44,12 @@ struct channel_model {
     }
 };
 
-enum class fault { none, lost_then_counted_twice, counted_twice_then_lost, channel_drop_uncounted };
+enum class fault { none, counted, lost_then_counted_twice, counted_twice_then_lost, channel_drop_uncounted };
 
 // Streams 400 frames at a random pace with the fault injected at frames 100
-// and 160 (the channel's: at the first full queue from frame 100 on); true
-// when every take was accounted for.
+// and 160 (the channel's: at the first full queue from frame 100 on; counted:
+// both frames dropped and counted once, as often right after a frame the
+// client has yet to take); true when every take was accounted for.
 bool stream(fault injected, unsigned seed)
 {
     channel_model model;
@@ -60,8 +61,11 @@ bool stream(fault injected, unsigned seed)
     while (model.next < 400) {
         for (int burst = static_cast<int>(random() % 4); burst > 0; --burst) {
             const std::uint64_t at = model.next;
-            if ((at == 100 && injected == fault::lost_then_counted_twice) ||
-                (at == 160 && injected == fault::counted_twice_then_lost)) {
+            if ((at == 100 || at == 160) && injected == fault::counted) {
+                ++model.counts.packet_loss;
+                ++model.next;
+            } else if ((at == 100 && injected == fault::lost_then_counted_twice) ||
+                       (at == 160 && injected == fault::counted_twice_then_lost)) {
                 ++model.next; // the frame path gives a frame back uncounted
             } else if ((at == 160 && injected == fault::lost_then_counted_twice) ||
                        (at == 100 && injected == fault::counted_twice_then_lost)) {
@@ -91,6 +95,7 @@ TEST(frame_accounting, frames_dropped_and_counted_pass_and_one_lost_uncounted_fa
     for (unsigned seed = 1; seed <= 50; ++seed) {
         SCOPED_TRACE(seed);
         EXPECT_TRUE(stream(fault::none, seed));
+        EXPECT_TRUE(stream(fault::counted, seed));
         EXPECT_FALSE(stream(fault::lost_then_counted_twice, seed));
         EXPECT_FALSE(stream(fault::counted_twice_then_lost, seed));
     }
@@ -125,6 +130,21 @@ TEST(frame_accounting, packet_loss_passes_only_as_injected_and_starvation_only_w
     ++again.counts.packet_loss;
     again.send();
     EXPECT_NE(again.take(injected), "") << "one more than injected";
+
+    // The client takes frame 0 only after the frame path dropped frame 1 and
+    // counted it: a take hands out the latest counters, so that passes. Had
+    // frame 1 been counted twice, the next frame taken shows it.
+    for (const std::uint64_t counted : {1u, 2u}) {
+        frame_accounting late;
+        late.allow_packet_loss(2);
+        channel_model m;
+        m.send();
+        ++m.next;
+        m.counts.packet_loss += counted;
+        EXPECT_EQ(m.take(late), "") << counted;
+        m.send();
+        EXPECT_EQ(m.take(late).empty(), counted == 1) << counted;
+    }
 
     // Frames 0 and 1 delivered, 0 taken; then the frame path counts
     // payloads it had no buffer for.
