@@ -86,9 +86,23 @@ int fake_device_factory::subscriptions() const
     return subscriptions_;
 }
 
+void fake_device_factory::set_on_subscribe(std::function<void()> hook)
+{
+    std::lock_guard lock(mutex_);
+    on_subscribe_ = std::move(hook);
+}
+
 void fake_device_factory::start_device_change_notification(void* context,
                                                           cam_service::device_change_callback callback)
 {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(mutex_);
+        hook = on_subscribe_;
+    }
+    if (hook) {
+        hook();
+    }
     std::lock_guard lock(mutex_);
     context_ = context;
     callback_ = callback;

@@ -5,6 +5,7 @@
 // caller). Failures are set on purpose to exercise the caller's error paths.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -58,6 +59,10 @@ public:
     // Calls the registered change callback on the calling thread, as the
     // factory's own notification thread would.
     void signal_change();
+    // Runs on the thread that subscribes, each time before the subscription
+    // is taken: the discover service subscribes right after its worker began,
+    // so a test can hold the starting thread there.
+    void set_on_subscribe(std::function<void()> hook);
 
     int enumerate_calls() const;
     bool subscribed() const;
@@ -77,6 +82,7 @@ private:
     int subscriptions_ = 0;
     void* context_ = nullptr;
     cam_service::device_change_callback callback_ = nullptr;
+    std::function<void()> on_subscribe_; // guarded by mutex_, run without it
 };
 
 // "cam_<n>" keys and "Camera <n>" names.

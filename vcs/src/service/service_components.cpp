@@ -1,6 +1,7 @@
 #include "service/service_components.h"
 
 #include <atomic>
+#include <utility>
 
 #include "service/discover_service.h"
 #include "service/service_holders.h"
@@ -25,13 +26,23 @@ void create()
             options.factories.emplace_back(factory, cam_service::ref_count_dtor{});
         }
     }
+    create(std::move(options));
+}
+
+void create(discover_service::options options)
+{
     auto discover = std::make_shared<discover_service>(std::move(options));
     discover_service_instance().store(discover);
-    discover->start();
 
+    // The list is in its holder before the discover service's worker lists a
+    // camera: a client may open a camera the moment it sees it, while this
+    // thread is still here. (It subscribes through the discover service's
+    // holder, which is filled already; starting keeps that subscription.)
     cam_service::active_device_list::options list_options;
     list_options.change_source = [] { return discover_service_instance().load(); };
     cam_service::active_device_list_instance().store(cam_service::active_device_list::create(list_options));
+
+    discover->start();
 }
 
 void stop()
@@ -56,11 +67,12 @@ void pause()
 
 void resume()
 {
-    if (const auto discover = discover_service_instance().load()) {
-        discover->start();
-    }
+    // The list opens cameras again before the discover service lists them.
     if (const auto list = cam_service::active_device_list_instance().load()) {
         list->resume();
+    }
+    if (const auto discover = discover_service_instance().load()) {
+        discover->start();
     }
 }
 

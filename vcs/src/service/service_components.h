@@ -9,10 +9,7 @@
 #include <memory>
 
 #include "properties/property_store.h"
-
-namespace cam_service {
-class device_factory_base;
-}
+#include "service/discover_service.h"
 
 namespace service::components {
 
@@ -24,9 +21,12 @@ using factory_maker = cam_service::device_factory_base* (*)();
 // discover service finds no camera.
 void set_factory_maker(factory_maker maker);
 
-// Start-up: creates the discover service, stores and starts it, then creates
-// the active-device list and stores it.
+// Start-up: creates the discover service and stores it, creates the
+// active-device list and stores it, then starts the discover service.
 void create();
+// The same start-up with the discover service's settings given, its
+// factories among them (the factory maker is not asked).
+void create(discover_service::options options);
 
 // Stop and shutdown: stops the discover service and empties its holder, then
 // empties the device-list holder. Each object goes with its last user.
@@ -36,7 +36,7 @@ void stop();
 // device list, which releases every open camera.
 void pause();
 
-// Continue: starts the discover service again and lets the list open cameras.
+// Continue: lets the list open cameras and starts the discover service again.
 void resume();
 
 // A user logged on in `session_id`: starts the session proxy there while the

@@ -4,10 +4,13 @@
 #include <objbase.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "atl/class_factory.h"
 #include "atl/com_ptr.h"
@@ -24,6 +27,7 @@
 #include "service/dsdevice_stream_channel.h"
 #include "service/dshow_device_discover_service.h"
 #include "service/dshow_device_info.h"
+#include "service/service_components.h"
 #include "service/service_holders.h"
 #include "service_host.h"
 
@@ -233,6 +237,96 @@ TEST_F(client_objects, create_device_finds_a_camera_by_key_or_guid_and_shares_on
     EXPECT_EQ(discover->CreateDevice(0xFFFFFFF0u, &id, none.put()), E_FAIL); // no such process
     EXPECT_EQ(discover->AttachDeviceServer(1, nullptr), E_POINTER);
     EXPECT_EQ(discover->AttachDeviceServer(1, by_guid.get()), E_NOTIMPL);
+}
+
+// Start-up and continue as the service module runs them. A client may see a
+// camera in the list the moment the discover service's worker lists it, while
+// the service thread is still inside start-up or continue (a busy machine
+// holds it there): that client must be able to open the camera then.
+class service_components_start : public ::testing::Test {
+protected:
+    const std::wstring root = L"Software\\CamTovraTests\\" + win32::make_unique_global_name(L"").substr(7);
+    std::shared_ptr<fake_device_factory> factory = fake_device_factory::make();
+    com_ptr<ICamTovraDiscoverService> discover;
+    std::mutex mutex;
+    std::condition_variable refreshed; // told after each refresh of the discover service
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        com_initialised_ = true;
+        factory->set_cameras({{L"cam_0", L"Camera 0"}});
+        com_ptr<IClassFactory> class_object;
+        ASSERT_EQ(atl::singleton_class_factory<CDShowDeviceDiscoverService>::create(class_object.put()), S_OK);
+        ASSERT_EQ(class_object->CreateInstance(nullptr, IID_ICamTovraDiscoverService, discover.put_void()), S_OK);
+    }
+    void TearDown() override
+    {
+        factory->set_on_subscribe(nullptr);
+        service::components::stop();
+        discover.reset();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
+        if (com_initialised_) {
+            CoUninitialize();
+        }
+    }
+
+    service::discover_service::options options()
+    {
+        service::discover_service::options o;
+        o.devices_path = root + L"\\devices";
+        o.factories = {factory};
+        o.rescan_period = std::chrono::seconds(60);
+        o.start_pause = std::chrono::milliseconds(0);
+        o.sessions.enumerate = [] { return std::vector<service::session_state>{}; };
+        o.sessions.active_console_session = [] { return service::no_session; };
+        o.on_refreshed = [this] {
+            { // after a waiter's check of the list under the mutex: no notice is lost
+                std::lock_guard lock(mutex);
+            }
+            refreshed.notify_all();
+        };
+        return o;
+    }
+
+    // Runs `step` (start-up or continue) with the service thread held where
+    // the discover service subscribes to its factories, right after its worker
+    // began: there it waits until the worker lists the camera and opens it as
+    // a client that just saw it would. The answers, in order.
+    std::vector<HRESULT> opened_while_held(const std::function<void()>& step)
+    {
+        std::vector<HRESULT> answers; // only the service thread adds, inside `step`
+        factory->set_on_subscribe([this, &answers] {
+            {
+                std::unique_lock lock(mutex);
+                const bool listed = refreshed.wait_for(lock, std::chrono::seconds(30), [] {
+                    const auto service = service::discover_service_instance().load();
+                    return service && !service->get_device_list().empty();
+                });
+                if (!listed) {
+                    answers.push_back(E_ABORT); // never listed: the caller's check fails on it
+                    return;
+                }
+            }
+            auto id = device_id("cam_0");
+            com_ptr<IUnknown> device;
+            answers.push_back(discover->CreateDevice(GetCurrentProcessId(), &id, device.put()));
+        });
+        step();
+        factory->set_on_subscribe(nullptr);
+        return answers;
+    }
+
+private:
+    bool com_initialised_ = false;
+};
+
+TEST_F(service_components_start, a_camera_listed_during_start_up_or_continue_opens_at_once)
+{
+    EXPECT_EQ(opened_while_held([&] { service::components::create(options()); }), std::vector<HRESULT>{S_OK})
+        << "start-up";
+    service::components::pause();
+    EXPECT_EQ(opened_while_held([] { service::components::resume(); }), std::vector<HRESULT>{S_OK}) << "continue";
 }
 
 TEST_F(client_objects, property_requests_reach_the_camera_and_answer_device_gone_after_pause)
