@@ -276,7 +276,8 @@ void pipe::thread_main()
         std::size_t kept = 0;
         std::size_t next = 0;
         const auto drop_tried = gsl::finally([&] {
-            held.erase(held.begin() + static_cast<std::ptrdiff_t>(kept), held.begin() + static_cast<std::ptrdiff_t>(next));
+            held.erase(held.begin() + static_cast<std::ptrdiff_t>(kept),
+                       held.begin() + static_cast<std::ptrdiff_t>(next));
         });
         while (next < held.size()) {
             cam::frame_wrapper* request = held[next++];

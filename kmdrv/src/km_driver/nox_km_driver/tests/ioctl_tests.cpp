@@ -45,7 +45,8 @@ private:
             const USHORT function = urb->UrbHeader.Function;
             if (function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER) {
                 active_->handles_.push_back(urb->UrbBulkOrInterruptTransfer.PipeHandle);
-            } else if (function == URB_FUNCTION_ABORT_PIPE || function == URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL) {
+            } else if (function == URB_FUNCTION_ABORT_PIPE ||
+                       function == URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL) {
                 active_->handles_.push_back(urb->UrbPipeRequest.PipeHandle);
             }
         }
