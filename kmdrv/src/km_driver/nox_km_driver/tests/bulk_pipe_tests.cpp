@@ -352,12 +352,13 @@ TEST_F(bulk_pipe_test, stream_keeps_sixteen_reads_cycling_with_ordered_data)
             if (status == STATUS_SUCCESS && bytes == 1024) {
                 memcpy(&sequence, buffers[slot].data(), sizeof sequence);
             }
-            {
-                std::lock_guard guard(lock);
-                sequences.push_back(sequence);
-            }
-            done.notify_all();
+            // The slot's next read first, and the record last, told under the
+            // lock: the test's locals end once the last record is seen, while
+            // the host's threads still run.
             submit(slot);
+            std::lock_guard guard(lock);
+            sequences.push_back(sequence);
+            done.notify_all();
         });
     };
     for (int slot = 0; slot < 16; ++slot) {
