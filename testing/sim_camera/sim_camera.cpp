@@ -368,6 +368,12 @@ NTSTATUS camera::select_configuration(PIRP irp, PURB urb)
 NTSTATUS camera::select_interface(PIRP irp, PURB urb)
 {
     ++stats.select_interfaces;
+    int refusals = select_interface_refusals.load();
+    while (refusals > 0 && !select_interface_refusals.compare_exchange_weak(refusals, refusals - 1)) {
+    }
+    if (refusals > 0) {
+        return complete(irp, STATUS_UNSUCCESSFUL, USBD_STATUS_NO_BANDWIDTH);
+    }
     auto& request = urb->UrbSelectInterface;
     const std::uint8_t number = request.Interface.InterfaceNumber;
     // Transfers in flight on the interface's old pipes end first.

@@ -103,6 +103,9 @@ public:
 
     // -------- faults
     std::atomic<bool> no_bandwidth{false};        // configuration selection fails
+    // The next N interface selections fail for want of bandwidth; the setting
+    // selected before stays, with its pipe handles and transfers in flight.
+    std::atomic<int> select_interface_refusals{0};
     std::atomic<bool> controls_never_complete{false};
     std::atomic<int> babble_transfers{0};         // the next N IN transfers end in babble
     std::atomic<int> reset_pipe_failures{0};      // the next N pipe resets fail (stall)

@@ -180,6 +180,7 @@ struct uvc_responder::state {
     std::vector<uvc_control_state> controls;
     std::uint32_t max_video_frame_size = 640 * 480;
     std::uint32_t max_payload_transfer_size = 640 * 480 + 512;
+    std::optional<std::uint8_t> format_index_override;
     std::optional<std::uint8_t> frame_index_override;
     std::optional<std::uint32_t> interval_override;
     std::array<std::uint8_t, probe_size> probe{};
@@ -258,6 +259,9 @@ struct uvc_responder::state {
         std::copy_n(data.begin(), std::min(data.size(), sent.size()), sent.begin());
         if (selector == 1) {
             last_probe_set.assign(data.begin(), data.end());
+            if (format_index_override) {
+                sent[2] = *format_index_override;
+            }
             if (frame_index_override) {
                 sent[3] = *frame_index_override;
             }
@@ -328,6 +332,12 @@ void uvc_responder::set_stream_sizes(std::uint32_t max_video_frame_size, std::ui
     std::lock_guard guard(state_->lock);
     state_->max_video_frame_size = max_video_frame_size;
     state_->max_payload_transfer_size = max_payload_transfer_size;
+}
+
+void uvc_responder::set_probe_format_index_override(std::optional<std::uint8_t> format_index)
+{
+    std::lock_guard guard(state_->lock);
+    state_->format_index_override = format_index;
 }
 
 void uvc_responder::set_probe_frame_index_override(std::optional<std::uint8_t> frame_index)

@@ -69,6 +69,8 @@ public:
     // What the device answers in dwMaxVideoFrameSize and
     // dwMaxPayloadTransferSize of every probe and commit it reports.
     void set_stream_sizes(std::uint32_t max_video_frame_size, std::uint32_t max_payload_transfer_size);
+    // Fault: the probe answer carries this bFormatIndex instead of the one set.
+    void set_probe_format_index_override(std::optional<std::uint8_t> format_index);
     // Fault: the probe answer carries this bFrameIndex instead of the one set.
     void set_probe_frame_index_override(std::optional<std::uint8_t> frame_index);
     // The probe answer carries this dwFrameInterval (the nearest interval a

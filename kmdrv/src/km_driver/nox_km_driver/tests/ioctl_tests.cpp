@@ -30,9 +30,14 @@ public:
     // How many were sent since the last call, and how many of them on `handle`.
     std::pair<std::size_t, std::size_t> take(USBD_PIPE_HANDLE handle)
     {
-        std::lock_guard lock(lock_);
-        const auto sent = std::exchange(handles_, {});
+        const auto sent = take_all();
         return {sent.size(), static_cast<std::size_t>(std::count(sent.begin(), sent.end(), handle))};
+    }
+    // The handles sent since the last call, in order.
+    std::vector<USBD_PIPE_HANDLE> take_all()
+    {
+        std::lock_guard lock(lock_);
+        return std::exchange(handles_, {});
     }
 
 private:
@@ -344,12 +349,17 @@ TEST_F(ioctl_test, selecting_the_interface_of_a_running_pipe_is_refused_until_it
 
 // A camera whose streaming interface has endpoint 0x81 in alternate settings 0
 // and 1 and none in 2, with its device file and the pipe file of 0x81 open.
+// With `second_endpoint` setting 1 has bulk IN 0x82 too.
 struct three_alternates {
-    three_alternates()
+    explicit three_alternates(bool second_endpoint = false)
     {
         auto spec = sim_camera::uvc_camera_spec();
         sim_camera::alternate_spec one = spec.interfaces[1].alternates[0];
         one.alternate = 1;
+        if (second_endpoint) {
+            one.endpoints.push_back(one.endpoints.front());
+            one.endpoints.back().address = 0x82;
+        }
         spec.interfaces[1].alternates.push_back(one);
         one.alternate = 2;
         one.endpoints.clear();
@@ -365,8 +375,10 @@ struct three_alternates {
         const noxkm::select_interface_request request{0, 1, alternate};
         return bench.ioctl(file, IOCTL_NOXKM_SELECT_INTERFACE, &request, sizeof request, &info, sizeof info).status;
     }
-    NTSTATUS control(ULONG code) { return bench.ioctl(pipe, code, nullptr, 0, nullptr, 0).status; }
-    NTSTATUS read() { return bench.host.read(pipe, buffer, sizeof buffer).status; }
+    NTSTATUS control(ULONG code) { return control(pipe, code); }
+    NTSTATUS read() { return read(pipe); }
+    NTSTATUS control(WDFFILEOBJECT on, ULONG code) { return bench.ioctl(on, code, nullptr, 0, nullptr, 0).status; }
+    NTSTATUS read(WDFFILEOBJECT on) { return bench.host.read(on, buffer, sizeof buffer).status; }
 
     driver_bench bench;
     WDFFILEOBJECT file = nullptr;
@@ -401,6 +413,57 @@ TEST(ioctl, stopped_pipe_streams_on_the_handle_of_the_alternate_setting_selected
     EXPECT_EQ(spy.take(cam.bench.camera.pipe_handle(0x81)), sent(3, 3));
     cam.bench.host.close(cam.file);
     EXPECT_TRUE(cam.bench.violations_left().empty());
+}
+
+TEST(ioctl, refused_selection_leaves_the_open_pipes_streaming_on_the_setting_still_selected)
+{
+    // Setting 1 is selected with pipes 0x81 and 0x82 open; the selection
+    // gives up the stopped pipes' handles before it is refused, and must
+    // leave every open pipe on setting 1's live handles.
+    enum class refusal { running_pipe, unknown_setting, usb_stack };
+    struct row {
+        const char* name;
+        refusal by;
+        std::uint32_t alternate;
+        NTSTATUS expected;
+    } rows[] = {
+        {"0x82 runs", refusal::running_pipe, 2, STATUS_INVALID_DEVICE_STATE},
+        {"no setting 7", refusal::unknown_setting, 7, STATUS_INVALID_PARAMETER},
+        {"no bandwidth", refusal::usb_stack, 2, STATUS_UNSUCCESSFUL},
+    };
+    for (const row& r : rows) {
+        three_alternates cam(true);
+        ASSERT_EQ(cam.select(1), STATUS_SUCCESS) << r.name;
+        // Opened after 0x81: the selection meets 0x81 first and gives its handle up.
+        WDFFILEOBJECT second = cam.bench.open(L"\\pipe_82");
+        const USBD_PIPE_HANDLE live[] = {cam.bench.camera.pipe_handle(0x81), cam.bench.camera.pipe_handle(0x82)};
+        pipe_handle_spy spy(cam.bench.camera);
+        if (r.by == refusal::running_pipe) {
+            ASSERT_EQ(cam.control(second, IOCTL_NOXKM_PIPE_START), STATUS_SUCCESS) << r.name;
+        }
+        cam.bench.camera.select_interface_refusals = r.by == refusal::usb_stack ? 1 : 0;
+        EXPECT_EQ(cam.select(r.alternate), r.expected) << r.name;
+        EXPECT_EQ(cam.bench.camera.selected_alternate(1), 1) << r.name;
+        ASSERT_EQ(cam.bench.camera.pipe_handle(0x81), live[0]) << r.name << ": the stack kept the setting";
+
+        EXPECT_EQ(cam.control(IOCTL_NOXKM_PIPE_START), STATUS_SUCCESS) << r.name;
+        EXPECT_EQ(cam.read(), STATUS_SUCCESS) << r.name;
+        EXPECT_EQ(cam.control(IOCTL_NOXKM_PIPE_STOP), STATUS_SUCCESS) << r.name;
+        if (r.by != refusal::running_pipe) {
+            EXPECT_EQ(cam.control(second, IOCTL_NOXKM_PIPE_START), STATUS_SUCCESS) << r.name;
+        }
+        EXPECT_EQ(cam.read(second), STATUS_SUCCESS) << r.name;
+        EXPECT_EQ(cam.control(second, IOCTL_NOXKM_PIPE_STOP), STATUS_SUCCESS) << r.name;
+        // Each pipe: a reset, a transfer and an abort, on its live handle.
+        const std::vector<USBD_PIPE_HANDLE> sent = spy.take_all();
+        EXPECT_EQ(sent.size(), 6u) << r.name;
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), live[0]), 3) << r.name;
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), live[1]), 3) << r.name;
+        cam.bench.host.close(second);
+        cam.bench.host.close(cam.pipe);
+        cam.bench.host.close(cam.file);
+        EXPECT_TRUE(cam.bench.violations_left().empty()) << r.name;
+    }
 }
 
 TEST(ioctl, selection_short_of_memory_leaves_no_pipe_on_a_freed_handle)

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 #include <future>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "device_impl/image/image_format.h"
@@ -142,9 +144,21 @@ TEST_F(uvc_device_base_test, refused_formats_and_unusable_commits_fail_before_an
         EXPECT_EQ(bench.camera->try_start(f, interval), invalid_arg) << f.width;
     }
     bench.responder->set_stream_sizes(vga_size, 16384);
-    bench.responder->set_probe_frame_index_override(9);
-    EXPECT_EQ(bench.camera->try_start(vga, interval), invalid_arg);
-    EXPECT_EQ(bench.responder->commit_count(), 0);
+    // A probe answer for another format or frame than the one asked for.
+    const std::pair<std::optional<std::uint8_t>, std::optional<std::uint8_t>> answers[] = {
+        {{}, 9}, {0, {}}, {2, {}}, {0xFF, {}}};
+    for (const auto& [format_index, frame_index] : answers) {
+        bench.responder->set_probe_format_index_override(format_index);
+        bench.responder->set_probe_frame_index_override(frame_index);
+        const std::string row = (format_index ? std::to_string(*format_index) : "-") + "/" +
+                                (frame_index ? std::to_string(*frame_index) : "-");
+        const int commits_before = bench.responder->commit_count();
+        EXPECT_EQ(bench.camera->try_start(vga, interval), invalid_arg) << row;
+        EXPECT_EQ(bench.responder->commit_count(), commits_before) << row;
+        EXPECT_EQ(bench.camera->endpoint_pipe(), nullptr) << row;
+        bench.camera->release_stream();
+    }
+    bench.responder->set_probe_format_index_override(std::nullopt);
     bench.responder->set_probe_frame_index_override(std::nullopt);
 
     const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{0, 16384}, {vga_size, 0}, {0xFFFFFFFF, 16384},

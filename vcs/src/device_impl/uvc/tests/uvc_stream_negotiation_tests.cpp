@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include <memory_property_store.h>
 #include <nox_um/tests/sim_driver_io.h>
 #include <sim_uvc_requests.h>
@@ -177,13 +180,39 @@ TEST_F(uvc_sim_test, negotiation_faults_fail_before_or_at_commit)
     EXPECT_EQ(cam::to_hresult(unknown.error()), invalid);
     EXPECT_TRUE(class_requests().empty());
 
-    // Another bFrameIndex in the probe answer: no commit.
-    responder.set_probe_frame_index_override(1);
-    auto wrong = negotiate_stream(*device, entries, inputs, y800_1080, 333333, 4096, nullptr);
-    ASSERT_FALSE(wrong.has_value());
-    EXPECT_EQ(cam::to_hresult(wrong.error()), invalid);
-    EXPECT_EQ(responder.commit_count(), 0);
+    // Another bFormatIndex or bFrameIndex in the probe answer than the probe's
+    // (format 1, frame 2): no commit. Another interval is the camera's choice.
+    struct answer {
+        std::optional<std::uint8_t> format_index, frame_index;
+        std::optional<std::uint32_t> interval;
+        bool committed;
+    } answers[] = {
+        {0, {}, {}, false},     {2, {}, {}, false},   {0xFF, {}, {}, false},
+        {{}, 1, {}, false},     {{}, 3, {}, false},   {{}, 0xFF, {}, false},
+        {2, 1, {}, false},      {2, {}, 400000, false},
+        {1, 2, {}, true},       {{}, {}, 400000, true},
+    };
+    responder.set_stream_sizes(1920 * 1080, 0x2000000);
+    for (const answer& a : answers) {
+        responder.set_probe_format_index_override(a.format_index);
+        responder.set_probe_frame_index_override(a.frame_index);
+        responder.set_probe_interval_override(a.interval);
+        const int commits_before = responder.commit_count();
+        auto negotiated = negotiate_stream(*device, entries, inputs, y800_1080, 333333, 4096, nullptr);
+        const std::string row = std::to_string(a.format_index.value_or(1)) + "/" +
+                                std::to_string(a.frame_index.value_or(2)) + "/" +
+                                std::to_string(a.interval.value_or(333333));
+        EXPECT_EQ(negotiated.has_value(), a.committed) << row;
+        EXPECT_EQ(responder.commit_count(), commits_before + (a.committed ? 1 : 0)) << row;
+        if (!negotiated.has_value()) {
+            EXPECT_EQ(cam::to_hresult(negotiated.error()), invalid) << row;
+        } else {
+            EXPECT_EQ(negotiated.value().commit.frame_interval(), a.interval.value_or(333333)) << row;
+        }
+    }
+    responder.set_probe_format_index_override(std::nullopt);
     responder.set_probe_frame_index_override(std::nullopt);
+    responder.set_probe_interval_override(std::nullopt);
 
     // Committed sizes that cannot be streamed.
     const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
