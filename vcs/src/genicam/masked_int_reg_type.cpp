@@ -108,7 +108,7 @@ std::error_code bit_field_register::set_val(std::int64_t value, std::uint32_t fl
     const std::error_code r =
         cache_.write_integer(static_cast<std::uint64_t>(at.value().address), updated, length, flags);
     if (!r) {
-        register_written();
+        register_written(at.value(), updated, flags);
         propagate_change();
     }
     return r;
@@ -225,10 +225,13 @@ void struct_entry_type::_resolve_references(IGenICamDoc& document, pugi::xml_nod
 }
 
 // The entries of one StructReg share its register, each with a cache of its
-// own: this write changed bytes that the others may hold, and their next
-// read-modify-write would put the old bits back on the device.
-void struct_entry_type::register_written()
+// own: the others take the bytes this write gave the register. An older copy
+// would put this entry's old bits back with the next read-modify-write, and an
+// emptied one would leave a cache-only read (the settings saved at close)
+// without the value the entry still holds.
+void struct_entry_type::register_written(const location& at, std::uint64_t raw, std::uint32_t flags)
 {
+    const bool device_took_them = (flags & access_flags::cache_only) == 0;
     for (pugi::xml_node entry = element.parent().child("StructEntry"); entry;
          entry = entry.next_sibling("StructEntry")) {
         if (entry == element) {
@@ -236,7 +239,8 @@ void struct_entry_type::register_written()
         }
         auto* sibling = dynamic_cast<struct_entry_type*>(services->find_node(entry.attribute("Name").value()));
         if (sibling != nullptr && sibling->element == entry) {
-            sibling->cache_.invalidate();
+            sibling->cache_.take_written_integer(static_cast<std::uint64_t>(at.address), raw, at.length,
+                                                 device_took_them);
         }
     }
 }

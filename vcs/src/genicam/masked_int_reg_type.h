@@ -50,8 +50,9 @@ protected:
     result<location> checked_location(std::uint32_t flags);
     result<std::uint64_t> read_raw(const location& at, std::uint32_t flags);
 
-    // Runs after the device accepted a write of the register.
-    virtual void register_written() {}
+    // Runs after a write of the register's new bytes `raw` at `at` succeeded,
+    // with the write's flags.
+    virtual void register_written(const location&, std::uint64_t, std::uint32_t) {}
 
     register_cache cache_;
     bit_range bits_;
@@ -105,7 +106,7 @@ public:
 private:
     result<location> locate(std::uint32_t flags) override;
     result<std::int64_t> field_length(std::uint32_t flags) override;
-    void register_written() override;
+    void register_written(const location& at, std::uint64_t raw, std::uint32_t flags) override;
 
     // The StructReg's children: its address, length, port and defaults.
     const element_children* parent_;

@@ -65,6 +65,19 @@ void register_cache::store(std::uint64_t address, const void* data, std::int64_t
     std::memcpy(cached_bytes.data(), data, static_cast<std::size_t>(length));
     cached_address = address;
     cached_length = static_cast<std::uint8_t>(length);
+    cache_only_copy = false;
+}
+
+void register_cache::take_written_integer(std::uint64_t address, std::uint64_t value, std::int64_t length,
+                                          bool device_took_them) noexcept
+{
+    if (!numeric_length(length)) {
+        invalidate();
+        return;
+    }
+    const std::array<std::uint8_t, 8> bytes = pack_integer(value, length, big_endian);
+    store(address, bytes.data(), length);
+    cache_only_copy = !device_took_them || mode != cache_mode::WriteThrough;
 }
 
 std::error_code register_cache::cached_read(std::uint64_t address, void* buffer, std::int64_t length,
@@ -88,7 +101,7 @@ std::error_code register_cache::cached_read(std::uint64_t address, void* buffer,
             std::memcpy(buffer, cached_bytes.data(), static_cast<std::size_t>(length));
             return {};
         }
-        if (mode != cache_mode::NoCache && holds_address && cached_length >= length) {
+        if (mode != cache_mode::NoCache && !cache_only_copy && holds_address && cached_length >= length) {
             std::memcpy(buffer, cached_bytes.data(), static_cast<std::size_t>(length));
             return {};
         }

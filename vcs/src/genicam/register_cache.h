@@ -39,6 +39,15 @@ public:
     std::error_code write_integer(std::uint64_t address, std::uint64_t value, std::int64_t length,
                                   std::uint32_t flags);
     void invalidate() noexcept { cached_length = 0; }
+    // Takes the bytes that another node of the same register wrote (another
+    // entry of a StructReg), so that this node's read-modify-write keeps the
+    // other's bits and its cache-only reads answer what the register now
+    // holds. WriteThrough serves later reads from them when `device_took_them`.
+    // Otherwise (WriteAround and NoCache, or a write into the cache only) they
+    // answer cache-only requests alone: the bytes were written, not read back,
+    // so the next read reaches the device.
+    void take_written_integer(std::uint64_t address, std::uint64_t value, std::int64_t length,
+                              bool device_took_them) noexcept;
     // The cache's answer to read_integer when it can give one without the
     // port: the same value under the same conditions (a port is set, the
     // request does not bypass the cache, the cache holds at least `length`
@@ -51,7 +60,7 @@ public:
             cached_length == 0 || cached_address != address || cached_length < length) {
             return false;
         }
-        if (mode == cache_mode::NoCache && (flags & access_flags::cache_only) == 0) {
+        if ((mode == cache_mode::NoCache || cache_only_copy) && (flags & access_flags::cache_only) == 0) {
             return false;
         }
         value = decode_cached(length);
@@ -64,6 +73,9 @@ public:
     std::uint8_t cached_length = 0; // 0: empty
     cache_mode mode = cache_mode::NoCache;
     bool big_endian = true;
+    // The cached bytes answer cache-only requests only, whatever the mode:
+    // another node wrote them and this node's mode does not keep a write.
+    bool cache_only_copy = false;
 
 private:
     void store(std::uint64_t address, const void* data, std::int64_t length) noexcept;

@@ -34,9 +34,9 @@ protected:
     // A camera as it starts: its description on a fresh device, the stored
     // values loaded.
     struct camera {
-        explicit camera(persistence& test, bool load = true)
+        explicit camera(persistence& test, bool load = true, std::string_view xml = camera_xml)
         {
-            EXPECT_FALSE(proxy.init_and_register(camera_xml.data(), camera_xml.size(), &device));
+            EXPECT_FALSE(proxy.init_and_register(xml.data(), xml.size(), &device));
             if (load) {
                 proxy.load_value(*test.store);
             }
@@ -122,6 +122,55 @@ TEST_F(persistence, saved_values_of_every_kind_come_back_in_a_new_camera)
     EXPECT_EQ(second.word(0x100), 640u);
     EXPECT_EQ(second.word(0x110), 1u);
     EXPECT_EQ(second.word(0x118), 1u);
+}
+
+// A caching StructReg whose entries are set one after the other, two of them
+// through an Enumeration and a Boolean: each write leaves the other entries'
+// values cached, so all of them are saved, not the values of an earlier
+// session.
+constexpr std::string_view struct_xml = R"(<?xml version="1.0"?>
+<RegisterDescription ModelName="Cam" VendorName="Test" StandardNameSpace="U3V" MajorVersion="1" MinorVersion="0" SubMinorVersion="0">
+  <StructReg Comment="Control"><Address>0x400</Address><Length>4</Length><pPort>Device</pPort>
+    <Cachable>WriteThrough</Cachable><Endianess>LittleEndian</Endianess>
+    <StructEntry Name="Low"><LSB>0</LSB><MSB>7</MSB><AccessMode>RW</AccessMode></StructEntry>
+    <StructEntry Name="High"><LSB>8</LSB><MSB>15</MSB><AccessMode>RW</AccessMode></StructEntry>
+    <StructEntry Name="ModeBits"><LSB>16</LSB><MSB>17</MSB><AccessMode>RW</AccessMode></StructEntry>
+    <StructEntry Name="FlipBit"><Bit>24</Bit><AccessMode>RW</AccessMode></StructEntry>
+  </StructReg>
+  <Enumeration Name="Mode"><EnumEntry Name="Off"><Value>0</Value></EnumEntry>
+    <EnumEntry Name="On"><Value>1</Value></EnumEntry><EnumEntry Name="Auto"><Value>2</Value></EnumEntry>
+    <pValue>ModeBits</pValue></Enumeration>
+  <Boolean Name="Flip"><pValue>FlipBit</pValue></Boolean>
+  <Port Name="Device"/>
+</RegisterDescription>
+)";
+
+TEST_F(persistence, struct_entries_set_one_after_the_other_are_all_saved)
+{
+    put_qword(L"Low", 0x11);
+    put_qword(L"High", 0x22);
+    put_qword(L"Mode", 1);
+    put_qword(L"Flip", 0);
+    {
+        camera first(*this, true, struct_xml);
+        EXPECT_EQ(first.word(0x400), 0x00012211u) << "the earlier session's values";
+        ASSERT_FALSE(first.set("Mode/Index", 2));
+        ASSERT_FALSE(first.set("Flip/Value", 1));
+        ASSERT_FALSE(first.set("Low/Value", 0xAB));
+        ASSERT_FALSE(first.set("High/Value", 0x56));
+        EXPECT_EQ(first.word(0x400), 0x010256ABu);
+        first.proxy.save_value(*store);
+    }
+    EXPECT_EQ(stored(L"Low"), 0xABu);
+    EXPECT_EQ(stored(L"High"), 0x56u);
+    EXPECT_EQ(stored(L"Mode"), 2u);
+    EXPECT_EQ(stored(L"Flip"), 1u);
+    EXPECT_EQ(stored(L"ModeBits"), 2u);
+    EXPECT_EQ(stored(L"FlipBit"), 1u);
+    camera second(*this, true, struct_xml);
+    EXPECT_EQ(second.word(0x400), 0x010256ABu);
+    EXPECT_EQ(second.get("Low/Value"), 0xAB);
+    EXPECT_EQ(second.get("High/Value"), 0x56);
 }
 
 TEST_F(persistence, values_not_read_since_load_keep_their_stored_value)
