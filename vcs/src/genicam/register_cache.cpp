@@ -147,9 +147,20 @@ std::error_code register_cache::cached_write(std::uint64_t address, const void* 
         break;
     }
     const std::error_code r = port->write(address, data, length, flags);
-    // The device did not take the bytes: the cache must not claim it did.
-    if (r && mode == cache_mode::WriteThrough) {
-        invalidate();
+    if (r) {
+        // The device did not take the bytes: the cache must not claim it did.
+        if (mode == cache_mode::WriteThrough) {
+            invalidate();
+        }
+        return r;
+    }
+    // WriteAround and NoCache keep what the device took for cache-only reads
+    // alone (the settings saved at close): without it they would answer the
+    // value read before the write, or nothing. Normal reads still reach the
+    // device, since the bytes were written, not read back.
+    if (mode != cache_mode::WriteThrough && length <= 8) {
+        store(address, data, length);
+        cache_only_copy = true;
     }
     return r;
 }
@@ -198,7 +209,7 @@ result<std::string> string_cache::read_string(std::uint64_t address, std::int64_
         }
         return cached_text.substr(0, wanted);
     }
-    if (!(flags & access_flags::bypass_cache) && mode != cache_mode::NoCache && holds_address &&
+    if (!(flags & access_flags::bypass_cache) && mode != cache_mode::NoCache && !cache_only_copy && holds_address &&
         cached_text.size() >= wanted) {
         return cached_text.substr(0, wanted);
     }
@@ -218,7 +229,14 @@ std::error_code string_cache::update_string_cache(std::uint64_t address, const v
     cached_text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(length));
     cached_address = address;
     valid = true;
+    cache_only_copy = false;
     return {};
+}
+
+void string_cache::take_written_text(std::uint64_t address, std::string_view text)
+{
+    update_string_cache(address, text.data(), static_cast<std::int64_t>(text.size()));
+    cache_only_copy = mode != cache_mode::WriteThrough;
 }
 
 bit_range parse_bit_range(const element_children& element)

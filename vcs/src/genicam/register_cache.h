@@ -14,6 +14,7 @@
 #include <cstring>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace GenICam {
 class IGenICamDoc;
@@ -74,7 +75,8 @@ public:
     cache_mode mode = cache_mode::NoCache;
     bool big_endian = true;
     // The cached bytes answer cache-only requests only, whatever the mode:
-    // another node wrote them and this node's mode does not keep a write.
+    // this node or another one of its register wrote them and this node's
+    // mode does not keep a write.
     bool cache_only_copy = false;
 
 private:
@@ -102,6 +104,10 @@ class string_cache {
 public:
     result<std::string> read_string(std::uint64_t address, std::int64_t length, std::uint32_t flags);
     std::error_code update_string_cache(std::uint64_t address, const void* bytes, std::int64_t length);
+    // Takes the text the device accepted at `address`. WriteThrough serves
+    // later reads from it; WriteAround and NoCache keep it for cache-only
+    // requests alone, so the next normal read reaches the device.
+    void take_written_text(std::uint64_t address, std::string_view text);
     void invalidate() noexcept { valid = false; }
 
     IPort* port = nullptr;
@@ -109,6 +115,8 @@ public:
     std::string cached_text;
     bool valid = false;
     cache_mode mode = cache_mode::WriteThrough;
+    // The text answers cache-only requests only (see take_written_text).
+    bool cache_only_copy = false;
 };
 
 // Bit numbers count from the least significant bit for little-endian

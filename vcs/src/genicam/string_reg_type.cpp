@@ -103,6 +103,9 @@ std::error_code string_reg_type::set_val(std::string_view value, std::uint32_t f
         }
         return r;
     }
+    if (cache_.mode != cache_mode::WriteThrough) {
+        cache_.take_written_text(address, value);
+    }
     propagate_change();
     return {};
 }

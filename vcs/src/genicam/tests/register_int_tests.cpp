@@ -281,22 +281,28 @@ std::error_code write_value(GenICam::INode& node, family kind, int v)
     return code(errc::not_implemented);
 }
 
-// The number read back, or -1 for a failed read or bytes that are no such number.
-int read_value(GenICam::INode& node, family kind)
+constexpr int not_cached = -2;
+
+// The number read back, not_cached for a cache-only read the cache cannot
+// answer, or -1 for another failure or bytes that are no such number.
+int read_value(GenICam::INode& node, family kind, std::uint32_t with = 0)
 {
+    const auto number = [](const auto& r, auto convert) {
+        if (!r) {
+            return r.error() == code(errc::no_cached_value) ? not_cached : -1;
+        }
+        return convert(r.value());
+    };
     switch (kind) {
-    case family::integer: {
-        const auto r = dynamic_cast<IInteger&>(node).get_val();
-        return r ? static_cast<int>(r.value()) : -1;
-    }
-    case family::floating: {
-        const auto r = dynamic_cast<GenICam::IFloat&>(node).get_val();
-        return r && r.value() == static_cast<int>(r.value()) ? static_cast<int>(r.value()) : -1;
-    }
-    case family::text: {
-        const auto r = dynamic_cast<GenICam::IString&>(node).get_val();
-        return r && r.value().size() == 4 && r.value() == std::string(4, r.value()[0]) ? r.value()[0] - '0' : -1;
-    }
+    case family::integer:
+        return number(dynamic_cast<IInteger&>(node).get_val(with), [](std::int64_t v) { return static_cast<int>(v); });
+    case family::floating:
+        return number(dynamic_cast<GenICam::IFloat&>(node).get_val(with),
+                      [](double v) { return v == static_cast<int>(v) ? static_cast<int>(v) : -1; });
+    case family::text:
+        return number(dynamic_cast<GenICam::IString&>(node).get_val(with), [](const std::string& v) {
+            return v.size() == 4 && v == std::string(4, v[0]) ? v[0] - '0' : -1;
+        });
     }
     return -1;
 }
@@ -396,6 +402,11 @@ TEST_F(int_reg_test, a_read_after_a_write_reaches_the_device_unless_write_throug
 
         ASSERT_FALSE(write_value(reg, kind, 2));
         EXPECT_EQ(device_.get(address, 4), register_bytes(kind, 2));
+        // What the settings saved at close take: the value set, not the one
+        // read before it.
+        const int reads_before_cached = device_.reads;
+        EXPECT_EQ(read_value(reg, kind, flags::cache_only), 2) << "a cache-only read after an accepted write";
+        EXPECT_EQ(device_.reads, reads_before_cached) << "the cache-only read stays off the device";
         const counted_read after_write = read();
         EXPECT_EQ(after_write.value, 2);
         EXPECT_EQ(after_write.device_reads, r.mode == cache_mode::WriteThrough ? 0 : 1)
@@ -410,6 +421,10 @@ TEST_F(int_reg_test, a_read_after_a_write_reaches_the_device_unless_write_throug
         device_.fail_writes = true;
         EXPECT_EQ(write_value(reg, kind, 4), code(errc::device_lost));
         device_.fail_writes = false;
+        // Never the refused value: NoCache still holds what it read, the
+        // caching modes dropped their bytes.
+        EXPECT_EQ(read_value(reg, kind, flags::cache_only), caches ? not_cached : 3)
+            << "a cache-only read after a refused write";
         const counted_read after_refusal = read();
         EXPECT_EQ(after_refusal.value, 3) << "what the device kept";
         EXPECT_EQ(after_refusal.device_reads, 1) << "a read after a refused write";

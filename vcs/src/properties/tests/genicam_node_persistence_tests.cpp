@@ -173,6 +173,56 @@ TEST_F(persistence, struct_entries_set_one_after_the_other_are_all_saved)
     EXPECT_EQ(second.get("High/Value"), 0x56);
 }
 
+// Features whose registers keep no written value for later reads: a NoCache
+// IntReg (the default), a NoCache bit field, and a WriteAround IntReg and
+// FloatReg. Each one read and then set must be saved with the value set.
+constexpr std::string_view uncached_xml = R"(<?xml version="1.0"?>
+<RegisterDescription ModelName="Cam" VendorName="Test" StandardNameSpace="U3V" MajorVersion="1" MinorVersion="0" SubMinorVersion="0">
+  <Integer Name="Exposure"><pValue>ExposureReg</pValue><Min>0</Min><Max>100000</Max></Integer>
+  <IntReg Name="ExposureReg"><Address>0x500</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Endianess>LittleEndian</Endianess></IntReg>
+  <Integer Name="BlackLevel"><pValue>BlackLevelReg</pValue><Min>0</Min><Max>255</Max></Integer>
+  <IntReg Name="BlackLevelReg"><Address>0x504</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteAround</Cachable><Endianess>LittleEndian</Endianess></IntReg>
+  <Integer Name="Binning"><pValue>BinningBits</pValue><Min>0</Min><Max>15</Max></Integer>
+  <MaskedIntReg Name="BinningBits"><Address>0x508</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><LSB>4</LSB><MSB>7</MSB><Endianess>LittleEndian</Endianess></MaskedIntReg>
+  <Float Name="Brightness"><pValue>BrightnessReg</pValue><Min>0</Min><Max>10</Max></Float>
+  <FloatReg Name="BrightnessReg"><Address>0x510</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteAround</Cachable><Endianess>LittleEndian</Endianess></FloatReg>
+  <Port Name="Device"/>
+</RegisterDescription>
+)";
+
+TEST_F(persistence, features_read_and_then_set_are_saved_with_the_value_set_whatever_their_cache_mode)
+{
+    put_qword(L"Exposure", 100);
+    put_qword(L"BlackLevel", 10);
+    put_qword(L"Binning", 2);
+    put_qword(L"Brightness", std::bit_cast<std::uint64_t>(1.0));
+    {
+        camera first(*this, true, uncached_xml);
+        EXPECT_EQ(first.get("Exposure/Value"), 100) << "the earlier session's values";
+        EXPECT_EQ(first.get("BlackLevel/Value"), 10);
+        EXPECT_EQ(first.get("Binning/Value"), 2);
+        EXPECT_EQ(first.get("Brightness/Value"), std::bit_cast<std::int64_t>(1.0));
+        ASSERT_FALSE(first.set("Exposure/Value", 2500));
+        ASSERT_FALSE(first.set("BlackLevel/Value", 42));
+        ASSERT_FALSE(first.set("Binning/Value", 9));
+        ASSERT_FALSE(first.set("Brightness/Value", std::bit_cast<std::int64_t>(2.5)));
+        first.proxy.save_value(*store);
+    }
+    EXPECT_EQ(stored(L"Exposure"), 2500u);
+    EXPECT_EQ(stored(L"BlackLevel"), 42u);
+    EXPECT_EQ(stored(L"Binning"), 9u);
+    EXPECT_EQ(stored(L"Brightness"), std::bit_cast<std::uint64_t>(2.5));
+    EXPECT_EQ(stored(L"ExposureReg"), 2500u);
+    EXPECT_EQ(stored(L"BinningBits"), 9u);
+    camera second(*this, true, uncached_xml);
+    EXPECT_EQ(second.word(0x500), 2500u);
+    EXPECT_EQ(second.word(0x504), 42u);
+    EXPECT_EQ(second.word(0x508), 0x90u);
+    double brightness = 0;
+    std::memcpy(&brightness, second.device.memory.data() + 0x510, 8);
+    EXPECT_EQ(brightness, 2.5);
+}
+
 TEST_F(persistence, values_not_read_since_load_keep_their_stored_value)
 {
     put_qword(L"Width", 320);
