@@ -13,7 +13,7 @@ void debug_output_sink(std::uint32_t, const char* text) noexcept
 
 void install_debug_output_sink()
 {
-    log_sinks[0] = debug_output_sink;
+    set_log_sink(0, debug_output_sink);
 }
 
 } // namespace utils

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,9 +36,17 @@ extern std::atomic<std::uint32_t> service_log_level;
 extern std::atomic<std::uint32_t> log_category_mask;
 
 using log_sink = std::function<void(std::uint32_t code, const char* text)>;
-// Slot 0 holds the debugger-output sink in the service; slot 1 is free.
-// The table is filled at start-up, before any thread logs.
-extern std::array<log_sink, 2> log_sinks;
+// Slot 0 holds the debugger-output sink in the service; slot 1 is free (tests
+// capture lines there).
+inline constexpr std::size_t log_sink_slots = 2;
+
+// Puts `sink` into `slot` (an empty one clears it); throws std::out_of_range
+// for a slot past the table. Safe while other threads log: it waits until no
+// thread is inside any sink, so once it returns the old sink is never called
+// again and may capture objects that die right after; every later line goes to
+// the new one. A sink runs while log_write holds the table shared, so it must
+// neither log nor set a sink itself.
+void set_log_sink(std::size_t slot, log_sink sink);
 
 // True when the level of `code` is at most the configured level and, if
 // `code` carries category bits, at least one of them is enabled.

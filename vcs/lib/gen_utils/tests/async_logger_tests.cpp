@@ -20,15 +20,15 @@ struct async_logger_test : ::testing::Test {
 
     void SetUp() override
     {
-        log_sinks[1] = [this](std::uint32_t, const char* text) {
+        set_log_sink(1, [this](std::uint32_t, const char* text) {
             std::lock_guard lock(mutex);
             written.emplace_back(text);
-        };
+        });
     }
     void TearDown() override
     {
         logger.stop();
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
     }
     std::vector<std::string> snapshot()
     {
@@ -104,6 +104,7 @@ TEST(async_logger_instance, is_created_running)
     EXPECT_EQ(&logger, &utils::async_logger::instance());
     logger.stop();
     EXPECT_FALSE(logger.running());
+    logger.start(); // leave the process-wide logger running, as the next run finds it
 }
 
 } // namespace

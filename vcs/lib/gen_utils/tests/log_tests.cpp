@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -14,11 +18,11 @@ struct log_test : ::testing::Test {
     {
         service_log_level = 0;
         log_category_mask = 0;
-        log_sinks[1] = [this](std::uint32_t code, const char* text) { lines.emplace_back(code, text); };
+        set_log_sink(1, [this](std::uint32_t code, const char* text) { lines.emplace_back(code, text); });
     }
     void TearDown() override
     {
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
         service_log_level = 0;
         log_category_mask = 0;
     }
@@ -79,10 +83,74 @@ TEST_F(log_test, error_code_prints_its_message)
 TEST_F(log_test, throwing_sink_does_not_stop_the_others_or_the_caller)
 {
     configure(1, 0);
-    log_sinks[0] = [](std::uint32_t, const char*) { throw std::runtime_error("sink failed"); };
+    set_log_sink(0, [](std::uint32_t, const char*) { throw std::runtime_error("sink failed"); });
     EXPECT_NO_THROW(log_line(1, "line\n"));
-    log_sinks[0] = nullptr;
+    set_log_sink(0, nullptr);
     EXPECT_EQ(lines.size(), 1u);
+}
+
+TEST_F(log_test, slot_past_the_table_is_refused)
+{
+    EXPECT_THROW(set_log_sink(log_sink_slots, [](std::uint32_t, const char*) {}), std::out_of_range);
+    configure(1, 0);
+    log_line(1, "line\n");
+    EXPECT_EQ(lines.size(), 1u); // the last slot keeps its sink
+}
+
+// Test captures set a sink whose owner dies right after they clear it, while
+// other threads go on logging: once the setter returns, the old sink must be
+// out of reach.
+TEST_F(log_test, cleared_sink_is_never_called_once_the_setter_returns)
+{
+    set_log_sink(1, nullptr); // the fixture's sink is for one thread only
+    configure(3, 0);
+    struct writers {
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> threads;
+        writers()
+        {
+            for (int i = 0; i < 2; ++i) {
+                threads.emplace_back([this, i] {
+                    while (!stop.load()) {
+                        log_line(3, "[CamTovra] writer {}\n", i);
+                    }
+                });
+            }
+        }
+        ~writers()
+        {
+            stop = true;
+            for (auto& t : threads) {
+                t.join();
+            }
+        }
+    };
+    std::atomic<int> cleared_round{-1};
+    std::atomic<int> late_calls{0};
+    {
+        writers logging;
+        for (int round = 0; round < 200; ++round) {
+            struct counter {
+                std::atomic<long> calls{0};
+                std::atomic<int>& cleared_round;
+                std::atomic<int>& late_calls;
+            } owner{0, cleared_round, late_calls}; // dies at the end of the round, right after the clear
+            set_log_sink(1, [&owner, round](std::uint32_t, const char*) {
+                if (owner.cleared_round.load() >= round) {
+                    ++owner.late_calls;
+                }
+                ++owner.calls;
+            });
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (owner.calls.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield(); // until the writers reach the new sink
+            }
+            ASSERT_GT(owner.calls.load(), 0) << "round " << round;
+            set_log_sink(1, nullptr);
+            cleared_round = round;
+        }
+    }
+    EXPECT_EQ(late_calls.load(), 0);
 }
 
 } // namespace

@@ -45,11 +45,11 @@ TEST(kyv_xu_framerate_list, a_bound_of_zero_or_below_gives_an_empty_list_and_a_l
 {
     const std::uint32_t saved = service_log_level.exchange(1);
     std::vector<std::string> lines;
-    log_sinks[1] = [&](std::uint32_t, const char* text) { lines.emplace_back(text); };
+    set_log_sink(1, [&](std::uint32_t, const char* text) { lines.emplace_back(text); });
     EXPECT_TRUE(build_framerate_list_new(0, 100000).empty());
     EXPECT_TRUE(build_framerate_list_new(100000, 0).empty());
     EXPECT_TRUE(build_framerate_list_new(-5, 100000).empty());
-    log_sinks[1] = nullptr;
+    set_log_sink(1, nullptr);
     service_log_level = saved;
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "[CamTovra] Invalid avg time passed to build_framerate_list_new, min_avg_time=0, "

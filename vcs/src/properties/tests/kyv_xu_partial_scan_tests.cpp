@@ -77,11 +77,11 @@ class uvc_test_log {
 public:
     uvc_test_log() : saved_(service_log_level.exchange(3))
     {
-        log_sinks[1] = [this](std::uint32_t, const char* text) { lines_.emplace_back(text); };
+        set_log_sink(1, [this](std::uint32_t, const char* text) { lines_.emplace_back(text); });
     }
     ~uvc_test_log()
     {
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
         service_log_level = saved_;
     }
     int count(std::string_view text) const

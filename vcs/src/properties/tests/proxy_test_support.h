@@ -110,15 +110,15 @@ public:
     {
         level_ = service_log_level.exchange(4);
         mask_ = log_category_mask.exchange(logging::category_bits);
-        log_sinks[1] = [this](std::uint32_t, const char* text) {
+        set_log_sink(1, [this](std::uint32_t, const char* text) {
             std::lock_guard lock(mutex_);
             text_ += text;
             text_ += '\n';
-        };
+        });
     }
     ~log_lines()
     {
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
         service_log_level = level_;
         log_category_mask = mask_;
     }

@@ -127,7 +127,7 @@ TEST(uvc_property_data, inconsistencies_are_logged)
     std::vector<std::string> lines;
     const auto saved = service_log_level.load();
     service_log_level = 3;
-    log_sinks[1] = [&](std::uint32_t, const char* text) { lines.emplace_back(text); };
+    set_log_sink(1, [&](std::uint32_t, const char* text) { lines.emplace_back(text); });
     auto inverted = control(2, 10, 5);
     inverted.info = 3;
     inverted.set_value(20);
@@ -139,7 +139,7 @@ TEST(uvc_property_data, inconsistencies_are_logged)
     bitmap.default_value[0] = 0x02;
     bitmap.default_read = true;
     check_consistency(bitmap);
-    log_sinks[1] = nullptr;
+    set_log_sink(1, nullptr);
     service_log_level = saved;
     auto has = [&](const std::string& part) {
         return std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return l.find(part) != std::string::npos; });

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "camtovra_service.h"
 #include "fake_active_device.h"
 #include "gen_utils/log.h"
 
@@ -29,11 +30,11 @@ struct active_device_handle_test : ::testing::Test {
 
     void SetUp() override
     {
-        log_sinks[1] = [this](std::uint32_t, const char* text) { lines.emplace_back(text); };
+        set_log_sink(1, [this](std::uint32_t, const char* text) { lines.emplace_back(text); });
     }
     void TearDown() override
     {
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
         service_log_level = 0;
         log_category_mask = 0;
     }
@@ -67,6 +68,10 @@ TEST_F(active_device_handle_test, every_call_answers_device_gone_once_invalidate
     EXPECT_EQ(handle->set(&videoprocamp, 5, nullptr, 0, &value, 4), cam_service::device_gone);
     EXPECT_EQ(handle->get(&videoprocamp, 5, nullptr, 0, &value, 4, nullptr), cam_service::device_gone);
     EXPECT_EQ(handle->query_supported(nullptr, 5, &value), cam_service::device_gone);
+    DShowDeviceServer_StreamFormat format{};
+    format.StreamFormatInfoId = 1;
+    EXPECT_EQ(handle->create_stream_channel(&format), cam_service::device_gone);
+    EXPECT_EQ(stats->prepare_stream_calls, 0);
     EXPECT_EQ(handle->close_stream_channel(), cam_service::device_gone);
     EXPECT_EQ(handle->get_base_data(nullptr), cam_service::device_gone);
     EXPECT_EQ(handle->get_frame_info(0, nullptr, nullptr), cam_service::device_gone);
@@ -227,7 +232,11 @@ public:
     {
         return E_NOTIMPL;
     }
-    HRESULT create_stream_channel(const DShowDeviceServer_StreamFormat*) override { return E_NOTIMPL; }
+    HRESULT create_stream_channel(const DShowDeviceServer_StreamFormat*) override
+    {
+        ++channels_made;
+        return S_OK;
+    }
     HRESULT close_stream_channel() override { return S_OK; }
     HRESULT get_stream_format_current(DShowDeviceServer_StreamFormat*) override { return E_NOTIMPL; }
     HRESULT start_stream() override { return E_NOTIMPL; }
@@ -252,6 +261,7 @@ public:
         }
     }
     bool has_listener() const { return static_cast<bool>(listener_); }
+    int channels_made = 0;
 
 private:
     std::function<void()> listener_;
@@ -271,14 +281,28 @@ TEST(active_device_handle, a_stream_that_ends_as_a_device_error_sets_only_that_c
         std::shared_ptr<cam_service::active_device_base>(healthy, cam_service::ref_count_dtor{}), second,
         std::weak_ptr<cam_service::active_device_list>{});
     failing->add_ref(); // kept past its handle, as the device list keeps it
+    // Only a handle whose channel streams hears of its stream's failure.
+    EXPECT_FALSE(failing->has_listener());
+    DShowDeviceServer_StreamFormat format{};
+    ASSERT_EQ(failing_handle->create_stream_channel(&format), S_OK);
+    ASSERT_EQ(healthy_handle->create_stream_channel(&format), S_OK);
     ASSERT_TRUE(failing->has_listener());
     failing->fail_stream();
     EXPECT_EQ(WaitForSingleObject(failing_handle->event(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(healthy_handle->event(), 0), WAIT_TIMEOUT);
     EXPECT_TRUE(failing_handle->device()) << "clients let go in their own time";
-    // A handle that goes takes its listener along: its event closes with it.
-    failing_handle.reset();
+    // Its clients are told; a new stream of theirs would tell nobody more.
+    EXPECT_EQ(failing_handle->close_stream_channel(), S_OK);
     EXPECT_FALSE(failing->has_listener());
+    EXPECT_EQ(failing_handle->create_stream_channel(&format), cam_service::device_gone);
+    EXPECT_EQ(failing->channels_made, 1);
+    EXPECT_FALSE(failing->has_listener());
+    // A handle that goes takes its listener along: its event closes with it.
+    ASSERT_TRUE(healthy->has_listener());
+    healthy->add_ref();
+    healthy_handle.reset();
+    EXPECT_FALSE(healthy->has_listener());
+    healthy->release();
     failing->release();
 }
 

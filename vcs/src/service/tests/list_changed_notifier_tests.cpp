@@ -186,7 +186,7 @@ TEST(list_changed_notifier, one_name_registered_again_and_again_leaves_the_place
     constexpr std::size_t cap = service::list_changed_notifier::max_mailslots;
     std::vector<own_mailslot> slots(cap + 2);
     std::vector<std::string> lines;
-    log_sinks[1] = [&](std::uint32_t, const char* text) { lines.emplace_back(text); };
+    set_log_sink(1, [&](std::uint32_t, const char* text) { lines.emplace_back(text); });
     service_log_level = 1;
     HANDLE refuse_writes_to = nullptr;
     std::vector<HANDLE> written;
@@ -221,7 +221,7 @@ TEST(list_changed_notifier, one_name_registered_again_and_again_leaves_the_place
 
     notifier.close();
     EXPECT_EQ(notifier.open_mailslot(slots[0].name), S_OK);
-    log_sinks[1] = nullptr;
+    set_log_sink(1, nullptr);
     service_log_level = 0;
     EXPECT_EQ(lines.size(), 2u);
 }

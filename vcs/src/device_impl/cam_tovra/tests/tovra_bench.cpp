@@ -122,15 +122,15 @@ std::size_t recording_sink::frame_count() const
 log_capture::log_capture() : saved_level_(service_log_level.load())
 {
     service_log_level = 3;
-    log_sinks[1] = [this](std::uint32_t, const char* text) {
+    set_log_sink(1, [this](std::uint32_t, const char* text) {
         std::lock_guard guard(lock_);
         lines_.emplace_back(text);
-    };
+    });
 }
 
 log_capture::~log_capture()
 {
-    log_sinks[1] = nullptr;
+    set_log_sink(1, nullptr);
     service_log_level = saved_level_;
 }
 

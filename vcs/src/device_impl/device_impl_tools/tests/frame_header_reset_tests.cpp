@@ -81,11 +81,11 @@ struct captured_log : ::testing::Test {
     void SetUp() override
     {
         service_log_level = 1;
-        log_sinks[1] = [this](std::uint32_t, const char* text) { lines.emplace_back(text); };
+        set_log_sink(1, [this](std::uint32_t, const char* text) { lines.emplace_back(text); });
     }
     void TearDown() override
     {
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
         service_log_level = 0;
     }
 };

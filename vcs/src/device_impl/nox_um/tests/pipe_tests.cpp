@@ -219,17 +219,17 @@ struct log_capture {
     {
         saved_level = service_log_level.load();
         service_log_level = 3;
-        log_sinks[1] = [this](std::uint32_t, const char* text) {
+        set_log_sink(1, [this](std::uint32_t, const char* text) {
             {
                 std::lock_guard guard(lock);
                 lines.emplace_back(text);
             }
             changed.notify_all();
-        };
+        });
     }
     ~log_capture()
     {
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
         service_log_level = saved_level;
     }
     int count(std::string_view text)
@@ -469,7 +469,9 @@ TEST(pipe_loop, a_throwing_completion_ends_that_stream_as_a_device_error_and_oth
 
 // While reads fail when issued, the pipe holds new requests for a back-off.
 // A full heap must not lose them: each comes back at once, unread, and the
-// stream goes on once memory and the device are back.
+// stream goes on once memory and the device are back. A caller that queues
+// such a request again at once, as the frame path does, meets the back-off:
+// the pipe's thread does not hand it straight back in a loop.
 TEST(pipe_loop, requests_that_cannot_be_held_come_back_unread_and_the_stream_goes_on)
 {
     nox_um_test::fake_driver_io io;
@@ -478,8 +480,20 @@ TEST(pipe_loop, requests_that_cannot_be_held_come_back_unread_and_the_stream_goe
     ASSERT_TRUE(file.has_value());
     frames f(104); // more than one block of a node-based list
     pipe endpoint(std::move(file).value());
-    endpoint.set_completion_callback(
-        [&](cam::frame_wrapper*, std::uint64_t bytes, std::int32_t status) { f.record(status, bytes); });
+    // When each request came back unread while queued again: room made
+    // beforehand, as nothing allocates on the pipe's thread meanwhile.
+    std::vector<std::chrono::steady_clock::time_point> unread_at(4096);
+    std::atomic<std::size_t> unread{0};
+    std::atomic<bool> queue_again{false};
+    endpoint.set_completion_callback([&](cam::frame_wrapper* request, std::uint64_t bytes, std::int32_t status) {
+        if (status == pipe::status_not_read && queue_again) {
+            if (const std::size_t i = unread++; i < unread_at.size()) {
+                unread_at[i] = std::chrono::steady_clock::now();
+            }
+            endpoint.queue_request(request);
+        }
+        f.record(status, bytes);
+    });
     ASSERT_FALSE(endpoint.start());
     for (std::size_t i = 0; i < pipe::immediate_failure_limit; ++i) {
         ASSERT_FALSE(endpoint.queue_request(&f.records[i]));
@@ -487,11 +501,32 @@ TEST(pipe_loop, requests_that_cannot_be_held_come_back_unread_and_the_stream_goe
     ASSERT_TRUE(f.wait_for(pipe::status_not_read, pipe::immediate_failure_limit, 5s));
     {
         failing_allocations on_pipe_thread(GetThreadId(endpoint.thread_handle()));
+        queue_again = true;
         for (std::size_t i = pipe::immediate_failure_limit; i < f.records.size(); ++i) {
             ASSERT_FALSE(endpoint.queue_request(&f.records[i]));
         }
         EXPECT_TRUE(f.wait_for(pipe::status_not_read, static_cast<int>(f.records.size()), 5s))
             << f.count(pipe::status_not_read) << " of " << f.records.size() << " requests came back";
+        // Between two back-offs the thread hands back at most one batch of
+        // packets (16, the reads refused among them); 32 is generous. A
+        // thread that gives each request back as it comes is thousands ahead.
+        constexpr std::size_t per_backoff = 32;
+        constexpr std::size_t watched = 5 * per_backoff;
+        {
+            std::unique_lock guard(f.lock);
+            EXPECT_TRUE(f.changed.wait_for(guard, 20s, [&] { return unread >= watched; })) << unread;
+        }
+        queue_again = false;
+        ASSERT_GE(unread.load(), watched);
+        // Sleep may wake a little early by the steady clock.
+        constexpr auto backoff = std::chrono::milliseconds(pipe::retry_backoff_ms * 9 / 10);
+        auto shortest = std::chrono::steady_clock::duration::max();
+        for (std::size_t i = 0; i + per_backoff < watched; ++i) {
+            shortest = std::min(shortest, unread_at[i + per_backoff] - unread_at[i]);
+        }
+        EXPECT_GE(shortest, backoff) << per_backoff + 1 << " requests came back unread within "
+                                     << std::chrono::duration_cast<std::chrono::microseconds>(shortest).count()
+                                     << " us";
         EXPECT_EQ(f.count(pipe::status_failed), 0);
     }
     io.refuse_reads = 0;
@@ -500,6 +535,68 @@ TEST(pipe_loop, requests_that_cannot_be_held_come_back_unread_and_the_stream_goe
     ASSERT_TRUE(io.complete_read(0, 10));
     EXPECT_TRUE(f.wait_for(pipe::status_read, 1, 5s));
     endpoint.stop();
+}
+
+// Held requests go back, each once, to the driver or to the caller: a
+// back-off's retry tries them on the driver again and keeps those it cannot
+// issue yet for the next one, and a stop hands back what is still held. None
+// is lost, in the run before a stop or in the one after it.
+TEST(pipe_loop, the_back_off_retry_gives_every_held_request_back_before_and_after_a_stop)
+{
+    nox_um_test::fake_driver_io io;
+    auto file = usb_device_handle::open(L"\\\\?\\fake\\pipe_81", io);
+    ASSERT_TRUE(file.has_value());
+    frames f(23);
+    pipe endpoint(std::move(file).value());
+    std::vector<std::atomic<int>> returned(f.records.size()); // per request: times it came back
+    endpoint.set_completion_callback([&](cam::frame_wrapper* request, std::uint64_t bytes, std::int32_t status) {
+        ++returned[request->id - 1];
+        f.record(status, bytes);
+    });
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        for (auto& count : returned) {
+            count = 0;
+        }
+        const int unread = f.count(pipe::status_not_read);
+        const int read = f.count(pipe::status_read);
+        ASSERT_FALSE(endpoint.start());
+        // Eight reads refused: the first four requests come back at once,
+        // the next twelve are held; a retry refuses four of them and keeps
+        // eight, which a later retry issues.
+        io.refuse_reads = ERROR_DEVICE_NOT_CONNECTED;
+        io.refusals_left = 8;
+        for (std::size_t i = 0; i < 16; ++i) {
+            ASSERT_FALSE(endpoint.queue_request(&f.records[i]));
+        }
+        ASSERT_TRUE(f.wait_for(pipe::status_not_read, unread + 8, 5s));
+        ASSERT_TRUE(reads_issued(io, 8)) << io.pending_reads() << " of the 8 held requests reached the driver";
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(io.complete_read(0, 100));
+        }
+        ASSERT_TRUE(f.wait_for(pipe::status_read, read + 3, 5s));
+        // Refused for good: four more come back at once, three are held (or
+        // refused at a retry) when the stop comes.
+        io.refusals_left = -1;
+        for (std::size_t i = 16; i < f.records.size(); ++i) {
+            ASSERT_FALSE(endpoint.queue_request(&f.records[i]));
+        }
+        ASSERT_TRUE(f.wait_for(pipe::status_not_read, unread + 12, 5s));
+        const std::size_t with_driver = io.pending_reads();
+        EXPECT_EQ(with_driver, 5u);
+        EXPECT_FALSE(endpoint.stop());
+        // Those the driver had are the caller's again without a callback;
+        // every other request came back exactly once.
+        EXPECT_EQ(io.pending_reads(), 0u);
+        std::size_t silent = 0;
+        for (std::size_t i = 0; i < returned.size(); ++i) {
+            EXPECT_LE(returned[i], 1) << "request " << i;
+            silent += returned[i] == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(silent, with_driver);
+        EXPECT_EQ(f.count(pipe::status_not_read) - unread + f.count(pipe::status_read) - read,
+                  static_cast<int>(f.records.size() - with_driver));
+    }
 }
 
 TEST(pipe_loop, refused_start_starts_no_thread)

@@ -416,14 +416,14 @@ TEST_F(channel_fixture, a_failing_third_mapping_leaves_no_buffers_and_logs_the_c
     std::vector<std::string> lines;
     const auto saved_level = service_log_level.load();
     service_log_level = 1;
-    log_sinks[1] = [&](std::uint32_t, const char* text) { lines.emplace_back(text); };
+    set_log_sink(1, [&](std::uint32_t, const char* text) { lines.emplace_back(text); });
     // Another object already has the third mapping's name.
     win32::unique_handle squatter(
         CreateEventW(nullptr, TRUE, FALSE, (L"Global\\" + name + L"_shared_mem_2").c_str()));
     ASSERT_TRUE(squatter);
     bool called = false;
     const std::error_code failed = channel.open(4096, [&](cam::frame_wrapper*) { called = true; });
-    log_sinks[1] = nullptr;
+    set_log_sink(1, nullptr);
     service_log_level = saved_level;
     EXPECT_TRUE(failed);
     EXPECT_EQ(channel.buffers(), 0u);

@@ -8,15 +8,15 @@ log_lines::log_lines() : saved_level_(service_log_level.load()), saved_mask_(log
 {
     service_log_level = 3;
     log_category_mask = 0xFF0000;
-    log_sinks[1] = [this](std::uint32_t, const char* text) {
+    set_log_sink(1, [this](std::uint32_t, const char* text) {
         std::lock_guard guard(lock_);
         lines_.emplace_back(text);
-    };
+    });
 }
 
 log_lines::~log_lines()
 {
-    log_sinks[1] = nullptr;
+    set_log_sink(1, nullptr);
     service_log_level = saved_level_;
     log_category_mask = saved_mask_;
 }

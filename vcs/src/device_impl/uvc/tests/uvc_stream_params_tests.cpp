@@ -110,11 +110,11 @@ struct log_capture {
     {
         saved_level = service_log_level.load();
         service_log_level = 3;
-        log_sinks[1] = [this](std::uint32_t, const char* text) { lines.emplace_back(text); };
+        set_log_sink(1, [this](std::uint32_t, const char* text) { lines.emplace_back(text); });
     }
     ~log_capture()
     {
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
         service_log_level = saved_level;
     }
     int count(const std::string& part) const

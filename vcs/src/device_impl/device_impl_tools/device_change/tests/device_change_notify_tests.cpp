@@ -55,14 +55,14 @@ public:
     error_lines() : saved_level_(service_log_level.load())
     {
         service_log_level = 1;
-        log_sinks[1] = [this](std::uint32_t, const char* text) {
+        set_log_sink(1, [this](std::uint32_t, const char* text) {
             std::lock_guard lock(mutex_);
             lines_.emplace_back(text);
-        };
+        });
     }
     ~error_lines()
     {
-        log_sinks[1] = nullptr;
+        set_log_sink(1, nullptr);
         service_log_level = saved_level_;
     }
     std::vector<std::string> lines() const
