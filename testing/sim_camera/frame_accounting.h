@@ -29,7 +29,9 @@
 //   again after a stop. The counters are the latest ones, not those of the
 //   frame's delivery: frames sent after it may have been dropped and counted
 //   while it waited for the client, and a later take checks them (they are
-//   below the floor this take sets).
+//   below the floor this take sets). That floor holds across a restart too,
+//   and at the end of the stream `finish` checks the counts no later take
+//   could against the frames the camera sent.
 // With nothing injected, packet loss, filter and unspecified drops stay 0, and
 // the frame path starves for buffers only while the client keeps more than
 // one (hold), so every frame missed is a drop the channel counted.
@@ -129,6 +131,38 @@ public:
     // A test injected faults that cost this many frames as packet loss.
     void allow_packet_loss(std::uint64_t frames) noexcept { loss_allowed_ += frames; }
 
+    // The stream ended: `c` are the counters read once the camera sent no
+    // more (after the stop), `camera_next` one past the number of the last
+    // frame the camera sent, or a bound above it (one past the last frame
+    // it began). The drops counted at the last take or after it have no
+    // later take to check them: the counters may not say more frames were
+    // sent than the camera sent. Empty when all is accounted for.
+    std::string finish(const frame_counters& c, std::uint64_t camera_next) const
+    {
+        const std::string at = "at the end of the stream: ";
+        if (c.delivered < last_counts_.delivered || c.sent() < last_counts_.sent() ||
+            c.client_starvation < last_counts_.client_starvation) {
+            return at + "a counter went down";
+        }
+        if (!base_ || holding_) {
+            return {}; // starvation drops while holding count payloads, not frames
+        }
+        const auto next = static_cast<std::int64_t>(camera_next);
+        if (floor_ >= next) {
+            return at + "the counters said every frame up to " + n(floor_) + " was taken or dropped, but the camera " +
+                   "sent frames up to " + n(next - 1) + ": a drop was counted that never happened";
+        }
+        // A stop may count the frame it cut twice, until a take pins `base` again.
+        const std::int64_t h = *base_ + static_cast<std::int64_t>(c.sent());
+        const auto twice = stop_may_count_twice * static_cast<std::int64_t>(restarts_);
+        if (h > next + twice) {
+            return at + "the counters say frames up to " + n(h - 1) + " were sent (" + n(c.sent()) + " from frame " +
+                   n(*base_) + "), but the camera sent frames up to " + n(next - 1) +
+                   ": a drop was counted that never happened";
+        }
+        return {};
+    }
+
     std::uint64_t taken() const noexcept { return taken_; }
     // Frames missed between the first and the last taken.
     std::uint64_t missed() const noexcept { return missed_; }
@@ -209,6 +243,11 @@ private:
             if (!waiting) {
                 floor_ = std::max(floor_, h - 1);
             }
+        } else if (restarts_ != 0 && number_s <= floor_) {
+            // The floor the last takes before the stop set still holds: the
+            // stop cannot bring back a frame they counted as dropped.
+            fault = at + "the counters before the restart said every frame up to " + n(floor_) +
+                    " was taken or dropped: a drop was counted that never happened";
         } else if (only_frame_since && !awaiting_run_) {
             // Pinned again after a start (as above, the frame taken is the
             // last one sent): what the stops in between lost uncounted, or

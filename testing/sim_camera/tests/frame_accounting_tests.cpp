@@ -44,12 +44,20 @@ struct channel_model {
     }
 };
 
-enum class fault { none, counted, lost_then_counted_twice, counted_twice_then_lost, channel_drop_uncounted };
+enum class fault {
+    none,
+    counted,
+    lost_then_counted_twice,
+    counted_twice_then_lost,
+    counted_twice_last,
+    channel_drop_uncounted
+};
 
 // Streams 400 frames at a random pace with the fault injected at frames 100
 // and 160 (the channel's: at the first full queue from frame 100 on; counted:
 // both frames dropped and counted once, as often right after a frame the
-// client has yet to take); true when every take was accounted for.
+// client has yet to take; counted twice last: frame 399, the last one); true
+// when every take and the end of the stream were accounted for.
 bool stream(fault injected, unsigned seed)
 {
     channel_model model;
@@ -68,7 +76,8 @@ bool stream(fault injected, unsigned seed)
                        (at == 160 && injected == fault::counted_twice_then_lost)) {
                 ++model.next; // the frame path gives a frame back uncounted
             } else if ((at == 160 && injected == fault::lost_then_counted_twice) ||
-                       (at == 100 && injected == fault::counted_twice_then_lost)) {
+                       (at == 100 && injected == fault::counted_twice_then_lost) ||
+                       (at == 399 && injected == fault::counted_twice_last)) {
                 model.counts.packet_loss += 2; // one frame dropped, counted twice
                 ++model.next;
             } else if (at >= 100 && injected == fault::channel_drop_uncounted && !channel_fault_done &&
@@ -87,7 +96,7 @@ bool stream(fault injected, unsigned seed)
             }
         }
     }
-    return clean;
+    return clean && accounting.finish(model.counts, model.next).empty();
 }
 
 TEST(frame_accounting, frames_dropped_and_counted_pass_and_one_lost_uncounted_fails_though_another_counted_twice)
@@ -98,6 +107,7 @@ TEST(frame_accounting, frames_dropped_and_counted_pass_and_one_lost_uncounted_fa
         EXPECT_TRUE(stream(fault::counted, seed));
         EXPECT_FALSE(stream(fault::lost_then_counted_twice, seed));
         EXPECT_FALSE(stream(fault::counted_twice_then_lost, seed));
+        EXPECT_FALSE(stream(fault::counted_twice_last, seed)) << "no take after it";
     }
     // A channel that gives a delivered frame back without counting it, the
     // first time it has to.
@@ -133,17 +143,30 @@ TEST(frame_accounting, packet_loss_passes_only_as_injected_and_starvation_only_w
 
     // The client takes frame 0 only after the frame path dropped frame 1 and
     // counted it: a take hands out the latest counters, so that passes. Had
-    // frame 1 been counted twice, the next frame taken shows it.
+    // frame 1 been counted twice, the next frame taken shows it, the first
+    // one after a restart (the stop lost nothing), or the end of the stream.
     for (const std::uint64_t counted : {1u, 2u}) {
         frame_accounting late;
-        late.allow_packet_loss(2);
+        frame_accounting restarted;
+        frame_accounting last;
+        for (frame_accounting* a : {&late, &restarted, &last}) {
+            a->allow_packet_loss(2);
+        }
         channel_model m;
         m.send();
         ++m.next;
         m.counts.packet_loss += counted;
+        channel_model at_restart = m;
         EXPECT_EQ(m.take(late), "") << counted;
+        EXPECT_EQ(at_restart.take(restarted), "") << counted;
+        EXPECT_EQ(last.take(0, m.counts), "") << counted;
+        EXPECT_EQ(last.finish(m.counts, m.next).empty(), counted == 1) << counted;
+        EXPECT_NE(last.finish(m.counts, m.next - 1), "") << counted << ": frame 1 was never sent";
         m.send();
         EXPECT_EQ(m.take(late).empty(), counted == 1) << counted;
+        restarted.restart();
+        at_restart.send();
+        EXPECT_EQ(at_restart.take(restarted).empty(), counted == 1) << counted;
     }
 
     // Frames 0 and 1 delivered, 0 taken; then the frame path counts

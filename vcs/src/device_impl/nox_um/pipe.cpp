@@ -212,8 +212,10 @@ void pipe::thread_main()
     }
     std::vector<cam::frame_wrapper*> held; // waiting out a run of immediate failures, oldest first
     unsigned immediate_failures = 0;
+    bool gave_back_unheld = false; // since the loop last took the port
     // Holding a request must never lose it: when the list cannot grow, the
-    // request goes back at once with `status`, as one that was not read.
+    // request goes back at once with `status`, as one that was not read, and
+    // the loop waits out a back-off before it takes the port again.
     auto hold = [&](cam::frame_wrapper* request, std::int32_t status) {
         try {
             held.push_back(request);
@@ -226,6 +228,7 @@ void pipe::thread_main()
                 // Logging needs memory too: the request goes back all the same.
             }
         }
+        gave_back_unheld = true;
         callback_(request, 0, status);
     };
 
@@ -297,6 +300,18 @@ void pipe::thread_main()
         while (!stop_) {
             count = 0;
             handled = 0;
+            if (std::exchange(gave_back_unheld, false)) {
+                // Its caller may have queued it again at once: taking the
+                // port now would only hand it back again, at this thread's
+                // priority, for as long as memory stays short. The thread
+                // waits out the back-off first (a stop is seen after it),
+                // then tries the driver again.
+                Sleep(retry_backoff_ms);
+                if (!stop_) {
+                    retry_held();
+                }
+                continue;
+            }
             const DWORD timeout = held.empty() ? wait_timeout_ms : retry_backoff_ms;
             if (!GetQueuedCompletionStatusEx(port_, entries, batch_size, &count, timeout, FALSE)) {
                 if (GetLastError() == ERROR_ABANDONED_WAIT_0) {

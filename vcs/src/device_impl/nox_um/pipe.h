@@ -43,7 +43,10 @@ public:
     static constexpr DWORD wait_timeout_ms = 5000;
     // After this many reads in a row that fail when issued, new requests are
     // held and retried after `retry_backoff_ms`, or at once when a read
-    // completes successfully.
+    // completes successfully. A request that cannot be held (no memory)
+    // comes back with status_not_read, and the thread takes nothing off its
+    // port for `retry_backoff_ms` after that: queued again at once, the
+    // request reaches the driver after the back-off, not in a tight loop.
     static constexpr unsigned immediate_failure_limit = 4;
     static constexpr DWORD retry_backoff_ms = 100;
     // How long stop waits for the reads it cancelled before it gives up.

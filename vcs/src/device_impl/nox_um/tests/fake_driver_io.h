@@ -68,7 +68,10 @@ public:
 
     BOOL read_file(HANDLE, void*, DWORD, DWORD*, OVERLAPPED* overlapped) override
     {
-        if (const DWORD error = refuse_reads.load(); error != 0) {
+        if (const DWORD error = refuse_reads.load(); error != 0 && refusals_left.load() != 0) {
+            if (refusals_left.load() > 0) {
+                --refusals_left;
+            }
             SetLastError(error);
             return FALSE;
         }
@@ -137,6 +140,7 @@ public:
     ULONG_PTR port_key = 0;
     int cancels = 0;
     std::atomic<DWORD> refuse_reads{0}; // a Win32 error: reads then fail when issued
+    std::atomic<int> refusals_left{-1};  // reads refused before they pass again; negative: no end
 };
 
 } // namespace nox_um_test
