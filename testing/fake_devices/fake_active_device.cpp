@@ -139,10 +139,14 @@ HRESULT fake_active_device::create_stream_channel(const DShowDeviceServer_Stream
         return E_POINTER;
     }
     ++stats_->prepare_stream_calls;
+    std::lock_guard lock(mutex_);
+    // One channel at a time, as the camera has it.
+    if (channel_open_) {
+        return E_ACCESSDENIED;
+    }
     if (format->StreamFormatInfoId == refused_format_id) {
         return E_INVALIDARG;
     }
-    std::lock_guard lock(mutex_);
     channel_open_ = true;
     current_format_id_ = format->StreamFormatInfoId;
     return S_OK;

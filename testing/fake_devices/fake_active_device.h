@@ -1,9 +1,10 @@
 #pragma once
 // An opened camera without hardware: property requests go to the camera's
 // handler registry when its record has one, else they read and write a small
-// value table; the stream side offers two formats and four named frames, and
-// hands out the frames a test queues, and keeps the device-error listener its
-// handle gives it, as the active camera device does. Tells its stats when it
+// value table; the stream side offers two formats and four named frames,
+// refuses a second channel while one is open, hands out the frames a test
+// queues, and keeps the device-error listener its handle gives it, as the
+// active camera device does. Tells its stats when it
 // goes away.
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "fake_device_factory.h"
 
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -109,9 +110,18 @@ void fake_device_factory::start_device_change_notification(void* context,
     ++subscriptions_;
 }
 
+void fake_device_factory::throw_at_next_stop()
+{
+    std::lock_guard lock(mutex_);
+    throw_at_next_stop_ = true;
+}
+
 void fake_device_factory::stop_device_change_notification()
 {
     std::lock_guard lock(mutex_);
+    if (std::exchange(throw_at_next_stop_, false)) {
+        throw std::runtime_error("fake_device_factory: the change notification could not be stopped");
+    }
     context_ = nullptr;
     callback_ = nullptr;
 }

@@ -63,6 +63,9 @@ public:
     // is taken: the discover service subscribes right after its worker began,
     // so a test can hold the starting thread there.
     void set_on_subscribe(std::function<void()> hook);
+    // The next stop_device_change_notification throws std::runtime_error and
+    // keeps the subscription, as a factory whose notification cannot be ended.
+    void throw_at_next_stop();
 
     int enumerate_calls() const;
     bool subscribed() const;
@@ -75,11 +78,12 @@ public:
 
 private:
     std::shared_ptr<device_stats> stats_;
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_; // guards every member below
     std::vector<fake_camera> cameras_;
     HRESULT failure_ = S_OK;
     int enumerate_calls_ = 0;
     int subscriptions_ = 0;
+    bool throw_at_next_stop_ = false;
     void* context_ = nullptr;
     cam_service::device_change_callback callback_ = nullptr;
     std::function<void()> on_subscribe_; // guarded by mutex_, run without it

@@ -68,11 +68,6 @@ active_device_handle::active_device_handle(std::shared_ptr<active_device_base> d
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "Failed to create named_event");
     }
-    // A stream that ends as a device error reaches the clients as a loss does:
-    // through this event, which they wait on beside their frames.
-    if (device_) {
-        device_->set_device_error_listener(this, [event = event_.get()] { SetEvent(event); });
-    }
 }
 
 active_device_handle::~active_device_handle()
@@ -176,10 +171,39 @@ HRESULT active_device_handle::query_supported(const GUID* property_set, std::uin
     return hr;
 }
 
+HRESULT active_device_handle::create_stream_channel(DShowDeviceServer_StreamFormat* format)
+{
+    const auto camera = device();
+    // A lost handle may be shared still by the clients it told, while a later
+    // client streams the same camera through a handle of its own.
+    if (!camera || lost()) {
+        return device_gone;
+    }
+    if (const HRESULT hr = camera->create_stream_channel(format); FAILED(hr)) {
+        return hr;
+    }
+    {
+        // A stream that ends as a device error reaches the clients as a loss
+        // does: through this event, which they wait on beside their frames.
+        std::lock_guard lock(mutex_);
+        if (device_ == camera) {
+            camera->set_device_error_listener(this, [event = event_.get()] { SetEvent(event); });
+            return S_OK;
+        }
+    }
+    // Invalidated while the channel was prepared: nobody would hear of it.
+    camera->close_stream_channel();
+    return device_gone;
+}
+
 HRESULT active_device_handle::close_stream_channel()
 {
     const auto camera = device();
-    return camera ? camera->close_stream_channel() : device_gone;
+    if (!camera) {
+        return device_gone;
+    }
+    camera->set_device_error_listener(this, nullptr);
+    return camera->close_stream_channel();
 }
 
 HRESULT active_device_handle::get_base_data(void* block)

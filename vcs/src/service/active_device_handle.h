@@ -54,7 +54,15 @@ public:
                 std::uint32_t data_size, std::uint32_t* returned);
     HRESULT query_supported(const GUID* property_set, std::uint32_t id, std::uint32_t* type_support);
 
+    // Prepares the camera's stream channel for `format` and makes this handle
+    // the one its stream's device errors are told to, until the channel
+    // closes: a failure reaches the clients whose channel streamed and no
+    // later client of the camera. 0x80070651 once the camera is gone or the
+    // handle is lost (a client told of a loss opens the camera anew); the
+    // camera's own refusal otherwise (a channel already open: E_ACCESSDENIED).
+    HRESULT create_stream_channel(DShowDeviceServer_StreamFormat* format);
     // Stream-channel operations of the camera; 0x80070651 once it is gone.
+    // Closing the channel also ends this handle's hearing of stream errors.
     HRESULT close_stream_channel();
     HRESULT get_base_data(void* block);
     HRESULT get_frame_info(std::uint32_t index, void* block, std::uint64_t* frame_id);
@@ -71,7 +79,9 @@ public:
 private:
     win32::unique_handle event_;
     std::wstring event_name_;
-    mutable std::mutex mutex_; // guards device_
+    // Guards device_; held while this handle becomes the camera's error
+    // listener, so that an invalidation either precedes it or removes it.
+    mutable std::mutex mutex_;
     std::shared_ptr<active_device_base> device_;
     GUID device_id_;
     std::weak_ptr<active_device_list> owner_;

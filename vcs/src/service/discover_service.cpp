@@ -110,8 +110,22 @@ void discover_service::stop()
     if (!worker_.joinable()) {
         return;
     }
+    // Every piece is stopped even when one of them fails, and the first
+    // failure is raised once all are: a stop left before the join would be
+    // finished by the next start, whose close of the notifier drops the
+    // clients that subscribed since (the device list among them).
+    std::exception_ptr failure;
+    const auto keep_first = [&failure] {
+        if (!failure) {
+            failure = std::current_exception();
+        }
+    };
     for (const auto& factory : factories_) {
-        factory->stop_device_change_notification();
+        try {
+            factory->stop_device_change_notification();
+        } catch (...) {
+            keep_first();
+        }
     }
     {
         std::lock_guard lock(lock_);
@@ -122,12 +136,23 @@ void discover_service::stop()
     {
         std::lock_guard lock(lock_);
         for (const auto& device : devices_) {
-            on_device_removed(*device);
+            try {
+                on_device_removed(*device);
+            } catch (...) {
+                keep_first();
+            }
         }
-        enumerator_->reset();
         devices_.clear();
+        try {
+            enumerator_->reset();
+        } catch (...) {
+            keep_first();
+        }
     }
     notifier_.close();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 std::vector<std::shared_ptr<cam_service::active_device_info>> discover_service::get_device_list() const

@@ -70,7 +70,9 @@ public:
     void start();
     // Announces every present camera removed, removes their filter instances,
     // sends the closing message and drops every notifier client. Nothing when
-    // not started. Never call it from the worker.
+    // not started. A step that throws (a factory's unsubscription, say) does
+    // not keep the others from running; the first such error is raised at the
+    // end. Never call it from the worker.
     void stop();
 
     // The present cameras, in factory order.

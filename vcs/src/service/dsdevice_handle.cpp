@@ -171,7 +171,10 @@ STDMETHODIMP CDSDevice_Handle::CreateStreamChannel(ICamTovraStreamChannel** ppSt
         if (!tracker || !handle) {
             return cam_service::device_gone;
         }
-        // The camera's reason for a refusal reaches the client unchanged.
+        // The camera's reason for a refusal reaches the client unchanged. A
+        // client whose handle was lost hears 0x80070651, as of a removed
+        // camera: its lost event stays set, so it would hear of no failure of
+        // a new stream; it opens the camera anew instead.
         return CDSDevice_StreamChannel::create(handle, tracker, *SelectedFormat, ppStreamHandle);
     } catch (...) {
         return E_FAIL;

@@ -59,17 +59,16 @@ HRESULT CDSDevice_StreamChannel::create(const std::shared_ptr<cam_service::activ
                                         ICamTovraStreamChannel** channel)
 {
     *channel = nullptr;
-    const auto device = handle ? handle->device() : nullptr;
-    if (!device) {
-        return E_FAIL;
+    if (!handle) {
+        return cam_service::device_gone;
     }
     DShowDeviceServer_StreamFormat selected = format;
-    if (const HRESULT hr = device->create_stream_channel(&selected); FAILED(hr)) {
+    if (const HRESULT hr = handle->create_stream_channel(&selected); FAILED(hr)) {
         return hr;
     }
     auto* created = new (std::nothrow) atl::heap_object<CDSDevice_StreamChannel>();
     if (created == nullptr) {
-        device->close_stream_channel();
+        handle->close_stream_channel();
         return E_FAIL;
     }
     created->AddRef();
@@ -94,7 +93,7 @@ HRESULT CDSDevice_StreamChannel::create(const std::shared_ptr<cam_service::activ
             share->tracker.reset();
         }
         created->Release();
-        device->close_stream_channel();
+        handle->close_stream_channel();
         return E_FAIL;
     }
     *channel = created;

@@ -20,13 +20,14 @@ public:
     CDSDevice_StreamChannel();
     ~CDSDevice_StreamChannel() override;
 
-    // Prepares the camera's frame channel for `format` and makes the channel
-    // object for the tracked client in `*channel`. When the camera refuses
-    // (a channel already open: E_ACCESSDENIED; an unknown format:
-    // E_INVALIDARG; ...) its result comes back unchanged, so the client
-    // learns why; E_FAIL when the camera is gone or the client has exited
-    // (the camera's channel is then closed again). `*channel` stays null on
-    // failure.
+    // Prepares the camera's frame channel for `format` through `handle` and
+    // makes the channel object for the tracked client in `*channel`. When the
+    // camera refuses (a channel already open: E_ACCESSDENIED; an unknown
+    // format: E_INVALIDARG; ...) its result comes back unchanged, so the
+    // client learns why; 0x80070651 when the camera is gone or the handle is
+    // lost, as every call of a removed camera answers; E_FAIL when the client
+    // has exited (the camera's channel is then closed again). `*channel`
+    // stays null on failure.
     static HRESULT create(const std::shared_ptr<cam_service::active_device_handle>& handle,
                           const std::shared_ptr<service::process_tracker>& tracker,
                           const DShowDeviceServer_StreamFormat& format, ICamTovraStreamChannel** channel);

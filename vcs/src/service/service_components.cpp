@@ -1,6 +1,7 @@
 #include "service/service_components.h"
 
 #include <atomic>
+#include <exception>
 #include <utility>
 
 #include "service/discover_service.h"
@@ -45,34 +46,67 @@ void create(discover_service::options options)
     discover->start();
 }
 
+namespace {
+// Stops the discover service in the holder, if any; what it throws is kept in
+// `failure` (the first one only), so that the caller goes on with the other
+// pieces and reports the failure after them. The stop itself runs every one
+// of its steps before it throws.
+void stop_discover_service(std::exception_ptr& failure)
+{
+    try {
+        if (const auto discover = discover_service_instance().load()) {
+            discover->stop();
+        }
+    } catch (...) {
+        if (!failure) {
+            failure = std::current_exception();
+        }
+    }
+}
+} // namespace
+
 void stop()
 {
-    if (const auto discover = discover_service_instance().load()) {
-        discover->stop();
-    }
+    std::exception_ptr failure;
+    stop_discover_service(failure);
     // Each object is released outside the holder, after it has been emptied.
     discover_service_instance().exchange(nullptr).reset();
     cam_service::active_device_list_instance().exchange(nullptr).reset();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 void pause()
 {
-    if (const auto discover = discover_service_instance().load()) {
-        discover->stop();
-    }
+    std::exception_ptr failure;
+    stop_discover_service(failure);
+    // Released even when the discover service failed to stop: no client may
+    // keep a camera over a pause.
     if (const auto list = cam_service::active_device_list_instance().load()) {
         list->pause();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 
 void resume()
 {
+    // Whatever a failed pause left of the stop is finished first: the stop
+    // that starting runs closes the notifier, and the list's subscription
+    // below must outlive it, or the list would never hear of a removal.
+    std::exception_ptr failure;
+    stop_discover_service(failure);
     // The list opens cameras again before the discover service lists them.
     if (const auto list = cam_service::active_device_list_instance().load()) {
         list->resume();
     }
     if (const auto discover = discover_service_instance().load()) {
         discover->start();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 

@@ -30,13 +30,17 @@ void create(discover_service::options options);
 
 // Stop and shutdown: stops the discover service and empties its holder, then
 // empties the device-list holder. Each object goes with its last user.
+// Pause and stop run every step even when the discover service's stop throws,
+// then raise its error.
 void stop();
 
 // Pause: stops the discover service (it stays in its holder) and pauses the
 // device list, which releases every open camera.
 void pause();
 
-// Continue: lets the list open cameras and starts the discover service again.
+// Continue: finishes a stop that a failed pause left undone, lets the list
+// open cameras (it subscribes to the discover service's notifier again) and
+// starts the discover service again.
 void resume();
 
 // A user logged on in `session_id`: starts the session proxy there while the

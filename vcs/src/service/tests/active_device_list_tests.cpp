@@ -191,7 +191,7 @@ TEST_F(active_device_list_test, a_failed_stream_is_told_to_its_holders_only_and_
     const win32::unique_handle second_waiter(OpenEventW(SYNCHRONIZE, FALSE, second->event_name().c_str()));
     DShowDeviceServer_StreamFormat format{};
     format.StreamFormatInfoId = 1;
-    ASSERT_EQ(cam->create_stream_channel(&format), S_OK);
+    ASSERT_EQ(first->create_stream_channel(&format), S_OK);
     ASSERT_EQ(cam->start_stream(), S_OK);
 
     std::thread([cam] { cam->fail_stream(); }).join(); // as from the camera's pipe thread
@@ -206,7 +206,7 @@ TEST_F(active_device_list_test, a_failed_stream_is_told_to_its_holders_only_and_
     EXPECT_EQ(third->device().get(), cam) << "the camera is not opened a second time";
     EXPECT_EQ(stats->create_calls, 1);
     EXPECT_EQ(list->open_device(id, info), third);
-    ASSERT_EQ(third->device()->create_stream_channel(&format), S_OK);
+    ASSERT_EQ(third->create_stream_channel(&format), S_OK);
     ASSERT_EQ(third->device()->start_stream(), S_OK);
     EXPECT_TRUE(cam->streaming());
 
@@ -224,7 +224,11 @@ TEST_F(active_device_list_test, a_camera_whose_stream_failed_waits_idle_once_tol
         auto info = camera(id);
         auto told = list->open_device(id, info);
         ASSERT_TRUE(told);
+        DShowDeviceServer_StreamFormat format{};
+        format.StreamFormatInfoId = 1;
+        ASSERT_EQ(told->create_stream_channel(&format), S_OK);
         static_cast<fake_active_device*>(told->device().get())->fail_stream();
+        ASSERT_EQ(told->close_stream_channel(), S_OK);
         auto later = list->open_device(id, info);
         ASSERT_NE(later, told);
         (told_let_go_first ? told : later).reset();
@@ -236,6 +240,50 @@ TEST_F(active_device_list_test, a_camera_whose_stream_failed_waits_idle_once_tol
     }
     EXPECT_EQ(stats->create_calls, 2);
     EXPECT_EQ(stats->devices_released(), 2);
+}
+
+// Handles lost to a failed stream and replaced stay with the clients they
+// told: a pause takes the camera from each of them too, so that it is closed
+// and, after continue, opened once.
+TEST_F(active_device_list_test, a_pause_takes_the_camera_from_replaced_handles_too_and_continue_opens_it_once)
+{
+    start(60000);
+    const GUID id = make_guid();
+    auto info = camera(id);
+    DShowDeviceServer_StreamFormat format{};
+    format.StreamFormatInfoId = 1;
+    std::vector<std::shared_ptr<cam_service::active_device_handle>> held;
+    for (int lost = 0; lost < 2; ++lost) {
+        auto handle = list->open_device(id, info);
+        ASSERT_TRUE(handle);
+        ASSERT_EQ(handle->create_stream_channel(&format), S_OK);
+        static_cast<fake_active_device*>(handle->device().get())->fail_stream();
+        ASSERT_TRUE(handle->lost());
+        ASSERT_EQ(handle->close_stream_channel(), S_OK);
+        held.push_back(std::move(handle));
+    }
+    held.push_back(list->open_device(id, info));
+    ASSERT_TRUE(held[2]);
+    ASSERT_FALSE(held[2]->lost());
+    ASSERT_NE(held[2], held[1]);
+    ASSERT_EQ(stats->create_calls, 1);
+
+    list->pause();
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        EXPECT_TRUE(event_is_set(held[i]->event())) << i;
+        EXPECT_FALSE(held[i]->device()) << i;
+    }
+    EXPECT_EQ(stats->devices_alive(), 0);
+
+    list->resume();
+    const auto reopened = list->open_device(id, info);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(list->open_device(id, info), reopened);
+    EXPECT_EQ(stats->create_calls, 2);
+    EXPECT_EQ(stats->devices_alive(), 1) << "the camera is open once, never twice";
+    held.clear(); // the paused handles give nothing back to the list
+    EXPECT_EQ(list->active_count(), 1u);
+    EXPECT_EQ(list->idle_count(), 0u);
 }
 
 TEST_F(active_device_list_test, unknown_removals_and_other_kinds_change_nothing)

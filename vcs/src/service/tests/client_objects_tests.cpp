@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,30 @@ protected:
         EXPECT_EQ(device->CreateStreamChannel(channel.put(), &format), S_OK);
         return channel;
     }
+    // The device-lost event of a device object, opened as a client opens it.
+    static win32::unique_handle lost_event(ICamTovraDevice* device)
+    {
+        BSTR name = nullptr;
+        if (device->GetDeviceLostEventName(&name) != S_OK) {
+            return {};
+        }
+        win32::unique_handle event(OpenEventW(SYNCHRONIZE, FALSE, name));
+        SysFreeString(name);
+        return event;
+    }
+    // The camera behind the live handle of an open camera.
+    static fake_active_device* camera_of(const wchar_t* key)
+    {
+        auto info = service::discover_service_instance().load()->find_device(key, GUID{});
+        auto handle = cam_service::active_device_list_instance().load()->open_device(info->device_guid(), info);
+        return handle ? static_cast<fake_active_device*>(handle->device().get()) : nullptr;
+    }
 };
+
+bool is_set(HANDLE event)
+{
+    return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
 
 TEST_F(client_objects, device_list_is_filled_counted_and_refused_for_a_short_array)
 {
@@ -316,6 +340,21 @@ protected:
         factory->set_on_subscribe(nullptr);
         return answers;
     }
+    // Waits until the discover service lists cam_0.
+    bool wait_listed()
+    {
+        std::unique_lock lock(mutex);
+        return refreshed.wait_for(lock, std::chrono::seconds(30), [] {
+            const auto service = service::discover_service_instance().load();
+            return service && !service->get_device_list().empty();
+        });
+    }
+    // A handle on the camera the discover service lists, as a client opens it.
+    static std::shared_ptr<cam_service::active_device_handle> open_listed()
+    {
+        const auto info = service::discover_service_instance().load()->get_device_list().at(0);
+        return cam_service::active_device_list_instance().load()->open_device(info->device_guid(), info);
+    }
 
 private:
     bool com_initialised_ = false;
@@ -327,6 +366,36 @@ TEST_F(service_components_start, a_camera_listed_during_start_up_or_continue_ope
         << "start-up";
     service::components::pause();
     EXPECT_EQ(opened_while_held([] { service::components::resume(); }), std::vector<HRESULT>{S_OK}) << "continue";
+}
+
+// A pause whose discover service fails to stop midway (a factory that cannot
+// end its change notification) still releases every camera; after continue
+// the list hears of an unplugged camera again.
+TEST_F(service_components_start, a_pause_that_fails_midway_leaves_the_list_hearing_of_removals_after_continue)
+{
+    service::components::create(options());
+    ASSERT_TRUE(wait_listed());
+    const auto list = cam_service::active_device_list_instance().load();
+    const auto before = open_listed();
+    ASSERT_TRUE(before);
+
+    factory->throw_at_next_stop();
+    EXPECT_THROW(service::components::pause(), std::runtime_error) << "the failure is still reported";
+    EXPECT_TRUE(WaitForSingleObject(before->event(), 0) == WAIT_OBJECT_0) << "paused all the same";
+    EXPECT_FALSE(before->device());
+    EXPECT_EQ(factory->stats()->devices_alive(), 0);
+
+    service::components::resume();
+    ASSERT_TRUE(wait_listed());
+    const auto handle = open_listed();
+    ASSERT_TRUE(handle);
+    factory->set_cameras({});
+    factory->signal_change();
+    EXPECT_EQ(WaitForSingleObject(handle->event(), 10000), WAIT_OBJECT_0) << "the list heard of the unplug";
+    // The handle lets go of the camera right after its event is set, on the notifier's thread.
+    EXPECT_TRUE(factory->stats()->wait_released(2));
+    EXPECT_FALSE(handle->device());
+    EXPECT_EQ(list->active_count(), 0u);
 }
 
 TEST_F(client_objects, property_requests_reach_the_camera_and_answer_device_gone_after_pause)
@@ -447,6 +516,59 @@ TEST_F(client_objects, stream_channel_maps_onto_the_camera)
     DShowDeviceServer_StreamFormat refused{};
     refused.StreamFormatInfoId = fake_active_device::refused_format_id;
     EXPECT_EQ(device->CreateStreamChannel(channel.put(), &refused), E_INVALIDARG);
+}
+
+// A stream that ends as a device error is told to the clients of the handle
+// whose channel streamed, and to no other: a client that opened the camera
+// after the loss hears only of its own stream's failure, and a told client
+// asking for a new channel hears that its camera is gone.
+TEST_F(client_objects, a_stream_failure_is_told_only_to_the_client_whose_channel_streamed)
+{
+    auto told = create_device(GetCurrentProcessId());
+    ASSERT_TRUE(told);
+    const auto told_lost = lost_event(told.get());
+    auto told_channel = create_channel(told.get());
+    ASSERT_TRUE(told_lost && told_channel);
+    ASSERT_EQ(told_channel->StartStream(), S_OK);
+    fake_active_device* camera = camera_of(L"cam_0");
+    ASSERT_TRUE(camera);
+    camera->fail_stream();
+    ASSERT_TRUE(is_set(told_lost.get()));
+
+    auto later = create_device(GetCurrentProcessId());
+    ASSERT_TRUE(later);
+    const auto later_lost = lost_event(later.get());
+    ASSERT_TRUE(later_lost);
+    EXPECT_FALSE(is_set(later_lost.get()));
+    DShowDeviceServer_StreamFormat format{};
+    format.StreamFormatInfoId = 1;
+    com_ptr<ICamTovraStreamChannel> refused;
+    EXPECT_EQ(later->CreateStreamChannel(refused.put(), &format), E_ACCESSDENIED) << "one channel at a time";
+    // The told client's channel streams again and fails again.
+    ASSERT_EQ(told_channel->StartStream(), S_OK);
+    camera->fail_stream();
+    EXPECT_FALSE(is_set(later_lost.get()));
+
+    told_channel.reset();
+    EXPECT_EQ(told->CreateStreamChannel(refused.put(), &format), cam_service::device_gone);
+    EXPECT_FALSE(refused);
+    camera->fail_stream(); // whatever streams now fails
+    EXPECT_FALSE(is_set(later_lost.get()));
+
+    auto later_channel = create_channel(later.get());
+    ASSERT_TRUE(later_channel);
+    ASSERT_EQ(later_channel->StartStream(), S_OK);
+    camera->fail_stream();
+    EXPECT_TRUE(is_set(later_lost.get()));
+    EXPECT_EQ(factory->stats()->create_calls, 1);
+
+    // A removed camera answers every client so.
+    later_channel.reset();
+    auto fresh = create_device(GetCurrentProcessId());
+    ASSERT_TRUE(fresh);
+    cam_service::active_device_list_instance().load()->on_list_changed(cam_service::list_change_removed,
+                                                                       guid_of(L"cam_0"));
+    EXPECT_EQ(fresh->CreateStreamChannel(refused.put(), &format), cam_service::device_gone);
 }
 
 TEST_F(client_objects, names_from_the_camera_are_never_read_past_their_block)
