@@ -4,6 +4,7 @@
 
 #include "device_impl/device_impl_tools/propset/property_reply.h"
 #include "gen_utils/cam_error.h"
+#include "genicam/genicam_error.h"
 
 #include <cfloat>
 #include <cmath>
@@ -20,6 +21,12 @@ double clamp_to_float(double value) noexcept
         return value;
     }
     return value < -FLT_MAX ? -FLT_MAX : (value > FLT_MAX ? FLT_MAX : value);
+}
+
+// The f32 a float record carries for a node value.
+float record_float(double node_value, double divisor) noexcept
+{
+    return static_cast<float>(clamp_to_float(node_value / divisor));
 }
 } // namespace
 
@@ -194,10 +201,9 @@ std::error_code write_float_feature_reply(KsPropDataRequest& request, GenICam::I
         return read.error();
     }
     const float_feature& f = read.value();
-    return cam::write_float_range_value_reply(request, clamp_to_float(f.min / divisor),
-                                              clamp_to_float(f.max / divisor),
-                                              clamp_to_float(f.default_value / divisor),
-                                              clamp_to_float(f.value / divisor));
+    return cam::write_float_range_value_reply(request, record_float(f.min, divisor), record_float(f.max, divisor),
+                                              record_float(f.default_value, divisor),
+                                              record_float(f.value, divisor));
 }
 
 std::error_code set_float_feature(const KsPropDataRequest& request, GenICam::IFloat& node, double factor)
@@ -206,10 +212,35 @@ std::error_code set_float_feature(const KsPropDataRequest& request, GenICam::IFl
     if (!value) {
         return value.error();
     }
-    if (std::isnan(value.value())) {
+    const float sent = value.value();
+    if (std::isnan(sent)) {
         return invalid_argument();
     }
-    return node.set_val(static_cast<double>(value.value()) * factor);
+    // The client knows the range only as the f32 bounds a get reported. Each
+    // stands for the node's exact bound (its f32 times the factor may lie just
+    // outside it), and a value past it is refused here: the node's tolerance
+    // is meant for doubles and would let the nearest f32 past a small bound
+    // through. A bound the node cannot give is left to its own check.
+    double target = static_cast<double>(sent) * factor;
+    if (const auto min = node.get_min()) {
+        const float low = record_float(min.value(), factor);
+        if (sent < low) {
+            return make_error_code(GenICam::errc::value_out_of_range);
+        }
+        if (sent == low && low != -FLT_MAX) {
+            target = min.value();
+        }
+    }
+    if (const auto max = node.get_max()) {
+        const float high = record_float(max.value(), factor);
+        if (sent > high) {
+            return make_error_code(GenICam::errc::value_out_of_range);
+        }
+        if (sent == high && high != FLT_MAX) {
+            target = max.value();
+        }
+    }
+    return node.set_val(target);
 }
 
 std::error_code auto_switch(const KsPropDataRequest& request, GenICam::IEnumeration* auto_node,

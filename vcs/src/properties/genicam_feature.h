@@ -87,7 +87,8 @@ std::error_code write_bool_feature_reply(KsPropDataRequest& request, GenICam::IB
 // The 56-byte float record of a float feature, each value divided by `divisor`.
 std::error_code write_float_feature_reply(KsPropDataRequest& request, GenICam::IFloat& node, double divisor);
 // The f32 of a 56-byte set record times `factor` into the node; NaN →
-// E_INVALIDARG, nothing written.
+// E_INVALIDARG, nothing written. The f32 bounds of the get record stand for
+// the node's exact bounds; a value past them is out of range.
 std::error_code set_float_feature(const KsPropDataRequest& request, GenICam::IFloat& node, double factor);
 
 // Auto switch of a set on the standard sets: value and flags from the

@@ -10,6 +10,29 @@
 
 namespace genicam_adapter {
 
+namespace {
+
+// get_abs_range shows the bounds in single precision, and the slider's ends
+// write what it showed: such a value stands for the exact bound, which may lie
+// on either side of it (past the node's tolerance when the bound is large).
+// A bound past single precision showed as its end and is not taken for it.
+double exact_bound_of(GenICam::IFloat& node, double value)
+{
+    const auto shown_as = [value](const auto& bound) {
+        return bound && VCDAdapterHelper::fits_single_precision(bound.value()) &&
+               value == static_cast<double>(VCDAdapterHelper::single_precision(bound.value()));
+    };
+    if (const auto minimum = node.get_min(); shown_as(minimum)) {
+        return minimum.value();
+    }
+    if (const auto maximum = node.get_max(); shown_as(maximum)) {
+        return maximum.value();
+    }
+    return value;
+}
+
+} // namespace
+
 item_data_ptr genicam_propdata_portbased::create(IKsPropertySet* filter, const item_descriptor& descriptor) noexcept
 {
     if (filter == nullptr) {
@@ -184,8 +207,9 @@ HRESULT genicam_propdata_portbased::get_abs_value(interface_id id, double& value
 
 HRESULT genicam_propdata_portbased::set_abs_value(interface_id id, double value)
 {
-    return with_feature<GenICam::IFloat>(
-        id, [&](GenICam::IFloat& node) { return genicam_to_hresult(node.set_val(value)); });
+    return with_feature<GenICam::IFloat>(id, [&](GenICam::IFloat& node) {
+        return genicam_to_hresult(node.set_val(exact_bound_of(node, value)));
+    });
 }
 
 HRESULT genicam_propdata_portbased::push(interface_id id)

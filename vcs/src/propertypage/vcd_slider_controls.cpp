@@ -184,6 +184,9 @@ void CVCDEdit::take_typed_text()
         return;
     }
     if (controller_->set_from_text(text)) {
+        // Written: until the refresh shows the camera's answer, leaving the
+        // box again is no new change.
+        shown_ = std::move(text);
         tell_page_to_refresh();
     } else {
         parse_error_reporter_.load()(hwnd());

@@ -46,6 +46,31 @@ TEST(float_nodes, range_check_tolerates_small_excess_and_stores_it_unclamped)
         <Representation>Boolean</Representation></Float>
         <Float Name="IntMin"><Value>0</Value><Min>3</Min><Inc>0.5</Inc></Float>)");
     IFloat& f = flt(*doc, "F");
+    // Both bounds exactly; then the edges of the band of 1e-5 outside each
+    // bound that still passes, a value inside it stored as given.
+    const double inf = std::numeric_limits<double>::infinity();
+    struct row {
+        double sent;
+        bool taken;
+    };
+    const row rows[] = {
+        {0.0, true},
+        {10.0, true},
+        {std::nextafter(10.0, inf), true},
+        {10.000005, true},
+        {10.00001, true},
+        {std::nextafter(10.00001, inf), false},
+        {10.0001, false},
+        {std::nextafter(0.0, -inf), true},
+        {std::nextafter(-1e-5, 0.0), true},
+        {-1e-5, false},
+    };
+    for (const row& r : rows) {
+        const double before = f.get_val(0).value();
+        const std::error_code written = f.set_val(r.sent, 0);
+        EXPECT_EQ(written, r.taken ? std::error_code{} : make_error_code(errc::value_out_of_range)) << r.sent;
+        EXPECT_EQ(f.get_val(0).value(), r.taken ? r.sent : before) << r.sent;
+    }
     EXPECT_FALSE(f.set_val(10.000005, 0));
     EXPECT_EQ(f.get_val(0).value(), 10.000005);
     log_capture log;

@@ -113,12 +113,15 @@ TEST(genicam_camera_properties, float_records_carry_seconds_and_the_node_range)
     struct row {
         std::uint32_t id;
         float value, min, max, def;
+        const char* feature;
+        double node_min, node_max;
     };
     const row rows[] = {
-        {id::exposure_seconds, 0.01F, 0.00002F, 30.0F, 0.01F},
-        {id::exposure_auto_upper_limit, 0.0F, 0.00002F, 30.0F, 0.00002F},
-        {id::trigger_delay, 42.0F, 0.0F, 1000000.0F, 0.0F},
+        {id::exposure_seconds, 0.01F, 0.00002F, 30.0F, 0.01F, "ExposureTime", 20.0, 30000000.0},
+        {id::exposure_auto_upper_limit, 0.0F, 0.00002F, 30.0F, 0.00002F, "ExposureAutoUpperLimit", 20.0, 30000000.0},
+        {id::trigger_delay, 42.0F, 0.0F, 1000000.0F, 0.0F, "TriggerDelay", 0.0, 1000000.0},
     };
+    const float inf = std::numeric_limits<float>::infinity();
     for (const row& r : rows) {
         std::vector<unsigned char> b;
         ASSERT_FALSE(c.get(camera::vendor(r.id), b, 56)) << r.id;
@@ -139,6 +142,24 @@ TEST(genicam_camera_properties, float_records_carry_seconds_and_the_node_range)
     EXPECT_EQ(hr(c.set_float(camera::vendor(id::exposure_seconds), std::numeric_limits<float>::quiet_NaN())),
               e_invalidarg);
     EXPECT_EQ(c.f64("ExposureTime"), 10000.0);
+
+    // The bounds as the record gave them write the node's exact bounds (the
+    // f32 of 20 µs in seconds is not 20 µs); the nearest f32 past either is
+    // refused and writes nothing.
+    for (const row& r : rows) {
+        ASSERT_FALSE(c.get(camera::vendor(r.id), b, 56)) << r.id;
+        const float reported_min = at<float>(b, 28);
+        const float reported_max = at<float>(b, 32);
+        ASSERT_FALSE(c.set_float(camera::vendor(r.id), reported_max)) << r.id;
+        EXPECT_EQ(c.f64(r.feature), r.node_max) << r.id;
+        ASSERT_FALSE(c.set_float(camera::vendor(r.id), reported_min)) << r.id;
+        EXPECT_EQ(c.f64(r.feature), r.node_min) << r.id;
+        const int writes = c.device.writes;
+        EXPECT_EQ(hr(c.set_float(camera::vendor(r.id), std::nextafter(reported_max, inf))), e_invalidarg) << r.id;
+        EXPECT_EQ(hr(c.set_float(camera::vendor(r.id), std::nextafter(reported_min, -inf))), e_invalidarg) << r.id;
+        EXPECT_EQ(c.device.writes, writes) << r.id;
+        EXPECT_EQ(c.f64(r.feature), r.node_min) << r.id;
+    }
 }
 
 TEST(genicam_camera_properties, exposure_steps_on_camera_control)

@@ -9,7 +9,9 @@
 #include "propertypage/range_slider_controller.h"
 
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace pp_test {
 namespace {
@@ -128,6 +130,39 @@ TEST_F(genicam_items, float_bounds_and_defaults_past_single_precision_stay_finit
     ASSERT_TRUE(named);
     ASSERT_EQ(named->get_abs_range(id(L"ZoomSpeed"), range), S_OK);
     EXPECT_EQ(range.default_value, 0.0) << "the middle, computed without overflowing to infinity";
+}
+
+TEST_F(genicam_items, the_single_precision_bounds_shown_write_the_exact_bounds)
+{
+    // Both bounds lie 6.25e-5 inside their single-precision values, more
+    // than the node's tolerance.
+    service.add_document(zoom_description("ZoomValue", "<Value>0</Value>",
+                                          "<Value>1.5</Value><Min>-123456.789</Min><Max>123456.789</Max>"));
+    auto port_based = zoom(&genicam_adapter::genicam_propdata_portbased::create, false, 1);
+    ASSERT_TRUE(port_based);
+    abs_range range{};
+    ASSERT_EQ(port_based->get_abs_range(id(L"ZoomSpeed"), range), S_OK);
+    EXPECT_EQ(range.maximum, 123456.7890625);
+    EXPECT_EQ(range.minimum, -123456.7890625);
+    const double inf = std::numeric_limits<double>::infinity();
+    struct row {
+        double sent;
+        HRESULT result;
+        double stored;
+    };
+    const row rows[] = {
+        {range.maximum, S_OK, 123456.789},
+        {std::nextafter(range.maximum, inf), E_INVALIDARG, 123456.789},
+        {range.minimum, S_OK, -123456.789},
+        {std::nextafter(range.minimum, -inf), E_INVALIDARG, -123456.789},
+        {2.5, S_OK, 2.5},
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(port_based->set_abs_value(id(L"ZoomSpeed"), r.sent), r.result) << r.sent;
+        double stored = 0;
+        ASSERT_EQ(port_based->get_abs_value(id(L"ZoomSpeed"), stored), S_OK);
+        EXPECT_EQ(stored, r.stored) << r.sent;
+    }
 }
 
 TEST_F(genicam_items, a_locked_feature_is_not_available)

@@ -14,6 +14,7 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <string_view>
 
 namespace page_tests {
 namespace {
@@ -92,6 +93,61 @@ TEST_F(property_page, a_typed_value_is_written_when_enter_moves_the_focus)
     pump();
     EXPECT_EQ(parse_errors, 2);
     EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
+}
+
+// Passing through an edit box writes nothing the user did not type; a
+// changed text writes once, leaving it again before the page's refresh does
+// not write it twice, and the text the refresh shows counts as unchanged. The
+// focus arrives and leaves by its messages: the host need not be the active
+// window, which another test's window may be meanwhile.
+TEST_F(property_page, an_edit_box_writes_only_a_text_that_was_changed)
+{
+    activate(exposure_page);
+    const auto set_count = [&] {
+        std::size_t sets = 0;
+        for (const auto& call : camera.backend->calls()) {
+            sets += call.is_set ? 1 : 0;
+        }
+        return sets;
+    };
+    const auto enter = [](HWND edit) { SendMessageW(edit, WM_SETFOCUS, 0, 0); };
+    const auto leave = [](HWND edit) { SendMessageW(edit, WM_KILLFOCUS, 0, 0); };
+    std::vector<HWND> edits;
+    for (const child& c : children_of(page_window)) {
+        if (c.class_name.ends_with(L"RICHEDIT50W") && IsWindowEnabled(c.window)) {
+            edits.push_back(c.window);
+        }
+    }
+    ASSERT_GE(edits.size(), 2u) << "gain and exposure time";
+    for (const HWND edit : edits) {
+        enter(edit);
+        leave(edit);
+        pump();
+    }
+    EXPECT_EQ(set_count(), 0u);
+    EXPECT_EQ(parse_errors, 0);
+
+    const HWND gain_edit = edits[0];
+    enter(gain_edit);
+    SendMessageW(gain_edit, EM_SETSEL, 0, -1);
+    for (const wchar_t c : std::wstring_view(L"12")) {
+        SendMessageW(gain_edit, WM_CHAR, c, 0);
+    }
+    leave(gain_edit);
+    enter(gain_edit);
+    leave(gain_edit);
+    EXPECT_EQ(set_count(), 1u) << "the text written is not written again";
+    pump();
+    const auto sets = sets_of(vendor::gain_hundredths);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(test_filter::record_of<vendor_int_record>(sets[0].data).value, 1200);
+    EXPECT_EQ(window_text(gain_edit), L"12.000 dB");
+
+    enter(gain_edit);
+    leave(gain_edit);
+    pump();
+    EXPECT_EQ(set_count(), 1u);
+    EXPECT_EQ(parse_errors, 0);
 }
 
 TEST_F(property_page, a_slider_change_and_its_refresh_read_each_property_once)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iomanip>
 #include <limits>
 
 namespace VCDPropUI {
@@ -150,6 +151,32 @@ TEST(abs_val_slider_controller, linear_positions_span_0_to_100)
     f.state->abs_value = -123456789012.0;
     ASSERT_TRUE(f.controller->get_text(text));
     EXPECT_EQ(text.size(), 19u);
+}
+
+TEST(abs_val_slider_controller, the_ends_of_the_slider_write_exactly_the_bounds)
+{
+    // Ranges whose ends the arithmetic of the scale misses by a rounding step.
+    struct range_case {
+        double minimum, maximum;
+        std::int32_t scale;
+    };
+    for (const range_case& c : {range_case{20, 1e6, 0}, range_case{20, 1e6, logarithmic_scale},
+                                range_case{12.5, 3e7, logarithmic_scale}, range_case{12.5, 20, logarithmic_scale},
+                                range_case{-10, 30, 0}}) {
+        fixture<CAbsValSliderController> f;
+        f.state->abs_range = {c.minimum, c.maximum, c.minimum};
+        f.state->scale_kind = c.scale;
+        ASSERT_TRUE(f.controller->set_position(0));
+        ASSERT_TRUE(f.controller->set_position(100));
+        ASSERT_TRUE(f.controller->set_position(99));
+        ASSERT_EQ(f.state->abs_values_set.size(), 3u);
+        EXPECT_EQ(f.state->abs_values_set[0], c.minimum)
+            << std::setprecision(17) << f.state->abs_values_set[0] << " on scale " << c.scale;
+        EXPECT_EQ(f.state->abs_values_set[1], c.maximum)
+            << std::setprecision(17) << f.state->abs_values_set[1] << " on scale " << c.scale;
+        EXPECT_LT(f.state->abs_values_set[2], c.maximum) << c.maximum << " " << c.scale;
+        EXPECT_GT(f.state->abs_values_set[2], c.minimum) << c.maximum << " " << c.scale;
+    }
 }
 
 TEST(abs_val_slider_controller, texts_take_fractions_commas_and_the_unit)

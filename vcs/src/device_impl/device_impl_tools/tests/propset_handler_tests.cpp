@@ -130,18 +130,33 @@ TEST(generic_handlers, an_integer_keeps_its_value_when_a_set_is_out_of_range)
     EXPECT_EQ(free_value, INT32_MIN);
 }
 
-TEST(generic_handlers, a_float_refuses_nan_and_values_outside_its_range)
+TEST(generic_handlers, a_float_takes_exactly_its_range_and_refuses_nan_and_the_values_past_it)
 {
     float gain = 1.0f;
     auto handler = cam::make_float_property(&gain, -2.0f, 2.0f);
-    const float quiet_nan = std::numeric_limits<float>::quiet_NaN();
-    const float negative_nan = std::bit_cast<float>(0xFFC00001u);
-    for (const float refused : {quiet_nan, negative_nan, 2.5f, -std::numeric_limits<float>::infinity()}) {
-        EXPECT_EQ(set(*handler, refused).result, E_INVALIDARG) << refused;
-        EXPECT_EQ(gain, 1.0f);
+    const float inf = std::numeric_limits<float>::infinity();
+    struct row {
+        float sent;
+        HRESULT result;
+        float after;
+    };
+    const row rows[] = {
+        {std::numeric_limits<float>::quiet_NaN(), E_INVALIDARG, 1.0f},
+        {std::bit_cast<float>(0xFFC00001u), E_INVALIDARG, 1.0f}, // a negative NaN
+        {2.5f, E_INVALIDARG, 1.0f},
+        {-inf, E_INVALIDARG, 1.0f},
+        {std::nextafter(2.0f, inf), E_INVALIDARG, 1.0f},
+        {2.0f, S_OK, 2.0f},
+        {std::nextafter(2.0f, 0.0f), S_OK, std::nextafter(2.0f, 0.0f)},
+        {std::nextafter(-2.0f, -inf), E_INVALIDARG, std::nextafter(2.0f, 0.0f)},
+        {-2.0f, S_OK, -2.0f},
+        {std::nextafter(-2.0f, 0.0f), S_OK, std::nextafter(-2.0f, 0.0f)},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(set(*handler, r.sent).result, r.result) << r.sent;
+        EXPECT_EQ(gain, r.after) << r.sent;
+        EXPECT_EQ(get(*handler).value<float>(), r.after) << r.sent;
     }
-    EXPECT_EQ(set(*handler, -2.0f).result, S_OK);
-    EXPECT_EQ(get(*handler).value<float>(), -2.0f);
 }
 
 TEST(generic_handlers, a_boolean_reads_one_or_zero_and_stores_any_nonzero_as_true)
@@ -178,6 +193,10 @@ TEST(generic_handlers, stored_values_load_only_when_a_set_would_take_them)
         {L"gain", std::bit_cast<std::uint32_t>(std::numeric_limits<float>::quiet_NaN()), false},
         {L"gain", 0x7F800001, false}, // a signalling NaN
         {L"gain", std::bit_cast<std::uint32_t>(3.0f), false},
+        {L"gain", std::bit_cast<std::uint32_t>(std::nextafter(2.0f, 3.0f)), false},
+        {L"gain", std::bit_cast<std::uint32_t>(std::nextafter(0.0f, -1.0f)), false},
+        {L"gain", std::bit_cast<std::uint32_t>(2.0f), true},
+        {L"gain", std::bit_cast<std::uint32_t>(0.0f), true},
         {L"gain", 0x3FF8000000000000LL, false}, // a double, not this handler's 32 bits
         {L"gain", std::bit_cast<std::uint32_t>(1.5f), true},
         {L"flag", 2, true},
@@ -192,6 +211,8 @@ TEST(generic_handlers, stored_values_load_only_when_a_set_would_take_them)
         if (!r.taken) {
             EXPECT_EQ(denoise, denoise_before) << r.stored;
             EXPECT_EQ(gain, gain_before) << r.stored;
+        } else if (std::wstring_view(r.name) == L"gain") {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(gain), r.stored) << r.stored;
         }
     }
     EXPECT_EQ(denoise, 25);
