@@ -68,8 +68,10 @@ echo "camtovra_service_sim: stopped"
 echo "== the shipped service in the same prefix"
 register "$SERVICE_EXE"
 start_service
-listed="$("$WINE" "$SERVICE_CLIENT" | tr -d '\r')" || fail "camtovra_service_client failed against CamTovraService"
+status=0
+listed="$("$WINE" "$SERVICE_CLIENT" | tr -d '\r')" || status=$?
 echo "$listed"
+[ "$status" -eq 0 ] || fail "camtovra_service_client failed against CamTovraService (exit code $status; its output above)"
 grep -qx "Cameras: 0" <<<"$listed" || fail "the shipped service lists a camera without a driver"
 stop_service
 echo "CamTovraService: stopped; it stays registered in the prefix"

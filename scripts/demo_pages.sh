@@ -32,6 +32,8 @@ fail() {
   echo "demo pages: $*" >&2
   exit 1
 }
+# A step without a message of its own that fails still says what failed.
+trap 'fail "line $LINENO: \"$BASH_COMMAND\" failed (exit code $?)"' ERR
 winpath() { echo "Z:${1//\//\\}"; }
 
 for file in "$SIM_SERVICE_EXE" "$PS_DLL" "$PAGE_DLL" "$PAGE_HOST"; do
@@ -65,16 +67,33 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 "$SERVER" -k 2>/dev/null || true
 "$SERVER" -w 2>/dev/null || true
-"$SERVER" -p </dev/null >/dev/null 2>&1
-"$WINE" cmd /c exit </dev/null >/dev/null 2>&1
+# The persistent server and the system processes that the first program
+# starts keep their output open: what they print goes to a file, not a pipe.
+start_log="$(mktemp)"
+"$SERVER" -p </dev/null >"$start_log" 2>&1 ||
+  fail "starting a persistent wineserver failed: $(tr '\n' ' ' <"$start_log")"
+# The prefix's system processes, and with them the registered service, start
+# with its first program. Under load Wine now and then fails a program start
+# outright, before the program runs (it prints nothing): that step alone is
+# tried again, at most three times, each failure said.
+for try in 1 2 3; do
+  status=0
+  "$WINE" cmd /c echo started </dev/null >"$start_log" 2>&1 || status=$?
+  [ "$status" -eq 0 ] && tr -d '\r' <"$start_log" | grep -qx started && break
+  echo "demo pages: the prefix's first program did not run (try $try, exit code $status):" \
+       "$(tr '\r\n' '  ' <"$start_log")" >&2
+  [ "$try" -lt 3 ] || fail "the prefix $WINEPREFIX did not start its first program"
+done
+rm -f "$start_log"
+"$ROOT/scripts/wine-prefix.sh" "$WINEPREFIX" no-crash-debugger || fail "turning off Wine's crash debugger failed"
 
 source "$ROOT/scripts/service_control.sh"
 
 stop_service
-"$WINE" "$SIM_SERVICE_EXE" -UnregServer || fail "removing the registration of CamTovraService failed"
-"$WINE" "$SIM_SERVICE_EXE" -Service || fail "registering the demonstration service failed"
-"$WINE" regsvr32 /s "$PS_DLL" || fail "registering $(basename "$PS_DLL") failed"
-"$WINE" regsvr32 /s "$PAGE_DLL" || fail "registering $(basename "$PAGE_DLL") failed"
+"$WINE" "$SIM_SERVICE_EXE" -UnregServer || fail "removing the registration of CamTovraService failed (exit code $?)"
+"$WINE" "$SIM_SERVICE_EXE" -Service || fail "registering the demonstration service failed (exit code $?)"
+"$WINE" regsvr32 /s "$PS_DLL" || fail "registering $(basename "$PS_DLL") failed (regsvr32 exit code $?)"
+"$WINE" regsvr32 /s "$PAGE_DLL" || fail "registering $(basename "$PAGE_DLL") failed (regsvr32 exit code $?)"
 start_service
 echo "camtovra_propertypage.dll: registered in $WINEPREFIX; pages shown on display $DISPLAY"
 

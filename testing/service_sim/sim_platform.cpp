@@ -6,6 +6,7 @@
 #include "device_impl/device_impl_tools/device_change/device_interface_broadcast.h"
 #include "gen_utils/log.h"
 #include "gen_utils/string_conv.h"
+#include "gen_utils/win32_utils.h"
 #include "usb_device.h"
 
 namespace service_sim {
@@ -31,6 +32,50 @@ HANDLE make_event(const wchar_t* name)
     }
     return event;
 }
+
+// Waits while a test holds this point (see sim_plug_events.h); at most a
+// minute, so that a test that went away leaves no service hanging.
+void wait_while_held(const wchar_t* hold_name, const char* what)
+{
+    const win32::unique_handle hold{OpenEventW(SYNCHRONIZE, FALSE, hold_name)};
+    if (!hold) {
+        return;
+    }
+    if (const win32::unique_handle held{OpenEventW(EVENT_MODIFY_STATE, FALSE, held_event_name)}) {
+        SetEvent(held.get());
+    }
+    log_line(logging::level_warning, "[camtovra_service_sim] wait_while_held, {} held by a test.\n", what);
+    if (WaitForSingleObject(hold.get(), 60000) != WAIT_OBJECT_0) {
+        log_line(logging::level_error, "[camtovra_service_sim] wait_while_held, {} held for a minute: going on.\n",
+                 what);
+    }
+}
+
+// The camera factory, with the stop hold in front of its notifications' stop:
+// that stop is the first step of the service's components' stop.
+class stop_held_factory final : public cam_service::device_factory_base {
+public:
+    explicit stop_held_factory(cam_service::device_factory_base* inner) : inner_(inner) {}
+    ~stop_held_factory() override { inner_->release(); }
+
+    void start_device_change_notification(void* context, cam_service::device_change_callback callback) override
+    {
+        inner_->start_device_change_notification(context, callback);
+    }
+    void stop_device_change_notification() override
+    {
+        wait_while_held(stop_hold_event_name, "the components' stop");
+        inner_->stop_device_change_notification();
+    }
+    HRESULT enumerate_devices(cam_service::device_info_base** records, std::uint32_t capacity,
+                              std::uint32_t* count) override
+    {
+        return inner_->enumerate_devices(records, capacity, count);
+    }
+
+private:
+    cam_service::device_factory_base* inner_; // one reference, owned
+};
 
 } // namespace
 
@@ -181,6 +226,8 @@ void sim_platform::watch()
 
 cam_service::device_factory_base* sim_factory_create()
 {
+    // The service's components are made from here on.
+    wait_while_held(start_up_hold_event_name, "the start-up");
     static std::unique_ptr<sim_platform> platform;
     static std::mutex made;
     std::lock_guard lock(made);
@@ -188,7 +235,7 @@ cam_service::device_factory_base* sim_factory_create()
         if (!platform) {
             platform = std::make_unique<sim_platform>();
         }
-        return new camtovra::factory(platform->factory_platform());
+        return new stop_held_factory(new camtovra::factory(platform->factory_platform()));
     } catch (const std::exception& error) {
         log_line(logging::level_error, "[camtovra_service_sim] No simulated camera: {}\n", error.what());
         return nullptr;

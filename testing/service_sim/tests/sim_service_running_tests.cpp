@@ -86,6 +86,54 @@ void set_named_event(const wchar_t* name)
     SetEvent(event.handle);
 }
 
+// A hold of the service (sim_plug_events.h) and the event it sets on reaching
+// it. The hold is let go at the latest when this ends, so a failed check
+// leaves no service waiting.
+struct service_hold {
+    owned_handle hold;
+    owned_handle held;
+    explicit service_hold(const wchar_t* name)
+        : hold{CreateEventW(nullptr, TRUE, FALSE, name)},
+          held{CreateEventW(nullptr, FALSE, FALSE, service_sim::held_event_name)}
+    {
+    }
+    ~service_hold() { release(); }
+    bool made() const { return hold.handle != nullptr && held.handle != nullptr; }
+    bool reached() const { return WaitForSingleObject(held.handle, 30000) == WAIT_OBJECT_0; }
+    void release() const
+    {
+        if (hold.handle != nullptr) {
+            SetEvent(hold.handle);
+        }
+    }
+};
+
+// The first answer of the discover service's listing (a transport failure of
+// the first call is tried again); with `wait_for_camera`, S_OK only once the
+// camera is listed.
+HRESULT first_listing_answer(bool wait_for_camera = false)
+{
+    com_ref<ICamTovraDiscoverService> service;
+    HRESULT hr = test_support::retry_transport(
+        "CoCreateInstance(CamTovraDiscoverService)", test_support::transport_step::activation,
+        &IID_ICamTovraDiscoverService, [&] {
+            return CoCreateInstance(CLSID_CamTovraDiscoverService, nullptr, CLSCTX_LOCAL_SERVER,
+                                    IID_ICamTovraDiscoverService, reinterpret_cast<void**>(&service.pointer));
+        });
+    if (FAILED(hr)) {
+        return hr;
+    }
+    DShowDeviceServer_DeviceId ids[4] = {};
+    ULONG count = 0;
+    hr = test_support::retry_transport("GetDiscoveredDeviceList", test_support::transport_step::first_call,
+                                       &IID_ICamTovraDiscoverService,
+                                       [&] { return service->GetDiscoveredDeviceList(ids, 4, &count); });
+    if (SUCCEEDED(hr) && wait_for_camera && !wait_for_listed(service.pointer, 1)) {
+        return S_FALSE;
+    }
+    return hr;
+}
+
 class sim_service_running : public ::testing::Test {
 protected:
     void SetUp() override
@@ -190,6 +238,57 @@ TEST_F(sim_service_running, lists_its_camera_follows_unplug_and_replug_and_says_
     ASSERT_TRUE(closing.has_value()) << "no closing message";
     EXPECT_EQ(closing->kind, 0x100u);
     EXPECT_TRUE(service_test::wait_for_state(SERVICE_STOPPED));
+}
+
+// The manager waits for a control's handler and gives up on a slow one
+// (Wine's after ten seconds): a stop whose work takes longer is still taken at
+// once, reported pending while its work runs, and ends stopped.
+TEST_F(sim_service_running, a_stop_whose_work_takes_long_is_taken_at_once_and_reported_pending)
+{
+    // The components exist and have listed the camera: their stop is all
+    // the stop's work.
+    ASSERT_EQ(first_listing_answer(true), S_OK);
+    const service_hold stop_hold(service_sim::stop_hold_event_name);
+    ASSERT_TRUE(stop_hold.made());
+    ASSERT_EQ(service_test::send_control(SERVICE_CONTROL_STOP), 0u) << "the stop was refused or timed out";
+    ASSERT_TRUE(stop_hold.reached()) << "the stop never reached the components";
+    EXPECT_EQ(service_test::service_state(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    stop_hold.release();
+    EXPECT_TRUE(service_test::wait_for_state(SERVICE_STOPPED));
+}
+
+// Running is reported once the service's objects exist: a client that sees it
+// gets its answer, not E_FAIL of an empty holder. A stop that comes while the
+// start-up is under way is taken, and the start-up ends cleanly in a stop.
+TEST_F(sim_service_running, reports_running_only_once_its_objects_exist_and_a_stop_during_start_up_ends_it)
+{
+    ASSERT_TRUE(service_test::stop_service());
+    {
+        const service_hold start_hold(service_sim::start_up_hold_event_name);
+        ASSERT_TRUE(start_hold.made());
+        ASSERT_EQ(service_test::start_service(), 0u);
+        ASSERT_TRUE(start_hold.reached()) << "the start-up never reached its components";
+        EXPECT_EQ(service_test::service_state(), static_cast<DWORD>(SERVICE_START_PENDING))
+            << "reported running before its objects were made";
+        start_hold.release();
+        ASSERT_TRUE(service_test::wait_for_state(SERVICE_RUNNING));
+        EXPECT_EQ(first_listing_answer(), S_OK) << "a client that saw the service running got no listing";
+        ASSERT_TRUE(service_test::stop_service());
+    }
+
+    const service_hold start_hold(service_sim::start_up_hold_event_name);
+    ASSERT_TRUE(start_hold.made());
+    ASSERT_EQ(service_test::start_service(), 0u);
+    ASSERT_TRUE(start_hold.reached()) << "the start-up never reached its components";
+    EXPECT_EQ(service_test::send_control(SERVICE_CONTROL_STOP), 0u) << "a stop during start-up was refused";
+    EXPECT_EQ(service_test::service_state(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    start_hold.release();
+    EXPECT_TRUE(service_test::wait_for_state(SERVICE_STOPPED));
+    // The stopped process lets go of everything: the service starts again.
+    ASSERT_TRUE(service_test::stop_service());
+    ASSERT_EQ(service_test::start_service(), 0u);
+    ASSERT_TRUE(service_test::wait_for_state(SERVICE_RUNNING));
+    EXPECT_EQ(first_listing_answer(), S_OK);
 }
 
 } // namespace

@@ -22,6 +22,9 @@ namespace {
 constexpr UINT service_name_string_id = 100;
 constexpr DWORD accepted_controls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
 constexpr const wchar_t* settings_key = L"Software\\Corvane\\CamTovraService";
+// The time the manager is told one step of a start or a stop may take: a
+// step joins threads of the camera layer, which a loaded machine slows down.
+constexpr DWORD pending_step_wait_hint_ms = 30000;
 
 CServiceMainModule* the_module = nullptr;
 
@@ -376,7 +379,7 @@ void CServiceMainModule::service_main() noexcept
         log_event(L"Handler not installed");
         return;
     }
-    report_status();
+    report_pending(SERVICE_START_PENDING);
 
     HRESULT result = initialize_com();
     delayed_shutdown_ = false;
@@ -409,20 +412,17 @@ HRESULT CServiceMainModule::run() noexcept
         message_loop();
     }
     if (SUCCEEDED(hr)) {
+        // The stop's work, on this thread: the handler that asked for it has
+        // reported the stop pending and returned. A local server ends without
+        // a stop control; what the holders keep goes here too, while COM is
+        // up and its threads can still be joined.
+        stop_components();
+        report_pending(SERVICE_STOP_PENDING);
         after_message_loop();
-        // A local server ends without a stop control: what the holders still
-        // keep goes now, while COM is up and its threads can still be joined.
-        try {
-            service::components::stop();
-        } catch (...) {
-        }
     } else {
         // A failed start-up leaves nothing registered or running behind it.
         class_objects_.revoke();
-        try {
-            service::components::stop();
-        } catch (...) {
-        }
+        stop_components();
         utils::async_logger::instance().stop();
     }
     return hr;
@@ -462,10 +462,6 @@ HRESULT CServiceMainModule::start_up()
             }
         }
         if (hr == S_OK) {
-            if (running_as_service_ && set_state_if(SERVICE_START_PENDING, SERVICE_RUNNING)) {
-                log_event(L"Service started/resumed");
-                report_status();
-            }
             hr = CoResumeClassObjects();
             if (FAILED(hr)) {
                 class_objects_.revoke();
@@ -477,12 +473,22 @@ HRESULT CServiceMainModule::start_up()
     log_category_mask.store(0);
     utils::async_logger::instance().start();
     read_configured_log_level();
+    report_pending(SERVICE_START_PENDING);
     create_components();
+    // Running is reported once the objects exist: a client that sees it finds
+    // them, and the controls it allows (pause, continue) never meet a
+    // start-up under way. A stop that came meanwhile has made the state stop
+    // pending, and the compare-exchange leaves it so.
+    if (hr == S_OK && running_as_service_ && set_state_if(SERVICE_START_PENDING, SERVICE_RUNNING)) {
+        log_event(L"Service started/resumed");
+        report_status();
+    }
     return hr;
 }
 
 void CServiceMainModule::create_components() noexcept
 {
+    const std::lock_guard components_lock(components_mutex_);
     if (stop_requested_) {
         return;
     }
@@ -493,12 +499,20 @@ void CServiceMainModule::create_components() noexcept
     } catch (...) {
         log_line(logging::level_error, "[CamTovra] CServiceMainModule::create_components, failed\n");
     }
-    if (stop_requested_) {
-        // A stop came while the objects were made: they go again at once.
-        try {
-            service::components::stop();
-        } catch (...) {
-        }
+    // A stop that came while the objects were made is carried out by the
+    // loop thread (this one) once start-up returns: the loop ends at once on
+    // the quit message the handler posted.
+}
+
+void CServiceMainModule::stop_components() noexcept
+{
+    const std::lock_guard components_lock(components_mutex_);
+    try {
+        service::components::stop();
+    } catch (const std::exception& e) {
+        log_line(logging::level_error, "[CamTovra] CServiceMainModule::stop_components, failed: {}\n", e.what());
+    } catch (...) {
+        log_line(logging::level_error, "[CamTovra] CServiceMainModule::stop_components, failed\n");
     }
 }
 
@@ -547,9 +561,11 @@ void CServiceMainModule::monitor_shutdown() noexcept
 
 void CServiceMainModule::handler(DWORD control) noexcept
 {
-    // A component that fails is logged; the state change still follows, so a
-    // STOP always ends the loop and no control leaves the service pending.
-    const auto guarded = [control](void (*operation)()) {
+    // A component that fails is logged; the state change still follows, so no
+    // control leaves the service pending. The components' lock keeps pause,
+    // continue and shutdown off a start-up or a stop under way.
+    const auto guarded = [this, control](void (*operation)()) {
+        const std::lock_guard components_lock(components_mutex_);
         try {
             operation();
         } catch (const std::exception& e) {
@@ -561,18 +577,26 @@ void CServiceMainModule::handler(DWORD control) noexcept
     };
     switch (control) {
     case SERVICE_CONTROL_STOP:
+        // The manager waits for this handler and takes a slow one for a hung
+        // service: the stop is reported pending at once and its work (the
+        // components' stop, which joins their threads) runs on the loop
+        // thread, whether it is in its loop or still starting up.
         stop_requested_ = true;
-        guarded(&service::components::stop);
-        set_state(SERVICE_STOP_PENDING);
-        report_status();
+        report_pending(SERVICE_STOP_PENDING);
         post_quit();
         break;
     case SERVICE_CONTROL_PAUSE:
+        if (stop_requested_) {
+            break;
+        }
         guarded(&service::components::pause);
         set_state(SERVICE_PAUSED);
         report_status();
         break;
     case SERVICE_CONTROL_CONTINUE:
+        if (stop_requested_) {
+            break;
+        }
         guarded(&service::components::resume);
         set_state(SERVICE_RUNNING);
         report_status();
@@ -628,9 +652,30 @@ bool CServiceMainModule::set_state_if(DWORD expected, DWORD state) noexcept
 
 void CServiceMainModule::report_status() noexcept
 {
+    const std::lock_guard status_lock(status_mutex_);
+    // A settled state carries no progress; a pending one keeps the last step's.
+    const DWORD state = current_state();
+    if (state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING) {
+        status_.dwCheckPoint = 0;
+        status_.dwWaitHint = 0;
+    }
     if (status_handle_ != nullptr) {
         SetServiceStatus(status_handle_, &status_);
     }
+}
+
+void CServiceMainModule::report_pending(DWORD state) noexcept
+{
+    {
+        const std::lock_guard status_lock(status_mutex_);
+        // A start that a stop has overtaken stays stop pending.
+        if (state == SERVICE_STOP_PENDING || !stop_requested_) {
+            set_state(state);
+        }
+        ++status_.dwCheckPoint;
+        status_.dwWaitHint = pending_step_wait_hint_ms;
+    }
+    report_status();
 }
 
 void CServiceMainModule::post_quit() noexcept

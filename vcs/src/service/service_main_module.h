@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -69,11 +70,15 @@ private:
     void message_loop() noexcept;
     HRESULT initialize_com() noexcept;
     void create_components() noexcept;
+    void stop_components() noexcept;
     void monitor_shutdown() noexcept;
 
     void set_state(DWORD state) noexcept;
     bool set_state_if(DWORD expected, DWORD state) noexcept;
     void report_status() noexcept;
+    // Makes the state `state` (a start stays stop pending once a stop was
+    // asked for), advances the check point and reports it.
+    void report_pending(DWORD state) noexcept;
     void post_quit() noexcept;
     void log_event(std::wstring_view text) noexcept;
 
@@ -91,8 +96,16 @@ private:
     DWORD monitor_timeout_ms_ = 5000;
     DWORD pause_after_loop_ms_ = 1000;
     std::atomic<LONG> lock_count_{0};
-    // Set by STOP and SHUTDOWN: a start-up still running creates no objects.
+    // Set by STOP and SHUTDOWN: a start-up still running creates no objects,
+    // and pause and continue are ignored.
     std::atomic<bool> stop_requested_{false};
+    // Guards the components' creation, stop, pause and continue: the loop
+    // thread makes and stops them, the handler pauses, continues and shuts
+    // them down.
+    std::mutex components_mutex_;
+    // Guards status_'s check point and wait hint and orders the reports, so
+    // that the last report carries the latest state.
+    std::mutex status_mutex_;
     CRITICAL_SECTION critical_section_{};
     atl::com_ptr<IGlobalInterfaceTable> global_interface_table_;
     atl::class_object_table class_objects_;
