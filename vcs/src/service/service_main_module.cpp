@@ -2,6 +2,7 @@
 
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -492,13 +493,7 @@ void CServiceMainModule::create_components() noexcept
     if (stop_requested_) {
         return;
     }
-    try {
-        service::components::create();
-    } catch (const std::exception& e) {
-        log_line(logging::level_error, "[CamTovra] CServiceMainModule::create_components, failed: {}\n", e.what());
-    } catch (...) {
-        log_line(logging::level_error, "[CamTovra] CServiceMainModule::create_components, failed\n");
-    }
+    run_components_step(&service::components::create, "create_components,");
     // A stop that came while the objects were made is carried out by the
     // loop thread (this one) once start-up returns: the loop ends at once on
     // the quit message the handler posted.
@@ -507,12 +502,17 @@ void CServiceMainModule::create_components() noexcept
 void CServiceMainModule::stop_components() noexcept
 {
     const std::lock_guard components_lock(components_mutex_);
+    run_components_step(&service::components::stop, "stop_components,");
+}
+
+void CServiceMainModule::run_components_step(void (*step)(), std::string_view where) noexcept
+{
     try {
-        service::components::stop();
+        step();
     } catch (const std::exception& e) {
-        log_line(logging::level_error, "[CamTovra] CServiceMainModule::stop_components, failed: {}\n", e.what());
+        log_line(logging::level_error, "[CamTovra] CServiceMainModule::{} failed: {}\n", where, e.what());
     } catch (...) {
-        log_line(logging::level_error, "[CamTovra] CServiceMainModule::stop_components, failed\n");
+        log_line(logging::level_error, "[CamTovra] CServiceMainModule::{} failed\n", where);
     }
 }
 
@@ -566,14 +566,10 @@ void CServiceMainModule::handler(DWORD control) noexcept
     // continue and shutdown off a start-up or a stop under way.
     const auto guarded = [this, control](void (*operation)()) {
         const std::lock_guard components_lock(components_mutex_);
-        try {
-            operation();
-        } catch (const std::exception& e) {
-            log_line(logging::level_error, "[CamTovra] CServiceMainModule::handler, control {} failed: {}\n",
-                     control, e.what());
-        } catch (...) {
-            log_line(logging::level_error, "[CamTovra] CServiceMainModule::handler, control {} failed\n", control);
-        }
+        // Formatted on the stack: the handler may not throw.
+        char where[32];
+        const auto written = fmt::format_to_n(where, sizeof where, "handler, control {}", control);
+        run_components_step(operation, std::string_view(where, std::min(written.size, sizeof where)));
     };
     switch (control) {
     case SERVICE_CONTROL_STOP:

@@ -71,6 +71,10 @@ private:
     HRESULT initialize_com() noexcept;
     void create_components() noexcept;
     void stop_components() noexcept;
+    // Runs one step of the components (the caller holds components_mutex_);
+    // what it throws is logged as "CServiceMainModule::<where> failed" and
+    // goes no further.
+    void run_components_step(void (*step)(), std::string_view where) noexcept;
     void monitor_shutdown() noexcept;
 
     void set_state(DWORD state) noexcept;
