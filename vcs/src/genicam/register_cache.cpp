@@ -133,35 +133,28 @@ std::error_code register_cache::cached_write(std::uint64_t address, const void* 
         store(address, data, length);
         return {};
     }
-    switch (mode) {
-    case cache_mode::WriteThrough:
-        if (length > 8) {
-            return error(errc::buffer_too_small);
-        }
-        store(address, data, length);
-        break;
-    case cache_mode::WriteAround:
-        invalidate();
-        break;
-    case cache_mode::NoCache:
-        break;
+    if (mode == cache_mode::WriteThrough && length > 8) {
+        return error(errc::buffer_too_small);
     }
+    // The cache changes only once the device took the bytes: a device that
+    // refused them still holds what the cache held before, and the settings
+    // saved at close must find that value, not an empty cache.
     const std::error_code r = port->write(address, data, length, flags);
     if (r) {
-        // The device did not take the bytes: the cache must not claim it did.
-        if (mode == cache_mode::WriteThrough) {
-            invalidate();
-        }
         return r;
     }
-    // WriteAround and NoCache keep what the device took for cache-only reads
-    // alone (the settings saved at close): without it they would answer the
-    // value read before the write, or nothing. Normal reads still reach the
-    // device, since the bytes were written, not read back.
-    if (mode != cache_mode::WriteThrough && length <= 8) {
-        store(address, data, length);
-        cache_only_copy = true;
+    if (length > 8) {
+        // Longer than the cache holds: whatever it held is out of date.
+        invalidate();
+        return r;
     }
+    // WriteThrough serves later reads from the written bytes. WriteAround and
+    // NoCache keep them for cache-only reads alone (the settings saved at
+    // close): without them they would answer the value read before the
+    // write, or nothing. Their normal reads still reach the device, since the
+    // bytes were written, not read back.
+    store(address, data, length);
+    cache_only_copy = mode != cache_mode::WriteThrough;
     return r;
 }
 

@@ -90,22 +90,12 @@ std::error_code string_reg_type::set_val(std::string_view value, std::uint32_t f
         propagate_change();
         return {};
     }
-    if (cache_.mode == cache_mode::WriteAround) {
-        cache_.invalidate();
-    } else if (cache_.mode == cache_mode::WriteThrough) {
-        cache_.update_string_cache(address, value.data(), size);
-    }
-    const std::error_code r = cache_.port->write(address, value.data(), size, flags);
-    if (r) {
-        // The device did not take the text: the cache must not claim it did.
-        if (cache_.mode == cache_mode::WriteThrough) {
-            cache_.invalidate();
-        }
+    // A refused text leaves the cache as it was: the device still holds the
+    // text cached before, which the settings saved at close must find.
+    if (const std::error_code r = cache_.port->write(address, value.data(), size, flags)) {
         return r;
     }
-    if (cache_.mode != cache_mode::WriteThrough) {
-        cache_.take_written_text(address, value);
-    }
+    cache_.take_written_text(address, value);
     propagate_change();
     return {};
 }

@@ -173,9 +173,11 @@ TEST_F(persistence, struct_entries_set_one_after_the_other_are_all_saved)
     EXPECT_EQ(second.get("High/Value"), 0x56);
 }
 
-// Features whose registers keep no written value for later reads: a NoCache
-// IntReg (the default), a NoCache bit field, and a WriteAround IntReg and
-// FloatReg. Each one read and then set must be saved with the value set.
+// Features of every cache mode: a NoCache IntReg (the default), a NoCache bit
+// field, a WriteAround IntReg and FloatReg, whose registers keep no written
+// value for later reads, and a WriteThrough IntReg and FloatReg. Each one read,
+// set, and then set again to a value the camera refuses must be saved with the
+// value the camera took.
 constexpr std::string_view uncached_xml = R"(<?xml version="1.0"?>
 <RegisterDescription ModelName="Cam" VendorName="Test" StandardNameSpace="U3V" MajorVersion="1" MinorVersion="0" SubMinorVersion="0">
   <Integer Name="Exposure"><pValue>ExposureReg</pValue><Min>0</Min><Max>100000</Max></Integer>
@@ -186,41 +188,67 @@ constexpr std::string_view uncached_xml = R"(<?xml version="1.0"?>
   <MaskedIntReg Name="BinningBits"><Address>0x508</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><LSB>4</LSB><MSB>7</MSB><Endianess>LittleEndian</Endianess></MaskedIntReg>
   <Float Name="Brightness"><pValue>BrightnessReg</pValue><Min>0</Min><Max>10</Max></Float>
   <FloatReg Name="BrightnessReg"><Address>0x510</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteAround</Cachable><Endianess>LittleEndian</Endianess></FloatReg>
+  <Integer Name="Contrast"><pValue>ContrastReg</pValue><Min>0</Min><Max>255</Max></Integer>
+  <IntReg Name="ContrastReg"><Address>0x518</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteThrough</Cachable><Endianess>LittleEndian</Endianess></IntReg>
+  <Float Name="Sharpness"><pValue>SharpnessReg</pValue><Min>0</Min><Max>10</Max></Float>
+  <FloatReg Name="SharpnessReg"><Address>0x520</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteThrough</Cachable><Endianess>LittleEndian</Endianess></FloatReg>
   <Port Name="Device"/>
 </RegisterDescription>
 )";
 
-TEST_F(persistence, features_read_and_then_set_are_saved_with_the_value_set_whatever_their_cache_mode)
+TEST_F(persistence, features_are_saved_with_the_value_the_camera_took_last_whatever_their_cache_mode)
 {
     put_qword(L"Exposure", 100);
     put_qword(L"BlackLevel", 10);
     put_qword(L"Binning", 2);
     put_qword(L"Brightness", std::bit_cast<std::uint64_t>(1.0));
+    put_qword(L"Contrast", 20);
+    put_qword(L"Sharpness", std::bit_cast<std::uint64_t>(3.0));
     {
         camera first(*this, true, uncached_xml);
         EXPECT_EQ(first.get("Exposure/Value"), 100) << "the earlier session's values";
         EXPECT_EQ(first.get("BlackLevel/Value"), 10);
         EXPECT_EQ(first.get("Binning/Value"), 2);
         EXPECT_EQ(first.get("Brightness/Value"), std::bit_cast<std::int64_t>(1.0));
+        EXPECT_EQ(first.get("Contrast/Value"), 20);
+        EXPECT_EQ(first.get("Sharpness/Value"), std::bit_cast<std::int64_t>(3.0));
         ASSERT_FALSE(first.set("Exposure/Value", 2500));
         ASSERT_FALSE(first.set("BlackLevel/Value", 42));
         ASSERT_FALSE(first.set("Binning/Value", 9));
         ASSERT_FALSE(first.set("Brightness/Value", std::bit_cast<std::int64_t>(2.5)));
+        ASSERT_FALSE(first.set("Contrast/Value", 77));
+        ASSERT_FALSE(first.set("Sharpness/Value", std::bit_cast<std::int64_t>(4.5)));
+        first.device.fail_writes = true;
+        EXPECT_TRUE(first.set("Exposure/Value", 2600));
+        EXPECT_TRUE(first.set("BlackLevel/Value", 50));
+        EXPECT_TRUE(first.set("Binning/Value", 5));
+        EXPECT_TRUE(first.set("Brightness/Value", std::bit_cast<std::int64_t>(3.5)));
+        EXPECT_TRUE(first.set("Contrast/Value", 80));
+        EXPECT_TRUE(first.set("Sharpness/Value", std::bit_cast<std::int64_t>(5.5)));
+        first.device.fail_writes = false;
         first.proxy.save_value(*store);
     }
     EXPECT_EQ(stored(L"Exposure"), 2500u);
     EXPECT_EQ(stored(L"BlackLevel"), 42u);
     EXPECT_EQ(stored(L"Binning"), 9u);
     EXPECT_EQ(stored(L"Brightness"), std::bit_cast<std::uint64_t>(2.5));
+    EXPECT_EQ(stored(L"Contrast"), 77u);
+    EXPECT_EQ(stored(L"Sharpness"), std::bit_cast<std::uint64_t>(4.5));
     EXPECT_EQ(stored(L"ExposureReg"), 2500u);
     EXPECT_EQ(stored(L"BinningBits"), 9u);
+    EXPECT_EQ(stored(L"ContrastReg"), 77u);
     camera second(*this, true, uncached_xml);
     EXPECT_EQ(second.word(0x500), 2500u);
     EXPECT_EQ(second.word(0x504), 42u);
     EXPECT_EQ(second.word(0x508), 0x90u);
-    double brightness = 0;
-    std::memcpy(&brightness, second.device.memory.data() + 0x510, 8);
-    EXPECT_EQ(brightness, 2.5);
+    EXPECT_EQ(second.word(0x518), 77u);
+    const auto f64_at = [&](std::uint64_t address) {
+        double value = 0;
+        std::memcpy(&value, second.device.memory.data() + address, 8);
+        return value;
+    };
+    EXPECT_EQ(f64_at(0x510), 2.5);
+    EXPECT_EQ(f64_at(0x520), 4.5);
 }
 
 TEST_F(persistence, values_not_read_since_load_keep_their_stored_value)
