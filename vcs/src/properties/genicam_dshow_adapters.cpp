@@ -24,7 +24,8 @@ std::error_code dshow_to_genicam_float::get_request(KsPropDataRequest& request)
     if (!min || !max || !value || !def) {
         return invalid_argument();
     }
-    return cam::write_std_reply(request, cam::flag_manual, *min, *max, *def, 1, *value, cam::flag_manual);
+    return cam::write_std_reply(request, cam::flag_manual, *min, *max, default_in_range(*def, *min, *max), 1,
+                                *value, cam::flag_manual);
 }
 
 std::error_code dshow_to_genicam_float::set_request(KsPropDataRequest& request)
@@ -36,8 +37,10 @@ std::error_code dshow_to_genicam_float::set_request(KsPropDataRequest& request)
     if (!record) {
         return record.error();
     }
-    const float value = static_cast<float>(record.value().value) / scale;
-    return node->set_val(value);
+    const std::int32_t sent = record.value().value;
+    const float value = static_cast<float>(sent) / scale;
+    return node->set_val(
+        float_from_record(*node, sent, value, [this](double bound) { return round_to_i32(scale * bound); }));
 }
 
 std::error_code dshow_to_genicam_int::get_request(KsPropDataRequest& request)

@@ -28,6 +28,16 @@ float record_float(double node_value, double divisor) noexcept
 {
     return static_cast<float>(clamp_to_float(node_value / divisor));
 }
+
+// Whether a bound's f32 image can stand for the bound in a set: it must be a
+// normal number short of the end of the f32 range. The image of a bound past
+// FLT_MAX is that end, and the image of a nonzero bound below FLT_MIN is 0 or
+// a denormal: a client that sends such a number means it as it is (a 0 sent
+// means 0, not the smallest double a Float without Min reports).
+bool image_stands_for_bound(float image) noexcept
+{
+    return std::isnormal(image) && std::fabs(image) != FLT_MAX;
+}
 } // namespace
 
 GenICam::INode* find_feature(std::span<const doc_entry> documents, std::string_view name, GenICam::node_type kind)
@@ -220,14 +230,15 @@ std::error_code set_float_feature(const KsPropDataRequest& request, GenICam::IFl
     // stands for the node's exact bound (its f32 times the factor may lie just
     // outside it), and a value past it is refused here: the node's tolerance
     // is meant for doubles and would let the nearest f32 past a small bound
-    // through. A bound the node cannot give is left to its own check.
+    // through. A bound the node cannot give is left to its own check, and a
+    // bound whose image cannot stand for it is written as sent.
     double target = static_cast<double>(sent) * factor;
     if (const auto min = node.get_min()) {
         const float low = record_float(min.value(), factor);
         if (sent < low) {
             return make_error_code(GenICam::errc::value_out_of_range);
         }
-        if (sent == low && low != -FLT_MAX) {
+        if (sent == low && image_stands_for_bound(low)) {
             target = min.value();
         }
     }
@@ -236,7 +247,7 @@ std::error_code set_float_feature(const KsPropDataRequest& request, GenICam::IFl
         if (sent > high) {
             return make_error_code(GenICam::errc::value_out_of_range);
         }
-        if (sent == high && high != FLT_MAX) {
+        if (sent == high && image_stands_for_bound(high)) {
             target = max.value();
         }
     }

@@ -14,8 +14,10 @@
 
 #include <boost/outcome.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <string_view>
 #include <system_error>
@@ -90,6 +92,39 @@ std::error_code write_float_feature_reply(KsPropDataRequest& request, GenICam::I
 // E_INVALIDARG, nothing written. The f32 bounds of the get record stand for
 // the node's exact bounds; a value past them is out of range.
 std::error_code set_float_feature(const KsPropDataRequest& request, GenICam::IFloat& node, double factor);
+
+// The node value that a set of the integer `sent` writes to a float feature
+// whose records report each bound as `to_record`(bound) (a std::optional of
+// int32). A client knows the range only as those integers and sends them back
+// as they are: each stands for the node's exact bound, which `converted` (sent
+// turned back into node units) can miss by the rounding. A reported bound at
+// an int32 limit may have saturated and is not taken for the node's bound.
+// Any other value is `converted`, for the node to check against its range.
+template <class ToRecord>
+double float_from_record(GenICam::IFloat& node, std::int32_t sent, double converted, ToRecord to_record)
+{
+    if (sent == std::numeric_limits<std::int32_t>::min() || sent == std::numeric_limits<std::int32_t>::max()) {
+        return converted;
+    }
+    const auto reported_as_sent = [&](const auto& bound) {
+        return bound && to_record(bound.value()) == sent;
+    };
+    if (const auto min = node.get_min(); reported_as_sent(min)) {
+        return min.value();
+    }
+    if (const auto max = node.get_max(); reported_as_sent(max)) {
+        return max.value();
+    }
+    return converted;
+}
+
+// A default for a record that reports `min` and `max`: brought into that
+// range, so that a client can set back what it was told (a fixed default, or
+// one the rounding moved, may lie outside it). Unchanged when min > max.
+inline std::int32_t default_in_range(std::int32_t def, std::int32_t min, std::int32_t max) noexcept
+{
+    return min <= max ? std::clamp(def, min, max) : def;
+}
 
 // Auto switch of a set on the standard sets: value and flags from the
 // 40-byte record; with an auto node, a change of the auto state (flags bit 0)

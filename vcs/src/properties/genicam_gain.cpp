@@ -39,7 +39,8 @@ std::error_code gain::get_request(KsPropDataRequest& request)
     if (!min || !max || !def || !current) {
         return invalid_argument();
     }
-    return cam::write_range_value_reply(request, cam::flag_manual, *min, *max, *def, *current, cam::flag_manual);
+    return cam::write_range_value_reply(request, cam::flag_manual, *min, *max, default_in_range(*def, *min, *max),
+                                        *current, cam::flag_manual);
 }
 
 std::error_code gain::set_request(KsPropDataRequest& request)
@@ -58,8 +59,9 @@ std::error_code gain::set_request(KsPropDataRequest& request)
     if (!record) {
         return record.error();
     }
-    const float gain_value = static_cast<float>(record.value().value) / 100.0F;
-    return value->set_val(gain_value);
+    const std::int32_t sent = record.value().value;
+    const float gain_value = static_cast<float>(sent) / 100.0F;
+    return value->set_val(float_from_record(*value, sent, gain_value, to_hundredths));
 }
 
 void add_gain(gain& handler, std::span<const doc_entry> documents, gen_property::gen_property_reqistry& registry)

@@ -15,11 +15,12 @@ namespace {
 // get_abs_range shows the bounds in single precision, and the slider's ends
 // write what it showed: such a value stands for the exact bound, which may lie
 // on either side of it (past the node's tolerance when the bound is large).
-// A bound past single precision showed as its end and is not taken for it.
+// A bound past single precision showed as its end, and a nonzero one below
+// its smallest normal number as 0 or a denormal: neither is taken for it.
 double exact_bound_of(GenICam::IFloat& node, double value)
 {
     const auto shown_as = [value](const auto& bound) {
-        return bound && VCDAdapterHelper::fits_single_precision(bound.value()) &&
+        return bound && VCDAdapterHelper::single_precision_stands_for(bound.value()) &&
                value == static_cast<double>(VCDAdapterHelper::single_precision(bound.value()));
     };
     if (const auto minimum = node.get_min(); shown_as(minimum)) {

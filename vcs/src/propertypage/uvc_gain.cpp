@@ -2,6 +2,8 @@
 
 #include "propertypage/ks_property_access.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 using namespace VCDAdapterHelper;
@@ -157,7 +159,16 @@ HRESULT CUVCGain::set_abs_value(interface_id id, double value)
     if (id != id_decibel) {
         return E_NOTIMPL;
     }
-    const double hundredths = std::trunc(value * 100.0);
+    // The range's ends and default show as hundredths / 100, and the slider's
+    // ends write what they showed: times 100 such a value can miss its whole
+    // number by the rounding (0.29 gives 28.999...), and truncation would then
+    // send the number below it, past the minimum. So a value that is a whole
+    // number of hundredths but for the rounding goes out as that number; any
+    // other is truncated.
+    const double scaled = value * 100.0;
+    const double nearest = std::round(scaled);
+    const bool whole = std::fabs(scaled - nearest) <= 4 * DBL_EPSILON * std::max(1.0, std::fabs(nearest));
+    const double hundredths = whole ? nearest : std::trunc(scaled);
     if (!(hundredths >= INT32_MIN && hundredths <= INT32_MAX)) {
         return E_INVALIDARG;
     }

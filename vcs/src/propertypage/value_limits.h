@@ -38,6 +38,14 @@ inline bool fits_single_precision(double value) noexcept
     return std::isfinite(value) && std::fabs(value) <= static_cast<double>(FLT_MAX);
 }
 
+// True when the value's single-precision image can stand for it: single
+// precision holds it (as above) as a normal number. A nonzero value below
+// FLT_MIN shows as 0 or a denormal, which is a number of its own.
+inline bool single_precision_stands_for(double value) noexcept
+{
+    return fits_single_precision(value) && std::isnormal(static_cast<float>(value));
+}
+
 // The value in single precision; a finite value past its range becomes the
 // nearest end (−FLT_MAX or FLT_MAX), infinities and NaN stay what they are.
 inline float single_precision(double value) noexcept

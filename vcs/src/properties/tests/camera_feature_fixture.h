@@ -31,12 +31,14 @@ namespace camera_test {
 // the device for its register.
 class description {
 public:
+    // An empty `min` leaves the Float without Min.
     description& float_feature(const std::string& name, std::string_view min, std::string_view max,
                                std::string_view def = {})
     {
         const unsigned address = next(name);
-        body_ += fmt::format(R"(<Float Name="{0}"><pValue>{0}Reg</pValue><Min>{1}</Min><Max>{2}</Max>{3}</Float>)",
-                             name, min, max, extension(def));
+        const std::string min_element = min.empty() ? std::string{} : fmt::format("<Min>{}</Min>", min);
+        body_ += fmt::format(R"(<Float Name="{0}"><pValue>{0}Reg</pValue>{1}<Max>{2}</Max>{3}</Float>)", name,
+                             min_element, max, extension(def));
         body_ += fmt::format(
             R"(<FloatReg Name="{}Reg"><Address>{:#x}</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>{}</Cachable><Endianess>LittleEndian</Endianess></FloatReg>)",
             name, address, cachable_);
@@ -155,7 +157,7 @@ inline description full_description(std::string cachable = "NoCache")
 
 // The camera's handlers over a loaded description, registered as the
 // camera's feature set-up registers them (the camera itself binds GPIO, flip
-// and the adapters: Hue with scale 1 and fixed default 0, Saturation × 100).
+// and the adapters: Hue with scale 1 and fixed default 0, Saturation and Gamma × 100).
 struct camera {
     explicit camera(const description& d) : addresses(d)
     {
@@ -192,9 +194,13 @@ struct camera {
         registry.register_handler(vendor(drv_genicam::vendor_id::reverse_y), &flip, cam::level_base);
         hue.bind(find_feature_as<GenICam::IFloat>(docs, "Hue"), 1.0F, 0, true);
         saturation.bind(find_feature_as<GenICam::IFloat>(docs, "Saturation"), 100.0F, 0, false);
+        gamma.bind(find_feature_as<GenICam::IFloat>(docs, "Gamma"), 100.0F, 0, false);
         brightness.bind(find_feature_as<GenICam::IInteger>(docs, "Brightness"));
         registry.register_handler(amp(drv_genicam::video_proc_amp_hue), &hue, cam::level_base);
         registry.register_handler(amp(drv_genicam::video_proc_amp_saturation), &saturation, cam::level_base);
+        if (gamma.node != nullptr) {
+            registry.register_handler(amp(drv_genicam::video_proc_amp_gamma), &gamma, cam::level_base);
+        }
         registry.register_handler(amp(drv_genicam::video_proc_amp_brightness), &brightness, cam::level_base);
     }
 
@@ -273,6 +279,7 @@ struct camera {
     drv_genicam::sensor_flip_image flip;
     drv_genicam::dshow_to_genicam_float hue;
     drv_genicam::dshow_to_genicam_float saturation;
+    drv_genicam::dshow_to_genicam_float gamma;
     drv_genicam::dshow_to_genicam_int brightness;
     std::uint32_t returned = 0;
 };

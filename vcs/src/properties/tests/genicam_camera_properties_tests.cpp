@@ -1,5 +1,6 @@
 #include "camera_feature_fixture.h"
 
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -160,6 +161,32 @@ TEST(genicam_camera_properties, float_records_carry_seconds_and_the_node_range)
         EXPECT_EQ(c.device.writes, writes) << r.id;
         EXPECT_EQ(c.f64(r.feature), r.node_min) << r.id;
     }
+
+    // A minimum too small for a normal f32 is not taken for its image: without
+    // Min the minimum is the smallest positive double and reads as 0, and a 0
+    // sent writes 0; a denormal image is written as sent. A minimum whose f32
+    // differs from it only by rounding still writes the exact minimum.
+    const auto single = [](double v) { return static_cast<float>(v); };
+    struct small_row {
+        const char* min;
+        float reported;
+        double written;
+    };
+    const small_row small_rows[] = {
+        {"", 0.0F, 0.0},
+        {"1e-40", single(1e-40), static_cast<double>(single(1e-40))},
+        {"1.5e-38", single(1.5e-38), 1.5e-38},
+    };
+    for (const small_row& r : small_rows) {
+        description small;
+        small.enum_feature("TriggerMode", {"Off", "On"}).float_feature("TriggerDelay", r.min, "1000");
+        camera tiny(small);
+        tiny.put("TriggerDelay", 7.0);
+        ASSERT_FALSE(tiny.get(camera::vendor(id::trigger_delay), b, 56)) << r.min;
+        EXPECT_EQ(at<float>(b, 28), r.reported) << r.min;
+        ASSERT_FALSE(tiny.set_float(camera::vendor(id::trigger_delay), at<float>(b, 28))) << r.min;
+        EXPECT_EQ(tiny.read<std::uint64_t>("TriggerDelay"), std::bit_cast<std::uint64_t>(r.written)) << r.min;
+    }
 }
 
 TEST(genicam_camera_properties, exposure_steps_on_camera_control)
@@ -290,6 +317,80 @@ TEST(genicam_camera_properties, white_balance_auto_and_adapters)
     EXPECT_EQ(range20(b), (std::vector<std::int32_t>{-64, 64, 3, 1, 2}));
     ASSERT_FALSE(c.set_value(camera::amp(drv_genicam::video_proc_amp_brightness), -9));
     EXPECT_EQ(c.i64("Brightness"), -9);
+}
+
+// A DirectShow application sets back what GetRange reported. Each reported
+// minimum, maximum and default of a float feature behind an integer record is
+// accepted, the bounds writing the node's exact bounds, and one step past
+// either bound is refused, wherever scale × bound is no whole number.
+TEST(genicam_camera_properties, every_reported_bound_and_default_of_an_integer_record_is_taken_back)
+{
+    enum class record { hue, saturation, gamma, gain };
+    struct row {
+        record kind;
+        const char* min;
+        const char* max;
+        std::int32_t reported_min, reported_max, reported_default;
+        double node_min, node_max, node_default;
+    };
+    const row rows[] = {
+        {record::hue, "-179.5", "179.5", -180, 180, 0, -179.5, 179.5, 0.0},
+        // The fixed default 0 lies below the range: it is reported as the minimum.
+        {record::hue, "10", "350", 10, 350, 10, 10.0, 350.0, 10.0},
+        {record::saturation, "0", "398", 0, 255, 0, 0.0, 398.0, 0.0},
+        {record::gamma, "0.454", "2.996", 45, 300, 45, 0.454, 2.996, 0.454},
+        // 2.3 × 100 truncates to 229; the default is the minimum.
+        {record::gain, "2.3", "47.99", 229, 4799, 229, 2.3, 47.99, 2.3},
+    };
+    const float inside = 0.5F;
+    for (const row& r : rows) {
+        const char* const feature = r.kind == record::hue          ? "Hue"
+                                    : r.kind == record::saturation ? "Saturation"
+                                    : r.kind == record::gamma      ? "Gamma"
+                                                                   : "Gain";
+        SCOPED_TRACE(std::string(feature) + " over [" + r.min + ", " + r.max + "]");
+        description d;
+        d.float_feature(feature, r.min, r.max);
+        camera c(d);
+        // The camera's own scale for saturation.
+        c.saturation.bind(c.saturation.node, 0.64F, 0, false);
+        const cam::property_req_key key = r.kind == record::hue ? camera::amp(drv_genicam::video_proc_amp_hue)
+                                          : r.kind == record::saturation
+                                              ? camera::amp(drv_genicam::video_proc_amp_saturation)
+                                          : r.kind == record::gamma ? camera::amp(drv_genicam::video_proc_amp_gamma)
+                                                                    : camera::vendor(id::gain_hundredths);
+        c.put(feature, static_cast<double>(inside) + std::stod(r.min));
+        std::vector<unsigned char> b;
+        std::int32_t min = 0, max = 0, def = 0;
+        if (r.kind == record::gain) {
+            ASSERT_FALSE(c.get(key, b, 48));
+            const record48 got = read48(b);
+            min = got.min;
+            max = got.max;
+            def = got.def;
+        } else {
+            ASSERT_FALSE(c.get(key, b, 20, KsPropDataRequest::query_range));
+            const std::vector<std::int32_t> got = range20(b);
+            min = got[0];
+            max = got[1];
+            def = got[2];
+        }
+        EXPECT_EQ(min, r.reported_min);
+        EXPECT_EQ(max, r.reported_max);
+        EXPECT_EQ(def, r.reported_default);
+
+        EXPECT_FALSE(c.set_value(key, max)) << "the reported maximum";
+        EXPECT_EQ(c.f64(feature), r.node_max);
+        EXPECT_FALSE(c.set_value(key, def)) << "the reported default";
+        EXPECT_EQ(c.f64(feature), r.node_default);
+        EXPECT_FALSE(c.set_value(key, min)) << "the reported minimum";
+        EXPECT_EQ(c.f64(feature), r.node_min);
+        const int writes = c.device.writes;
+        EXPECT_EQ(hr(c.set_value(key, min - 1)), e_invalidarg) << "one step below the minimum";
+        EXPECT_EQ(hr(c.set_value(key, max + 1)), e_invalidarg) << "one step above the maximum";
+        EXPECT_EQ(c.device.writes, writes);
+        EXPECT_EQ(c.f64(feature), r.node_min);
+    }
 }
 
 TEST(genicam_camera_properties, strobe_record_round_trip)

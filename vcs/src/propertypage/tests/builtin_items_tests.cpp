@@ -136,6 +136,22 @@ TEST_F(filter_fixture, gain_decibels_travel_in_hundredths)
     ASSERT_EQ(item->set_abs_value(1, 6.5), S_OK);
     EXPECT_EQ(last_set<vendor_int_record>(PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gain_hundredths).value, 650);
     EXPECT_EQ(item->set_abs_value(1, 1e300), E_INVALIDARG);
+
+    // The ends and the default as the range showed them go back as the
+    // hundredths they came from, though 0.29 × 100 is 28.999...; a value
+    // between hundredths is still truncated.
+    vendor_int(vendor::gain_hundredths, 1234, 29, 255, 57);
+    ASSERT_EQ(item->get_abs_range(1, range), S_OK);
+    const auto sent_for = [&](double shown) {
+        EXPECT_EQ(item->set_abs_value(1, shown), S_OK) << shown;
+        return last_set<vendor_int_record>(PROPSETID_FWCAM1394_CUSTOM_PROP, vendor::gain_hundredths).value;
+    };
+    EXPECT_EQ(sent_for(range.minimum), 29);
+    EXPECT_EQ(sent_for(range.maximum), 255);
+    EXPECT_EQ(sent_for(range.default_value), 57);
+    EXPECT_EQ(sent_for(0.2999), 29);
+    EXPECT_EQ(sent_for(-0.29), -29);
+    EXPECT_EQ(sent_for(-0.2999), -29);
     // No proc-amp gain scripted: neither range nor auto.
     EXPECT_FALSE(item->is_interface_supported(0));
     EXPECT_FALSE(item->is_interface_supported(2));

@@ -165,6 +165,46 @@ TEST_F(genicam_items, the_single_precision_bounds_shown_write_the_exact_bounds)
     }
 }
 
+TEST_F(genicam_items, a_minimum_too_small_for_single_precision_is_not_taken_for_the_zero_it_shows)
+{
+    // Without Min the minimum is the smallest positive double, shown as 0: the
+    // slider's left end, or a typed 0, writes 0. A minimum whose image is a
+    // denormal is not taken for it either; one whose image is a normal number
+    // that differs from it only by rounding still is.
+    const auto single = [](double v) { return static_cast<double>(static_cast<float>(v)); };
+    struct row {
+        const char* min_element;
+        double shown;
+        double stored;
+    };
+    const row rows[] = {
+        {"", 0.0, 0.0},
+        {"<Min>1e-40</Min>", single(1e-40), single(1e-40)},
+        {"<Min>1.5e-38</Min>", single(1.5e-38), 1.5e-38},
+    };
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        service.add_document(zoom_description("ZoomValue", "<Value>0</Value>",
+                                              std::string("<Value>1.5</Value>") + rows[i].min_element +
+                                                  "<Max>3</Max>"));
+    }
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const row& r = rows[i];
+        SCOPED_TRACE(r.min_element);
+        auto port_based = zoom(&genicam_adapter::genicam_propdata_portbased::create, false, i + 1);
+        ASSERT_TRUE(port_based);
+        abs_range range{};
+        ASSERT_EQ(port_based->get_abs_range(id(L"ZoomSpeed"), range), S_OK);
+        EXPECT_EQ(range.minimum, r.shown);
+        ASSERT_EQ(port_based->set_abs_value(id(L"ZoomSpeed"), range.minimum), S_OK);
+        double stored = -1;
+        ASSERT_EQ(port_based->get_abs_value(id(L"ZoomSpeed"), stored), S_OK);
+        EXPECT_EQ(stored, r.stored);
+        ASSERT_EQ(port_based->set_abs_value(id(L"ZoomSpeed"), range.maximum), S_OK);
+        ASSERT_EQ(port_based->get_abs_value(id(L"ZoomSpeed"), stored), S_OK);
+        EXPECT_EQ(stored, 3.0);
+    }
+}
+
 TEST_F(genicam_items, a_locked_feature_is_not_available)
 {
     service.set_named_int("ZoomLocked/IsLocked", 1);
