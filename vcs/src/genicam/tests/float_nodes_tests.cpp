@@ -159,4 +159,43 @@ TEST(float_nodes, index_table_holds_double_literals_and_presentation_falls_back_
     EXPECT_EQ(x.get_val(0).value(), 1e-3);
 }
 
+// The indexed node's own Min and Max bound every row, with the same band of
+// tolerance as a plain Float, also where the selected node's range is wider.
+TEST(float_nodes, index_refuses_values_past_its_own_limits_whichever_row_is_selected)
+{
+    auto doc = load_nodes(R"(<Integer Name="Sel"><Value>0</Value></Integer>
+        <Float Name="Row1"><Value>5</Value><Min>-1000</Min><Max>1000</Max></Float>
+        <Float Name="Bounded"><pIndex>Sel</pIndex><Min>0</Min><Max>10</Max>
+            <ValueIndexed Index="0">1.5</ValueIndexed><pValueIndexed Index="1">Row1</pValueIndexed>
+            <ValueIndexed Index="2">2.25</ValueIndexed><ValueDefault>2.5</ValueDefault></Float>)");
+    IFloat& bounded = flt(*doc, "Bounded");
+    auto* sel = dynamic_cast<GenICam::IInteger*>(doc->find_node("Sel"));
+    ASSERT_NE(sel, nullptr);
+    const double inf = std::numeric_limits<double>::infinity();
+    struct row {
+        std::int64_t selector;
+        double held;
+    };
+    // A constant row, the node row, a constant row after it and the default row.
+    const row rows[] = {{0, 1.5}, {1, 5.0}, {2, 2.25}, {9, 2.5}};
+    for (const row& r : rows) {
+        ASSERT_FALSE(sel->set_val(r.selector, 0));
+        log_capture log;
+        // The first values past the band below Min and above Max, then far past.
+        for (const double past : {-1e-5, std::nextafter(10.00001, inf), -1.0, 11.0}) {
+            EXPECT_EQ(bounded.set_val(past, 0), errc::value_out_of_range) << "row " << r.selector << " " << past;
+            EXPECT_EQ(bounded.get_val(0).value(), r.held) << "row " << r.selector << " " << past;
+        }
+        EXPECT_EQ(flt(*doc, "Row1").get_val(0).value(), 5.0) << "row " << r.selector;
+        EXPECT_EQ(count_of(log.text(), "Float (\"Bounded\"). Failed range check for parameter value=-1.000000e+00.\n"),
+                  1u)
+            << "row " << r.selector;
+        for (const double edge : {0.0, 10.0, 9.5}) {
+            EXPECT_FALSE(bounded.set_val(edge, 0)) << "row " << r.selector << " " << edge;
+            EXPECT_EQ(bounded.get_val(0).value(), edge) << "row " << r.selector << " " << edge;
+        }
+        ASSERT_FALSE(bounded.set_val(r.held, 0));
+    }
+}
+
 } // namespace

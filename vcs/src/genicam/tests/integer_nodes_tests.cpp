@@ -196,6 +196,41 @@ TEST(integer_nodes, index_selects_rows_and_writes_report_the_selected_node)
     EXPECT_EQ(fired, 1);
 }
 
+// The indexed node's own Min and Max bound every row, also a row whose node
+// would take the value and a constant row that has no limits of its own.
+TEST(integer_nodes, index_refuses_values_past_its_own_limits_whichever_row_is_selected)
+{
+    auto doc = load_nodes(R"(
+        <Integer Name="Sel"><Value>0</Value></Integer>
+        <Integer Name="Row1"><Value>5</Value></Integer>
+        <Integer Name="Bounded"><pIndex>Sel</pIndex><Min>-10</Min><Max>10</Max>
+            <ValueIndexed Index="0">1</ValueIndexed><pValueIndexed Index="1">Row1</pValueIndexed>
+            <ValueIndexed Index="2">2</ValueIndexed><ValueDefault>3</ValueDefault></Integer>)");
+    IInteger& bounded = integer(*doc, "Bounded");
+    struct row {
+        std::int64_t selector;
+        std::int64_t held;
+    };
+    // A constant row, the node row, a constant row after it and the default row.
+    const row rows[] = {{0, 1}, {1, 5}, {2, 2}, {9, 3}};
+    for (const row& r : rows) {
+        ASSERT_FALSE(integer(*doc, "Sel").set_val(r.selector, 0));
+        log_capture log;
+        for (const std::int64_t past : {std::int64_t{-11}, std::int64_t{11}, int_min, int_max}) {
+            EXPECT_EQ(bounded.set_val(past, 0), errc::value_out_of_range) << "row " << r.selector << " " << past;
+            EXPECT_EQ(bounded.get_val(0).value(), r.held) << "row " << r.selector << " " << past;
+        }
+        EXPECT_EQ(integer(*doc, "Row1").get_val(0).value(), 5) << "row " << r.selector;
+        EXPECT_EQ(count_of(log.text(), "Integer (\"Bounded\"). Failed range check for parameter value=-11.\n"), 1u)
+            << "row " << r.selector;
+        for (const std::int64_t edge : {std::int64_t{-10}, std::int64_t{10}, std::int64_t{-9}}) {
+            EXPECT_FALSE(bounded.set_val(edge, 0)) << "row " << r.selector << " " << edge;
+            EXPECT_EQ(bounded.get_val(0).value(), edge) << "row " << r.selector << " " << edge;
+        }
+        ASSERT_FALSE(bounded.set_val(r.held, 0));
+    }
+}
+
 TEST(integer_nodes, index_must_name_an_integer)
 {
     log_capture log;

@@ -234,6 +234,61 @@ TEST(converter, round_trips_through_a_register_target)
     EXPECT_EQ(integer(*doc, "Twice").get_val().error(), code(errc::formula_parse_failed));
 }
 
+// A float target keeps what FormulaTo computes, and FormulaFrom's fraction
+// reaches the reader: only an integer target rounds.
+TEST(converter, a_float_target_takes_and_gives_fractions_unrounded)
+{
+    auto doc = load_nodes(std::string(genicam_test::device_port) + R"(
+        <FloatReg Name="Wide"><Address>0x20</Address><Length>8</Length><Endianess>LittleEndian</Endianess></FloatReg>
+        <FloatReg Name="Single"><Address>0x30</Address><Length>4</Length><Endianess>BigEndian</Endianess></FloatReg>
+        <Float Name="Plain"><Value>0</Value><Min>-100</Min><Max>100</Max></Float>
+        <Converter Name="HalfWide"><pValue>Wide</pValue><FormulaFrom>FROM * 2</FormulaFrom>
+          <FormulaTo>TO / 2</FormulaTo></Converter>
+        <Converter Name="HalfSingle"><pValue>Single</pValue><FormulaFrom>FROM * 2</FormulaFrom>
+          <FormulaTo>TO / 2</FormulaTo></Converter>
+        <Converter Name="HalfPlain"><pValue>Plain</pValue><FormulaFrom>FROM * 2</FormulaFrom>
+          <FormulaTo>TO / 2</FormulaTo></Converter>
+        <Converter Name="Quarter"><pValue>Wide</pValue><FormulaFrom>FROM / 4</FormulaFrom>
+          <FormulaTo>TO * 4</FormulaTo></Converter>
+        <IntConverter Name="Micro"><pValue>Plain</pValue><FormulaFrom>FROM * 1000000</FormulaFrom>
+          <FormulaTo>TO / 1000000.0</FormulaTo></IntConverter>)");
+    genicam_test::memory_device_port device;
+    genicam_test::bind_device(*doc, device);
+    struct row {
+        const char* converter;
+        const char* target;
+        double sent;
+        double stored;
+        double read;
+    };
+    const row rows[] = {
+        {"HalfWide", "Wide", 2.5, 1.25, 2.5},
+        {"HalfWide", "Wide", -0.75, -0.375, -0.75},
+        {"HalfSingle", "Single", 2.5, 1.25, 2.5},
+        {"HalfPlain", "Plain", 2.5, 1.25, 2.5},
+        {"HalfPlain", "Plain", 0.5, 0.25, 0.5},
+        // An integral target value whose read is a fraction: the read alone decides.
+        {"Quarter", "Wide", 0.5, 2.0, 0.5},
+        {"Quarter", "Wide", 1.75, 7.0, 1.75},
+    };
+    for (const row& r : rows) {
+        IFloat& converter = floating(*doc, r.converter);
+        EXPECT_FALSE(converter.set_val(r.sent)) << r.converter << " " << r.sent;
+        EXPECT_EQ(floating(*doc, r.target).get_val().value(), r.stored) << r.converter << " " << r.sent;
+        EXPECT_EQ(converter.get_val().value(), r.read) << r.converter << " " << r.sent;
+    }
+    // An integer converter's double formula reaches the float whole too.
+    EXPECT_FALSE(integer(*doc, "Micro").set_val(2500000));
+    EXPECT_EQ(floating(*doc, "Plain").get_val().value(), 2.5);
+    EXPECT_EQ(integer(*doc, "Micro").get_val().value(), 2500000);
+    // The target written on its own: FormulaFrom's fraction is the converter's value.
+    ASSERT_FALSE(floating(*doc, "Wide").set_val(3.0));
+    EXPECT_EQ(floating(*doc, "Quarter").get_val().value(), 0.75);
+    EXPECT_EQ(floating(*doc, "HalfWide").get_val().value(), 6.0);
+    ASSERT_FALSE(floating(*doc, "Plain").set_val(0.3125));
+    EXPECT_EQ(floating(*doc, "HalfPlain").get_val().value(), 0.625);
+}
+
 TEST(converter, missing_or_broken_formulas_answer_not_implemented)
 {
     log_capture log;
