@@ -82,7 +82,9 @@ class host {
 public:
     explicit host(PDRIVER_INITIALIZE entry,
                   std::wstring registry_path = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\driver");
-    ~host(); // removes every device and unloads the driver
+    // Removes every device, waits for every completion callback to return and
+    // unloads the driver. Not to be called from a completion callback.
+    ~host();
     host(const host&) = delete;
     host& operator=(const host&) = delete;
 
@@ -110,8 +112,11 @@ public:
     // File create with the name that follows the interface path (empty for the
     // device itself). On failure `file` is null.
     NTSTATUS open(WDFDEVICE device, std::wstring_view file_name, WDFFILEOBJECT* file);
-    // Cancels the file's outstanding requests, waits for their completion, then
-    // runs the driver's close callback and frees the file object.
+    // Cancels the file's outstanding requests, waits for their completion and
+    // for their completion callbacks to return, then runs the driver's close
+    // callback and frees the file object. From inside a completion callback of
+    // the file's own request it does not wait for that callback: the file
+    // object is then freed when the last such callback returns.
     void close(WDFFILEOBJECT file);
 
     // Asynchronous requests. The completion runs in whatever thread completes

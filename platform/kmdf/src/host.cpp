@@ -23,6 +23,9 @@ struct host::state {
     std::uint64_t next_ticket = 1;
     std::map<std::uint64_t, request_object*> pending;
     std::vector<file_object*> files;
+    // Completion callbacks that have not returned yet, of every file; guarded
+    // by lock. A request leaves `pending` before its callback runs.
+    std::size_t callbacks_running = 0;
 
     void release(request_object* r)
     {
@@ -36,6 +39,15 @@ namespace detail {
 namespace {
 std::mutex g_loading_lock;
 std::map<PDRIVER_OBJECT, driver_object*> g_loading;
+
+// The files whose completion callbacks are running in this thread, innermost
+// last: a close from inside such a callback does not wait for it.
+thread_local std::vector<const file_object*> t_callbacks;
+
+int callbacks_in_this_thread(const file_object* f)
+{
+    return static_cast<int>(std::count(t_callbacks.begin(), t_callbacks.end(), f));
+}
 } // namespace
 
 driver_object* driver_being_loaded(PDRIVER_OBJECT wdm)
@@ -54,19 +66,36 @@ void request_finished(request_object* r, NTSTATUS status)
         memcpy(r->user_output, r->system_buffer.data(), count);
     }
     host::state* owner = r->owner;
+    file_object* f = r->file;
     ++counters().requests_completed;
     {
         std::lock_guard lock(owner->lock);
         owner->pending.erase(r->ticket);
+        ++f->callbacks_running;
+        ++owner->callbacks_running;
     }
     if (r->done) {
+        t_callbacks.push_back(f);
         r->done(status, r->information);
+        t_callbacks.pop_back();
+    }
+    owner->release(r);
+    // The file, and then the host, may go as soon as their count drops: a
+    // close and the host's destruction wait for these.
+    bool free_file = false;
+    {
+        std::lock_guard lock(owner->lock);
+        free_file = --f->callbacks_running == 0 && f->closed;
+        owner->changed.notify_all();
+    }
+    if (free_file) {
+        destroy_object(f);
     }
     {
         std::lock_guard lock(owner->lock);
+        --owner->callbacks_running;
         owner->changed.notify_all();
     }
-    owner->release(r);
 }
 } // namespace detail
 
@@ -81,6 +110,11 @@ host::~host()
 {
     while (!state_->devices.empty()) {
         remove_device(reinterpret_cast<WDFDEVICE>(static_cast<object*>(state_->devices.back())));
+    }
+    {
+        // Callbacks of files closed from inside them may still be running.
+        std::unique_lock lock(state_->lock);
+        state_->changed.wait(lock, [&] { return state_->callbacks_running == 0; });
     }
     unload();
 }
@@ -270,6 +304,8 @@ NTSTATUS host::open(WDFDEVICE device, std::wstring_view file_name, WDFFILEOBJECT
         };
         d->file_config.EvtDeviceFileCreate(device, reinterpret_cast<WDFREQUEST>(static_cast<object*>(r)), handle);
         KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+        std::unique_lock lock(s.lock); // the create's callback has returned
+        s.changed.wait(lock, [&] { return f->callbacks_running == 0; });
     }
     if (!NT_SUCCESS(status)) {
         destroy_object(f);
@@ -291,9 +327,16 @@ void host::close(WDFFILEOBJECT file)
         return;
     }
     cancel_file(file);
+    // A callback of this file that runs in this thread, below this close,
+    // cannot return before it: the file is then freed when the last callback
+    // returns, as the I/O manager keeps a file until its last request is done.
+    const int own_callbacks = callbacks_in_this_thread(f);
     {
         std::unique_lock lock(s.lock);
         s.changed.wait(lock, [&] {
+            if (f->callbacks_running != own_callbacks) {
+                return false;
+            }
             for (const auto& [ticket, r] : s.pending) {
                 if (r->file == f) {
                     return false;
@@ -306,7 +349,12 @@ void host::close(WDFFILEOBJECT file)
     if (f->device->file_config.EvtFileClose != nullptr) {
         f->device->file_config.EvtFileClose(file);
     }
-    destroy_object(f);
+    if (own_callbacks == 0) {
+        destroy_object(f);
+        return;
+    }
+    std::lock_guard lock(s.lock);
+    f->closed = true;
 }
 
 namespace {

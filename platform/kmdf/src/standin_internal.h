@@ -107,6 +107,11 @@ struct file_object : object {
     device_object* device = nullptr;
     std::wstring name;
     UNICODE_STRING name_string{};
+    // Completion callbacks of the file's requests that have not returned yet,
+    // and whether the file was closed from inside one of them: the last of
+    // them to return then frees it. Both guarded by the host state's lock.
+    int callbacks_running = 0;
+    bool closed = false;
 };
 
 struct request_object : object {

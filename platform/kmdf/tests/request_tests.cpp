@@ -1,14 +1,24 @@
 // Framework requests of the stand-in, driven through the host: completion
 // exactly once, cancellation before and after a request becomes cancelable
-// and after completion, buffered output, zero-length reads, file contexts.
+// and after completion, buffered output, zero-length reads, file contexts, and
+// closes and host teardown that wait for the completion callbacks still running.
 
 #include "kmdf_host.h"
 #include "wdf.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -98,6 +108,68 @@ NTSTATUS entry(PDRIVER_OBJECT driver, PUNICODE_STRING path)
     WDF_DRIVER_CONFIG config;
     WDF_DRIVER_CONFIG_INIT(&config, &on_add);
     return WdfDriverCreate(driver, path, WDF_NO_OBJECT_ATTRIBUTES, &config, WDF_NO_HANDLE);
+}
+
+// Where a completion callback is held, and the order in which the callback and
+// the call that must wait for it returned.
+struct callback_gate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false;            // guarded by lock
+    bool open = false;               // guarded by lock
+    std::vector<std::string> order;  // guarded by lock
+
+    // The completion: says it entered, waits for the gate, records its return.
+    kmdf::io_completion hold(std::function<void()> before_waiting = {})
+    {
+        return [this, before_waiting](NTSTATUS, ULONG_PTR) {
+            if (before_waiting) {
+                before_waiting();
+            }
+            std::unique_lock guard(lock);
+            entered = true;
+            changed.notify_all();
+            changed.wait(guard, [&] { return open; });
+            order.push_back("callback returned");
+        };
+    }
+    void wait_entered()
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return entered; });
+    }
+    void record(std::string event)
+    {
+        std::lock_guard guard(lock);
+        order.push_back(std::move(event));
+        changed.notify_all();
+    }
+    // Gives a call that must wait for the callback a chance to return early,
+    // which it must not take, then opens the gate.
+    void open_after_a_chance_for(const std::string& event)
+    {
+        std::unique_lock guard(lock);
+        changed.wait_for(guard, std::chrono::milliseconds(100),
+                         [&] { return std::find(order.begin(), order.end(), event) != order.end(); });
+        open = true;
+        changed.notify_all();
+    }
+    std::vector<std::string> recorded()
+    {
+        std::lock_guard guard(lock);
+        return order;
+    }
+};
+
+// Completes the held read on a thread of its own, as a driver's completion
+// routine does; the callback then runs in that thread.
+std::thread complete_held_read_elsewhere()
+{
+    WDFREQUEST request = g_held.exchange(nullptr);
+    return std::thread([request] {
+        WdfRequestUnmarkCancelable(request);
+        WdfRequestCompleteWithInformation(request, STATUS_SUCCESS, 16);
+    });
 }
 
 class request_test : public ::testing::Test {
@@ -218,6 +290,103 @@ TEST_F(request_test, close_cancels_outstanding_reads_then_closes)
     host.close(file);
     EXPECT_EQ(status.load(), STATUS_CANCELLED);
     EXPECT_EQ(g_closes.load(), 1);
+}
+
+TEST_F(request_test, close_returns_only_after_the_completion_callback_has_returned)
+{
+    char buffer[16];
+    callback_gate gate;
+    host.submit_read(file, buffer, sizeof buffer, gate.hold());
+    std::thread completer = complete_held_read_elsewhere();
+    gate.wait_entered();
+    EXPECT_EQ(host.pending_requests(), 0u); // completed, its callback still running
+    std::thread closer([&] {
+        host.close(file);
+        gate.record("close returned");
+    });
+    gate.open_after_a_chance_for("close returned");
+    closer.join();
+    completer.join();
+    EXPECT_EQ(gate.recorded(), (std::vector<std::string>{"callback returned", "close returned"}));
+    EXPECT_EQ(g_closes.load(), 1);
+}
+
+TEST_F(request_test, host_destruction_returns_only_after_the_completion_callbacks_have_returned)
+{
+    // The file left open for the destruction to close, and the file that its
+    // own callback closed before it was held.
+    for (const bool closed_by_its_callback : {false, true}) {
+        SCOPED_TRACE(closed_by_its_callback ? "file closed by its callback" : "file left open");
+        DRIVER_OBJECT other_pdo_driver{};
+        DEVICE_OBJECT other_pdo{};
+        other_pdo.DriverObject = &other_pdo_driver;
+        other_pdo.StackSize = 1;
+        auto other = std::make_unique<kmdf::host>(&entry);
+        ASSERT_EQ(other->load(), STATUS_SUCCESS);
+        WDFDEVICE other_device = nullptr;
+        ASSERT_EQ(other->add_device(&other_pdo, L"\\Registry\\Machine\\none", &other_device), STATUS_SUCCESS);
+        WDFFILEOBJECT other_file = nullptr;
+        ASSERT_EQ(other->open(other_device, L"", &other_file), STATUS_SUCCESS);
+        g_closes = 0;
+
+        char buffer[16];
+        callback_gate gate;
+        kmdf::host* owner = other.get();
+        std::function<void()> close_first;
+        if (closed_by_its_callback) {
+            close_first = [owner, other_file] { owner->close(other_file); };
+        }
+        other->submit_read(other_file, buffer, sizeof buffer, gate.hold(close_first));
+        std::thread completer = complete_held_read_elsewhere();
+        gate.wait_entered();
+        std::thread destroyer([&] {
+            other.reset();
+            gate.record("host destroyed");
+        });
+        gate.open_after_a_chance_for("host destroyed");
+        destroyer.join();
+        completer.join();
+        EXPECT_EQ(gate.recorded(), (std::vector<std::string>{"callback returned", "host destroyed"}));
+        EXPECT_EQ(g_closes.load(), 1);
+    }
+}
+
+TEST_F(request_test, callback_that_closes_its_own_file_completes)
+{
+    // Completed in the submitting thread, in another thread, and with a second
+    // read pending that the close cancels while the first callback runs.
+    for (const int way : {0, 1, 2}) {
+        SCOPED_TRACE(way);
+        if (file == nullptr) {
+            ASSERT_EQ(host.open(device, L"", &file), STATUS_SUCCESS);
+        }
+        g_closes = 0;
+        char buffer[16];
+        char second[16];
+        std::atomic<int> returned{0};
+        WDFFILEOBJECT own = file;
+        host.submit_read(file, buffer, sizeof buffer, [&, own](NTSTATUS, ULONG_PTR) {
+            host.close(own);
+            ++returned;
+        });
+        WDFREQUEST request = g_held.exchange(nullptr);
+        if (way == 2) {
+            host.submit_read(file, second, sizeof second, [](NTSTATUS, ULONG_PTR) {});
+        }
+        auto complete = [request] {
+            WdfRequestUnmarkCancelable(request);
+            WdfRequestCompleteWithInformation(request, STATUS_SUCCESS, 16);
+        };
+        if (way == 1) {
+            std::thread(complete).join();
+        } else {
+            complete();
+        }
+        file = nullptr;
+        EXPECT_EQ(returned.load(), 1);
+        EXPECT_EQ(g_closes.load(), 1);
+        EXPECT_EQ(host.pending_requests(), 0u);
+    }
 }
 
 TEST_F(request_test, refused_create_leaves_no_file_and_each_file_has_its_context)
