@@ -336,6 +336,10 @@ TEST(sim_device_slow_open, other_clients_are_served_while_a_slow_camera_opens_an
     ASSERT_EQ(host.discover->CreateDevice(GetCurrentProcessId(), &other_id, other.put()), S_OK);
 
     const auto unit = sim->unit();
+    // A file hash of its own: under the model's usual one the process's file
+    // cache, filled by another test's camera, would serve the file without
+    // the read the gate holds.
+    unit->gencp->set_manifest({sim_camera::description_file(sim_camera::description_xml({}), 0x5D01)});
     unit->gencp->set_limits(13, 600); // one data byte per acknowledge
     read_gate gate;
     unit->gencp->on_register_read(sim_camera::manifest_files_address, [&gate] { gate.pass(); });
