@@ -19,6 +19,9 @@
 //   restream <n>    as stream, from a camera that streamed before: its
 //                   numbering goes on, so accounting learns where the
 //                   channel's frames start
+// Each mode but unplug ends with a pause, a start and the first frame of the
+// new run, which bounds what the camera sent before the pause: the end of the
+// stream is accounted against it.
 // Exit code 0 on success, otherwise the number of the step that failed.
 #include <windows.h>
 #include <objbase.h>
@@ -156,6 +159,44 @@ struct frame_reader {
             if (const HRESULT hr = channel->ReleaseFrame(id); hr != S_OK) {
                 return fail(27, "ReleaseFrame", hr);
             }
+        }
+        return 0;
+    }
+    // The end of the stream, once paused: the drops counted at the last take
+    // or after it, which no later take checks, against the frames the camera
+    // began before the pause. The first frame of a new run bounds those (the
+    // simulated camera's own count goes on across a start), so the stream is
+    // started once more for it and paused again. 0 when all is accounted for.
+    int finish()
+    {
+        // A frame finished before the pause may still wait: taken and checked.
+        DShowDeviceServer_StreamFrame frame{};
+        while (channel->GetReadyFrame(&frame, &counts) == S_OK) {
+            if (const int bad = check(frame.shm_id)) {
+                return bad;
+            }
+            channel->ReleaseFrame(frame.shm_id);
+        }
+        const sim_camera::frame_accounting at_pause = accounting;
+        const auto counted = sim_camera::frame_counters::of(counts);
+        if (const HRESULT hr = channel->StartStream(); hr != S_OK) {
+            return fail(36, "StartStream at the end of the stream", hr);
+        }
+        new_run = true;
+        for (int taken = 0; new_run; ++taken) {
+            if (taken == 20) {
+                return fail(24, "no frame of a new run after the start");
+            }
+            if (const int bad = take_and_give_back(1)) {
+                return bad;
+            }
+        }
+        if (const HRESULT hr = channel->PauseStream(); hr != S_OK) {
+            return fail(36, "PauseStream at the end of the stream", hr);
+        }
+        if (const std::string unaccounted = at_pause.finish(counted, last_carried); !unaccounted.empty()) {
+            std::fprintf(stderr, "camtovra_client: %s\n", unaccounted.c_str());
+            return 25;
         }
         return 0;
     }
@@ -421,7 +462,11 @@ int run(ICamTovraDiscoverService* service, const std::wstring& mode, const wchar
         result = hold(reader, argument);
     }
     if (reader.channel != nullptr) {
-        reader.channel->PauseStream();
+        const HRESULT paused = reader.channel->PauseStream();
+        // A camera that left cannot start again to bound what it sent.
+        if (result == 0 && mode != L"unplug") {
+            result = paused != S_OK ? fail(36, "PauseStream", paused) : reader.finish();
+        }
         reader.channel->Release();
     }
     if (result == 0 && streams) {

@@ -5,7 +5,9 @@
 // mappings by name, starts, takes frames, checks header and image pattern of
 // the simulated camera, writes the first frames as binary PGM files into the
 // folder given on the command line, gives every frame back, pauses, closes
-// and prints the frame counters.
+// and prints the frame counters. Before it closes, it starts once more for the
+// first frame of a new run: that frame bounds the frames the camera sent
+// before the pause, against which the end of the stream is accounted.
 //
 //   camtovra_stream_client <output folder> [frames (default 120)] [images (default 3)]
 //
@@ -266,6 +268,88 @@ struct stream_session {
         last_number = number;
         return image;
     }
+
+    // After a pause: takes, checks and gives back the frames finished before
+    // it that still wait; their count, or -1 (the fault printed, `exit` set).
+    int drain(int& exit)
+    {
+        int drained = 0;
+        for (;;) {
+            DShowDeviceServer_StreamFrame frame{};
+            const HRESULT hr = channel->GetReadyFrame(&frame, &counts);
+            if (hr == S_FALSE) {
+                return drained;
+            }
+            std::uint64_t number = 0;
+            if (hr != S_OK) {
+                exit = fail(bad_frame, "GetReadyFrame after the pause", hr);
+                return -1;
+            }
+            if (check(frame.shm_id, number) == nullptr) {
+                exit = unaccounted ? frames_lost : bad_frame;
+                return -1;
+            }
+            if (const HRESULT released = channel->ReleaseFrame(frame.shm_id); released != S_OK) {
+                exit = fail(release_failed, "ReleaseFrame", released);
+                return -1;
+            }
+            ++drained;
+        }
+    }
+
+    // Starts again and takes frames up to the first one of the new run (the
+    // camera's frame number restarts with a start; the simulated camera's own
+    // count goes on), then pauses: that frame's own count, which the camera
+    // began after every frame it sent before. Frames finished before the pause
+    // that come first are checked as the stream's. 0 or the exit code.
+    int first_of_a_new_run(std::uint64_t& carried, int& taken)
+    {
+        HRESULT hr = channel->StartStream();
+        if (hr != S_OK) {
+            return fail(start_failed, "StartStream at the end of the stream", hr);
+        }
+        for (int tries = 0;; ++tries) {
+            const std::uint64_t id = take();
+            if (id == 0) {
+                return fail(frame_timeout, "no frame within ten seconds after the start");
+            }
+            const auto found = views.find(id);
+            if (found == views.end()) {
+                return fail(bad_frame, "a frame id names no mapping");
+            }
+            const std::uint8_t* header = found->second.view;
+            const std::uint64_t number = load_le(header + 20, 8);
+            if (number > last_number) {
+                if (tries == 20) {
+                    return fail(bad_frame, "no frame of a new run after the start");
+                }
+                std::uint64_t checked = 0;
+                if (check(id, checked) == nullptr) {
+                    return unaccounted ? frames_lost : bad_frame;
+                }
+                ++taken;
+            } else {
+                std::size_t bad = 0;
+                const std::uint64_t image_size = static_cast<std::uint64_t>(width) * height;
+                const std::uint64_t data_start = load_le(header + 8, 4);
+                if (data_start < 80 || !sim_camera::payload_source::check_image({header + data_start, image_size},
+                                                                                width, &carried, &bad)) {
+                    std::printf("stream client: the first frame of the new run is wrong at byte %zu\n", bad);
+                    return bad_frame;
+                }
+            }
+            if ((hr = channel->ReleaseFrame(id)) != S_OK) {
+                return fail(release_failed, "ReleaseFrame", hr);
+            }
+            if (number <= last_number) {
+                break;
+            }
+        }
+        if ((hr = channel->PauseStream()) != S_OK) {
+            return fail(pause_failed, "PauseStream at the end of the stream", hr);
+        }
+        return 0;
+    }
 };
 
 int stream(ICamTovraDevice* device, const std::string& folder, int frames, int images)
@@ -375,9 +459,22 @@ int stream(ICamTovraDevice* device, const std::string& folder, int frames, int i
     if ((hr = channel->PauseStream()) != S_OK) {
         return fail(pause_failed, "PauseStream", hr);
     }
-    const auto& c = session.counts;
+    int exit = 0;
+    const int drained = session.drain(exit);
+    if (drained < 0) {
+        return exit;
+    }
+    int taken = frames + drained;
+    // The end of the stream: the counters after the pause, the accounting of
+    // the last take, and a bound on the frames the camera sent.
+    const DShowDeviceServer_FrameCountInfo c = session.counts;
+    const sim_camera::frame_accounting at_pause = session.accounting;
+    std::uint64_t camera_next = 0;
+    if (const int failed = session.first_of_a_new_run(camera_next, taken)) {
+        return failed;
+    }
     std::printf("Frames: %d taken and checked (numbers %llu to %llu), %llu missed, each counted as dropped\n",
-                frames, static_cast<unsigned long long>(first), static_cast<unsigned long long>(session.last_number),
+                taken, static_cast<unsigned long long>(first), static_cast<unsigned long long>(session.last_number),
                 static_cast<unsigned long long>(session.accounting.missed()));
     std::printf("Counters: delivered %llu, dropped: packet loss %llu, input buffers %llu, client buffers %llu, "
                 "filter %llu, other %llu\n",
@@ -393,6 +490,10 @@ int stream(ICamTovraDevice* device, const std::string& folder, int frames, int i
     if (c.frames_dropped_due_to_packet_loss != 0 || c.frames_dropped_due_to_input_buffer_starvation != 0 ||
         c.frames_dropped_due_to_unspecified != 0) {
         return fail(frames_lost, "the service dropped frames of the stream");
+    }
+    if (const std::string fault = at_pause.finish(sim_camera::frame_counters::of(c), camera_next); !fault.empty()) {
+        std::printf("stream client: %s\n", fault.c_str());
+        return frames_lost;
     }
     return 0;
 }

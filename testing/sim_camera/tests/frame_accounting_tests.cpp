@@ -50,14 +50,18 @@ enum class fault {
     lost_then_counted_twice,
     counted_twice_then_lost,
     counted_twice_last,
+    counted_after_the_last_take,
+    counted_twice_after_the_last_take,
     channel_drop_uncounted
 };
 
 // Streams 400 frames at a random pace with the fault injected at frames 100
 // and 160 (the channel's: at the first full queue from frame 100 on; counted:
 // both frames dropped and counted once, as often right after a frame the
-// client has yet to take; counted twice last: frame 399, the last one); true
-// when every take and the end of the stream were accounted for.
+// client has yet to take; counted twice last: frame 399, the last one; after
+// the last take: one more frame dropped once the client took its last, which
+// only the end of the stream can check); true when every take and the end of
+// the stream were accounted for.
 bool stream(fault injected, unsigned seed)
 {
     channel_model model;
@@ -96,6 +100,10 @@ bool stream(fault injected, unsigned seed)
             }
         }
     }
+    if (injected == fault::counted_after_the_last_take || injected == fault::counted_twice_after_the_last_take) {
+        model.counts.packet_loss += injected == fault::counted_after_the_last_take ? 1 : 2;
+        ++model.next;
+    }
     return clean && accounting.finish(model.counts, model.next).empty();
 }
 
@@ -108,6 +116,8 @@ TEST(frame_accounting, frames_dropped_and_counted_pass_and_one_lost_uncounted_fa
         EXPECT_FALSE(stream(fault::lost_then_counted_twice, seed));
         EXPECT_FALSE(stream(fault::counted_twice_then_lost, seed));
         EXPECT_FALSE(stream(fault::counted_twice_last, seed)) << "no take after it";
+        EXPECT_TRUE(stream(fault::counted_after_the_last_take, seed));
+        EXPECT_FALSE(stream(fault::counted_twice_after_the_last_take, seed)) << "only the end of the stream sees it";
     }
     // A channel that gives a delivered frame back without counting it, the
     // first time it has to.

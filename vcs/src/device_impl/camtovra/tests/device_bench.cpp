@@ -174,6 +174,18 @@ DShowDeviceServer_StreamFormat device_bench::vga_request() const
     return result;
 }
 
+::testing::AssertionResult channel_reader::finish(const sim_camera::payload_source& camera) const
+{
+    // Counters first: every frame they count had begun when the camera's
+    // count is read after them.
+    const auto counted = sim_camera::frame_counters::of(device_.channel().counts());
+    const std::string unaccounted = accounting_.finish(counted, camera.frames_started());
+    if (!unaccounted.empty()) {
+        return ::testing::AssertionFailure() << unaccounted;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult channel_reader::check(std::uint64_t id)
 {
     const auto found = views_.find(id);

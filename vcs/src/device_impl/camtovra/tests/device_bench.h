@@ -80,6 +80,9 @@ public:
     // buffers, then gives all back: every buffer is still in circulation.
     // The frame path starves meanwhile: take no frames after it.
     ::testing::AssertionResult take_all_buffers();
+    // The end of the stream: the drops counted at the last take or after it,
+    // which no later take checks, against the frames `camera` began.
+    ::testing::AssertionResult finish(const sim_camera::payload_source& camera) const;
 
     std::uint64_t frames = 0;
     std::uint64_t last_number = 0;  // the camera's frame number

@@ -142,6 +142,7 @@ TEST(device_concurrency, a_chunk_stream_paused_and_resumed_beside_feature_traffi
     // Outside a frame's processing the chunk is not there: one refusal only.
     EXPECT_LE(chunk_refusals.size(), 1u);
     EXPECT_TRUE(reader.take_all_buffers()) << "every buffer keeps circulating";
+    EXPECT_TRUE(reader.finish(*bench.unit.source));
     EXPECT_EQ(device.close_stream_channel(), S_OK);
 }
 

@@ -109,6 +109,7 @@ TEST_P(device_pause, frames_stream_through_the_named_channel_across_pause_and_re
     // it missed while paused in a burst that the queue of two may overflow.
     EXPECT_GE(reader.counts.frames_delivered, 12u);
     EXPECT_TRUE(reader.take_all_buffers()) << "every buffer keeps circulating";
+    EXPECT_TRUE(reader.finish(*bench.unit.source));
 
     EXPECT_EQ(bench.device->close_stream_channel(), S_OK);
     EXPECT_EQ(bench.device->channel().buffers(), 0u);
@@ -140,6 +141,7 @@ TEST_P(device_stream, a_second_channel_is_refused_while_the_first_streams_and_a_
     ASSERT_TRUE(reader.take(3));
     EXPECT_EQ(bench.device->create_stream_channel(&format), E_ACCESSDENIED);
     ASSERT_TRUE(reader.take(5)) << "the first channel keeps working";
+    EXPECT_TRUE(reader.finish(*bench.unit.source));
     EXPECT_EQ(bench.device->close_stream_channel(), S_OK);
     // Closed: a new channel may be made and streams again.
     ASSERT_EQ(bench.device->create_stream_channel(&format), S_OK);
@@ -147,6 +149,7 @@ TEST_P(device_stream, a_second_channel_is_refused_while_the_first_streams_and_a_
     ASSERT_TRUE(second.open());
     ASSERT_EQ(bench.device->start_stream(), S_OK);
     ASSERT_TRUE(second.take(5));
+    EXPECT_TRUE(second.finish(*bench.unit.source));
 }
 
 // An interval longer than the camera's 32 bits carry is refused, not cut.
@@ -199,6 +202,7 @@ TEST_P(device_stream, a_channel_that_cannot_be_opened_releases_the_prepared_stre
     ASSERT_TRUE(reader.open());
     ASSERT_EQ(bench.device->start_stream(), S_OK);
     EXPECT_TRUE(reader.take(5));
+    EXPECT_TRUE(reader.finish(*bench.unit.source));
 }
 
 // A start that throws half-way (a failed allocation) and a pause that the
@@ -224,6 +228,7 @@ TEST_P(device_stream, a_throw_during_the_start_and_a_refused_pause_are_reported_
     bench.unit.gencp->add_fault(refuse);
     EXPECT_EQ(bench.device->pause_stream(), E_ACCESSDENIED);
     EXPECT_EQ(bench.device->pause_stream(), S_OK) << "a pause the camera takes";
+    EXPECT_TRUE(reader.finish(*bench.unit.source));
 }
 
 TEST_P(device_stream, releasing_the_device_while_streaming_ends_the_pipe_and_closes_its_files)
@@ -237,6 +242,7 @@ TEST_P(device_stream, releasing_the_device_while_streaming_ends_the_pipe_and_clo
     ASSERT_TRUE(reader.take(3));
     std::weak_ptr<nox_um::pipe> pipe = bench.device->camera()->endpoint_pipe();
     ASSERT_FALSE(pipe.expired());
+    EXPECT_TRUE(reader.finish(*bench.unit.source));
     bench.device.reset();
     EXPECT_TRUE(pipe.expired());
     EXPECT_LT(bench.io.open_files(), files_before) << "the device file is closed too";
