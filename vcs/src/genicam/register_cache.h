@@ -104,9 +104,10 @@ class string_cache {
 public:
     result<std::string> read_string(std::uint64_t address, std::int64_t length, std::uint32_t flags);
     std::error_code update_string_cache(std::uint64_t address, const void* bytes, std::int64_t length);
-    // Takes the text the device accepted at `address`. WriteThrough serves
-    // later reads from it; WriteAround and NoCache keep it for cache-only
-    // requests alone, so the next normal read reaches the device.
+    // Takes the register bytes the device accepted at `address` (the text
+    // padded to the register's length). WriteThrough serves later reads from
+    // them; WriteAround and NoCache keep them for cache-only requests alone,
+    // so the next normal read reaches the device.
     void take_written_text(std::uint64_t address, std::string_view text);
     void invalidate() noexcept { valid = false; }
 

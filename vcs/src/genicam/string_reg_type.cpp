@@ -3,6 +3,8 @@
 #include "genicam/genicam_log.h"
 #include "genicam/xml_value_readers.h"
 
+#include <string>
+
 namespace GenICam::impl {
 
 namespace {
@@ -81,21 +83,25 @@ std::error_code string_reg_type::set_val(std::string_view value, std::uint32_t f
     if (value.size() > static_cast<std::uint64_t>(length)) {
         return error(errc::index_out_of_range);
     }
-    const auto size = static_cast<std::int64_t>(value.size());
+    // The whole register is written: the text, then zeros to its end, so that
+    // reading it back gives this text and no tail of a longer one written
+    // before. A text as long as the register fills it without a terminator.
+    std::string image(value);
+    image.resize(static_cast<std::size_t>(length), '\0');
     if (flags & access_flags::cache_only) {
         if (cache_.mode == cache_mode::NoCache) {
             return error(errc::not_implemented);
         }
-        cache_.update_string_cache(address, value.data(), size);
+        cache_.update_string_cache(address, image.data(), length);
         propagate_change();
         return {};
     }
     // A refused text leaves the cache as it was: the device still holds the
     // text cached before, which the settings saved at close must find.
-    if (const std::error_code r = cache_.port->write(address, value.data(), size, flags)) {
+    if (const std::error_code r = cache_.port->write(address, image.data(), length, flags)) {
         return r;
     }
-    cache_.take_written_text(address, value);
+    cache_.take_written_text(address, image);
     propagate_change();
     return {};
 }

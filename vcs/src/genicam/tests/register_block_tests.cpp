@@ -90,21 +90,73 @@ TEST_F(block_test, string_registers_keep_zero_bytes_and_cache_what_they_wrote)
     EXPECT_EQ(read.value(), std::string("abc\0\0\0\0\0", 8));
 
     EXPECT_FALSE(text.set_val("xyz"));
-    EXPECT_EQ(device_.last_write_length, 3) << "exactly the text's bytes";
+    EXPECT_EQ(device_.last_write_length, 8) << "the whole register";
     const int reads = device_.reads;
-    EXPECT_EQ(text.get_val().value().substr(0, 3), "xyz");
-    EXPECT_EQ(device_.reads, reads + 1) << "3 cached bytes cannot answer an 8-byte read";
-    EXPECT_EQ(text.get_val().value().size(), 8u);
-    EXPECT_EQ(device_.reads, reads + 1) << "now all 8 are cached";
+    EXPECT_EQ(text.get_val().value(), std::string("xyz\0\0\0\0\0", 8));
+    EXPECT_EQ(device_.reads, reads) << "the written register answers the read";
 
     auto& fresh = node<GenICam::IString>("Fresh");
     EXPECT_TRUE(fresh.get_val());
     EXPECT_TRUE(fresh.get_val());
-    EXPECT_EQ(device_.reads, reads + 3);
+    EXPECT_EQ(device_.reads, reads + 2);
     EXPECT_EQ(fresh.set_val("a", flags::cache_only), code(errc::not_implemented));
 
     EXPECT_EQ(text.set_val("123456789"), code(errc::index_out_of_range)) << "longer than the register";
     EXPECT_EQ(device_.writes, 1);
+}
+
+// Each text set replaces the register whole: the camera's bytes, a read and
+// the cache-only read that the settings saved at close take all give the text
+// set, whatever was written before it and whatever the cache mode.
+TEST_F(block_test, a_string_register_reads_back_exactly_the_text_set)
+{
+    load(R"(
+        <StringReg Name="Through"><Address>0x100</Address><Length>8</Length></StringReg>
+        <StringReg Name="Around"><Address>0x200</Address><Length>8</Length><Cachable>WriteAround</Cachable></StringReg>
+        <StringReg Name="Uncached"><Address>0x300</Address><Length>8</Length><Cachable>NoCache</Cachable></StringReg>)");
+    const auto padded = [](std::string text) {
+        text.resize(8, '\0');
+        return text;
+    };
+    const auto bytes = [](const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); };
+    struct step {
+        const char* text;
+        const char* what;
+    };
+    const step steps[] = {
+        {"ABCDEFG", "a text one short of the register"},
+        {"Hi", "a shorter text over a longer one"},
+        {"", "an empty text"},
+        {"12345678", "a text of exactly the register's length"},
+        {"Hi", "a short text over a full register"},
+        {"1234567", "a text one short again"},
+    };
+    const std::pair<const char*, std::uint64_t> registers[] = {{"Through", 0x100}, {"Around", 0x200}, {"Uncached", 0x300}};
+    for (const auto& [name, address] : registers) {
+        SCOPED_TRACE(name);
+        auto& text = node<GenICam::IString>(name);
+        device_.put(address, {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'});
+        for (const step& s : steps) {
+            SCOPED_TRACE(s.what);
+            const int writes = device_.writes;
+            ASSERT_FALSE(text.set_val(s.text));
+            EXPECT_EQ(device_.writes, writes + 1) << "one write";
+            EXPECT_EQ(device_.last_write_length, 8);
+            EXPECT_EQ(device_.get(address, 8), bytes(padded(s.text)));
+            EXPECT_EQ(text.get_val(flags::cache_only).value(), padded(s.text));
+            EXPECT_EQ(text.get_val().value(), padded(s.text));
+        }
+        const int writes = device_.writes;
+        EXPECT_EQ(text.set_val("123456789"), code(errc::index_out_of_range)) << "one past the register";
+        EXPECT_EQ(device_.writes, writes);
+        EXPECT_EQ(device_.get(address, 8), bytes(padded("1234567")));
+        EXPECT_EQ(text.get_val(flags::cache_only).value(), padded("1234567"));
+    }
+    // A cache-only set keeps the register as a write would have left it.
+    auto& through = node<GenICam::IString>("Through");
+    ASSERT_FALSE(through.set_val("ok", flags::cache_only));
+    EXPECT_EQ(through.get_val(flags::cache_only).value(), padded("ok"));
+    EXPECT_EQ(device_.get(0x100, 8), bytes(padded("1234567"))) << "the camera is not written";
 }
 
 TEST_F(block_test, string_register_lengths_are_checked_and_failed_writes_not_cached)

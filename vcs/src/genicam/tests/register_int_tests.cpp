@@ -251,8 +251,9 @@ TEST_F(int_reg_test, a_refused_write_through_keeps_the_value_the_device_kept)
 
 // A register family's value as 4 register bytes: a small number v (0 to 9)
 // in the last byte of a big-endian integer or bit field, as a big-endian
-// single-precision float, or as four digit characters.
-enum class family { integer, floating, text };
+// single-precision float, as four digit characters, or as a text of two digit
+// characters and the zeros that end it.
+enum class family { integer, floating, text, short_text };
 
 std::vector<std::uint8_t> register_bytes(family kind, int v)
 {
@@ -266,6 +267,10 @@ std::vector<std::uint8_t> register_bytes(family kind, int v)
     }
     case family::text:
         return std::vector<std::uint8_t>(4, static_cast<std::uint8_t>('0' + v));
+    case family::short_text: {
+        const auto digit = static_cast<std::uint8_t>('0' + v);
+        return {digit, digit, 0, 0};
+    }
     }
     return {};
 }
@@ -279,6 +284,8 @@ std::error_code write_value(GenICam::INode& node, family kind, int v)
         return dynamic_cast<GenICam::IFloat&>(node).set_val(v);
     case family::text:
         return dynamic_cast<GenICam::IString&>(node).set_val(std::string(4, static_cast<char>('0' + v)));
+    case family::short_text:
+        return dynamic_cast<GenICam::IString&>(node).set_val(std::string(2, static_cast<char>('0' + v)));
     }
     return code(errc::not_implemented);
 }
@@ -305,6 +312,10 @@ int read_value(GenICam::INode& node, family kind, std::uint32_t with = 0)
         return number(dynamic_cast<GenICam::IString&>(node).get_val(with), [](const std::string& v) {
             return v.size() == 4 && v == std::string(4, v[0]) ? v[0] - '0' : -1;
         });
+    case family::short_text:
+        return number(dynamic_cast<GenICam::IString&>(node).get_val(with), [](const std::string& v) {
+            return v.size() == 4 && v == std::string{v[0], v[0], 0, 0} ? v[0] - '0' : -1;
+        });
     }
     return -1;
 }
@@ -319,6 +330,7 @@ TEST_F(int_reg_test, a_read_after_a_write_reaches_the_device_unless_write_throug
         const char* own;    // the node's own elements
         const char* parent; // the enclosing StructReg's elements (StructEntry only)
         cache_mode mode;    // the mode the node must follow
+        bool short_text = false; // a StringReg set to texts shorter than it
     };
     constexpr const char* through = "<Cachable>WriteThrough</Cachable>";
     constexpr const char* around = "<Cachable>WriteAround</Cachable>";
@@ -349,9 +361,15 @@ TEST_F(int_reg_test, a_read_after_a_write_reaches_the_device_unless_write_throug
         {"StringReg", "Text", "", "", cache_mode::WriteThrough},
         {"StringReg", "TextAround", around, "", cache_mode::WriteAround},
         {"StringReg", "TextNoCache", uncached, "", cache_mode::NoCache},
+        {"StringReg", "ShortText", "", "", cache_mode::WriteThrough, true},
+        {"StringReg", "ShortTextAround", around, "", cache_mode::WriteAround, true},
+        {"StringReg", "ShortTextNoCache", uncached, "", cache_mode::NoCache, true},
     };
     const auto family_of = [](const row& r) {
         const std::string_view element = r.element;
+        if (r.short_text) {
+            return family::short_text;
+        }
         return element == "FloatReg" ? family::floating : element == "StringReg" ? family::text : family::integer;
     };
     std::string nodes = R"(<Integer Name="Zero"><Value>0</Value></Integer>)";
