@@ -19,6 +19,10 @@
 
 namespace kmdf {
 
+namespace detail {
+struct file_object;
+}
+
 // ---------------------------------------------------------------- diagnostics
 struct standin_counters {
     std::atomic<long> irps_allocated{0};
@@ -104,8 +108,11 @@ public:
     // Surprise removal: suspend, hardware release and flush; the device object
     // and its open files remain until remove_device.
     void surprise_remove(WDFDEVICE device);
-    // Closes the device's remaining files, releases the hardware when still
-    // prepared and destroys the device (its cleanup callback runs).
+    // Closes the device's remaining files, waits until every file of it is
+    // freed (a file closed from inside its own completion callback is freed
+    // when that callback returns), releases the hardware when still prepared
+    // and destroys the device (its cleanup callback runs). Not to be called
+    // from a completion callback of one of the device's files.
     void remove_device(WDFDEVICE device);
     std::vector<GUID> device_interfaces(WDFDEVICE device) const;
 
@@ -114,9 +121,11 @@ public:
     NTSTATUS open(WDFDEVICE device, std::wstring_view file_name, WDFFILEOBJECT* file);
     // Cancels the file's outstanding requests, waits for their completion and
     // for their completion callbacks to return, then runs the driver's close
-    // callback and frees the file object. From inside a completion callback of
-    // the file's own request it does not wait for that callback: the file
-    // object is then freed when the last such callback returns.
+    // callback and frees the file object. It does not wait for a callback that
+    // cannot return before it: one of the file's own callbacks below it in
+    // this thread, or one in a thread that is itself closing a file whose
+    // callback runs in this thread (directly or through further such closes).
+    // The file object is then freed when the last of its callbacks returns.
     void close(WDFFILEOBJECT file);
 
     // Asynchronous requests. The completion runs in whatever thread completes
@@ -139,6 +148,9 @@ public:
     struct state;
 
 private:
+    // Closes `f` unless a close of it already began; false then.
+    bool close_file(state& s, detail::file_object* f);
+
     std::unique_ptr<state> state_;
 };
 

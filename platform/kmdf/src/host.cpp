@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace kmdf {
 using namespace detail;
@@ -22,10 +23,19 @@ struct host::state {
     std::condition_variable changed;
     std::uint64_t next_ticket = 1;
     std::map<std::uint64_t, request_object*> pending;
+    // Open files, and closed ones until they are freed; guarded by lock.
     std::vector<file_object*> files;
     // Completion callbacks that have not returned yet, of every file; guarded
     // by lock. A request leaves `pending` before its callback runs.
     std::size_t callbacks_running = 0;
+    // The same callbacks by thread and file, nested ones included, and the
+    // file each thread waits to close; both guarded by lock.
+    struct running_callback {
+        std::thread::id thread;
+        const file_object* file;
+    };
+    std::vector<running_callback> running;
+    std::map<std::thread::id, const file_object*> closing;
 
     void release(request_object* r)
     {
@@ -33,21 +43,51 @@ struct host::state {
             destroy_object(r);
         }
     }
+
+    // Whether `thread` cannot go on before `waiter` does: it is `waiter`, or
+    // it waits to close a file with a callback running in such a thread. A
+    // close never waits for such a callback: the wait could never end, as the
+    // I/O manager never lets a close wait for its own caller. Lock held.
+    bool waits_for(std::thread::id thread, std::thread::id waiter, std::vector<std::thread::id>& seen) const
+    {
+        if (thread == waiter) {
+            return true;
+        }
+        if (std::find(seen.begin(), seen.end(), thread) != seen.end()) {
+            return false;
+        }
+        seen.push_back(thread);
+        const auto closes = closing.find(thread);
+        if (closes == closing.end()) {
+            return false;
+        }
+        return std::any_of(running.begin(), running.end(), [&](const running_callback& c) {
+            return c.file == closes->second && waits_for(c.thread, waiter, seen);
+        });
+    }
+    // The callbacks of `f` that a close in thread `me` waits for. Lock held.
+    std::size_t callbacks_to_wait_for(const file_object* f, std::thread::id me) const
+    {
+        return static_cast<std::size_t>(std::count_if(running.begin(), running.end(), [&](const running_callback& c) {
+            std::vector<std::thread::id> seen;
+            return c.file == f && !waits_for(c.thread, me, seen);
+        }));
+    }
+    // Frees a closed file whose last callback has returned. Its device waits
+    // for it in remove_device until it is gone.
+    void free_file(file_object* f)
+    {
+        destroy_object(f);
+        std::lock_guard guard(lock);
+        std::erase(files, f);
+        changed.notify_all();
+    }
 };
 
 namespace detail {
 namespace {
 std::mutex g_loading_lock;
 std::map<PDRIVER_OBJECT, driver_object*> g_loading;
-
-// The files whose completion callbacks are running in this thread, innermost
-// last: a close from inside such a callback does not wait for it.
-thread_local std::vector<const file_object*> t_callbacks;
-
-int callbacks_in_this_thread(const file_object* f)
-{
-    return static_cast<int>(std::count(t_callbacks.begin(), t_callbacks.end(), f));
-}
 } // namespace
 
 driver_object* driver_being_loaded(PDRIVER_OBJECT wdm)
@@ -68,16 +108,16 @@ void request_finished(request_object* r, NTSTATUS status)
     host::state* owner = r->owner;
     file_object* f = r->file;
     ++counters().requests_completed;
+    const std::thread::id me = std::this_thread::get_id();
     {
         std::lock_guard lock(owner->lock);
         owner->pending.erase(r->ticket);
         ++f->callbacks_running;
         ++owner->callbacks_running;
+        owner->running.push_back({me, f});
     }
     if (r->done) {
-        t_callbacks.push_back(f);
         r->done(status, r->information);
-        t_callbacks.pop_back();
     }
     owner->release(r);
     // The file, and then the host, may go as soon as their count drops: a
@@ -85,11 +125,16 @@ void request_finished(request_object* r, NTSTATUS status)
     bool free_file = false;
     {
         std::lock_guard lock(owner->lock);
-        free_file = --f->callbacks_running == 0 && f->closed;
+        // This thread's innermost callback of the file is the one returning.
+        const auto own = std::find_if(owner->running.rbegin(), owner->running.rend(), [&](const auto& c) {
+            return c.thread == me && c.file == f;
+        });
+        owner->running.erase(std::next(own).base());
+        free_file = --f->callbacks_running == 0 && f->freed_by_last_callback;
         owner->changed.notify_all();
     }
     if (free_file) {
-        destroy_object(f);
+        owner->free_file(f);
     }
     {
         std::lock_guard lock(owner->lock);
@@ -108,11 +153,14 @@ host::host(PDRIVER_INITIALIZE entry, std::wstring registry_path) : state_(std::m
 
 host::~host()
 {
+    // Each removal waits for the callbacks of its device's files, those
+    // closed from inside their own callbacks included.
     while (!state_->devices.empty()) {
         remove_device(reinterpret_cast<WDFDEVICE>(static_cast<object*>(state_->devices.back())));
     }
     {
-        // Callbacks of files closed from inside them may still be running.
+        // The last callback to free its file still holds the host's state
+        // until it has counted itself out.
         std::unique_lock lock(state_->lock);
         state_->changed.wait(lock, [&] { return state_->callbacks_running == 0; });
     }
@@ -241,13 +289,32 @@ void host::remove_device(WDFDEVICE device)
     {
         std::lock_guard lock(s.lock);
         for (file_object* f : s.files) {
-            if (f->device == d) {
+            if (f->device == d && !f->closed) {
                 open_files.push_back(f);
             }
         }
     }
     for (file_object* f : open_files) {
-        close(reinterpret_cast<WDFFILEOBJECT>(static_cast<object*>(f)));
+        close_file(s, f);
+    }
+    // A file closed from inside its own callback, or by another thread, is
+    // still reachable from a callback that runs on: the device stays until
+    // the last of them is freed. A callback in this thread cannot return
+    // first, so this must not be called from one of the device's files.
+    bool left_in_this_thread = false;
+    {
+        const std::thread::id me = std::this_thread::get_id();
+        std::unique_lock lock(s.lock);
+        s.changed.wait(lock, [&] {
+            return std::all_of(s.files.begin(), s.files.end(), [&](const file_object* f) {
+                return f->device != d || (f->callbacks_running > 0 && s.callbacks_to_wait_for(f, me) == 0);
+            });
+        });
+        left_in_this_thread =
+            std::any_of(s.files.begin(), s.files.end(), [&](const file_object* f) { return f->device == d; });
+    }
+    if (left_in_this_thread) {
+        report_violation("host::remove_device: called from a completion callback of one of the device's files");
     }
     if (d->prepared) {
         d->prepared = false;
@@ -321,40 +388,56 @@ NTSTATUS host::open(WDFDEVICE device, std::wstring_view file_name, WDFFILEOBJECT
 
 void host::close(WDFFILEOBJECT file)
 {
-    state& s = *state_;
     auto* f = checked_as<file_object>(file, object_kind::file, "host::close");
-    if (f == nullptr) {
-        return;
+    if (f != nullptr && !close_file(*state_, f)) {
+        report_violation("host::close: the file is already closed");
     }
+}
+
+bool host::close_file(state& s, detail::file_object* f)
+{
+    {
+        std::lock_guard lock(s.lock);
+        if (f->closed) {
+            return false;
+        }
+        f->closed = true;
+    }
+    const auto file = reinterpret_cast<WDFFILEOBJECT>(static_cast<object*>(f));
     cancel_file(file);
-    // A callback of this file that runs in this thread, below this close,
-    // cannot return before it: the file is then freed when the last callback
-    // returns, as the I/O manager keeps a file until its last request is done.
-    const int own_callbacks = callbacks_in_this_thread(f);
+    // The close waits for the file's requests and their callbacks, except a
+    // callback that cannot return before it: one below it in this thread, or
+    // one in a thread that waits, in a close, for a callback in this one. The
+    // file is then freed when its last callback returns, as the I/O manager
+    // keeps a file until its last request is done.
+    const std::thread::id me = std::this_thread::get_id();
     {
         std::unique_lock lock(s.lock);
+        s.closing[me] = f;
+        // A close that waits for a callback in this thread may now find that
+        // the callback waits for it in turn.
+        s.changed.notify_all();
         s.changed.wait(lock, [&] {
-            if (f->callbacks_running != own_callbacks) {
+            if (s.callbacks_to_wait_for(f, me) != 0) {
                 return false;
             }
-            for (const auto& [ticket, r] : s.pending) {
-                if (r->file == f) {
-                    return false;
-                }
-            }
-            return true;
+            return std::none_of(s.pending.begin(), s.pending.end(), [&](const auto& p) { return p.second->file == f; });
         });
-        std::erase(s.files, f);
+        s.closing.erase(me);
     }
     if (f->device->file_config.EvtFileClose != nullptr) {
         f->device->file_config.EvtFileClose(file);
     }
-    if (own_callbacks == 0) {
-        destroy_object(f);
-        return;
+    bool free_now = false;
+    {
+        std::lock_guard lock(s.lock);
+        free_now = f->callbacks_running == 0;
+        f->freed_by_last_callback = !free_now;
     }
-    std::lock_guard lock(s.lock);
-    f->closed = true;
+    if (free_now) {
+        s.free_file(f);
+    }
+    return true;
 }
 
 namespace {

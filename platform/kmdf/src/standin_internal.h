@@ -107,11 +107,13 @@ struct file_object : object {
     device_object* device = nullptr;
     std::wstring name;
     UNICODE_STRING name_string{};
-    // Completion callbacks of the file's requests that have not returned yet,
-    // and whether the file was closed from inside one of them: the last of
-    // them to return then frees it. Both guarded by the host state's lock.
+    // Completion callbacks of the file's requests that have not returned yet;
+    // whether a close began; and whether the close ended while callbacks still
+    // ran, so that the last of them to return frees the file. All guarded by
+    // the host state's lock.
     int callbacks_running = 0;
     bool closed = false;
+    bool freed_by_last_callback = false;
 };
 
 struct request_object : object {

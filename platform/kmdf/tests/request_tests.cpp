@@ -12,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -120,9 +122,9 @@ struct callback_gate {
     std::vector<std::string> order;  // guarded by lock
 
     // The completion: says it entered, waits for the gate, records its return.
-    kmdf::io_completion hold(std::function<void()> before_waiting = {})
+    kmdf::io_completion hold(std::function<void()> before_waiting = {}, std::function<void()> after_waiting = {})
     {
-        return [this, before_waiting](NTSTATUS, ULONG_PTR) {
+        return [this, before_waiting, after_waiting](NTSTATUS, ULONG_PTR) {
             if (before_waiting) {
                 before_waiting();
             }
@@ -130,6 +132,11 @@ struct callback_gate {
             entered = true;
             changed.notify_all();
             changed.wait(guard, [&] { return open; });
+            guard.unlock();
+            if (after_waiting) {
+                after_waiting();
+            }
+            guard.lock();
             order.push_back("callback returned");
         };
     }
@@ -336,7 +343,13 @@ TEST_F(request_test, host_destruction_returns_only_after_the_completion_callback
         if (closed_by_its_callback) {
             close_first = [owner, other_file] { owner->close(other_file); };
         }
-        other->submit_read(other_file, buffer, sizeof buffer, gate.hold(close_first));
+        // After the gate the callback still reaches its file's device, which
+        // must outlive it.
+        std::atomic<PDEVICE_OBJECT> reached{nullptr};
+        const auto reach_device = [&reached, other_file] {
+            reached = WdfDeviceWdmGetDeviceObject(WdfFileObjectGetDevice(other_file));
+        };
+        other->submit_read(other_file, buffer, sizeof buffer, gate.hold(close_first, reach_device));
         std::thread completer = complete_held_read_elsewhere();
         gate.wait_entered();
         std::thread destroyer([&] {
@@ -348,6 +361,62 @@ TEST_F(request_test, host_destruction_returns_only_after_the_completion_callback
         completer.join();
         EXPECT_EQ(gate.recorded(), (std::vector<std::string>{"callback returned", "host destroyed"}));
         EXPECT_EQ(g_closes.load(), 1);
+        EXPECT_NE(reached.load(), nullptr);
+        EXPECT_TRUE(kmdf::violations().empty()) << kmdf::violations().front();
+        kmdf::clear_violations();
+    }
+}
+
+// Files closed in a ring, each from a completion callback of the file before
+// it, while the callback of the file it closes runs in the next thread and is
+// itself closing: no close may wait for a callback that waits for it.
+TEST_F(request_test, closes_from_callbacks_that_close_each_others_files_all_return)
+{
+    for (const std::size_t ring : {2u, 3u}) {
+        SCOPED_TRACE(ring);
+        g_closes = 0;
+        std::vector<WDFFILEOBJECT> files(ring);
+        for (WDFFILEOBJECT& f : files) {
+            ASSERT_EQ(host.open(device, L"", &f), STATUS_SUCCESS);
+        }
+        std::mutex lock;
+        std::condition_variable changed;
+        std::size_t entered = 0;  // guarded by lock
+        std::size_t returned = 0; // guarded by lock
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < ring; ++i) {
+            threads.emplace_back([&, i] {
+                ULONG in = static_cast<ULONG>(i);
+                ULONG out = 0;
+                // The echo completes inside the submission: its callback runs here.
+                host.submit_ioctl(files[i], code_echo, &in, 4, &out, 4, [&, i](NTSTATUS, ULONG_PTR) {
+                    {
+                        std::unique_lock guard(lock);
+                        ++entered;
+                        changed.notify_all();
+                        changed.wait(guard, [&] { return entered == ring; });
+                    }
+                    host.close(files[(i + 1) % ring]);
+                    std::lock_guard guard(lock);
+                    ++returned;
+                    changed.notify_all();
+                });
+            });
+        }
+        {
+            std::unique_lock guard(lock);
+            if (!changed.wait_for(guard, std::chrono::seconds(30), [&] { return returned == ring; })) {
+                // The closing threads can never be joined: end the process.
+                std::fprintf(stderr, "closes from completion callbacks deadlocked (%zu of %zu returned)\n", returned,
+                             ring);
+                std::_Exit(3);
+            }
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+        EXPECT_EQ(g_closes.load(), static_cast<int>(ring));
+        EXPECT_EQ(host.pending_requests(), 0u);
     }
 }
 
