@@ -36,12 +36,6 @@ float_reg_type_base::float_reg_type_base(const node_init& init) : node_base_impl
     set_actual_access_mode(read_access_mode(*children));
 }
 
-void float_reg_type_base::invalidate()
-{
-    cache_.invalidate();
-    node_base_impl_value::invalidate();
-}
-
 float_representation float_reg_type_base::get_representation()
 {
     return read_float_representation(*children);

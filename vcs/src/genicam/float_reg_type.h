@@ -18,7 +18,7 @@ public:
     explicit float_reg_type_base(const node_init& init);
 
     INode& get_inode() override { return *this; }
-    void invalidate() override;
+    void drop_cached_state() override { cache_.invalidate(); }
 
     virtual result<std::pair<std::int64_t, std::int64_t>> get_address(std::uint32_t flags) = 0;
     virtual std::int64_t get_length() = 0;

@@ -22,6 +22,12 @@ public:
     virtual void resolve_references(IGenICamDoc& document) = 0;
     // The node's value may have changed: drop cached state, fire callbacks.
     virtual void invalidate() = 0;
+    // The first half of invalidate alone: drop cached state, tell no one. A
+    // change drops the state of every dependent before the first callback
+    // runs, so that no callback reads another dependent's stale state.
+    virtual void drop_cached_state() = 0;
+    // The second half: fire the node's callbacks when any are registered.
+    virtual void fire_own_callbacks() = 0;
     virtual void add_dependent(INode& dependent) = 0;
     virtual std::span<IEval* const> get_dependents() = 0;
     // Turns the dependents list into its transitive closure (value nodes).

@@ -62,12 +62,6 @@ int_reg_type_base::int_reg_type_base(const node_init& init) : node_base_impl_val
     set_actual_access_mode(read_access_mode(*children));
 }
 
-void int_reg_type_base::invalidate()
-{
-    cache_.invalidate();
-    node_base_impl_value::invalidate();
-}
-
 integer_representation int_reg_type_base::get_representation()
 {
     return read_integer_representation(*children);

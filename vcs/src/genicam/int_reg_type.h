@@ -19,7 +19,7 @@ public:
     explicit int_reg_type_base(const node_init& init);
 
     INode& get_inode() override { return *this; }
-    void invalidate() override;
+    void drop_cached_state() override { cache_.invalidate(); }
 
     // The register's (address, length) for one access.
     virtual result<std::pair<std::int64_t, std::int64_t>> get_address(std::uint32_t flags) = 0;

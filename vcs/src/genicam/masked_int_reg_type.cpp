@@ -32,12 +32,6 @@ const element_children& own_or_parent(const element_children& own, const element
 
 } // namespace
 
-void bit_field_register::invalidate()
-{
-    cache_.invalidate();
-    node_base_impl_value::invalidate();
-}
-
 integer_representation bit_field_register::get_representation()
 {
     return read_integer_representation(*children);

@@ -21,7 +21,7 @@ public:
     explicit bit_field_register(const node_init& init) : node_base_impl_value(init) {}
 
     INode& get_inode() override { return *this; }
-    void invalidate() override;
+    void drop_cached_state() override { cache_.invalidate(); }
 
     integer_representation get_representation() override;
     std::string_view get_unit() override;

@@ -92,6 +92,7 @@ void node_base_data::resolve_references(IGenICamDoc& document)
 
 void node_base_data::invalidate()
 {
+    drop_cached_state();
     fire_own_callbacks();
 }
 

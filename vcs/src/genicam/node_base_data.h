@@ -36,7 +36,10 @@ public:
 
     // IEval operations common to every class.
     void resolve_references(IGenICamDoc& document) override;
-    void invalidate() override;
+    // Drops the cached state, then fires the callbacks. Classes that cache
+    // override drop_cached_state.
+    void invalidate() final;
+    void drop_cached_state() override {}
     std::string_view text() const override { return {}; }
     void _resolve_references(IGenICamDoc& document, pugi::xml_node element) override {}
     INode* access_mode_peer() override { return nullptr; }
@@ -72,7 +75,7 @@ public:
     std::error_code check_access(bool for_write, std::uint32_t flags);
 
     // Fires the node's own callbacks when any are registered.
-    void fire_own_callbacks();
+    void fire_own_callbacks() final;
 
     const char* element_name() const noexcept { return element.name(); }
     // The name as a zero-terminated text, for log messages.

@@ -130,8 +130,13 @@ void node_base_impl_value::expand_dependents()
 
 void node_base_impl_value::propagate_change()
 {
+    // Every cache first: a callback reads other dependents, and those must
+    // answer the value after the change, not bytes they cached before it.
     for (IEval* dependent : dependents) {
-        dependent->invalidate();
+        dependent->drop_cached_state();
+    }
+    for (IEval* dependent : dependents) {
+        dependent->fire_own_callbacks();
     }
     fire_own_callbacks();
 }

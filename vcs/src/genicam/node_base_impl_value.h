@@ -1,7 +1,7 @@
 #pragma once
 // Base layer of nodes that hold a value or a register: they keep their own
 // dependents list, which the build turns into its transitive closure, and
-// invalidate every entry after a change.
+// drop every entry's cached state and fire its callbacks after a change.
 
 #include "genicam/node_base_data.h"
 #include "genicam/small_vector.h"
@@ -19,8 +19,8 @@ public:
     void expand_dependents() override;
     std::int32_t dependent_count() const override { return static_cast<std::int32_t>(dependents.size()); }
 
-    // After a change of value: invalidate every dependent in list order, then
-    // fire the node's own callbacks.
+    // After a change of value: drop the cached state of every dependent, then
+    // fire each dependent's callbacks in list order, then the node's own.
     void propagate_change();
 
     // Upper bound of dependents entries that expand_dependents may add on this

@@ -24,12 +24,6 @@ string_reg_type::string_reg_type(const node_init& init) : node_base_impl_value(i
     set_actual_access_mode(read_access_mode(*children));
 }
 
-void string_reg_type::invalidate()
-{
-    cache_.invalidate();
-    node_base_impl_value::invalidate();
-}
-
 void string_reg_type::_resolve_references(IGenICamDoc& document, pugi::xml_node element)
 {
     address_.resolve_references_len(*children, *this);

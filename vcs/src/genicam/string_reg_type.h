@@ -24,7 +24,7 @@ public:
     explicit string_reg_type(const node_init& init);
 
     INode& get_inode() override { return *this; }
-    void invalidate() override;
+    void drop_cached_state() override { cache_.invalidate(); }
     void _resolve_references(IGenICamDoc& document, pugi::xml_node element) override;
 
     result<std::string> get_val(std::uint32_t flags = 0) override;

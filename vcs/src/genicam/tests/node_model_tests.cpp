@@ -1,6 +1,7 @@
 #include "genicam/iinteger.h"
 #include "genicam/ieval.h"
 #include "genicam/node_base_data.h"
+#include "genicam_test/memory_device_port.h"
 #include "test_documents.h"
 
 #include <gtest/gtest.h>
@@ -203,6 +204,43 @@ TEST(node_model, dependents_and_resolve_messages_follow_name_order_whatever_the_
     EXPECT_LT(alpha, mid) << lines;
     EXPECT_LT(mid, target) << lines;
     EXPECT_LT(target, zed) << lines;
+}
+
+// A selector change drops the cache of every register that depends on it
+// before the first callback runs: the first register's callback reads the
+// second and must get the bytes the device holds after the change.
+TEST(node_model, a_callback_reads_every_other_dependent_as_it_is_after_the_change)
+{
+    genicam_test::memory_device_port device;
+    auto doc = load_nodes(std::string(genicam_test::device_port) + R"(
+        <Integer Name="Selector"><Value>0</Value></Integer>
+        <IntReg Name="First"><Address>0x10</Address><Length>1</Length><Cachable>WriteThrough</Cachable>
+          <pInvalidator>Selector</pInvalidator></IntReg>
+        <IntReg Name="Second"><Address>0x20</Address><Length>1</Length><Cachable>WriteThrough</Cachable>
+          <pInvalidator>Selector</pInvalidator></IntReg>)");
+    genicam_test::bind_device(*doc, device);
+    GenICam::impl::IEval& first_eval = doc->find_node("First")->get_eval();
+    GenICam::impl::IEval& second_eval = doc->find_node("Second")->get_eval();
+    const auto listed = doc->find_node("Selector")->get_eval().get_dependents();
+    ASSERT_EQ(std::vector<GenICam::impl::IEval*>(listed.begin(), listed.end()),
+              (std::vector<GenICam::impl::IEval*>{&first_eval, &second_eval}));
+
+    GenICam::IInteger& first = integer(*doc, "First");
+    GenICam::IInteger& second = integer(*doc, "Second");
+    device.put(0x10, {1});
+    device.put(0x20, {2});
+    ASSERT_EQ(first.get_val(0).value(), 1);
+    ASSERT_EQ(second.get_val(0).value(), 2);
+
+    std::vector<std::int64_t> seen_by_first;
+    std::vector<std::int64_t> seen_by_second;
+    first.register_callback([&](GenICam::INode&) { seen_by_first.push_back(second.get_val(0).value()); });
+    second.register_callback([&](GenICam::INode&) { seen_by_second.push_back(second.get_val(0).value()); });
+    device.put(0x20, {22}); // what the register holds under the next selector value
+    ASSERT_FALSE(integer(*doc, "Selector").set_val(1, 0));
+    EXPECT_EQ(seen_by_first, std::vector<std::int64_t>{22});
+    EXPECT_EQ(seen_by_second, std::vector<std::int64_t>{22});
+    EXPECT_EQ(first.get_val(0).value(), 1);
 }
 
 TEST(node_model, callbacks_fire_in_order_from_a_snapshot)
