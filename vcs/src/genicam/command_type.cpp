@@ -83,7 +83,13 @@ result<bool> command_type<Linked>::is_done(std::uint32_t flags)
         if (value_node_ == nullptr) {
             return make_error_code(errc::not_implemented);
         }
-        const result<std::int64_t> current = get_eval_val<std::int64_t>(*value_node_, flags);
+        // The device ends a command by changing its target back, which a
+        // register cache would hide: the execute left the command value in
+        // a write-through cache. So the target is read from the device,
+        // unless the caller asks for cached values only.
+        const std::uint32_t target_flags =
+            (flags & access_flags::cache_only) != 0 ? flags : flags | access_flags::bypass_cache;
+        const result<std::int64_t> current = get_eval_val<std::int64_t>(*value_node_, target_flags);
         if (!current) {
             return current.error();
         }

@@ -62,7 +62,17 @@ result<bit_field_register::location> bit_field_register::checked_location(std::u
 
 result<std::uint64_t> bit_field_register::read_raw(const location& at, std::uint32_t flags)
 {
-    return cache_.read_integer(static_cast<std::uint64_t>(at.address), at.length, flags);
+    const auto address = static_cast<std::uint64_t>(at.address);
+    if (std::uint64_t cached = 0; cache_.cached_integer(address, at.length, flags, cached)) {
+        return cached;
+    }
+    // Not in the cache and not a cache-only request: the bytes come from the
+    // device.
+    const result<std::uint64_t> raw = cache_.read_integer(address, at.length, flags);
+    if (raw && (flags & access_flags::cache_only) == 0) {
+        register_read(at, raw.value());
+    }
+    return raw;
 }
 
 result<std::int64_t> bit_field_register::get_val(std::uint32_t flags)
@@ -225,7 +235,18 @@ void struct_entry_type::_resolve_references(IGenICamDoc& document, pugi::xml_nod
 // without the value the entry still holds.
 void struct_entry_type::register_written(const location& at, std::uint64_t raw, std::uint32_t flags)
 {
-    const bool device_took_them = (flags & access_flags::cache_only) == 0;
+    share_with_siblings(at, raw, (flags & access_flags::cache_only) == 0);
+}
+
+// The same for bytes read from the device: a bit the device changed back (a
+// command that finished) must not return with another entry's next write.
+void struct_entry_type::register_read(const location& at, std::uint64_t raw)
+{
+    share_with_siblings(at, raw, true);
+}
+
+void struct_entry_type::share_with_siblings(const location& at, std::uint64_t raw, bool device_took_them)
+{
     for (pugi::xml_node entry = element.parent().child("StructEntry"); entry;
          entry = entry.next_sibling("StructEntry")) {
         if (entry == element) {

@@ -53,6 +53,8 @@ protected:
     // Runs after a write of the register's new bytes `raw` at `at` succeeded,
     // with the write's flags.
     virtual void register_written(const location&, std::uint64_t, std::uint32_t) {}
+    // Runs after the register's bytes `raw` at `at` were read from the device.
+    virtual void register_read(const location&, std::uint64_t) {}
 
     register_cache cache_;
     bit_range bits_;
@@ -107,6 +109,9 @@ private:
     result<location> locate(std::uint32_t flags) override;
     result<std::int64_t> field_length(std::uint32_t flags) override;
     void register_written(const location& at, std::uint64_t raw, std::uint32_t flags) override;
+    void register_read(const location& at, std::uint64_t raw) override;
+    // The other entries of the StructReg take the register's bytes `raw`.
+    void share_with_siblings(const location& at, std::uint64_t raw, bool device_took_them);
 
     // The StructReg's children: its address, length, port and defaults.
     const element_children* parent_;

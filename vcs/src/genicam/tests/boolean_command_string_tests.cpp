@@ -2,6 +2,7 @@
 #include "genicam/icommand.h"
 #include "genicam/iinteger.h"
 #include "genicam/istring.h"
+#include "genicam_test/memory_device_port.h"
 #include "test_documents.h"
 
 #include <gtest/gtest.h>
@@ -83,6 +84,66 @@ TEST(command_nodes, execute_sets_the_command_value_and_is_done_reports_completio
     EXPECT_FALSE(remote.is_done(0).value());
     ASSERT_FALSE(node<GenICam::IInteger>(*doc, "Reg").set_val(0, 0)); // the device clears it
     EXPECT_TRUE(remote.is_done(0).value());
+}
+
+// A command over a register the device clears when it is done: whatever the
+// cache policy, the device's answer ends it, and the node's cache holds that
+// answer afterwards. The entry beside a StructReg's command bit takes it too:
+// its next write must not put the bit back and run the command again.
+TEST(command_nodes, a_command_ends_when_the_device_clears_its_register)
+{
+    genicam_test::memory_device_port device;
+    auto doc = load_nodes(std::string(genicam_test::device_port) + R"(
+        <IntReg Name="GoReg"><Address>0x10</Address><Length>4</Length><Cachable>WriteThrough</Cachable>
+          <Endianess>LittleEndian</Endianess></IntReg>
+        <StructReg Comment="Control"><Address>0x20</Address><Length>4</Length><Cachable>WriteThrough</Cachable>
+          <Endianess>LittleEndian</Endianess>
+          <StructEntry Name="GoBit"><Bit>0</Bit></StructEntry>
+          <StructEntry Name="Other"><LSB>8</LSB><MSB>15</MSB></StructEntry>
+        </StructReg>
+        <MaskedIntReg Name="GoMasked"><Address>0x30</Address><Length>4</Length><Bit>0</Bit>
+          <Endianess>LittleEndian</Endianess></MaskedIntReg>
+        <Command Name="ByReg"><pValue>GoReg</pValue><CommandValue>1</CommandValue></Command>
+        <Command Name="ByBit"><pValue>GoBit</pValue><CommandValue>1</CommandValue></Command>
+        <Command Name="ByMasked"><pValue>GoMasked</pValue><CommandValue>1</CommandValue></Command>)");
+    genicam_test::bind_device(*doc, device);
+    const struct {
+        const char* command;
+        const char* target;
+        std::uint64_t address;
+    } rows[] = {{"ByReg", "GoReg", 0x10}, {"ByBit", "GoBit", 0x20}, {"ByMasked", "GoMasked", 0x30}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.command);
+        auto& command = node<GenICam::ICommand>(*doc, row.command);
+        auto& target = node<GenICam::IInteger>(*doc, row.target);
+        EXPECT_TRUE(command.is_done(0).value()) << "before the first execute";
+        ASSERT_FALSE(command.execute(0));
+        EXPECT_EQ(device.get(row.address, 1)[0], 1);
+
+        // Still running on the device: polled twice, never done.
+        for (int poll = 0; poll < 2; ++poll) {
+            const int reads = device.reads;
+            EXPECT_FALSE(command.is_done(0).value()) << "poll " << poll;
+            EXPECT_EQ(device.reads, reads + 1) << "each poll asks the device";
+        }
+        const auto running = target.get_val(GenICam::access_flags::cache_only);
+        EXPECT_EQ(running ? running.value() : -1, 1);
+
+        device.put(row.address, {0}); // the device is done and clears the command
+        if (row.address == 0x20) {
+            device.put(0x21, {0x5A}); // and changes the entry beside the bit
+        }
+        EXPECT_TRUE(command.is_done(0).value());
+        const auto cleared = target.get_val(GenICam::access_flags::cache_only);
+        EXPECT_EQ(cleared ? cleared.value() : -1, 0) << "the cache holds what the device said";
+        EXPECT_TRUE(command.is_done(GenICam::access_flags::cache_only).value()) << "and answers cache-only polls";
+    }
+
+    auto& other = node<GenICam::IInteger>(*doc, "Other");
+    const auto cached = other.get_val(GenICam::access_flags::cache_only);
+    EXPECT_EQ(cached ? cached.value() : -1, 0x5A) << "the entry beside the bit took the bytes the poll read";
+    ASSERT_FALSE(other.set_val(0x33));
+    EXPECT_EQ(device.get(0x20, 2), (std::vector<std::uint8_t>{0, 0x33})) << "the command bit stays cleared";
 }
 
 TEST(command_nodes, access_failures_make_is_done_true_and_execute_fail)
