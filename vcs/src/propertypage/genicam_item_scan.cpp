@@ -1,6 +1,8 @@
 #include "propertypage/genicam_item_scan.h"
 
+#include <algorithm>
 #include <exception>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace genicam_adapter {
@@ -76,7 +78,12 @@ std::vector<scanned_item> scan_items(GenICam::IGenICamDoc& document, const imple
         std::vector<GenICam::INode*> features;
         std::size_t next = 0;
     };
-    std::unordered_set<const GenICam::INode*> visited{root};
+    // Categories without an item GUID are walked at most once, which ends
+    // cycles (and keeps a category named by many groups from being walked
+    // once per path). Item categories are never walked into; each is
+    // recorded once for every group that names it.
+    std::unordered_set<const GenICam::INode*> walked{root};
+    std::unordered_map<const GenICam::INode*, std::vector<const GenICam::INode*>> groups_of_item;
     std::vector<frame> stack;
     stack.push_back({root, root->get_features()});
     while (!stack.empty()) {
@@ -86,21 +93,37 @@ std::vector<scanned_item> scan_items(GenICam::IGenICamDoc& document, const imple
             continue;
         }
         GenICam::ICategory* category = as_category(top.features[top.next++]);
-        if (category == nullptr || !visited.insert(category).second) {
+        if (category == nullptr) {
             continue;
         }
         const vcd_guid item_guid = guid_or_null(category->get_extension("VCDItemGUID"));
         if (item_guid.is_null()) {
-            // `top` is not used after this: push_back may move it.
-            stack.push_back({category, category->get_features()});
+            if (walked.insert(category).second) {
+                // `top` is not used after this: push_back may move it.
+                stack.push_back({category, category->get_features()});
+            }
             continue;
         }
-        items.push_back({item_guid, category, top.category->get_display_name(), category->get_display_name(), {}});
+        auto& groups = groups_of_item[category];
+        const bool named_before = std::find(groups.begin(), groups.end(), top.category) != groups.end();
+        if (!named_before && groups.size() < max_groups_per_item) {
+            groups.push_back(top.category);
+            items.push_back({item_guid, category, top.category->get_display_name(), category->get_display_name(), {}});
+        }
     }
 
+    // An item in several groups asks the camera about its elements once.
+    std::unordered_map<const GenICam::ICategory*, const scanned_item*> collected;
+    for (scanned_item& item : items) {
+        const auto [first, fresh] = collected.emplace(item.category, &item);
+        if (fresh) {
+            collect_elements(item, is_implemented);
+        } else {
+            item.elements = first->second->elements;
+        }
+    }
     std::vector<scanned_item> with_elements;
     for (scanned_item& item : items) {
-        collect_elements(item, is_implemented);
         if (!item.elements.empty()) {
             with_elements.push_back(std::move(item));
         }

@@ -11,6 +11,7 @@
 #include "genicam/icategory.h"
 #include "genicam/igenicam_doc.h"
 
+#include <cstddef>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -43,10 +44,18 @@ using implemented_test = std::function<bool(GenICam::INode& feature)>;
 // other node kind.
 bool element_kind_of(GenICam::INode& feature, interface_kind& kind) noexcept;
 
+// An item category is an item of at most this many groups: each group copies
+// the item's elements, and a description that names one item from thousands
+// of groups would otherwise cost their product in memory.
+inline constexpr std::size_t max_groups_per_item = 16;
+
 // Items of one document in walk order (depth first, each category's features
-// in its order). Every category is visited at most once, so features that name
-// each other in a cycle end the walk instead of the stack. Items without an
-// element are left out. An exception while an item's elements are collected
+// in its order). An item category is an item of every category that names it
+// (the first max_groups_per_item of them), once per naming category, with the
+// same elements in each; item categories are not searched for items.
+// Categories without an item GUID are walked at most once, so categories that
+// name each other in a cycle end the walk instead of the stack. Items without
+// an element are left out. An exception while an item's elements are collected
 // ends that item's collection with what it gathered.
 std::vector<scanned_item> scan_items(GenICam::IGenICamDoc& document, const implemented_test& is_implemented);
 
