@@ -25,6 +25,10 @@ double CAbsValExposureSliderController::snap_value(double value)
     }
     const double tolerance = (map->to_scale(map->maximum) - map->to_scale(map->minimum)) / 200;
     for (const double time : standard_exposure_times) {
+        // A time the camera does not take is no place to snap to.
+        if (time < map->minimum || time > map->maximum) {
+            continue;
+        }
         if (std::fabs(map->to_scale(time) - map->to_scale(value)) < tolerance) {
             value = time;
         }

@@ -24,7 +24,8 @@ public:
     // Up to 0.25 s "1/<n> <unit>", above "%.3f <unit>"; at most 19
     // characters. Fails for times that are not positive or too short for n.
     bool get_text(std::wstring& text) override;
-    // Onto a standard time within half a percent of the slider's span.
+    // Onto a standard time within half a percent of the slider's span, among
+    // those inside the range.
     double snap_value(double value) override;
 };
 

@@ -82,16 +82,16 @@ bool CAbsValSliderController::set_position(int position)
     if (map == nullptr) {
         return false;
     }
-    // The ends are the bounds themselves: the way through the scale (a
-    // logarithm and back, a span divided and multiplied) can miss them by a
-    // rounding step.
-    double value = position <= 0 ? map->minimum : map->maximum;
-    if (position > 0 && position < last_position) {
-        const double low = map->to_scale(map->minimum);
-        const double high = map->to_scale(map->maximum);
-        value = std::clamp(map->from_scale(low + (high - low) / last_position * position), map->minimum,
-                           map->maximum);
+    // The ends are the bounds themselves, unsnapped: the way through the
+    // scale (a logarithm and back, a span divided and multiplied) can miss
+    // them by a rounding step, and a snap would leave them unreachable.
+    if (position <= 0 || position >= last_position) {
+        return item_->set_abs_value(position <= 0 ? map->minimum : map->maximum);
     }
+    const double low = map->to_scale(map->minimum);
+    const double high = map->to_scale(map->maximum);
+    const double value =
+        std::clamp(map->from_scale(low + (high - low) / last_position * position), map->minimum, map->maximum);
     return item_->set_abs_value(snap_value(value));
 }
 

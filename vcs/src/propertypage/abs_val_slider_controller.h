@@ -22,7 +22,8 @@ public:
 
     // Always 0 .. 100 (when the range can be mapped).
     bool get_position_range(int& first, int& last) override;
-    // The mapped value, clamped to the range and snapped.
+    // The mapped value, clamped to the range and snapped; the ends write the
+    // bounds themselves.
     bool set_position(int position) override;
     bool get_position(int& position) override;
     bool is_read_only(bool& read_only) override;

@@ -95,6 +95,54 @@ TEST_F(property_page, a_typed_value_is_written_when_enter_moves_the_focus)
     EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
 }
 
+// Exposure ranges whose bounds are no standard times, each beside one just
+// outside: the slider's ends write the bounds, which the camera takes, and
+// the slider stays where it was put.
+TEST_F(property_page, the_exposure_sliders_ends_write_the_camera_bounds)
+{
+    vendor_float_record exposure{};
+    exposure.value = 0.004f;
+    exposure.minimum = 102e-6f; // beside 1/10000 s
+    exposure.maximum = 33333e-6f; // a frame at 30 fps, beside 1/30 s
+    exposure.default_value = 0.004f;
+    exposure.flags = flag_manual;
+    exposure.capabilities = 1;
+    camera.keep_in_range(vendor::exposure_seconds, exposure);
+    vendor_float_record auto_max = exposure;
+    auto_max.value = 0.01f;
+    auto_max.minimum = 260e-6f; // beside 1/4000 s
+    auto_max.maximum = 0.99f;   // beside 1 s
+    camera.keep_in_range(vendor::exposure_auto_max, auto_max);
+    activate(exposure_page);
+
+    const struct {
+        DWORD id;
+        int nth; // of the page's sliders and edit boxes; Gain's come first
+        float bounds[2];
+        const wchar_t* shown[2];
+    } sliders[] = {
+        {vendor::exposure_seconds, 1, {exposure.minimum, exposure.maximum}, {L"1/9804 sec", L"1/30 sec"}},
+        {vendor::exposure_auto_max, 2, {auto_max.minimum, auto_max.maximum}, {L"1/3846 sec", L"0.990 sec"}},
+    };
+    for (const auto& s : sliders) {
+        const HWND slider = find(L"msctls_trackbar32", L"", s.nth).window;
+        const HWND edit = find(L"RICHEDIT50W", L"", s.nth).window;
+        for (const int end : {0, 1}) {
+            const int position = end == 0 ? 0 : 100;
+            SendMessageW(slider, TBM_SETPOS, TRUE, position);
+            SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
+                         reinterpret_cast<LPARAM>(slider));
+            pump();
+            const auto sets = sets_of(s.id);
+            ASSERT_FALSE(sets.empty()) << s.id;
+            EXPECT_EQ(test_filter::record_of<vendor_float_record>(sets.back().data).value, s.bounds[end])
+                << "id " << s.id << " position " << position;
+            EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), position) << "id " << s.id << ": the camera took it";
+            EXPECT_EQ(window_text(edit), s.shown[end]) << "id " << s.id;
+        }
+    }
+}
+
 // Passing through an edit box writes nothing the user did not type; a
 // changed text writes once, leaving it again before the page's refresh does
 // not write it twice, and the text the refresh shows counts as unchanged. The

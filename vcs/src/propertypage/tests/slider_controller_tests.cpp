@@ -242,6 +242,47 @@ TEST(abs_val_exposure_slider_controller, the_ends_of_a_logarithmic_range_snap_on
     EXPECT_FALSE(f.controller->get_position(position)) << "no logarithm of 0";
 }
 
+// Bounds that are no standard times, with one within snapping distance just
+// outside: a camera at 30 fps (33 333 us, beside 1/30 s) and a shortest time
+// of 102 us (beside 1/10000 s), as doubles and as the camera's single
+// precision gives them.
+TEST(abs_val_exposure_slider_controller, no_position_writes_a_time_outside_the_range)
+{
+    struct range_case {
+        double minimum, maximum;
+        std::int32_t scale;
+    };
+    for (const range_case& c :
+         {range_case{102e-6, 33333e-6, logarithmic_scale},
+          range_case{static_cast<float>(102e-6), static_cast<float>(33333e-6), logarithmic_scale},
+          range_case{102e-6, 33333e-6, 0}, range_case{0.00011, 3.95, logarithmic_scale},
+          range_case{0.0000999, 0.0334, logarithmic_scale}}) {
+        SCOPED_TRACE(testing::Message() << std::setprecision(17) << c.minimum << ".." << c.maximum << " scale "
+                                        << c.scale);
+        auto f = exposure_1_10000_to_4();
+        f.state->abs_range = {c.minimum, c.maximum, c.minimum};
+        f.state->scale_kind = c.scale;
+        for (int position = 0; position <= 100; ++position) {
+            ASSERT_TRUE(f.controller->set_position(position));
+        }
+        const auto& written = f.state->abs_values_set;
+        ASSERT_EQ(written.size(), 101u);
+        EXPECT_EQ(written.front(), c.minimum) << std::setprecision(17) << written.front();
+        EXPECT_EQ(written.back(), c.maximum) << std::setprecision(17) << written.back();
+        for (std::size_t position = 0; position < written.size(); ++position) {
+            EXPECT_GE(written[position], c.minimum) << "position " << position;
+            EXPECT_LE(written[position], c.maximum) << "position " << position;
+        }
+    }
+    // Snapping alone never leaves the range either.
+    auto f = exposure_1_10000_to_4();
+    f.state->abs_range = {102e-6, 33333e-6, 102e-6};
+    auto* exposure = static_cast<CAbsValExposureSliderController*>(f.controller.get());
+    EXPECT_EQ(exposure->snap_value(33332e-6), 33332e-6);
+    EXPECT_EQ(exposure->snap_value(102.5e-6), 102.5e-6);
+    EXPECT_EQ(exposure->snap_value(0.0165), 1.0 / 60) << "a time inside the range is still snapped onto";
+}
+
 TEST(abs_val_exposure_slider_controller, short_times_read_as_fractions)
 {
     auto f = exposure_1_10000_to_4();
