@@ -361,6 +361,27 @@ TEST_F(property_page, slider_and_spin_keep_ranges_past_16_bits_and_a_step_of_0_d
     }
     wide->NonDelegatingRelease();
 
+    // All 32-bit values, step 1 (an integer feature without bounds): 100
+    // shows inside the slider and writes back as 100; the right end writes
+    // the maximum.
+    auto* full = new range_item;
+    full->range = {INT32_MIN, INT32_MAX, 0, 1};
+    full->value = 100;
+    full->NonDelegatingAddRef();
+    {
+        value_controls controls(full, page_window);
+        const HWND slider = controls.slider.window();
+        const LRESULT right_end = SendMessageW(slider, TBM_GETRANGEMAX, 0, 0);
+        EXPECT_LT(SendMessageW(slider, TBM_GETPOS, 0, 0), right_end);
+        SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(slider));
+        SendMessageW(slider, TBM_SETPOS, TRUE, right_end);
+        SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(slider));
+        EXPECT_EQ(full->written, (std::vector<std::int32_t>{100, INT32_MAX}));
+        controls.slider.update_state();
+        EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), right_end);
+    }
+    full->NonDelegatingRelease();
+
     auto* flat = new range_item;
     flat->range = {0, 100, 0, 0};
     flat->value = 5;

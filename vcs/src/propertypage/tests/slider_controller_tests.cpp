@@ -67,7 +67,7 @@ TEST(range_slider_controller, a_wide_range_keeps_every_position)
     int first = -1;
     int last = -1;
     ASSERT_TRUE(f.controller->get_position_range(first, last));
-    EXPECT_EQ(last, std::numeric_limits<std::int32_t>::max()) << "positions past the int range are cut, not wrapped";
+    EXPECT_EQ(last, std::numeric_limits<std::int32_t>::max()) << "as many positions as the control has";
     f.state->range = {};
     fixture<CRangeSliderController> g;
     g.state->range = {-100000, 100000, 0, 1};
@@ -75,6 +75,64 @@ TEST(range_slider_controller, a_wide_range_keeps_every_position)
     EXPECT_EQ(last, 200000);
     ASSERT_TRUE(g.controller->set_position(200000));
     EXPECT_EQ(g.state->values_set.back(), 100000);
+}
+
+// More steps than a slider has positions (a 32-bit integer without bounds):
+// each position stands for as many steps as it takes, the position shown is
+// the one that writes the value back, and the ends write the bounds.
+TEST(range_slider_controller, a_range_past_the_positions_shows_and_writes_the_same_value)
+{
+    constexpr std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t highest = std::numeric_limits<std::int32_t>::max();
+    struct range_case {
+        std::int32_t minimum, maximum, step;
+    };
+    for (const range_case& c : {range_case{lowest, highest, 1}, range_case{-1, highest, 1},
+                                range_case{lowest, highest - 1, 1}, range_case{lowest, highest, 2}}) {
+        SCOPED_TRACE(testing::Message() << c.minimum << ".." << c.maximum << " step " << c.step);
+        fixture<CRangeSliderController> f;
+        f.state->range = {c.minimum, c.maximum, 0, c.step};
+        int first_position = -1;
+        int last = -1;
+        ASSERT_TRUE(f.controller->get_position_range(first_position, last));
+        EXPECT_EQ(first_position, 0);
+        EXPECT_GT(last, 1 << 29) << "no coarser than it must be";
+
+        f.state->value = 100;
+        int position = -1;
+        ASSERT_TRUE(f.controller->get_position(position));
+        EXPECT_GT(position, 0);
+        EXPECT_LT(position, last);
+        ASSERT_TRUE(f.controller->set_position(position));
+        int again = -1;
+        ASSERT_TRUE(f.controller->get_position(again));
+        EXPECT_EQ(again, position) << "wrote " << f.state->value;
+        EXPECT_LE(f.state->value, 100);
+        EXPECT_GT(f.state->value, 100 - 2 * c.step - 1);
+
+        ASSERT_TRUE(f.controller->set_position(last));
+        ASSERT_TRUE(f.controller->set_position(0));
+        ASSERT_TRUE(f.controller->set_position(last - 1));
+        const auto& written = f.state->values_set;
+        ASSERT_EQ(written.size(), 4u);
+        EXPECT_EQ(written[1], c.maximum - static_cast<std::int32_t>((std::int64_t{c.maximum} - c.minimum) % c.step));
+        EXPECT_EQ(written[2], c.minimum);
+        EXPECT_LT(written[3], written[1]);
+        f.state->value = c.maximum;
+        ASSERT_TRUE(f.controller->get_position(position));
+        EXPECT_EQ(position, last);
+        f.state->value = c.minimum;
+        ASSERT_TRUE(f.controller->get_position(position));
+        EXPECT_EQ(position, 0);
+    }
+    // The issue's own case, exactly: 100 shows where it is and writes back as 100.
+    fixture<CRangeSliderController> f;
+    f.state->range = {lowest, highest, 0, 1};
+    f.state->value = 100;
+    int position = -1;
+    ASSERT_TRUE(f.controller->get_position(position));
+    ASSERT_TRUE(f.controller->set_position(position));
+    EXPECT_EQ(f.state->values_set.back(), 100);
 }
 
 TEST(range_slider_controller, a_step_of_zero_disables_instead_of_dividing)
