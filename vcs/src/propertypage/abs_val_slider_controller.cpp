@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cwchar>
 
 namespace VCDPropUI {
 
@@ -159,12 +157,8 @@ bool CAbsValSliderController::set_from_text(std::wstring_view text)
             return false;
         }
         value = static_cast<double>(numerator) / divisor;
-    } else {
-        std::wstring number(rest);
-        std::replace(number.begin(), number.end(), L',', L'.');
-        if (std::swscanf(number.c_str(), L"%lf", &value) != 1) {
-            return false;
-        }
+    } else if (!VCDAdapterHelper::parse_decimal_text(rest, value)) {
+        return false;
     }
     if (!std::isfinite(value)) {
         return false;
@@ -189,9 +183,7 @@ bool CAbsValSliderController::get_text(std::wstring& text)
     if (!item_ || !item_->get_abs_value(value)) {
         return false;
     }
-    char number[400];
-    std::snprintf(number, sizeof(number), "%.3f", value);
-    text = with_unit(number, unit_text());
+    text = with_unit(VCDAdapterHelper::fixed_point_text(value, 3), unit_text());
     return true;
 }
 

@@ -28,10 +28,12 @@ public:
     bool get_position(int& position) override;
     bool is_read_only(bool& read_only) override;
     bool is_available(bool& available) override;
-    // "n/d" (two integers, d not 0) or one number, a comma standing for the
-    // decimal point; the unit may follow. Written without snapping.
+    // "n/d" (two integers, d not 0) or one number, a comma or a full stop
+    // marking its decimals whatever the process locale; the unit may follow.
+    // Written without snapping.
     bool set_from_text(std::wstring_view text) override;
-    // "%.3f <unit>", at most 19 characters.
+    // "%.3f <unit>" with a full stop whatever the process locale, at most 19
+    // characters.
     bool get_text(std::wstring& text) override;
     void begin_refresh() override
     {

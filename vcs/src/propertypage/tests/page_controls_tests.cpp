@@ -13,7 +13,10 @@
 
 #include <commctrl.h>
 
+#include <clocale>
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace page_tests {
@@ -93,6 +96,56 @@ TEST_F(property_page, a_typed_value_is_written_when_enter_moves_the_focus)
     pump();
     EXPECT_EQ(parse_errors, 2);
     EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
+}
+
+// The pages run inside an application that may have set its user's locale.
+// With a decimal comma in force, a typed comma and a typed full stop both
+// mark the decimals, and values still show with a full stop.
+TEST_F(property_page, typed_and_shown_numbers_ignore_a_decimal_comma_locale)
+{
+    struct locale_restorer {
+        std::string previous = std::setlocale(LC_ALL, nullptr);
+        ~locale_restorer() { std::setlocale(LC_ALL, previous.c_str()); }
+    } restorer;
+    const char* german = nullptr;
+    for (const char* name : {"German", "de-DE", "German_Germany.1252"}) {
+        if (std::setlocale(LC_ALL, name) != nullptr) {
+            german = name;
+            break;
+        }
+    }
+    ASSERT_NE(german, nullptr) << "the C runtime knows no German locale";
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",") << german;
+    char probe[16];
+    std::snprintf(probe, sizeof(probe), "%.1f", 6.5);
+    ASSERT_STREQ(probe, "6,5") << german << ": the C runtime formats with the locale in force";
+
+    activate(exposure_page);
+    const HWND gain_edit = find(L"RICHEDIT50W", L"", 0).window;
+    const HWND exposure_edit = find(L"RICHEDIT50W", L"", 1).window;
+    EXPECT_EQ(window_text(gain_edit), L"6.000 dB");
+    const struct {
+        const wchar_t* typed;
+        std::int32_t hundredths;
+        const wchar_t* shown;
+    } gains[] = {{L"6,5", 650, L"6.500 dB"}, {L"7.25", 725, L"7.250 dB"}, {L"-0,75", -75, L"-0.750 dB"}};
+    for (const auto& gain : gains) {
+        type(gain_edit, gain.typed);
+        SetFocus(parent);
+        pump();
+        const auto sets = sets_of(vendor::gain_hundredths);
+        ASSERT_FALSE(sets.empty());
+        EXPECT_EQ(test_filter::record_of<vendor_int_record>(sets.back().data).value, gain.hundredths) << gain.typed;
+        EXPECT_EQ(window_text(gain_edit), gain.shown);
+    }
+    type(exposure_edit, L"0,5");
+    SetFocus(parent);
+    pump();
+    const auto sets = sets_of(vendor::exposure_seconds);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(test_filter::record_of<vendor_float_record>(sets[0].data).value, 0.5f);
+    EXPECT_EQ(window_text(exposure_edit), L"0.500 sec");
+    EXPECT_EQ(parse_errors, 0);
 }
 
 // Exposure ranges whose bounds are no standard times, each beside one just
