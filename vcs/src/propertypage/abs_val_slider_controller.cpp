@@ -140,15 +140,12 @@ double CAbsValSliderController::snap_value(double value)
     return value;
 }
 
-bool CAbsValSliderController::set_from_text(std::wstring_view text)
+bool CAbsValSliderController::read_text(std::wstring_view text, double& value)
 {
-    if (!item_) {
-        return false;
-    }
     const std::wstring unit = unit_text();
     const std::wstring_view rest = VCDAdapterHelper::trim_value_text(text, unit);
 
-    double value = 0;
+    double read = 0;
     if (const auto slash = rest.find(L'/'); slash != std::wstring_view::npos) {
         std::int32_t numerator = 0;
         std::int32_t divisor = 0;
@@ -156,14 +153,27 @@ bool CAbsValSliderController::set_from_text(std::wstring_view text)
             !VCDAdapterHelper::parse_int_strict(rest.substr(slash + 1), divisor) || divisor == 0) {
             return false;
         }
-        value = static_cast<double>(numerator) / divisor;
-    } else if (!VCDAdapterHelper::parse_decimal_text(rest, value)) {
+        read = static_cast<double>(numerator) / divisor;
+    } else if (!VCDAdapterHelper::parse_decimal_text(rest, read)) {
         return false;
     }
-    if (!std::isfinite(value)) {
+    if (!std::isfinite(read)) {
         return false;
     }
-    return item_->set_abs_value(value);
+    value = read;
+    return true;
+}
+
+bool CAbsValSliderController::set_from_text(std::wstring_view text)
+{
+    double value = 0;
+    return item_ && read_text(text, value) && item_->set_abs_value(value);
+}
+
+bool CAbsValSliderController::reads_as_value(std::wstring_view text)
+{
+    double value = 0;
+    return read_text(text, value);
 }
 
 std::wstring CAbsValSliderController::with_unit(const std::string& number, const std::wstring& unit)

@@ -32,6 +32,7 @@ public:
     // marking its decimals whatever the process locale; the unit may follow.
     // Written without snapping.
     bool set_from_text(std::wstring_view text) override;
+    bool reads_as_value(std::wstring_view text) override;
     // "%.3f <unit>" with a full stop whatever the process locale, at most 19
     // characters.
     bool get_text(std::wstring& text) override;
@@ -74,6 +75,10 @@ protected:
     static std::wstring with_unit(const std::string& number, const std::wstring& unit);
 
 private:
+    // What set_from_text writes for `text`; false when it reads as no finite
+    // number.
+    bool read_text(std::wstring_view text, double& value);
+
     std::unique_ptr<slider_item> item_;
     std::optional<mapping> mapping_;
 };

@@ -104,6 +104,12 @@ bool CRangeSliderController::set_from_text(std::wstring_view text)
     return item_ && VCDAdapterHelper::parse_int_strict(text, value) && item_->set_value(value);
 }
 
+bool CRangeSliderController::reads_as_value(std::wstring_view text)
+{
+    std::int32_t value = 0;
+    return VCDAdapterHelper::parse_int_strict(text, value);
+}
+
 bool CRangeSliderController::get_text(std::wstring& text)
 {
     std::int32_t value = 0;

@@ -28,6 +28,7 @@ public:
     bool is_available(bool& available) override;
     // A decimal integer, nothing else (white space around it aside).
     bool set_from_text(std::wstring_view text) override;
+    bool reads_as_value(std::wstring_view text) override;
     // The value in decimal, no unit.
     bool get_text(std::wstring& text) override;
     void begin_refresh() override

@@ -1,6 +1,7 @@
 // The page's controls: how a click, a slider move and a typed value reach the
-// camera, how the other controls refresh, and controls over items whose
-// switch is read-only or whose range is wide or has no step.
+// camera (in any process locale), what a refused value leaves in its box, how
+// the other controls refresh, and controls over items whose switch is
+// read-only or whose range is wide or has no step.
 
 #include "tests/page_fixture.h"
 
@@ -89,13 +90,48 @@ TEST_F(property_page, a_typed_value_is_written_when_enter_moves_the_focus)
     EXPECT_EQ(parse_errors, 1) << "\"Error parsing value!\"";
     EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
 
-    // A number far past what the camera's float record holds is not sent
-    // either, and the user is told.
+    // A number far past what the camera's float record holds is a number,
+    // but it is not sent: the box shows the camera's time again.
     type(exposure_edit, (L"1" + std::wstring(300, L'0')).c_str());
     SetFocus(parent);
     pump();
-    EXPECT_EQ(parse_errors, 2);
+    EXPECT_EQ(parse_errors, 1);
     EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
+    EXPECT_EQ(window_text(exposure_edit), L"1/500 sec");
+}
+
+TEST_F(property_page, a_value_the_camera_refuses_leaves_the_camera_value_in_the_box)
+{
+    vendor_int_record gain{};
+    gain.value = 600;
+    gain.maximum = 2400;
+    gain.flags = flag_manual;
+    camera.keep_in_range(vendor::gain_hundredths, gain);
+    activate(exposure_page);
+    const HWND gain_edit = find(L"RICHEDIT50W", L"", 0).window;
+    EXPECT_EQ(window_text(gain_edit), L"6.000 dB");
+
+    type(gain_edit, L"30");
+    SetFocus(parent);
+    pump();
+    const auto sets = sets_of(vendor::gain_hundredths);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(test_filter::record_of<vendor_int_record>(sets[0].data).value, 3000);
+    EXPECT_EQ(parse_errors, 0) << "the text parsed; the camera refused its value";
+    EXPECT_EQ(window_text(gain_edit), L"6.000 dB");
+
+    // The box holds the camera's value: passing through writes nothing.
+    SetFocus(gain_edit);
+    SetFocus(parent);
+    pump();
+    EXPECT_EQ(sets_of(vendor::gain_hundredths).size(), 1u);
+    EXPECT_EQ(parse_errors, 0);
+
+    type(gain_edit, L"24");
+    SetFocus(parent);
+    pump();
+    EXPECT_EQ(sets_of(vendor::gain_hundredths).size(), 2u);
+    EXPECT_EQ(window_text(gain_edit), L"24.000 dB") << "the camera's maximum is taken";
 }
 
 // The pages run inside an application that may have set its user's locale.

@@ -160,6 +160,7 @@ TEST(range_slider_controller, texts_are_strict_decimal_integers)
     EXPECT_TRUE(f.controller->set_from_text(L"-7"));
     for (const wchar_t* bad : {L"042", L"+1", L"4x", L"", L"1.5", L"99999999999"}) {
         EXPECT_FALSE(f.controller->set_from_text(bad)) << "text " << std::wstring(bad).size();
+        EXPECT_FALSE(f.controller->reads_as_value(bad)) << "text " << std::wstring(bad).size();
     }
     EXPECT_EQ(f.state->values_set, (std::vector<std::int32_t>{42, -7}));
     std::wstring text;
@@ -247,10 +248,32 @@ TEST(abs_val_slider_controller, texts_take_fractions_commas_and_the_unit)
     EXPECT_TRUE(f.controller->set_from_text(L"2.25 dB"));
     EXPECT_TRUE(f.controller->set_from_text(L"20")) << "typed values are not clamped or snapped";
     EXPECT_EQ(f.state->abs_values_set, (std::vector<double>{0.5, 0.75, 2.25, 20}));
-    for (const wchar_t* bad : {L"1/0", L"1/", L"/2", L"1.5/2", L"01/2", L"", L"dB", L"x"}) {
+    for (const wchar_t* bad : {L"1/0", L"1/", L"/2", L"1.5/2", L"01/2", L"", L"dB", L"x", L"1e999"}) {
         EXPECT_FALSE(f.controller->set_from_text(bad)) << std::wstring(bad).size();
+        EXPECT_FALSE(f.controller->reads_as_value(bad)) << std::wstring(bad).size();
     }
     EXPECT_EQ(f.state->abs_values_set.size(), 4u);
+}
+
+// A text that reads as a value the item then refuses is told apart from one
+// that does not read, so that the edit box shows no parse error for it.
+TEST(slider_controllers, a_refused_value_still_reads_as_one)
+{
+    fixture<CAbsValSliderController> absolute;
+    absolute.state->unit = L"dB";
+    fixture<CRangeSliderController> range;
+    for (ISliderController* controller : {absolute.controller.get(), range.controller.get()}) {
+        ASSERT_TRUE(controller->reads_as_value(L"30"));
+    }
+    absolute.state->reads_fail = true; // every write refused from here on
+    range.state->reads_fail = true;
+    EXPECT_FALSE(absolute.controller->set_from_text(L"30 dB"));
+    EXPECT_TRUE(absolute.controller->reads_as_value(L"30 dB"));
+    EXPECT_TRUE(absolute.controller->reads_as_value(L"1/4"));
+    EXPECT_FALSE(range.controller->set_from_text(L"300"));
+    EXPECT_TRUE(range.controller->reads_as_value(L"300"));
+    EXPECT_EQ(absolute.state->abs_values_set, std::vector<double>{30});
+    EXPECT_EQ(range.state->values_set, std::vector<std::int32_t>{300});
 }
 
 TEST(abs_val_slider_controller, unmappable_ranges_disable_the_control)
