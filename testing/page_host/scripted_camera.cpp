@@ -4,7 +4,10 @@
 
 #include "device_impl/device_impl_tools/propset/ks_prop_request.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
 
 namespace page_host {
 
@@ -108,6 +111,44 @@ scripted_camera::scripted_camera(std::uint32_t device_kind)
 atl::com_ptr<test_filter::test_filter> scripted_camera::make_filter(test_filter::offered_interfaces offered) const
 {
     return test_filter::test_filter::create(backend, offered);
+}
+
+namespace {
+
+template <class Record>
+void keep_record_in_range(test_filter::scripted_backend& backend, DWORD id, const Record& record)
+{
+    const GUID& custom = PROPSETID_FWCAM1394_CUSTOM_PROP;
+    backend.set_record(custom, id, record); // what QuerySupported answers
+    // The responders run under the backend's lock: the record is their own.
+    auto kept = std::make_shared<Record>(record);
+    backend.respond_get(custom, id,
+                        [kept](std::span<const std::uint8_t>, std::span<std::uint8_t> data, DWORD& returned) {
+                            returned = static_cast<DWORD>(std::min(data.size(), sizeof(Record)));
+                            std::memcpy(data.data(), kept.get(), returned);
+                            return S_OK;
+                        });
+    backend.respond_set(custom, id, [kept](std::span<const std::uint8_t>, std::span<const std::uint8_t> data) {
+        const auto written = test_filter::record_of<Record>(data);
+        if (!(written.value >= kept->minimum && written.value <= kept->maximum)) {
+            return E_INVALIDARG;
+        }
+        kept->value = written.value;
+        kept->flags = written.flags;
+        return S_OK;
+    });
+}
+
+} // namespace
+
+void scripted_camera::keep_in_range(DWORD id, const vendor_int_record& record)
+{
+    keep_record_in_range(*backend, id, record);
+}
+
+void scripted_camera::keep_in_range(DWORD id, const vendor_float_record& record)
+{
+    keep_record_in_range(*backend, id, record);
 }
 
 void scripted_camera::unplug(HRESULT hr)

@@ -27,6 +27,14 @@ struct scripted_camera {
     // The strobe record the camera starts with: on, a fixed duration of 20.
     static VCDAdapterHelper::strobe_record strobe_on();
 
+    // From now on the vendor record of `id` starts as `record` and is kept as
+    // the service keeps it: a Set whose value lies outside the record's
+    // minimum and maximum is refused with E_INVALIDARG and changes nothing;
+    // one inside changes the value and the flags alone. `unplug` leaves such
+    // a record answering.
+    void keep_in_range(DWORD id, const VCDAdapterHelper::vendor_int_record& record);
+    void keep_in_range(DWORD id, const VCDAdapterHelper::vendor_float_record& record);
+
     // Every vendor property and control fails from now on with `hr`, as after
     // the camera was unplugged.
     void unplug(HRESULT hr = static_cast<HRESULT>(0x80070651L));

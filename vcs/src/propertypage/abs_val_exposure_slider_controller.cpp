@@ -1,8 +1,10 @@
 #include "propertypage/abs_val_exposure_slider_controller.h"
 
+#include "propertypage/value_text.h"
+
 #include <cmath>
-#include <cstdio>
 #include <limits>
+#include <string>
 
 namespace VCDPropUI {
 
@@ -25,6 +27,10 @@ double CAbsValExposureSliderController::snap_value(double value)
     }
     const double tolerance = (map->to_scale(map->maximum) - map->to_scale(map->minimum)) / 200;
     for (const double time : standard_exposure_times) {
+        // A time the camera does not take is no place to snap to.
+        if (time < map->minimum || time > map->maximum) {
+            continue;
+        }
         if (std::fabs(map->to_scale(time) - map->to_scale(value)) < tolerance) {
             value = time;
         }
@@ -38,7 +44,7 @@ bool CAbsValExposureSliderController::get_text(std::wstring& text)
     if (item() == nullptr || !item()->get_abs_value(value)) {
         return false;
     }
-    char number[400];
+    std::string number;
     if (value <= 0.25) {
         // A time of 0 (or below) has no fraction; one too short gives a
         // denominator past the integer.
@@ -46,9 +52,9 @@ bool CAbsValExposureSliderController::get_text(std::wstring& text)
         if (!(denominator >= 1) || denominator > std::numeric_limits<int>::max()) {
             return false;
         }
-        std::snprintf(number, sizeof(number), "1/%d", static_cast<int>(denominator));
+        number = "1/" + std::to_string(static_cast<int>(denominator));
     } else {
-        std::snprintf(number, sizeof(number), "%.3f", value);
+        number = VCDAdapterHelper::fixed_point_text(value, 3);
     }
     text = with_unit(number, unit_text());
     return true;

@@ -21,10 +21,12 @@ public:
     // Unavailable also when the range reaches down to 0 or below: such times
     // have no fraction text.
     bool is_available(bool& available) override;
-    // Up to 0.25 s "1/<n> <unit>", above "%.3f <unit>"; at most 19
-    // characters. Fails for times that are not positive or too short for n.
+    // Up to 0.25 s "1/<n> <unit>", above "%.3f <unit>" with a full stop; at
+    // most 19 characters. Fails for times that are not positive or too short
+    // for n.
     bool get_text(std::wstring& text) override;
-    // Onto a standard time within half a percent of the slider's span.
+    // Onto a standard time within half a percent of the slider's span, among
+    // those inside the range.
     double snap_value(double value) override;
 };
 

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cwchar>
 
 namespace VCDPropUI {
 
@@ -82,16 +80,16 @@ bool CAbsValSliderController::set_position(int position)
     if (map == nullptr) {
         return false;
     }
-    // The ends are the bounds themselves: the way through the scale (a
-    // logarithm and back, a span divided and multiplied) can miss them by a
-    // rounding step.
-    double value = position <= 0 ? map->minimum : map->maximum;
-    if (position > 0 && position < last_position) {
-        const double low = map->to_scale(map->minimum);
-        const double high = map->to_scale(map->maximum);
-        value = std::clamp(map->from_scale(low + (high - low) / last_position * position), map->minimum,
-                           map->maximum);
+    // The ends are the bounds themselves, unsnapped: the way through the
+    // scale (a logarithm and back, a span divided and multiplied) can miss
+    // them by a rounding step, and a snap would leave them unreachable.
+    if (position <= 0 || position >= last_position) {
+        return item_->set_abs_value(position <= 0 ? map->minimum : map->maximum);
     }
+    const double low = map->to_scale(map->minimum);
+    const double high = map->to_scale(map->maximum);
+    const double value =
+        std::clamp(map->from_scale(low + (high - low) / last_position * position), map->minimum, map->maximum);
     return item_->set_abs_value(snap_value(value));
 }
 
@@ -142,15 +140,12 @@ double CAbsValSliderController::snap_value(double value)
     return value;
 }
 
-bool CAbsValSliderController::set_from_text(std::wstring_view text)
+bool CAbsValSliderController::read_text(std::wstring_view text, double& value)
 {
-    if (!item_) {
-        return false;
-    }
     const std::wstring unit = unit_text();
     const std::wstring_view rest = VCDAdapterHelper::trim_value_text(text, unit);
 
-    double value = 0;
+    double read = 0;
     if (const auto slash = rest.find(L'/'); slash != std::wstring_view::npos) {
         std::int32_t numerator = 0;
         std::int32_t divisor = 0;
@@ -158,18 +153,27 @@ bool CAbsValSliderController::set_from_text(std::wstring_view text)
             !VCDAdapterHelper::parse_int_strict(rest.substr(slash + 1), divisor) || divisor == 0) {
             return false;
         }
-        value = static_cast<double>(numerator) / divisor;
-    } else {
-        std::wstring number(rest);
-        std::replace(number.begin(), number.end(), L',', L'.');
-        if (std::swscanf(number.c_str(), L"%lf", &value) != 1) {
-            return false;
-        }
-    }
-    if (!std::isfinite(value)) {
+        read = static_cast<double>(numerator) / divisor;
+    } else if (!VCDAdapterHelper::parse_decimal_text(rest, read)) {
         return false;
     }
-    return item_->set_abs_value(value);
+    if (!std::isfinite(read)) {
+        return false;
+    }
+    value = read;
+    return true;
+}
+
+bool CAbsValSliderController::set_from_text(std::wstring_view text)
+{
+    double value = 0;
+    return item_ && read_text(text, value) && item_->set_abs_value(value);
+}
+
+bool CAbsValSliderController::reads_as_value(std::wstring_view text)
+{
+    double value = 0;
+    return read_text(text, value);
 }
 
 std::wstring CAbsValSliderController::with_unit(const std::string& number, const std::wstring& unit)
@@ -189,9 +193,7 @@ bool CAbsValSliderController::get_text(std::wstring& text)
     if (!item_ || !item_->get_abs_value(value)) {
         return false;
     }
-    char number[400];
-    std::snprintf(number, sizeof(number), "%.3f", value);
-    text = with_unit(number, unit_text());
+    text = with_unit(VCDAdapterHelper::fixed_point_text(value, 3), unit_text());
     return true;
 }
 

@@ -22,15 +22,19 @@ public:
 
     // Always 0 .. 100 (when the range can be mapped).
     bool get_position_range(int& first, int& last) override;
-    // The mapped value, clamped to the range and snapped.
+    // The mapped value, clamped to the range and snapped; the ends write the
+    // bounds themselves.
     bool set_position(int position) override;
     bool get_position(int& position) override;
     bool is_read_only(bool& read_only) override;
     bool is_available(bool& available) override;
-    // "n/d" (two integers, d not 0) or one number, a comma standing for the
-    // decimal point; the unit may follow. Written without snapping.
+    // "n/d" (two integers, d not 0) or one number, a comma or a full stop
+    // marking its decimals whatever the process locale; the unit may follow.
+    // Written without snapping.
     bool set_from_text(std::wstring_view text) override;
-    // "%.3f <unit>", at most 19 characters.
+    bool reads_as_value(std::wstring_view text) override;
+    // "%.3f <unit>" with a full stop whatever the process locale, at most 19
+    // characters.
     bool get_text(std::wstring& text) override;
     void begin_refresh() override
     {
@@ -71,6 +75,10 @@ protected:
     static std::wstring with_unit(const std::string& number, const std::wstring& unit);
 
 private:
+    // What set_from_text writes for `text`; false when it reads as no finite
+    // number.
+    bool read_text(std::wstring_view text, double& value);
+
     std::unique_ptr<slider_item> item_;
     std::optional<mapping> mapping_;
 };

@@ -7,12 +7,11 @@
 #include "propertypage/hr_exception.h"
 #include "propertypage/item_slider_access.h"
 #include "propertypage/range_slider_controller.h"
+#include "propertypage/value_text.h"
 #include "propertypage/vcd_item_controls.h"
 #include "propertypage/vcd_slider_controls.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <span>
@@ -62,9 +61,8 @@ constexpr int caption_allowance = 25;
 
 std::wstring abs_value_text(double value, const std::wstring& unit)
 {
-    char number[400];
-    std::snprintf(number, sizeof(number), "%.2f", value);
-    std::wstring text(number, number + std::strlen(number));
+    const std::string number = VCDAdapterHelper::fixed_point_text(value, 2);
+    std::wstring text(number.begin(), number.end());
     text += L' ';
     text += unit;
     if (text.size() > 19) {

@@ -16,65 +16,70 @@ std::int32_t clamp_to_int32(std::int64_t value) noexcept
                                                               std::numeric_limits<std::int32_t>::max()));
 }
 
-// Positions are ints: a range of step 1 over all 32-bit values has more of
-// them, and its upper end is then reached by typing the value.
-int clamp_to_position(std::int64_t position) noexcept
-{
-    return static_cast<int>(std::clamp<std::int64_t>(position, 0, std::numeric_limits<int>::max()));
-}
-
 } // namespace
 
 CRangeSliderController::CRangeSliderController(std::unique_ptr<slider_item> item) noexcept : item_(std::move(item))
 {
 }
 
-const slider_int_range* CRangeSliderController::usable_range()
+std::optional<CRangeSliderController::positions> CRangeSliderController::usable_positions()
 {
     if (!range_) {
         slider_int_range read;
         if (!item_ || !item_->get_range(read)) {
-            return nullptr; // tried again on the next use
+            return std::nullopt; // tried again on the next use
         }
         range_ = read;
     }
     if (range_->step <= 0 || range_->maximum < range_->minimum) {
-        return nullptr;
+        return std::nullopt;
     }
-    return &*range_;
+    positions p;
+    p.minimum = range_->minimum;
+    p.step = range_->step;
+    // In 64 bits: a range spanning most of the 32-bit values overflows them.
+    p.steps = (std::int64_t{range_->maximum} - range_->minimum) / range_->step;
+    // Positions are ints: with more steps than that, each position takes the
+    // fewest steps that make them fit.
+    constexpr std::int64_t position_count = std::int64_t{std::numeric_limits<int>::max()} + 1;
+    p.stride = p.steps / position_count + 1;
+    p.last = static_cast<int>(p.steps / p.stride);
+    return p;
 }
 
 bool CRangeSliderController::get_position_range(int& first, int& last)
 {
-    const slider_int_range* range = usable_range();
-    if (range == nullptr) {
+    const std::optional<positions> p = usable_positions();
+    if (!p) {
         return false;
     }
-    // In 64 bits: a range spanning most of the 32-bit values overflows them.
-    const std::int64_t span = std::int64_t{range->maximum} - range->minimum;
     first = 0;
-    last = clamp_to_position(span / range->step);
+    last = p->last;
     return true;
 }
 
 bool CRangeSliderController::set_position(int position)
 {
-    const slider_int_range* range = usable_range();
-    if (range == nullptr) {
+    const std::optional<positions> p = usable_positions();
+    if (!p) {
         return false;
     }
-    const std::int64_t value = std::int64_t{position} * range->step + range->minimum;
-    return item_->set_value(clamp_to_int32(value));
+    // The last position is the top of the range, also where a wide range's
+    // stride would stop short of it.
+    const std::int64_t steps = position >= p->last ? p->steps : std::int64_t{position} * p->stride;
+    return item_->set_value(clamp_to_int32(steps * p->step + p->minimum));
 }
 
 bool CRangeSliderController::get_position(int& position)
 {
-    const slider_int_range* range = usable_range();
+    const std::optional<positions> p = usable_positions();
     std::int32_t value = 0;
-    if (range == nullptr || !item_->get_value(value)) {
+    if (!p || !item_->get_value(value)) {
         return false;
     }
-    position = clamp_to_position((std::int64_t{value} - range->minimum) / range->step);
+    // A value outside the range shows at the nearer end.
+    const std::int64_t steps = (std::int64_t{value} - p->minimum) / p->step;
+    position = static_cast<int>(std::clamp<std::int64_t>(steps / p->stride, 0, p->last));
     return true;
 }
 
@@ -89,7 +94,7 @@ bool CRangeSliderController::is_available(bool& available)
     if (!item_ || !item_->is_available(item_available)) {
         return false;
     }
-    available = item_available && usable_range() != nullptr;
+    available = item_available && usable_positions().has_value();
     return true;
 }
 
@@ -97,6 +102,12 @@ bool CRangeSliderController::set_from_text(std::wstring_view text)
 {
     std::int32_t value = 0;
     return item_ && VCDAdapterHelper::parse_int_strict(text, value) && item_->set_value(value);
+}
+
+bool CRangeSliderController::reads_as_value(std::wstring_view text)
+{
+    std::int32_t value = 0;
+    return VCDAdapterHelper::parse_int_strict(text, value);
 }
 
 bool CRangeSliderController::get_text(std::wstring& text)

@@ -35,6 +35,9 @@ public:
     virtual bool is_read_only(bool& read_only) = 0;
     virtual bool is_available(bool& available) = 0;
     virtual bool set_from_text(std::wstring_view text) = 0;
+    // True when set_from_text would write a value for `text`; writes nothing.
+    // Tells a text that does not parse from a value the item refused.
+    virtual bool reads_as_value(std::wstring_view text) = 0;
     virtual bool get_text(std::wstring& text) = 0;
     // A refresh of the page's controls, handed to the item.
     virtual void begin_refresh() {}

@@ -1,5 +1,9 @@
 #include "propertypage/value_text.h"
 
+#include "genicam/number_text.h"
+
+#include <fmt/format.h>
+
 #include <cwctype>
 
 namespace VCDAdapterHelper {
@@ -82,6 +86,32 @@ bool parse_int_strict(std::wstring_view text, std::int32_t& value) noexcept
     }
     value = static_cast<std::int32_t>(number);
     return true;
+}
+
+bool parse_decimal_text(std::wstring_view text, double& value)
+{
+    // Read by the GenICam engine's reader, which never consults the locale;
+    // it takes narrow text, and a number is plain ASCII.
+    std::string narrow;
+    narrow.reserve(text.size());
+    for (const wchar_t c : text) {
+        if (c > 0x7F) {
+            break; // the number, if any, ended before this
+        }
+        narrow.push_back(c == L',' ? '.' : static_cast<char>(c));
+    }
+    const GenICam::impl::parsed_float parsed = GenICam::impl::parse_float_text(narrow);
+    if (!parsed.ok()) {
+        return false;
+    }
+    value = parsed.value;
+    return true;
+}
+
+std::string fixed_point_text(double value, int decimals)
+{
+    // fmt formats without the locale unless asked to use it.
+    return fmt::format("{:.{}f}", value, decimals);
 }
 
 } // namespace VCDAdapterHelper

@@ -183,14 +183,14 @@ void CVCDEdit::take_typed_text()
     if (text == shown_ || !controller_) {
         return;
     }
-    if (controller_->set_from_text(text)) {
-        // Written: until the refresh shows the camera's answer, leaving the
-        // box again is no new change.
-        shown_ = std::move(text);
-        tell_page_to_refresh();
-    } else {
+    if (!controller_->set_from_text(text) && !controller_->reads_as_value(text)) {
         parse_error_reporter_.load()(hwnd());
+        return;
     }
+    // Written, or refused by the camera: the refresh shows the camera's
+    // value. Until then leaving the box again is no new change.
+    shown_ = std::move(text);
+    tell_page_to_refresh();
 }
 
 LRESULT CVCDEdit::handle_message(UINT message, WPARAM wparam, LPARAM lparam, bool& handled)

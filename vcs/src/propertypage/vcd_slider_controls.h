@@ -53,7 +53,8 @@ private:
     void take_typed_text();
 
     slider_controller_ptr controller_;
-    // What update_value showed last, or the text written since: a text left
+    // What update_value showed last, or the text written (or refused by the
+    // item) since: a text left
     // as it was is not written back when the focus leaves (a page closing
     // over a camera that is gone would otherwise answer its own text with an
     // error box).

@@ -1,6 +1,7 @@
 // The page's controls: how a click, a slider move and a typed value reach the
-// camera, how the other controls refresh, and controls over items whose
-// switch is read-only or whose range is wide or has no step.
+// camera (in any process locale), what a refused value leaves in its box, how
+// the other controls refresh, and controls over items whose switch is
+// read-only or whose range is wide or has no step.
 
 #include "tests/page_fixture.h"
 
@@ -13,7 +14,10 @@
 
 #include <commctrl.h>
 
+#include <clocale>
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace page_tests {
@@ -86,13 +90,146 @@ TEST_F(property_page, a_typed_value_is_written_when_enter_moves_the_focus)
     EXPECT_EQ(parse_errors, 1) << "\"Error parsing value!\"";
     EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
 
-    // A number far past what the camera's float record holds is not sent
-    // either, and the user is told.
+    // A number far past what the camera's float record holds is a number,
+    // but it is not sent: the box shows the camera's time again.
     type(exposure_edit, (L"1" + std::wstring(300, L'0')).c_str());
     SetFocus(parent);
     pump();
-    EXPECT_EQ(parse_errors, 2);
+    EXPECT_EQ(parse_errors, 1);
     EXPECT_EQ(sets_of(vendor::exposure_seconds).size(), 1u);
+    EXPECT_EQ(window_text(exposure_edit), L"1/500 sec");
+}
+
+TEST_F(property_page, a_value_the_camera_refuses_leaves_the_camera_value_in_the_box)
+{
+    vendor_int_record gain{};
+    gain.value = 600;
+    gain.maximum = 2400;
+    gain.flags = flag_manual;
+    camera.keep_in_range(vendor::gain_hundredths, gain);
+    activate(exposure_page);
+    const HWND gain_edit = find(L"RICHEDIT50W", L"", 0).window;
+    EXPECT_EQ(window_text(gain_edit), L"6.000 dB");
+
+    type(gain_edit, L"30");
+    SetFocus(parent);
+    pump();
+    const auto sets = sets_of(vendor::gain_hundredths);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(test_filter::record_of<vendor_int_record>(sets[0].data).value, 3000);
+    EXPECT_EQ(parse_errors, 0) << "the text parsed; the camera refused its value";
+    EXPECT_EQ(window_text(gain_edit), L"6.000 dB");
+
+    // The box holds the camera's value: passing through writes nothing.
+    SetFocus(gain_edit);
+    SetFocus(parent);
+    pump();
+    EXPECT_EQ(sets_of(vendor::gain_hundredths).size(), 1u);
+    EXPECT_EQ(parse_errors, 0);
+
+    type(gain_edit, L"24");
+    SetFocus(parent);
+    pump();
+    EXPECT_EQ(sets_of(vendor::gain_hundredths).size(), 2u);
+    EXPECT_EQ(window_text(gain_edit), L"24.000 dB") << "the camera's maximum is taken";
+}
+
+// The pages run inside an application that may have set its user's locale.
+// With a decimal comma in force, a typed comma and a typed full stop both
+// mark the decimals, and values still show with a full stop.
+TEST_F(property_page, typed_and_shown_numbers_ignore_a_decimal_comma_locale)
+{
+    struct locale_restorer {
+        std::string previous = std::setlocale(LC_ALL, nullptr);
+        ~locale_restorer() { std::setlocale(LC_ALL, previous.c_str()); }
+    } restorer;
+    const char* german = nullptr;
+    for (const char* name : {"German", "de-DE", "German_Germany.1252"}) {
+        if (std::setlocale(LC_ALL, name) != nullptr) {
+            german = name;
+            break;
+        }
+    }
+    ASSERT_NE(german, nullptr) << "the C runtime knows no German locale";
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",") << german;
+    char probe[16];
+    std::snprintf(probe, sizeof(probe), "%.1f", 6.5);
+    ASSERT_STREQ(probe, "6,5") << german << ": the C runtime formats with the locale in force";
+
+    activate(exposure_page);
+    const HWND gain_edit = find(L"RICHEDIT50W", L"", 0).window;
+    const HWND exposure_edit = find(L"RICHEDIT50W", L"", 1).window;
+    EXPECT_EQ(window_text(gain_edit), L"6.000 dB");
+    const struct {
+        const wchar_t* typed;
+        std::int32_t hundredths;
+        const wchar_t* shown;
+    } gains[] = {{L"6,5", 650, L"6.500 dB"}, {L"7.25", 725, L"7.250 dB"}, {L"-0,75", -75, L"-0.750 dB"}};
+    for (const auto& gain : gains) {
+        type(gain_edit, gain.typed);
+        SetFocus(parent);
+        pump();
+        const auto sets = sets_of(vendor::gain_hundredths);
+        ASSERT_FALSE(sets.empty());
+        EXPECT_EQ(test_filter::record_of<vendor_int_record>(sets.back().data).value, gain.hundredths) << gain.typed;
+        EXPECT_EQ(window_text(gain_edit), gain.shown);
+    }
+    type(exposure_edit, L"0,5");
+    SetFocus(parent);
+    pump();
+    const auto sets = sets_of(vendor::exposure_seconds);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(test_filter::record_of<vendor_float_record>(sets[0].data).value, 0.5f);
+    EXPECT_EQ(window_text(exposure_edit), L"0.500 sec");
+    EXPECT_EQ(parse_errors, 0);
+}
+
+// Exposure ranges whose bounds are no standard times, each beside one just
+// outside: the slider's ends write the bounds, which the camera takes, and
+// the slider stays where it was put.
+TEST_F(property_page, the_exposure_sliders_ends_write_the_camera_bounds)
+{
+    vendor_float_record exposure{};
+    exposure.value = 0.004f;
+    exposure.minimum = 102e-6f; // beside 1/10000 s
+    exposure.maximum = 33333e-6f; // a frame at 30 fps, beside 1/30 s
+    exposure.default_value = 0.004f;
+    exposure.flags = flag_manual;
+    exposure.capabilities = 1;
+    camera.keep_in_range(vendor::exposure_seconds, exposure);
+    vendor_float_record auto_max = exposure;
+    auto_max.value = 0.01f;
+    auto_max.minimum = 260e-6f; // beside 1/4000 s
+    auto_max.maximum = 0.99f;   // beside 1 s
+    camera.keep_in_range(vendor::exposure_auto_max, auto_max);
+    activate(exposure_page);
+
+    const struct {
+        DWORD id;
+        int nth; // of the page's sliders and edit boxes; Gain's come first
+        float bounds[2];
+        const wchar_t* shown[2];
+    } sliders[] = {
+        {vendor::exposure_seconds, 1, {exposure.minimum, exposure.maximum}, {L"1/9804 sec", L"1/30 sec"}},
+        {vendor::exposure_auto_max, 2, {auto_max.minimum, auto_max.maximum}, {L"1/3846 sec", L"0.990 sec"}},
+    };
+    for (const auto& s : sliders) {
+        const HWND slider = find(L"msctls_trackbar32", L"", s.nth).window;
+        const HWND edit = find(L"RICHEDIT50W", L"", s.nth).window;
+        for (const int end : {0, 1}) {
+            const int position = end == 0 ? 0 : 100;
+            SendMessageW(slider, TBM_SETPOS, TRUE, position);
+            SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
+                         reinterpret_cast<LPARAM>(slider));
+            pump();
+            const auto sets = sets_of(s.id);
+            ASSERT_FALSE(sets.empty()) << s.id;
+            EXPECT_EQ(test_filter::record_of<vendor_float_record>(sets.back().data).value, s.bounds[end])
+                << "id " << s.id << " position " << position;
+            EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), position) << "id " << s.id << ": the camera took it";
+            EXPECT_EQ(window_text(edit), s.shown[end]) << "id " << s.id;
+        }
+    }
 }
 
 // Passing through an edit box writes nothing the user did not type; a
@@ -312,6 +449,27 @@ TEST_F(property_page, slider_and_spin_keep_ranges_past_16_bits_and_a_step_of_0_d
         EXPECT_EQ(window_text(controls.edit.window()), L"90000");
     }
     wide->NonDelegatingRelease();
+
+    // All 32-bit values, step 1 (an integer feature without bounds): 100
+    // shows inside the slider and writes back as 100; the right end writes
+    // the maximum.
+    auto* full = new range_item;
+    full->range = {INT32_MIN, INT32_MAX, 0, 1};
+    full->value = 100;
+    full->NonDelegatingAddRef();
+    {
+        value_controls controls(full, page_window);
+        const HWND slider = controls.slider.window();
+        const LRESULT right_end = SendMessageW(slider, TBM_GETRANGEMAX, 0, 0);
+        EXPECT_LT(SendMessageW(slider, TBM_GETPOS, 0, 0), right_end);
+        SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(slider));
+        SendMessageW(slider, TBM_SETPOS, TRUE, right_end);
+        SendMessageW(page_window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(slider));
+        EXPECT_EQ(full->written, (std::vector<std::int32_t>{100, INT32_MAX}));
+        controls.slider.update_state();
+        EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), right_end);
+    }
+    full->NonDelegatingRelease();
 
     auto* flat = new range_item;
     flat->range = {0, 100, 0, 0};

@@ -67,7 +67,7 @@ TEST(range_slider_controller, a_wide_range_keeps_every_position)
     int first = -1;
     int last = -1;
     ASSERT_TRUE(f.controller->get_position_range(first, last));
-    EXPECT_EQ(last, std::numeric_limits<std::int32_t>::max()) << "positions past the int range are cut, not wrapped";
+    EXPECT_EQ(last, std::numeric_limits<std::int32_t>::max()) << "as many positions as the control has";
     f.state->range = {};
     fixture<CRangeSliderController> g;
     g.state->range = {-100000, 100000, 0, 1};
@@ -75,6 +75,64 @@ TEST(range_slider_controller, a_wide_range_keeps_every_position)
     EXPECT_EQ(last, 200000);
     ASSERT_TRUE(g.controller->set_position(200000));
     EXPECT_EQ(g.state->values_set.back(), 100000);
+}
+
+// More steps than a slider has positions (a 32-bit integer without bounds):
+// each position stands for as many steps as it takes, the position shown is
+// the one that writes the value back, and the ends write the bounds.
+TEST(range_slider_controller, a_range_past_the_positions_shows_and_writes_the_same_value)
+{
+    constexpr std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t highest = std::numeric_limits<std::int32_t>::max();
+    struct range_case {
+        std::int32_t minimum, maximum, step;
+    };
+    for (const range_case& c : {range_case{lowest, highest, 1}, range_case{-1, highest, 1},
+                                range_case{lowest, highest - 1, 1}, range_case{lowest, highest, 2}}) {
+        SCOPED_TRACE(testing::Message() << c.minimum << ".." << c.maximum << " step " << c.step);
+        fixture<CRangeSliderController> f;
+        f.state->range = {c.minimum, c.maximum, 0, c.step};
+        int first_position = -1;
+        int last = -1;
+        ASSERT_TRUE(f.controller->get_position_range(first_position, last));
+        EXPECT_EQ(first_position, 0);
+        EXPECT_GT(last, 1 << 29) << "no coarser than it must be";
+
+        f.state->value = 100;
+        int position = -1;
+        ASSERT_TRUE(f.controller->get_position(position));
+        EXPECT_GT(position, 0);
+        EXPECT_LT(position, last);
+        ASSERT_TRUE(f.controller->set_position(position));
+        int again = -1;
+        ASSERT_TRUE(f.controller->get_position(again));
+        EXPECT_EQ(again, position) << "wrote " << f.state->value;
+        EXPECT_LE(f.state->value, 100);
+        EXPECT_GT(f.state->value, 100 - 2 * c.step - 1);
+
+        ASSERT_TRUE(f.controller->set_position(last));
+        ASSERT_TRUE(f.controller->set_position(0));
+        ASSERT_TRUE(f.controller->set_position(last - 1));
+        const auto& written = f.state->values_set;
+        ASSERT_EQ(written.size(), 4u);
+        EXPECT_EQ(written[1], c.maximum - static_cast<std::int32_t>((std::int64_t{c.maximum} - c.minimum) % c.step));
+        EXPECT_EQ(written[2], c.minimum);
+        EXPECT_LT(written[3], written[1]);
+        f.state->value = c.maximum;
+        ASSERT_TRUE(f.controller->get_position(position));
+        EXPECT_EQ(position, last);
+        f.state->value = c.minimum;
+        ASSERT_TRUE(f.controller->get_position(position));
+        EXPECT_EQ(position, 0);
+    }
+    // The issue's own case, exactly: 100 shows where it is and writes back as 100.
+    fixture<CRangeSliderController> f;
+    f.state->range = {lowest, highest, 0, 1};
+    f.state->value = 100;
+    int position = -1;
+    ASSERT_TRUE(f.controller->get_position(position));
+    ASSERT_TRUE(f.controller->set_position(position));
+    EXPECT_EQ(f.state->values_set.back(), 100);
 }
 
 TEST(range_slider_controller, a_step_of_zero_disables_instead_of_dividing)
@@ -102,6 +160,7 @@ TEST(range_slider_controller, texts_are_strict_decimal_integers)
     EXPECT_TRUE(f.controller->set_from_text(L"-7"));
     for (const wchar_t* bad : {L"042", L"+1", L"4x", L"", L"1.5", L"99999999999"}) {
         EXPECT_FALSE(f.controller->set_from_text(bad)) << "text " << std::wstring(bad).size();
+        EXPECT_FALSE(f.controller->reads_as_value(bad)) << "text " << std::wstring(bad).size();
     }
     EXPECT_EQ(f.state->values_set, (std::vector<std::int32_t>{42, -7}));
     std::wstring text;
@@ -189,10 +248,32 @@ TEST(abs_val_slider_controller, texts_take_fractions_commas_and_the_unit)
     EXPECT_TRUE(f.controller->set_from_text(L"2.25 dB"));
     EXPECT_TRUE(f.controller->set_from_text(L"20")) << "typed values are not clamped or snapped";
     EXPECT_EQ(f.state->abs_values_set, (std::vector<double>{0.5, 0.75, 2.25, 20}));
-    for (const wchar_t* bad : {L"1/0", L"1/", L"/2", L"1.5/2", L"01/2", L"", L"dB", L"x"}) {
+    for (const wchar_t* bad : {L"1/0", L"1/", L"/2", L"1.5/2", L"01/2", L"", L"dB", L"x", L"1e999"}) {
         EXPECT_FALSE(f.controller->set_from_text(bad)) << std::wstring(bad).size();
+        EXPECT_FALSE(f.controller->reads_as_value(bad)) << std::wstring(bad).size();
     }
     EXPECT_EQ(f.state->abs_values_set.size(), 4u);
+}
+
+// A text that reads as a value the item then refuses is told apart from one
+// that does not read, so that the edit box shows no parse error for it.
+TEST(slider_controllers, a_refused_value_still_reads_as_one)
+{
+    fixture<CAbsValSliderController> absolute;
+    absolute.state->unit = L"dB";
+    fixture<CRangeSliderController> range;
+    for (ISliderController* controller : {absolute.controller.get(), range.controller.get()}) {
+        ASSERT_TRUE(controller->reads_as_value(L"30"));
+    }
+    absolute.state->reads_fail = true; // every write refused from here on
+    range.state->reads_fail = true;
+    EXPECT_FALSE(absolute.controller->set_from_text(L"30 dB"));
+    EXPECT_TRUE(absolute.controller->reads_as_value(L"30 dB"));
+    EXPECT_TRUE(absolute.controller->reads_as_value(L"1/4"));
+    EXPECT_FALSE(range.controller->set_from_text(L"300"));
+    EXPECT_TRUE(range.controller->reads_as_value(L"300"));
+    EXPECT_EQ(absolute.state->abs_values_set, std::vector<double>{30});
+    EXPECT_EQ(range.state->values_set, std::vector<std::int32_t>{300});
 }
 
 TEST(abs_val_slider_controller, unmappable_ranges_disable_the_control)
@@ -240,6 +321,47 @@ TEST(abs_val_exposure_slider_controller, the_ends_of_a_logarithmic_range_snap_on
     EXPECT_EQ(position, 35);
     f.state->abs_value = 0;
     EXPECT_FALSE(f.controller->get_position(position)) << "no logarithm of 0";
+}
+
+// Bounds that are no standard times, with one within snapping distance just
+// outside: a camera at 30 fps (33 333 us, beside 1/30 s) and a shortest time
+// of 102 us (beside 1/10000 s), as doubles and as the camera's single
+// precision gives them.
+TEST(abs_val_exposure_slider_controller, no_position_writes_a_time_outside_the_range)
+{
+    struct range_case {
+        double minimum, maximum;
+        std::int32_t scale;
+    };
+    for (const range_case& c :
+         {range_case{102e-6, 33333e-6, logarithmic_scale},
+          range_case{static_cast<float>(102e-6), static_cast<float>(33333e-6), logarithmic_scale},
+          range_case{102e-6, 33333e-6, 0}, range_case{0.00011, 3.95, logarithmic_scale},
+          range_case{0.0000999, 0.0334, logarithmic_scale}}) {
+        SCOPED_TRACE(testing::Message() << std::setprecision(17) << c.minimum << ".." << c.maximum << " scale "
+                                        << c.scale);
+        auto f = exposure_1_10000_to_4();
+        f.state->abs_range = {c.minimum, c.maximum, c.minimum};
+        f.state->scale_kind = c.scale;
+        for (int position = 0; position <= 100; ++position) {
+            ASSERT_TRUE(f.controller->set_position(position));
+        }
+        const auto& written = f.state->abs_values_set;
+        ASSERT_EQ(written.size(), 101u);
+        EXPECT_EQ(written.front(), c.minimum) << std::setprecision(17) << written.front();
+        EXPECT_EQ(written.back(), c.maximum) << std::setprecision(17) << written.back();
+        for (std::size_t position = 0; position < written.size(); ++position) {
+            EXPECT_GE(written[position], c.minimum) << "position " << position;
+            EXPECT_LE(written[position], c.maximum) << "position " << position;
+        }
+    }
+    // Snapping alone never leaves the range either.
+    auto f = exposure_1_10000_to_4();
+    f.state->abs_range = {102e-6, 33333e-6, 102e-6};
+    auto* exposure = static_cast<CAbsValExposureSliderController*>(f.controller.get());
+    EXPECT_EQ(exposure->snap_value(33332e-6), 33332e-6);
+    EXPECT_EQ(exposure->snap_value(102.5e-6), 102.5e-6);
+    EXPECT_EQ(exposure->snap_value(0.0165), 1.0 / 60) << "a time inside the range is still snapped onto";
 }
 
 TEST(abs_val_exposure_slider_controller, short_times_read_as_fractions)

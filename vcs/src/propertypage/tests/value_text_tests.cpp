@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <clocale>
 #include <cstdint>
 #include <string>
 
@@ -57,6 +58,40 @@ TEST(value_text, integers_must_read_back_as_the_same_text)
         std::int32_t value = 77;
         EXPECT_EQ(parse_int_strict(c.text, value), c.ok) << c.text;
         EXPECT_EQ(value, c.ok ? c.value : 77) << c.text;
+    }
+}
+
+// Typed numbers and shown ones, the same in every process locale (the native
+// build checks them under a decimal-comma locale when the machine has one).
+TEST(value_text, decimals_read_with_a_comma_or_a_full_stop_and_show_with_a_full_stop)
+{
+    struct locale_restorer {
+        std::string previous = std::setlocale(LC_ALL, nullptr);
+        ~locale_restorer() { std::setlocale(LC_ALL, previous.c_str()); }
+    } restorer;
+    for (const char* locale : {"C", "de_DE.UTF-8", "German"}) {
+        if (std::setlocale(LC_ALL, locale) == nullptr) {
+            continue;
+        }
+        SCOPED_TRACE(locale);
+        const struct {
+            const wchar_t* text;
+            double value;
+        } numbers[] = {{L"6,5", 6.5}, {L"6.5", 6.5}, {L"-0,75", -0.75}, {L",5", 0.5},
+                       {L"2e3", 2000}, {L"7", 7},    {L"1,5,3", 1.5},   {L"3x", 3}};
+        for (const auto& n : numbers) {
+            double value = -1;
+            EXPECT_TRUE(VCDAdapterHelper::parse_decimal_text(n.text, value)) << n.text;
+            EXPECT_EQ(value, n.value) << n.text;
+        }
+        for (const wchar_t* bad : {L"", L",", L"x1", L"\u00bd", L"- 1"}) {
+            double value = -1;
+            EXPECT_FALSE(VCDAdapterHelper::parse_decimal_text(bad, value)) << bad;
+            EXPECT_EQ(value, -1);
+        }
+        EXPECT_EQ(VCDAdapterHelper::fixed_point_text(6.5, 3), "6.500");
+        EXPECT_EQ(VCDAdapterHelper::fixed_point_text(-0.0625, 2), "-0.06");
+        EXPECT_EQ(VCDAdapterHelper::fixed_point_text(1234567.0, 3), "1234567.000") << "no thousands separator";
     }
 }
 
