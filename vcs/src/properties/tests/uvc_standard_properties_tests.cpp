@@ -216,6 +216,73 @@ TEST_F(uvc_properties_test, exposure_speaks_exponents_and_refuses_those_beyond_t
     EXPECT_EQ(at(40), 100000);
 }
 
+TEST_F(uvc_properties_test, shutter_priority_reports_manual_and_a_set_with_those_flags_writes_the_exposure)
+{
+    start({}, [](sim_camera::uvc_responder& r) {
+        r.edit_control(uvc_unit_kind::camera_terminal, 0x02, [](auto& c) {
+            c.resolution[0] = 0x0F; // manual, auto, shutter and aperture priority
+            c.current[0] = 4;
+        });
+    });
+    ASSERT_FALSE(request(KsPropDataRequest::get, camctl, 4));
+    EXPECT_EQ(at(28), 2) << "shutter priority: manual exposure";
+    EXPECT_EQ(at(32), 3);
+    ASSERT_FALSE(request(KsPropDataRequest::set, camctl, 4, -2, static_cast<std::uint32_t>(at(28))));
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x04), 2500);
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x02), 4) << "the mode stays";
+    ASSERT_FALSE(request(KsPropDataRequest::get, custom, 109));
+    ASSERT_FALSE(request(KsPropDataRequest::set, custom, 109, 1234, static_cast<std::uint32_t>(at(28))));
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x04), 1234);
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x02), 4);
+    // Auto asked for: aperture priority, the exposure left alone.
+    ASSERT_FALSE(request(KsPropDataRequest::set, camctl, 4, -2, cam::flag_auto));
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x02), 8);
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x04), 1234);
+}
+
+// A control the device refuses once: the handler still knows the device's
+// state, so the next set does what it asks, and a reapply sends no refused
+// value.
+TEST_F(uvc_properties_test, a_refused_set_leaves_the_handler_with_the_device_state)
+{
+    start({0x0004 | 0x0800, 0}, [](sim_camera::uvc_responder& r) { // hue and hue auto, auto off
+        r.edit_control(uvc_unit_kind::processing_unit, 0x10, [](auto& c) { c.current.fill(0); });
+        r.edit_control(uvc_unit_kind::camera_terminal, 0x02, [](auto& c) { c.current[0] = 1; }); // manual
+    });
+    const auto stall = [&](uvc_unit_kind kind, std::uint8_t selector, bool on) {
+        responder->edit_control(kind, selector, [on](auto& c) { c.stalls = on; });
+    };
+    struct row {
+        GUID set;
+        std::uint32_t id;
+        uvc_unit_kind kind;
+        std::uint8_t auto_selector, value_selector;
+        std::int64_t auto_on;
+    } rows[] = {
+        {procamp, 2, uvc_unit_kind::processing_unit, 0x10, 0x06, 1},
+        {camctl, 4, uvc_unit_kind::camera_terminal, 0x02, 0x04, 8},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.id);
+        const auto auto_before = responder->current_value(r.kind, r.auto_selector);
+        const auto value_before = responder->current_value(r.kind, r.value_selector);
+        stall(r.kind, r.auto_selector, true);
+        EXPECT_TRUE(request(KsPropDataRequest::set, r.set, r.id, -3, cam::flag_auto));
+        stall(r.kind, r.auto_selector, false);
+        EXPECT_EQ(responder->current_value(r.kind, r.auto_selector), auto_before);
+        ASSERT_FALSE(request(KsPropDataRequest::set, r.set, r.id, -3, cam::flag_auto));
+        EXPECT_EQ(responder->current_value(r.kind, r.auto_selector), r.auto_on) << "auto on after the retry";
+        EXPECT_EQ(responder->current_value(r.kind, r.value_selector), value_before);
+
+        ASSERT_FALSE(request(KsPropDataRequest::set, r.set, r.id, -3, cam::flag_manual)); // auto off
+        stall(r.kind, r.value_selector, true);
+        EXPECT_TRUE(request(KsPropDataRequest::set, r.set, r.id, -3, cam::flag_manual));
+        stall(r.kind, r.value_selector, false);
+        registry.reapply_values();
+        EXPECT_EQ(responder->current_value(r.kind, r.value_selector), value_before) << "the refused value stays unsent";
+    }
+}
+
 TEST_F(uvc_properties_test, setting_hue_with_auto_turns_auto_on_and_leaves_the_value)
 {
     start({0x0004 | 0x0800, 0}, [](sim_camera::uvc_responder& r) { // hue and hue auto, auto off
