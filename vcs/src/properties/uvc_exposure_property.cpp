@@ -80,8 +80,13 @@ std::error_code uvc_exposure_property::set_request(KsPropDataRequest& request)
     std::int32_t exposure = value;
     if (camera_control) {
         // An exponent whose time does not fit the 4-byte control is refused
-        // before anything reaches the device.
-        const auto converted = uvc_exposure_from_log2(value);
+        // before anything reaches the device. The device's range is the one
+        // get reported in exponents.
+        const std::uint32_t n = exposure_.length;
+        const auto converted =
+            exposure_.range_read ? uvc_exposure_of_set(value, UVCPropertyData::read(exposure_.minimum, n),
+                                                       UVCPropertyData::read(exposure_.maximum, n))
+                                 : uvc_exposure_from_log2(value);
         if (!converted) {
             return make_cam_error(E_INVALIDARG);
         }
