@@ -4,6 +4,7 @@
 
 #include "device_impl/device_impl_tools/propset/property_reply.h"
 
+#include <algorithm>
 #include <array>
 
 namespace drv_genicam {
@@ -26,6 +27,28 @@ std::error_code write_steps_reply(KsPropDataRequest& request, GenICam::IFloat& t
         return invalid_argument();
     }
     return cam::write_std_reply(request, cam::flag_manual, *min, *max, *def, 1, *value, cam::flag_manual);
+}
+
+// The ExposureTime that a set of `step` writes. A step inside the range that
+// get reports (the steps of the node's minimum and maximum) is taken: its
+// time is brought into the node's range, since the power-of-two time of a
+// bound's step may lie past the bound (maximum 33 333 µs reports step -4,
+// whose time is 62 500 µs). Any other step is converted as it is, for the
+// node to refuse.
+double exposure_time_of_step(GenICam::IFloat& time, std::int32_t step)
+{
+    const double converted = exposure_step_to_microseconds(step);
+    const auto min = time.get_min();
+    const auto max = time.get_max();
+    if (!min || !max || !(min.value() <= max.value())) {
+        return converted;
+    }
+    const auto min_step = microseconds_to_exposure_step(min.value());
+    const auto max_step = microseconds_to_exposure_step(max.value());
+    if (!min_step || !max_step || step < *min_step || step > *max_step) {
+        return converted;
+    }
+    return std::clamp(converted, min.value(), max.value());
 }
 } // namespace
 
@@ -64,7 +87,7 @@ std::error_code exposure::set_request(KsPropDataRequest& request)
     if (is_key(request, cam::PROPSETID_VIDCAP_CAMERACONTROL, camera_control_exposure)) {
         std::function<std::error_code(std::int32_t)> write;
         if (time != nullptr) {
-            write = [this](std::int32_t step) { return time->set_val(exposure_step_to_microseconds(step)); };
+            write = [this](std::int32_t step) { return time->set_val(exposure_time_of_step(*time, step)); };
         }
         return auto_switch(request, auto_mode, write);
     }

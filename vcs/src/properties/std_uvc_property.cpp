@@ -68,8 +68,7 @@ std::error_code std_uvc_property::set_request(KsPropDataRequest& request)
     utils::property_store_itf* store = channel_.property_store();
     const bool auto_wanted = (flags & cam::flag_auto) != 0;
     if (auto_ != nullptr && (auto_->value() != 0) != auto_wanted) {
-        auto_->set_value(auto_wanted ? 1 : 0);
-        const std::error_code ec = control_request(channel_, *auto_, set_cur);
+        const std::error_code ec = set_control_value(channel_, *auto_, auto_wanted ? 1 : 0);
         if (!ec && store != nullptr) {
             store->write_int(auto_name_, auto_wanted ? 1 : 0);
         }
@@ -78,8 +77,7 @@ std::error_code std_uvc_property::set_request(KsPropDataRequest& request)
     if (value_ == nullptr) {
         return make_cam_error(E_NOTIMPL);
     }
-    value_->set_value(value);
-    if (const std::error_code ec = control_request(channel_, *value_, set_cur)) {
+    if (const std::error_code ec = set_control_value(channel_, *value_, value)) {
         return ec;
     }
     if (store != nullptr) {

@@ -1,6 +1,7 @@
 #include "properties/uvc_control_channel.h"
 
 #include <algorithm>
+#include <array>
 
 #include "gen_utils/cam_error.h"
 #include "gen_utils/log.h"
@@ -35,6 +36,17 @@ std::error_code control_request(uvc_control_channel& channel, UVCPropertyData& c
     }
     return channel.uvc_request(get_cur, control.unit_id, static_cast<std::uint8_t>(control.selector),
                                field_length(control), control.current.data());
+}
+
+std::error_code set_control_value(uvc_control_channel& channel, UVCPropertyData& control, std::int32_t value)
+{
+    const std::array<std::uint8_t, 16> held = control.current;
+    control.set_value(value);
+    const std::error_code ec = control_request(channel, control, set_cur);
+    if (ec) {
+        control.current = held;
+    }
+    return ec;
 }
 
 std::error_code initialise_control(uvc_control_channel& channel, UVCPropertyData& control)

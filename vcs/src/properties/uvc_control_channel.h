@@ -33,4 +33,9 @@ std::error_code initialise_control(uvc_control_channel& channel, UVCPropertyData
 // GET_CUR reads `length` bytes into the current value; SET_CUR sends them.
 std::error_code control_request(uvc_control_channel& channel, UVCPropertyData& control, std::uint8_t request);
 
+// Stores `value` as the control's current value and sends it with SET_CUR. A
+// refused SET_CUR puts the current value back: the record keeps what the
+// device holds, which later sets compare with and a reapply sends.
+std::error_code set_control_value(uvc_control_channel& channel, UVCPropertyData& control, std::int32_t value);
+
 } // namespace uvc_property

@@ -1,5 +1,6 @@
 #include "properties/uvc_exposure.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace uvc_property {
@@ -41,6 +42,15 @@ std::optional<std::uint32_t> uvc_exposure_from_log2(std::int32_t d) noexcept
         return std::nullopt; // 2^19 * 10000 exceeds 32 bits
     }
     return static_cast<std::uint32_t>(one_second << d);
+}
+
+std::optional<std::uint32_t> uvc_exposure_of_set(std::int32_t d, std::int64_t min, std::int64_t max) noexcept
+{
+    const auto value = uvc_exposure_from_log2(d);
+    if (!value || min < 0 || min > max || d < uvc_exposure_to_log2(min) || d > uvc_exposure_to_log2(max)) {
+        return value;
+    }
+    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(*value, min, max));
 }
 
 } // namespace uvc_property

@@ -18,4 +18,14 @@ namespace uvc_property {
 // the 4-byte control (d >= 19).
 [[nodiscard]] std::optional<std::uint32_t> uvc_exposure_from_log2(std::int32_t d) noexcept;
 
+// The exposure value that a set of exponent `d` sends to a control whose
+// device range is [min, max]. An exponent inside the range reported for it
+// (the exponents of min and max) is taken: its value is brought into
+// [min, max], since the power-of-two time of a bound's exponent may lie past
+// the bound (max 3000 reports -1, whose value is 5000). Other exponents, and
+// every exponent of a range that is no range (min < 0 or min > max), give
+// uvc_exposure_from_log2's value for the device to judge.
+[[nodiscard]] std::optional<std::uint32_t> uvc_exposure_of_set(std::int32_t d, std::int64_t min,
+                                                               std::int64_t max) noexcept;
+
 } // namespace uvc_property

@@ -15,6 +15,14 @@ bool is_camera_control(const KsPropDataRequest& request)
            request.property_id == uvc_exposure_property::id_camera_control;
 }
 
+// The auto state that get reports and set compares with: the modes in which
+// the camera chooses the exposure time. Shutter priority (4) keeps the time
+// the client sets, so it is manual exposure.
+bool is_auto(std::int32_t mode)
+{
+    return mode == uvc_exposure_property::mode_auto || mode == uvc_exposure_property::mode_aperture_priority;
+}
+
 bool is_custom(const KsPropDataRequest& request)
 {
     return cam::same_guid(request.property_set, cam::PROPSETID_FWCAM1394_CUSTOM_PROP) &&
@@ -44,8 +52,7 @@ std::error_code uvc_exposure_property::get_request(KsPropDataRequest& request)
             return ec;
         }
         capabilities |= cam::flag_auto;
-        const std::int32_t mode = auto_->value();
-        flags = mode == mode_auto || mode == mode_aperture_priority ? capabilities : capabilities & ~cam::flag_auto;
+        flags = is_auto(auto_->value()) ? capabilities : capabilities & ~cam::flag_auto;
     }
     const std::uint32_t n = exposure_.length;
     const std::int32_t min = UVCPropertyData::read(exposure_.minimum, n);
@@ -73,8 +80,13 @@ std::error_code uvc_exposure_property::set_request(KsPropDataRequest& request)
     std::int32_t exposure = value;
     if (camera_control) {
         // An exponent whose time does not fit the 4-byte control is refused
-        // before anything reaches the device.
-        const auto converted = uvc_exposure_from_log2(value);
+        // before anything reaches the device. The device's range is the one
+        // get reported in exponents.
+        const std::uint32_t n = exposure_.length;
+        const auto converted =
+            exposure_.range_read ? uvc_exposure_of_set(value, UVCPropertyData::read(exposure_.minimum, n),
+                                                       UVCPropertyData::read(exposure_.maximum, n))
+                                 : uvc_exposure_from_log2(value);
         if (!converted) {
             return make_cam_error(E_INVALIDARG);
         }
@@ -82,17 +94,15 @@ std::error_code uvc_exposure_property::set_request(KsPropDataRequest& request)
     }
     utils::property_store_itf* store = channel_.property_store();
     const bool auto_wanted = (flags & cam::flag_auto) != 0;
-    if (auto_ != nullptr && (auto_->value() != mode_manual) != auto_wanted) {
+    if (auto_ != nullptr && is_auto(auto_->value()) != auto_wanted) {
         const std::int32_t mode = auto_wanted ? mode_aperture_priority : mode_manual;
-        auto_->set_value(mode);
-        const std::error_code ec = control_request(channel_, *auto_, set_cur);
+        const std::error_code ec = set_control_value(channel_, *auto_, mode);
         if (!ec && store != nullptr) {
             store->write_int(L"ExposureAuto", mode);
         }
         return ec;
     }
-    exposure_.set_value(exposure);
-    if (const std::error_code ec = control_request(channel_, exposure_, set_cur)) {
+    if (const std::error_code ec = set_control_value(channel_, exposure_, exposure)) {
         return ec;
     }
     if (store != nullptr) {

@@ -227,6 +227,55 @@ TEST(genicam_camera_properties, exposure_steps_on_camera_control)
     }
 }
 
+// A slider dragged to either end sends the reported step back. The step of a
+// bound whose time is no power-of-two fraction of a second turns back into a
+// time past that bound: it writes the bound itself. One step further is
+// refused.
+TEST(genicam_camera_properties, every_reported_exposure_step_is_taken_and_written_inside_the_node_range)
+{
+    struct row {
+        const char* min;
+        const char* max;
+        std::int32_t min_step, max_step;
+        double at_min, at_max;
+    };
+    const row rows[] = {
+        {"20", "33333", -15, -4, 30, 33333},   // 30 fps: -4 would be 62 500 µs
+        {"20", "100000", -15, -3, 30, 100000}, // -3 would be 125 000 µs
+        {"20", "700000", -15, 0, 30, 700000},  // 0 would be 1 s
+        {"15.5", "33333", -16, -4, 15.5, 33333},
+        {"1500000", "30000000", 0, 4, 1500000, 16000000},
+    };
+    const auto exposure = camera::control(drv_genicam::camera_control_exposure);
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::string("ExposureTime over [") + r.min + ", " + r.max + "]");
+        description d;
+        d.float_feature("ExposureTime", r.min, r.max).enum_feature("ExposureAuto", {"Off", "Continuous"});
+        camera c(d);
+        std::vector<unsigned char> b;
+        ASSERT_FALSE(c.get(exposure, b, 20, KsPropDataRequest::query_range));
+        EXPECT_EQ(range20(b), (std::vector<std::int32_t>{r.min_step, r.max_step, r.min_step, 1, 3}))
+            << "the default is the minimum";
+        const double node_min = std::stod(r.min);
+        const double node_max = std::stod(r.max);
+        for (std::int32_t step = r.min_step; step <= r.max_step; ++step) {
+            EXPECT_FALSE(c.set_value(exposure, step, 2)) << step;
+            EXPECT_GE(c.f64("ExposureTime"), node_min) << step;
+            EXPECT_LE(c.f64("ExposureTime"), node_max) << step;
+            ASSERT_FALSE(c.get(exposure, b, 40));
+            EXPECT_EQ(at<std::int32_t>(b, 24), step) << "the value reads back as the step set";
+        }
+        EXPECT_FALSE(c.set_value(exposure, r.min_step, 2));
+        EXPECT_EQ(c.f64("ExposureTime"), r.at_min);
+        EXPECT_FALSE(c.set_value(exposure, r.max_step, 2));
+        EXPECT_EQ(c.f64("ExposureTime"), r.at_max);
+        for (const std::int32_t past : {r.min_step - 1, r.max_step + 1}) {
+            EXPECT_EQ(hr(c.set_value(exposure, past, 2)), e_invalidarg) << past;
+            EXPECT_EQ(c.f64("ExposureTime"), r.at_max) << past;
+        }
+    }
+}
+
 TEST(genicam_camera_properties, auto_switch_changes_only_the_auto_node)
 {
     camera c(full_description());

@@ -189,4 +189,23 @@ TEST(uvc_exposure, exposure_times_of_exponents_are_bounded)
     }
 }
 
+// The exponents a range reports send values inside the device's range; the
+// others, and ranges that are none, send the exponent's own value.
+TEST(uvc_exposure, reported_exponents_send_values_inside_the_device_range)
+{
+    struct row {
+        std::int32_t d;
+        std::int64_t min, max;
+        std::optional<std::uint32_t> sent;
+    } rows[] = {
+        {-1, 1, 3000, 3000},      {-2, 1, 3000, 2500},      {-13, 1, 3000, 1},     {0, 1, 3000, 10000},
+        {-14, 1, 3000, 0},        {0, 15000, 100000, 15000}, {3, 15000, 100000, 80000},
+        {0, 3, 7000, 7000},       {-11, 3, 7000, 4},        {-14, 0, 3000, 0},     {17, 0, 2147483647, 1310720000u},
+        {-1, 3000, 1, 5000},      {-1, -5, 3000, 5000},     {19, 0, 2147483647, std::nullopt},
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(uvc_exposure_of_set(r.d, r.min, r.max), r.sent) << r.d << " in [" << r.min << ", " << r.max << "]";
+    }
+}
+
 } // namespace

@@ -216,6 +216,128 @@ TEST_F(uvc_properties_test, exposure_speaks_exponents_and_refuses_those_beyond_t
     EXPECT_EQ(at(40), 100000);
 }
 
+// A client sets back each exponent the range reports. The exponent of a bound
+// whose time is no power-of-two fraction of a second turns back into a time
+// past that bound: the set writes the bound itself.
+struct exposure_range {
+    std::int32_t minimum, maximum;           // device, 100-us units
+    std::int32_t reported_min, reported_max; // exponents
+    std::int64_t sent_at_min, sent_at_max;
+};
+
+std::ostream& operator<<(std::ostream& out, const exposure_range& r)
+{
+    return out << "[" << r.minimum << ", " << r.maximum << "]";
+}
+
+class uvc_exposure_range_test : public uvc_properties_test,
+                                public ::testing::WithParamInterface<exposure_range> {};
+
+TEST_P(uvc_exposure_range_test, every_reported_exponent_is_taken_and_sent_inside_the_device_range)
+{
+    const exposure_range r = GetParam();
+    start({}, [&](sim_camera::uvc_responder& camera) {
+        camera.edit_control(uvc_unit_kind::camera_terminal, 0x04, [&](auto& c) {
+            sim_camera::uvc_responder::put_value(c.minimum, r.minimum);
+            sim_camera::uvc_responder::put_value(c.maximum, r.maximum);
+            sim_camera::uvc_responder::put_value(c.default_value, r.minimum);
+            sim_camera::uvc_responder::put_value(c.current, r.minimum);
+        });
+        camera.edit_control(uvc_unit_kind::camera_terminal, 0x02, [](auto& c) { c.current[0] = 1; }); // manual
+    });
+    ASSERT_FALSE(request(KsPropDataRequest::get, camctl, 4, 0, 0, KsPropDataRequest::query_range));
+    ASSERT_EQ(at(0), r.reported_min);
+    ASSERT_EQ(at(4), r.reported_max);
+    EXPECT_EQ(at(8), r.reported_min) << "the default is the minimum";
+    for (std::int32_t d = r.reported_min; d <= r.reported_max; ++d) {
+        ASSERT_FALSE(request(KsPropDataRequest::set, camctl, 4, d, cam::flag_manual)) << d;
+        const std::int64_t sent = *responder->current_value(uvc_unit_kind::camera_terminal, 0x04);
+        EXPECT_GE(sent, r.minimum) << d;
+        EXPECT_LE(sent, r.maximum) << d;
+        if (d == r.reported_min) {
+            EXPECT_EQ(sent, r.sent_at_min);
+        }
+        if (d == r.reported_max) {
+            EXPECT_EQ(sent, r.sent_at_max);
+        }
+        ASSERT_FALSE(request(KsPropDataRequest::get, camctl, 4));
+        EXPECT_EQ(at(24), d) << "the value reads back as the exponent set";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(device_ranges, uvc_exposure_range_test,
+                         ::testing::Values(exposure_range{1, 3000, -13, -1, 1, 3000},         // 0.3 s
+                                           exposure_range{1, 100000, -13, 3, 1, 80000},       // 10 s
+                                           exposure_range{15000, 100000, 0, 3, 15000, 80000}, // from 1.5 s
+                                           exposure_range{3, 7000, -11, 0, 4, 7000}));        // 0.7 s
+
+TEST_F(uvc_properties_test, shutter_priority_reports_manual_and_a_set_with_those_flags_writes_the_exposure)
+{
+    start({}, [](sim_camera::uvc_responder& r) {
+        r.edit_control(uvc_unit_kind::camera_terminal, 0x02, [](auto& c) {
+            c.resolution[0] = 0x0F; // manual, auto, shutter and aperture priority
+            c.current[0] = 4;
+        });
+    });
+    ASSERT_FALSE(request(KsPropDataRequest::get, camctl, 4));
+    EXPECT_EQ(at(28), 2) << "shutter priority: manual exposure";
+    EXPECT_EQ(at(32), 3);
+    ASSERT_FALSE(request(KsPropDataRequest::set, camctl, 4, -2, static_cast<std::uint32_t>(at(28))));
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x04), 2500);
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x02), 4) << "the mode stays";
+    ASSERT_FALSE(request(KsPropDataRequest::get, custom, 109));
+    ASSERT_FALSE(request(KsPropDataRequest::set, custom, 109, 1234, static_cast<std::uint32_t>(at(28))));
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x04), 1234);
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x02), 4);
+    // Auto asked for: aperture priority, the exposure left alone.
+    ASSERT_FALSE(request(KsPropDataRequest::set, camctl, 4, -2, cam::flag_auto));
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x02), 8);
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::camera_terminal, 0x04), 1234);
+}
+
+// A control the device refuses once: the handler still knows the device's
+// state, so the next set does what it asks, and a reapply sends no refused
+// value.
+TEST_F(uvc_properties_test, a_refused_set_leaves_the_handler_with_the_device_state)
+{
+    start({0x0004 | 0x0800, 0}, [](sim_camera::uvc_responder& r) { // hue and hue auto, auto off
+        r.edit_control(uvc_unit_kind::processing_unit, 0x10, [](auto& c) { c.current.fill(0); });
+        r.edit_control(uvc_unit_kind::camera_terminal, 0x02, [](auto& c) { c.current[0] = 1; }); // manual
+    });
+    const auto stall = [&](uvc_unit_kind kind, std::uint8_t selector, bool on) {
+        responder->edit_control(kind, selector, [on](auto& c) { c.stalls = on; });
+    };
+    struct row {
+        GUID set;
+        std::uint32_t id;
+        uvc_unit_kind kind;
+        std::uint8_t auto_selector, value_selector;
+        std::int64_t auto_on;
+    } rows[] = {
+        {procamp, 2, uvc_unit_kind::processing_unit, 0x10, 0x06, 1},
+        {camctl, 4, uvc_unit_kind::camera_terminal, 0x02, 0x04, 8},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.id);
+        const auto auto_before = responder->current_value(r.kind, r.auto_selector);
+        const auto value_before = responder->current_value(r.kind, r.value_selector);
+        stall(r.kind, r.auto_selector, true);
+        EXPECT_TRUE(request(KsPropDataRequest::set, r.set, r.id, -3, cam::flag_auto));
+        stall(r.kind, r.auto_selector, false);
+        EXPECT_EQ(responder->current_value(r.kind, r.auto_selector), auto_before);
+        ASSERT_FALSE(request(KsPropDataRequest::set, r.set, r.id, -3, cam::flag_auto));
+        EXPECT_EQ(responder->current_value(r.kind, r.auto_selector), r.auto_on) << "auto on after the retry";
+        EXPECT_EQ(responder->current_value(r.kind, r.value_selector), value_before);
+
+        ASSERT_FALSE(request(KsPropDataRequest::set, r.set, r.id, -3, cam::flag_manual)); // auto off
+        stall(r.kind, r.value_selector, true);
+        EXPECT_TRUE(request(KsPropDataRequest::set, r.set, r.id, -3, cam::flag_manual));
+        stall(r.kind, r.value_selector, false);
+        registry.reapply_values();
+        EXPECT_EQ(responder->current_value(r.kind, r.value_selector), value_before) << "the refused value stays unsent";
+    }
+}
+
 TEST_F(uvc_properties_test, setting_hue_with_auto_turns_auto_on_and_leaves_the_value)
 {
     start({0x0004 | 0x0800, 0}, [](sim_camera::uvc_responder& r) { // hue and hue auto, auto off
