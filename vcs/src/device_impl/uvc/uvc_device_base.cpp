@@ -178,6 +178,7 @@ std::error_code uvc_device_base::select_format(const stream_format& format, std:
     }
     commit_ = negotiated.value().commit;
     input_stream_format_ = negotiated.value().input;
+    input_compressed_ = negotiated.value().compressed;
     interval_ = negotiated.value().interval;
     return {};
 }
@@ -329,6 +330,7 @@ frame_input_format uvc_device_base::input_format() const
     out.stride = img::image_stride(f.fourcc, f.width);
     const std::uint32_t image = img::image_buffer_size(f.fourcc, f.width, f.height);
     out.buffer_length = image != 0 ? image : f.buffer_length;
+    out.compressed = input_compressed_;
     out.plane_size = img::fourcc_is_planar(f.fourcc)
                          ? static_cast<std::uint32_t>(f.height) * static_cast<std::uint32_t>(std::abs(out.stride))
                          : 0;

@@ -114,6 +114,7 @@ private:
     std::vector<uvc_cam::input_format> inputs_;
     vs_probe_commit commit_;
     stream_format input_stream_format_;
+    bool input_compressed_ = false; // the committed format is MJPEG or frame-based
     std::uint64_t interval_ = 0;
     stream_transfer_plan plan_;
     std::shared_ptr<nox_um::pipe> pipe_;

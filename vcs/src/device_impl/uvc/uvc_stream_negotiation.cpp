@@ -108,6 +108,7 @@ outcome::std_result<negotiated_stream> negotiate_stream(const nox_um::usb_device
     if (auto ec = probe_commit(device, probe, result.commit)) {
         return ec;
     }
+    result.compressed = input.compressed;
     const std::uint32_t frame_size = result.commit.max_video_frame_size();
     if (frame_size > result.input.buffer_length) {
         if (service_log_level.load(std::memory_order_relaxed) > 2) {

@@ -45,6 +45,7 @@ struct negotiated_stream {
     cam::stream_format input;  // what the camera sends; buffer length at least dwMaxVideoFrameSize
     std::uint64_t interval = 0;
     vs_probe_commit commit;
+    bool compressed = false; // MJPEG or frame-based: frames as long as the camera makes them
 };
 
 // Finds the offered entry for `requested` (E_INVALIDARG when none matches),

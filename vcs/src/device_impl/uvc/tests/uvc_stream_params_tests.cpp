@@ -146,11 +146,12 @@ TEST(uvc_input_formats, each_frame_kind_gives_its_size_and_interval_range)
         std::uint32_t format, frame, fourcc, bits;
         std::int32_t w, h;
         std::uint32_t min, max, def;
+        bool compressed; // MJPEG and frame-based
     } rows[] = {
-        {1, 1, img::fourcc("YUY2"), 16, 640, 480, 333333, 666666, 400000},
-        {1, 2, img::fourcc("YUY2"), 16, 320, 240, 100000, 1000000, 200000},
-        {2, 1, img::fourcc("MJPG"), 24, 1280, 720, 333333, 333333, 333333},
-        {3, 1, img::fourcc("YUY2"), 16, 800, 600, 500000, 1000000, 500000},
+        {1, 1, img::fourcc("YUY2"), 16, 640, 480, 333333, 666666, 400000, false},
+        {1, 2, img::fourcc("YUY2"), 16, 320, 240, 100000, 1000000, 200000, false},
+        {2, 1, img::fourcc("MJPG"), 24, 1280, 720, 333333, 333333, 333333, true},
+        {3, 1, img::fourcc("YUY2"), 16, 800, 600, 500000, 1000000, 500000, true},
     };
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
@@ -164,6 +165,7 @@ TEST(uvc_input_formats, each_frame_kind_gives_its_size_and_interval_range)
         EXPECT_EQ(formats[i].min_interval, rows[i].min);
         EXPECT_EQ(formats[i].max_interval, rows[i].max);
         EXPECT_EQ(formats[i].default_interval, rows[i].def);
+        EXPECT_EQ(formats[i].compressed, rows[i].compressed);
     }
 }
 
