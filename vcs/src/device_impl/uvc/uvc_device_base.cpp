@@ -67,7 +67,12 @@ std::uint32_t uvc_device_base::get_max_bus_transfer_size()
 
 std::uint32_t uvc_device_base::required_frame_buffer_size()
 {
-    return uvc_cam::required_frame_buffer_size(plan_.full_frame, commit_);
+    return uvc_cam::required_frame_buffer_size(plan_.full_frame, commit_, uncompressed_image_size());
+}
+
+std::uint32_t uvc_device_base::uncompressed_image_size() const noexcept
+{
+    return input_compressed_ ? 0 : input_stream_format_.buffer_length;
 }
 
 void uvc_device_base::return_frame(frame_wrapper* frame)
@@ -227,7 +232,7 @@ std::error_code uvc_device_base::prepare_stream()
         if (pipes.empty()) {
             return out_of_memory();
         }
-        plan_ = plan_stream_transfers(pipes, commit_);
+        plan_ = plan_stream_transfers(pipes, commit_, uncompressed_image_size());
         log_line(logging::level_trace, "[CamTovra] Using a transfer size of {}, full_frame={}\n", plan_.transfer_size,
                  plan_.full_frame);
         endpoint = pipes.front().endpoint_address;
@@ -235,7 +240,7 @@ std::error_code uvc_device_base::prepare_stream()
         if (const std::error_code ec = select_alternate_interface(endpoint)) {
             return ec;
         }
-        plan_ = plan_stream_transfers(pipes, commit_);
+        plan_ = plan_stream_transfers(pipes, commit_, uncompressed_image_size());
     }
     pipe_ = nox_um::open_endpoint_pipe(device(), endpoint);
     if (!pipe_) {

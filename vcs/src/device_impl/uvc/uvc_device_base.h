@@ -109,6 +109,9 @@ protected:
 
 private:
     std::error_code select_alternate_interface(std::uint8_t& endpoint);
+    // The uncompressed image a frame must hold (the input stream format's
+    // buffer length); 0 for a compressed format.
+    std::uint32_t uncompressed_image_size() const noexcept;
 
     uvc_descriptor_tree tree_;
     std::vector<uvc_cam::input_format> inputs_;

@@ -50,7 +50,9 @@ struct negotiated_stream {
 
 // Finds the offered entry for `requested` (E_INVALIDARG when none matches),
 // derives the input stream format from its input record and negotiates it
-// with `max_bus_transfer` as the proposed dwMaxPayloadTransferSize.
+// with `max_bus_transfer` as the proposed dwMaxPayloadTransferSize. An
+// uncompressed image whose frames could not be held (beyond
+// max_committed_size) is E_INVALIDARG.
 outcome::std_result<negotiated_stream> negotiate_stream(const nox_um::usb_device_handle& device,
                                                         const std::vector<stream_format_entry>& entries,
                                                         const std::vector<input_format>& inputs,
