@@ -21,6 +21,9 @@ struct frame_input_format {
     std::int32_t stride = 0;
     std::uint32_t buffer_length = 0; // bytes of one complete image
     std::uint32_t plane_size = 0;    // first plane of a planar format, else 0
+    // MJPEG and frame-based formats: a frame is as long as the camera makes
+    // it, so buffer_length says nothing about it.
+    bool compressed = false;
 };
 
 class frame_path_host {

@@ -203,6 +203,7 @@ void frame_reassembly::on_payload(frame_wrapper* transfer, std::uint64_t bytes, 
 
 void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payload_info& info)
 {
+    const bool compressed = host_.input_format().compressed;
     frame_wrapper* finished[2] = {};
     payload_info finished_info[2];
     std::uint64_t finished_number[2] = {};
@@ -219,6 +220,7 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
                 own.fid = current_fid_;
                 own.pts = current_pts_;
                 own.end_of_frame = false;
+                own.error = current_bad_;
                 own.valid = true;
                 finished[finished_count] = std::exchange(current_, nullptr);
                 finished_info[finished_count] = own;
@@ -237,6 +239,7 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
                 current_ = free_list_.back();
                 free_list_.pop_back();
                 current_pts_ = info.pts;
+                current_bad_ = false;
                 store_le64(current_->buffer + frame_header::first_payload_us, now_us());
                 store_le64(current_->buffer + frame_header::pts, info.pts);
             }
@@ -250,9 +253,15 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
                 frame.valid_data_size_ += n;
                 bytes_copied_.fetch_add(n, std::memory_order_relaxed);
             }
-            if (info.end_of_frame || frame.valid_data_size_ >= frame.capacity) {
+            // A compressed frame has no length of its own: bytes beyond its
+            // buffer cut it short, and once full it waits for its
+            // end-of-frame, so that its tail cannot pass for a frame.
+            current_bad_ = current_bad_ || info.error || (compressed && n < data.size());
+            const bool full = frame.valid_data_size_ >= frame.capacity;
+            if (info.end_of_frame || (full && !compressed)) {
                 payload_info done = info;
                 done.end_of_frame = true;
+                done.error = current_bad_;
                 finished[finished_count] = std::exchange(current_, nullptr);
                 finished_info[finished_count] = done;
                 finished_number[finished_count] = frame_number_;
@@ -306,7 +315,10 @@ void frame_reassembly::on_full_frame(frame_wrapper* frame, std::uint64_t bytes, 
 void frame_reassembly::complete(frame_wrapper* frame, const payload_info& info, std::uint64_t frame_number)
 {
     const frame_input_format format = host_.input_format();
-    const bool incomplete = !(frame->valid_data_size_ >= format.buffer_length && info.end_of_frame);
+    // A compressed frame is as long as the camera made it.
+    const bool holds_image = format.compressed ? frame->valid_data_size_ != 0
+                                               : frame->valid_data_size_ >= format.buffer_length;
+    const bool incomplete = !(info.end_of_frame && !info.error && holds_image);
     std::uint8_t* header = frame->buffer;
     store_le64(header + frame_header::frame_number, frame_number);
     store_le64(header + frame_header::fid, info.fid);
@@ -327,8 +339,9 @@ void frame_reassembly::complete(frame_wrapper* frame, const payload_info& info, 
         give_back(frame);
         return;
     }
+    const std::uint64_t image_limit = format.compressed ? frame->valid_data_size_ : format.buffer_length;
     const auto image_bytes = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(frame->valid_data_size_, format.buffer_length));
+        std::min<std::uint64_t>({frame->valid_data_size_, image_limit, 0xFFFFFFFFu}));
     img::image_desc image = img::image_desc_make(frame->data() + frame->offset, format.fourcc, format.width,
                                                  format.height, format.stride, image_bytes);
     image.plane_size = format.plane_size;

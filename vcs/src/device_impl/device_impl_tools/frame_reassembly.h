@@ -7,9 +7,10 @@
 // end-of-frame bit, when it is full, or when the frame identifier toggles.
 // Full-frame mode: the sink's frames themselves are read, one transfer being
 // header and whole frame; the header is stepped over, nothing is copied.
-// Either way a finished frame is judged (complete: as long as the input
-// format's image and ended by end-of-frame), counted, processed by the camera
-// and delivered, or given back.
+// Either way a finished frame is judged (complete: ended by end-of-frame, no
+// payload of it marked bad by the camera, and as long as the input format's
+// image, or for a compressed format holding any data that all fitted),
+// counted, processed by the camera and delivered, or given back.
 //
 // Every request queued on the endpoint is tracked until it comes back. Reads
 // that the endpoint drops when it stops, and requeues it refuses, are parked;
@@ -109,6 +110,9 @@ private:
     std::vector<frame_wrapper*> free_list_; // last in, first out
     frame_wrapper* current_ = nullptr;
     std::uint64_t current_pts_ = 0; // time stamp of the current frame's first payload
+    // A payload of the current frame was marked bad, or (compressed formats)
+    // lost bytes to the frame's capacity.
+    bool current_bad_ = false;
     std::uint64_t frame_number_ = 0;
     std::uint32_t current_fid_ = fid_unknown;
     std::atomic<bool> stopping_{false};

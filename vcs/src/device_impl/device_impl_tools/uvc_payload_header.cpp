@@ -26,6 +26,7 @@ payload_info parse_payload_header(std::span<const std::uint8_t> payload, bool pt
     }
     info.fid = flags & payload_header_bits::fid;
     info.end_of_frame = (flags & payload_header_bits::end_of_frame) != 0;
+    info.error = (flags & payload_header_bits::error) != 0;
     info.header_length = length;
     info.valid = true;
     return info;

@@ -12,6 +12,7 @@ struct payload_info {
     std::uint64_t pts = 0;        // 0 when the header carries none
     std::uint32_t fid = 0;        // frame identifier bit
     bool end_of_frame = false;
+    bool error = false; // the camera marks the payload's data as bad
     bool valid = false;
     std::uint8_t header_length = 0; // bytes of the header (valid headers only)
 };
@@ -20,6 +21,7 @@ namespace payload_header_bits {
 inline constexpr std::uint8_t fid = 1u << 0;
 inline constexpr std::uint8_t end_of_frame = 1u << 1;
 inline constexpr std::uint8_t pts = 1u << 2;
+inline constexpr std::uint8_t error = 1u << 6;
 } // namespace payload_header_bits
 
 // Parses the header at the start of `payload`. Invalid: fewer than 2 bytes, a

@@ -67,11 +67,19 @@ inline std::uint32_t pixel(const std::uint8_t* line, std::int64_t x) noexcept
     }
 }
 
-// Bytes of a line that holds pixels 0..width-1 (width > 0).
-[[nodiscard]] std::int64_t line_bytes(pixel_layout layout, std::int64_t width) noexcept;
+// Bytes from the start of a line through the last byte that pixel x is read
+// from (x >= 0). A packed line may end inside a byte or a pixel group.
+[[nodiscard]] std::int64_t bytes_through_pixel(pixel_layout layout, std::int64_t x) noexcept;
 
-// The part of an image that can be read safely: whole lines of `width`
-// pixels within `buffer_size`. `lines` is 0 when nothing can be read.
+// The highest column that a walk over columns first, first + 8, ... below
+// width - 2 reads when each position reads `reach` columns to its right; -1
+// when the walk has no position.
+[[nodiscard]] std::int64_t last_column_read(std::int64_t width, std::int64_t first, std::int64_t reach) noexcept;
+
+// The part of an image that a walk reading columns 0..last_column of its
+// lines can read safely: a stride that covers a line's whole bytes, and the
+// lines whose bytes through last_column lie within `buffer_size`. `lines` is
+// 0 when nothing can be read.
 struct sample_area {
     const std::uint8_t* data = nullptr;
     std::int64_t stride = 0;
@@ -81,7 +89,8 @@ struct sample_area {
     [[nodiscard]] const std::uint8_t* line(std::int64_t y) const noexcept { return data + y * stride; }
 };
 
-[[nodiscard]] sample_area readable_area(const img::image_desc& image, pixel_layout layout) noexcept;
+[[nodiscard]] sample_area readable_area(const img::image_desc& image, pixel_layout layout,
+                                       std::int64_t last_column) noexcept;
 
 inline constexpr float from_bits(std::uint32_t bits) noexcept
 {

@@ -60,31 +60,54 @@ const format_info* find_format(std::uint32_t code) noexcept
     return nullptr;
 }
 
-std::int64_t line_bytes(pixel_layout layout, std::int64_t width) noexcept
+std::int64_t bytes_through_pixel(pixel_layout layout, std::int64_t x) noexcept
+{
+    switch (layout) {
+    case pixel_layout::byte8: return x + 1;
+    case pixel_layout::word16: return 2 * x + 2;
+    case pixel_layout::packed10: return x / 4 * 5 + x % 4 + 2; // pixel k of a group: bytes k and k + 1
+    case pixel_layout::packed12b: return x / 2 * 3 + 3;        // both pixels of a pair use its third byte
+    default: return x / 2 * 3 + 2 + x % 2;                       // bytes 0-1 or 1-2 of the pair
+    }
+}
+
+std::int64_t last_column_read(std::int64_t width, std::int64_t first, std::int64_t reach) noexcept
+{
+    if (width - 2 <= first) {
+        return -1;
+    }
+    return first + (width - 3 - first) / 8 * 8 + reach;
+}
+
+namespace {
+// Whole bytes of a line of `width` pixels, as a frame's stride counts them:
+// a packed line may end inside its last byte.
+std::int64_t whole_line_bytes(pixel_layout layout, std::int64_t width) noexcept
 {
     switch (layout) {
     case pixel_layout::byte8: return width;
     case pixel_layout::word16: return 2 * width;
-    case pixel_layout::packed10: return (width - 1) / 4 * 5 + 5;
-    default: return (width - 1) / 2 * 3 + 3;
+    case pixel_layout::packed10: return width * 10 / 8;
+    default: return width * 12 / 8;
     }
 }
+} // namespace
 
-sample_area readable_area(const img::image_desc& image, pixel_layout layout) noexcept
+sample_area readable_area(const img::image_desc& image, pixel_layout layout, std::int64_t last_column) noexcept
 {
     sample_area area;
-    if (image.data == nullptr || image.width <= 0 || image.height <= 0) {
+    if (image.data == nullptr || image.width <= 0 || image.height <= 0 || last_column < 0) {
         return area;
     }
-    const std::int64_t row = line_bytes(layout, image.width);
     const std::int64_t pitch = std::llabs(image.stride);
-    if (pitch < row || image.buffer_size < row) {
+    const std::int64_t used = bytes_through_pixel(layout, last_column);
+    if (pitch < whole_line_bytes(layout, image.width) || image.buffer_size < used) {
         return area;
     }
     area.data = image.data;
     area.stride = image.stride;
     area.width = image.width;
-    area.lines = std::min<std::int64_t>(image.height, 1 + (image.buffer_size - row) / pitch);
+    area.lines = std::min<std::int64_t>(image.height, 1 + (image.buffer_size - used) / pitch);
     return area;
 }
 
@@ -221,6 +244,14 @@ output_range range_by_cells(const sample_area& a, index_cells cells, Lookup& cur
     }
 }
 
+// The range walk starts at column 0; a Bayer position reads its right
+// neighbour too.
+sample_area range_area(const img::image_desc& image, const format_info& f) noexcept
+{
+    const std::int64_t reach = f.cells == index_cells::value ? 0 : 1;
+    return readable_area(image, f.layout, last_column_read(image.width, 0, reach));
+}
+
 template <typename Lookup>
 output_range range_by_format(const img::image_desc& image, Lookup& curve) noexcept
 {
@@ -228,7 +259,7 @@ output_range range_by_format(const img::image_desc& image, Lookup& curve) noexce
     if (f == nullptr) {
         return {range_lo_start, range_hi_start};
     }
-    const sample_area a = readable_area(image, f->layout);
+    const sample_area a = range_area(image, *f);
     switch (f->layout) {
     case pixel_layout::byte8: return range_by_cells<pixel_layout::byte8>(a, f->cells, curve);
     case pixel_layout::word16: return range_by_cells<pixel_layout::word16>(a, f->cells, curve);
@@ -252,8 +283,10 @@ float mean_luminance(const img::image_desc& image) noexcept
     if (f == nullptr) {
         return -1.0f;
     }
-    const sample_area a = readable_area(image, f->layout);
+    // The mean's walk starts at column 2 and reads one neighbour to the
+    // right, two for Bayer formats.
     const bool bayer = f->cells != index_cells::value;
+    const sample_area a = readable_area(image, f->layout, last_column_read(image.width, 2, bayer ? 2 : 1));
     switch (f->layout) {
     case pixel_layout::byte8: return mean_of<pixel_layout::byte8>(a, bayer);
     case pixel_layout::word16: return mean_of<pixel_layout::word16>(a, bayer);
@@ -285,7 +318,7 @@ std::int64_t range_block_bound(const img::image_desc& image) noexcept
     if (f == nullptr) {
         return 0;
     }
-    const sample_area a = readable_area(image, f->layout);
+    const sample_area a = range_area(image, *f);
     if (a.lines < 2 || a.width < 3) {
         return 0;
     }

@@ -67,7 +67,12 @@ std::uint32_t uvc_device_base::get_max_bus_transfer_size()
 
 std::uint32_t uvc_device_base::required_frame_buffer_size()
 {
-    return uvc_cam::required_frame_buffer_size(plan_.full_frame, commit_);
+    return uvc_cam::required_frame_buffer_size(plan_.full_frame, commit_, uncompressed_image_size());
+}
+
+std::uint32_t uvc_device_base::uncompressed_image_size() const noexcept
+{
+    return input_compressed_ ? 0 : input_stream_format_.buffer_length;
 }
 
 void uvc_device_base::return_frame(frame_wrapper* frame)
@@ -178,6 +183,7 @@ std::error_code uvc_device_base::select_format(const stream_format& format, std:
     }
     commit_ = negotiated.value().commit;
     input_stream_format_ = negotiated.value().input;
+    input_compressed_ = negotiated.value().compressed;
     interval_ = negotiated.value().interval;
     return {};
 }
@@ -226,7 +232,7 @@ std::error_code uvc_device_base::prepare_stream()
         if (pipes.empty()) {
             return out_of_memory();
         }
-        plan_ = plan_stream_transfers(pipes, commit_);
+        plan_ = plan_stream_transfers(pipes, commit_, uncompressed_image_size());
         log_line(logging::level_trace, "[CamTovra] Using a transfer size of {}, full_frame={}\n", plan_.transfer_size,
                  plan_.full_frame);
         endpoint = pipes.front().endpoint_address;
@@ -234,7 +240,7 @@ std::error_code uvc_device_base::prepare_stream()
         if (const std::error_code ec = select_alternate_interface(endpoint)) {
             return ec;
         }
-        plan_ = plan_stream_transfers(pipes, commit_);
+        plan_ = plan_stream_transfers(pipes, commit_, uncompressed_image_size());
     }
     pipe_ = nox_um::open_endpoint_pipe(device(), endpoint);
     if (!pipe_) {
@@ -329,6 +335,7 @@ frame_input_format uvc_device_base::input_format() const
     out.stride = img::image_stride(f.fourcc, f.width);
     const std::uint32_t image = img::image_buffer_size(f.fourcc, f.width, f.height);
     out.buffer_length = image != 0 ? image : f.buffer_length;
+    out.compressed = input_compressed_;
     out.plane_size = img::fourcc_is_planar(f.fourcc)
                          ? static_cast<std::uint32_t>(f.height) * static_cast<std::uint32_t>(std::abs(out.stride))
                          : 0;

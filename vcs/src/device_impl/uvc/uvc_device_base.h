@@ -109,11 +109,15 @@ protected:
 
 private:
     std::error_code select_alternate_interface(std::uint8_t& endpoint);
+    // The uncompressed image a frame must hold (the input stream format's
+    // buffer length); 0 for a compressed format.
+    std::uint32_t uncompressed_image_size() const noexcept;
 
     uvc_descriptor_tree tree_;
     std::vector<uvc_cam::input_format> inputs_;
     vs_probe_commit commit_;
     stream_format input_stream_format_;
+    bool input_compressed_ = false; // the committed format is MJPEG or frame-based
     std::uint64_t interval_ = 0;
     stream_transfer_plan plan_;
     std::shared_ptr<nox_um::pipe> pipe_;

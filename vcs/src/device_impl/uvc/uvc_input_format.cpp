@@ -106,6 +106,7 @@ std::vector<input_format> read_input_formats(const uvc_descriptor_tree& tree, bo
             input_format record;
             record.format_index = read_u8(format.bytes, 3);
             record.frame_index = read_u8(frame.bytes, 3);
+            record.compressed = format.subtype != uvc::vs_format_uncompressed;
             if (format.subtype == uvc::vs_format_mjpeg) {
                 record.guid = mediasubtype_mjpg;
                 record.bits_per_pixel = 24;

@@ -27,6 +27,9 @@ struct input_format {
     std::uint32_t min_interval = 0; // 100-ns units
     std::uint32_t max_interval = 0;
     std::uint32_t default_interval = 0;
+    // An MJPEG or frame-based format: its frames are as long as the camera
+    // makes them, not as long as an image of the size.
+    bool compressed = false;
 };
 
 // The FOURCC of a format GUID: RGB24 and RGB32 media subtypes give "RGB3" and

@@ -1,5 +1,6 @@
 #include "device_impl/uvc/uvc_stream_negotiation.h"
 
+#include "device_impl/image/image_format.h"
 #include "device_impl/uvc/uvc_request.h"
 #include "gen_utils/cam_error.h"
 #include "gen_utils/log.h"
@@ -59,7 +60,7 @@ std::error_code probe_commit(const nox_um::usb_device_handle& device, const vs_p
         }
         return ec;
     }
-    if (!committed_sizes_usable(committed)) {
+    if (!committed_sizes_usable(committed, 0)) {
         log_line(logging::level_error,
                  "[CamTovra] Committed dwMaxVideoFrameSize={}, dwMaxPayloadTransferSize={} cannot be streamed.\n",
                  committed.max_video_frame_size(), committed.max_payload_transfer_size());
@@ -107,6 +108,19 @@ outcome::std_result<negotiated_stream> negotiate_stream(const nox_um::usb_device
     probe.set_max_payload_transfer_size(max_bus_transfer);
     if (auto ec = probe_commit(device, probe, result.commit)) {
         return ec;
+    }
+    result.compressed = input.compressed;
+    const std::uint32_t image = input.compressed ? 0 : result.input.buffer_length;
+    if (!committed_sizes_usable(result.commit, image)) {
+        log_line(logging::level_error, "[CamTovra] An image of {} bytes ({}, {}x{}) cannot be streamed.\n", image,
+                 img::fourcc_name(result.input.fourcc), result.input.width, result.input.height);
+        return make_cam_error(E_INVALIDARG);
+    }
+    if (result.commit.max_video_frame_size() < image) {
+        log_line(logging::level_warning,
+                 "[CamTovra] Committed dwMaxVideoFrameSize={} is below the image's {} bytes; frames are sized for "
+                 "the image.\n",
+                 result.commit.max_video_frame_size(), image);
     }
     const std::uint32_t frame_size = result.commit.max_video_frame_size();
     if (frame_size > result.input.buffer_length) {

@@ -45,11 +45,14 @@ struct negotiated_stream {
     cam::stream_format input;  // what the camera sends; buffer length at least dwMaxVideoFrameSize
     std::uint64_t interval = 0;
     vs_probe_commit commit;
+    bool compressed = false; // MJPEG or frame-based: frames as long as the camera makes them
 };
 
 // Finds the offered entry for `requested` (E_INVALIDARG when none matches),
 // derives the input stream format from its input record and negotiates it
-// with `max_bus_transfer` as the proposed dwMaxPayloadTransferSize.
+// with `max_bus_transfer` as the proposed dwMaxPayloadTransferSize. An
+// uncompressed image whose frames could not be held (beyond
+// max_committed_size) is E_INVALIDARG.
 outcome::std_result<negotiated_stream> negotiate_stream(const nox_um::usb_device_handle& device,
                                                         const std::vector<stream_format_entry>& entries,
                                                         const std::vector<input_format>& inputs,

@@ -1,5 +1,6 @@
 #include "device_impl/uvc/uvc_stream_params.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "device_impl/image/image_format.h"
@@ -15,11 +16,17 @@ constexpr std::int64_t store_minimum = 4096;
 constexpr std::uint32_t isochronous_transfer_size = 80;
 } // namespace
 
-bool committed_sizes_usable(const vs_probe_commit& commit) noexcept
+std::uint32_t frame_size(const vs_probe_commit& commit, std::uint32_t image_size) noexcept
+{
+    return std::max(commit.max_video_frame_size(), image_size);
+}
+
+bool committed_sizes_usable(const vs_probe_commit& commit, std::uint32_t image_size) noexcept
 {
     const std::uint32_t frame = commit.max_video_frame_size();
     const std::uint32_t payload = commit.max_payload_transfer_size();
-    return frame != 0 && payload != 0 && frame <= max_committed_size && payload <= max_committed_size;
+    return frame != 0 && payload != 0 && frame_size(commit, image_size) <= max_committed_size &&
+           payload <= max_committed_size;
 }
 
 bool is_isochronous_stream(const std::vector<pipe_info>& pipes) noexcept
@@ -51,7 +58,8 @@ std::uint32_t max_bus_transfer_size(const std::vector<pipe_info>& pipes, const b
     return size;
 }
 
-stream_transfer_plan plan_stream_transfers(const std::vector<pipe_info>& pipes, const vs_probe_commit& commit) noexcept
+stream_transfer_plan plan_stream_transfers(const std::vector<pipe_info>& pipes, const vs_probe_commit& commit,
+                                           std::uint32_t image_size) noexcept
 {
     stream_transfer_plan plan;
     if (is_isochronous_stream(pipes)) {
@@ -61,13 +69,14 @@ stream_transfer_plan plan_stream_transfers(const std::vector<pipe_info>& pipes, 
     }
     plan.transfer_size = commit.max_payload_transfer_size();
     plan.full_frame = std::uint64_t{plan.transfer_size} >=
-                      std::uint64_t{commit.max_video_frame_size()} + max_payload_header_size;
+                      std::uint64_t{frame_size(commit, image_size)} + max_payload_header_size;
     return plan;
 }
 
-std::uint32_t required_frame_buffer_size(bool full_frame, const vs_probe_commit& commit) noexcept
+std::uint32_t required_frame_buffer_size(bool full_frame, const vs_probe_commit& commit,
+                                         std::uint32_t image_size) noexcept
 {
-    return full_frame ? commit.max_payload_transfer_size() : commit.max_video_frame_size();
+    return full_frame ? commit.max_payload_transfer_size() : frame_size(commit, image_size);
 }
 
 bool size_on_step(std::int32_t value, std::int32_t minimum, std::int32_t maximum, std::int32_t step) noexcept

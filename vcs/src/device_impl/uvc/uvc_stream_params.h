@@ -70,9 +70,16 @@ inline constexpr std::uint32_t max_committed_size = 256u << 20;
 // The largest payload header bHeaderLength can announce.
 inline constexpr std::uint32_t max_payload_header_size = 255;
 
+// Bytes one frame of the stream may need: the committed dwMaxVideoFrameSize,
+// or `image_size` (the uncompressed image; 0 for compressed formats) when
+// that is larger. A camera that commits less than its image sends the whole
+// image all the same, and a frame shorter than the image is never complete.
+[[nodiscard]] std::uint32_t frame_size(const vs_probe_commit& commit, std::uint32_t image_size) noexcept;
+
 // Both committed sizes are non-zero (a zero-length read would spin the pipe
-// thread) and at most max_committed_size.
-[[nodiscard]] bool committed_sizes_usable(const vs_probe_commit& commit) noexcept;
+// thread) and at most max_committed_size, and so is the frame size of
+// `image_size` (see frame_size).
+[[nodiscard]] bool committed_sizes_usable(const vs_probe_commit& commit, std::uint32_t image_size) noexcept;
 
 // Isochronous when the pipe table has two or more alternate settings, or one
 // isochronous one.
@@ -100,14 +107,16 @@ struct stream_transfer_plan {
 };
 
 // Bulk: transfers of dwMaxPayloadTransferSize, full-frame only when one such
-// transfer holds a whole frame and the largest payload header. Isochronous:
-// transfers of 80 packets, payload mode.
+// transfer holds a whole frame (see frame_size) and the largest payload
+// header. Isochronous: transfers of 80 packets, payload mode.
 [[nodiscard]] stream_transfer_plan plan_stream_transfers(const std::vector<pipe_info>& pipes,
-                                                         const vs_probe_commit& commit) noexcept;
+                                                         const vs_probe_commit& commit,
+                                                         std::uint32_t image_size) noexcept;
 
 // Bytes of a lent frame buffer: dwMaxPayloadTransferSize in full-frame mode,
-// else dwMaxVideoFrameSize.
-[[nodiscard]] std::uint32_t required_frame_buffer_size(bool full_frame, const vs_probe_commit& commit) noexcept;
+// else the frame size (see frame_size).
+[[nodiscard]] std::uint32_t required_frame_buffer_size(bool full_frame, const vs_probe_commit& commit,
+                                                       std::uint32_t image_size) noexcept;
 
 // True when `value` lies in [minimum, maximum] on the step grid from the
 // minimum. A step of 0 or less (which a device's range can bring) accepts

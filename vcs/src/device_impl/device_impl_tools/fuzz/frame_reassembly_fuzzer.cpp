@@ -3,7 +3,9 @@
 // client gives back late or twice. Frames and transfer buffers are
 // exact-size allocations, so a write past a capacity shows up under ASan.
 // After every step: each frame is in exactly one place, a delivered frame's
-// offset and data lie within what was received and within its capacity.
+// offset and data lie within what was received and within its capacity, and
+// a frame delivered as complete holds the image (uncompressed) or some data
+// (compressed).
 
 #include <cstddef>
 #include <cstdint>
@@ -40,12 +42,18 @@ owned_frame make_exact(std::uint64_t capacity)
 struct checking_sink : fake_sink {
     std::uint64_t last_received = 0; // bytes of the read that completed the frame (full-frame mode)
     bool full_frame = false;
+    const cam::frame_input_format* format = nullptr;
     bool deliver_frame(cam::frame_wrapper& frame, const cam::frame_counts& counts) override
     {
         if (frame.offset + frame.valid_data_size_ > frame.capacity) {
             fail();
         }
         if (full_frame && frame.offset + frame.valid_data_size_ > last_received) {
+            fail();
+        }
+        const bool flagged = (frame.buffer[cam::frame_header::flags] & cam::frame_header::flag_incomplete) != 0;
+        if (!flagged && (format->compressed ? frame.valid_data_size_ == 0
+                                            : frame.valid_data_size_ < format->buffer_length)) {
             fail();
         }
         for (cam::frame_wrapper* h : held) {
@@ -78,10 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.pts64 = (setup & 0x10) != 0;
     host.drop_incomplete = (setup & 0x20) != 0;
     host.force_clear = (setup & 0x40) != 0;
-    host.format = {img::fourcc("Y800"), 8, 4, 8, static_cast<std::uint32_t>(in.byte() % 64), 0};
+    host.format = {img::fourcc("Y800"), 8, 4, 8, static_cast<std::uint32_t>(in.byte() % 64), 0, (setup & 0x08) != 0};
     checking_sink sink;
     sink.record = false;
     sink.full_frame = full_frame;
+    sink.format = &host.format;
     sink.give_back_at_once = (setup & 0x80) != 0;
     fake_queue queue;
     host.sink = &sink;

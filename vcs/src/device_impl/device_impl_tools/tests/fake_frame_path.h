@@ -30,12 +30,17 @@ struct fake_host : cam::frame_path_host {
     bool force_clear = false;
     cam::frame_server_itf* sink = nullptr;
     int processed = 0;
+    std::uint32_t last_image_size = 0; // buffer size of the last image processed
 
     cam::frame_input_format input_format() const override { return format; }
     bool pts_64bit() const override { return pts64; }
     bool drop_incomplete_frames() const override { return drop_incomplete; }
     bool force_clear_buffers() const override { return force_clear; }
-    void process_frame(cam::frame_wrapper&, img::image_desc&) override { ++processed; }
+    void process_frame(cam::frame_wrapper&, img::image_desc& image) override
+    {
+        ++processed;
+        last_image_size = image.buffer_size;
+    }
     void output_frame(cam::frame_wrapper&, const img::image_desc&) override {}
     cam::frame_server_itf* frame_sink() override { return sink; }
 };

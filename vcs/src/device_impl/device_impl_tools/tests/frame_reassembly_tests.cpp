@@ -14,7 +14,7 @@ using cam::frame_reassembly;
 using cam::frame_transfer_mode;
 using namespace frame_path_test;
 
-constexpr std::uint8_t fid0 = 0x00, fid1 = 0x01, eof = 0x02, pts = 0x04;
+constexpr std::uint8_t fid0 = 0x00, fid1 = 0x01, eof = 0x02, pts = 0x04, err = 0x40;
 
 std::vector<std::uint8_t> ramp(std::size_t n, std::uint8_t from)
 {
@@ -131,6 +131,119 @@ TEST_F(path_fixture, short_and_unended_frames_count_as_packet_loss)
     EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 1u);
     EXPECT_EQ(sink.last.frames_delivered, 0u);
     EXPECT_EQ(path->free_frames(), 2u);
+}
+
+TEST_F(path_fixture, a_payload_the_camera_marks_bad_makes_its_frame_incomplete)
+{
+    // The frame comes in three payloads (24, 24 and 16 bytes); the error bit
+    // sits on one of them. The next frame is judged on its own payloads.
+    const std::uint8_t flags[3] = {fid0, fid0, fid0 | eof};
+    const std::size_t from[3] = {0, 24, 48};
+    const std::size_t length[3] = {24, 24, 16};
+    for (const bool drop : {true, false}) {
+        for (int bad = 0; bad < 3; ++bad) {
+            SCOPED_TRACE(testing::Message() << "drop " << drop << ", bad payload " << bad);
+            frames.clear();
+            sink = fake_sink{};
+            host.drop_incomplete = drop;
+            make(frame_transfer_mode::payload);
+            for (int i = 0; i < 3; ++i) {
+                send(flags[i] | (i == bad ? err : 0), 10 + i, ramp(length[i], static_cast<std::uint8_t>(from[i])));
+            }
+            EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 1u);
+            if (drop) {
+                EXPECT_TRUE(sink.frames.empty());
+                EXPECT_EQ(path->free_frames(), 2u);
+            } else {
+                ASSERT_EQ(sink.frames.size(), 1u);
+                EXPECT_EQ(sink.frames[0].flags, 1u);
+                EXPECT_EQ(sink.frames[0].data, ramp(64, 0));
+            }
+            send(fid1 | eof, 20, ramp(64, 5));
+            ASSERT_FALSE(sink.frames.empty());
+            EXPECT_EQ(sink.frames.back().flags, 0u);
+            EXPECT_EQ(sink.frames.back().number, 1u);
+            EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 1u);
+            EXPECT_EQ(sink.last.frames_delivered, drop ? 1u : 2u);
+        }
+    }
+    // A marked frame that also lacks its end-of-frame is one loss, not two.
+    frames.clear();
+    sink = fake_sink{};
+    host.drop_incomplete = true;
+    make(frame_transfer_mode::payload);
+    send(fid0 | err, 1, ramp(32, 0));
+    send(fid1 | eof, 2, ramp(64, 0));
+    EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 1u);
+    EXPECT_EQ(sink.frames.size(), 1u);
+}
+
+TEST_F(path_fixture, a_whole_frame_the_camera_marks_bad_is_incomplete)
+{
+    make(frame_transfer_mode::full_frame, 2, 64 + 12);
+    cam::frame_wrapper* read = queue.take();
+    const auto bytes = payload(12, fid0 | eof | pts | err, 9, ramp(64, 0));
+    std::memcpy(read->data(), bytes.data(), bytes.size());
+    path->on_completion(read, bytes.size(), frame_reassembly::status_read);
+    EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 1u);
+    EXPECT_TRUE(sink.frames.empty());
+    EXPECT_EQ(queue.queued.size(), 2u); // dropped and queued again
+}
+
+// A 16x4 MJPEG stream: its buffer_length (three bytes a pixel) says nothing
+// of how long a frame is.
+TEST_F(path_fixture, a_compressed_frame_is_complete_when_its_end_of_frame_comes_with_data)
+{
+    make(frame_transfer_mode::payload, 2, 256);
+    host.format = {img::fourcc("MJPG"), 16, 4, 48, 192, 0, true};
+    send(fid0, 1, ramp(30, 0));
+    send(fid0 | eof, 2, ramp(20, 30));
+    ASSERT_EQ(sink.frames.size(), 1u);
+    EXPECT_EQ(sink.frames[0].data, ramp(50, 0));
+    EXPECT_EQ(sink.frames[0].flags, 0u);
+    EXPECT_EQ(host.last_image_size, 50u); // the bytes received
+    send(fid1 | eof, 3, ramp(1, 9));       // one byte is a frame too
+    ASSERT_EQ(sink.frames.size(), 2u);
+    EXPECT_EQ(sink.frames[1].data, ramp(1, 9));
+    EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 0u);
+
+    // An end-of-frame with no data, and a frame cut short by a toggle.
+    send(fid0 | eof, 4, {});
+    EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 1u);
+    send(fid1, 5, ramp(10, 0));
+    send(fid0 | eof, 6, ramp(10, 0));
+    EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 2u);
+    ASSERT_EQ(sink.frames.size(), 3u);
+
+    // A frame that outgrows its buffer is cut; its tail stays with it and
+    // does not pass for a frame of its own.
+    send(fid1, 7, ramp(200, 0));
+    send(fid1, 8, ramp(100, 0));
+    send(fid1 | eof, 9, ramp(10, 0));
+    EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 3u);
+    EXPECT_EQ(sink.frames.size(), 3u);
+    EXPECT_EQ(path->free_frames(), 2u);
+    // One that fills it exactly is whole.
+    send(fid0, 10, ramp(200, 0));
+    send(fid0, 11, ramp(56, 200));
+    send(fid0 | eof, 12, {});
+    ASSERT_EQ(sink.frames.size(), 4u);
+    EXPECT_EQ(sink.frames[3].data, ramp(256, 0));
+    EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 3u);
+
+    // Whole-frame reads: the bytes after the header.
+    frames.clear();
+    sink = fake_sink{};
+    queue = fake_queue{};
+    make(frame_transfer_mode::full_frame, 1, 256 + 12);
+    host.format = {img::fourcc("MJPG"), 16, 4, 48, 192, 0, true};
+    cam::frame_wrapper* read = queue.take();
+    const auto bytes = payload(12, fid0 | eof | pts, 3, ramp(50, 1));
+    std::memcpy(read->data(), bytes.data(), bytes.size());
+    path->on_completion(read, bytes.size(), frame_reassembly::status_read);
+    ASSERT_EQ(sink.frames.size(), 1u);
+    EXPECT_EQ(sink.frames[0].data, ramp(50, 1));
+    EXPECT_EQ(host.last_image_size, 50u);
 }
 
 TEST_F(path_fixture, payloads_without_a_free_frame_are_counted_as_starved)

@@ -15,6 +15,7 @@ struct header_case {
     bool end_of_frame;
     std::uint64_t pts;
     std::uint8_t length;
+    bool error = false; // bit 6: the camera marks the payload bad
 };
 
 TEST(uvc_payload_header, lengths_flags_and_time_stamps_are_checked_against_the_bytes_received)
@@ -39,6 +40,9 @@ TEST(uvc_payload_header, lengths_flags_and_time_stamps_are_checked_against_the_b
          0x8007060504030201ull,
          12},
         {"header shorter than the payload", {2, 0x01, 0xAA, 0xBB}, false, true, 1, false, 0, 2},
+        {"error bit", {2, 0x40}, false, true, 0, false, 0, 2, true},
+        {"error bit with FID, EOF and PTS", {6, 0x47, 1, 0, 0, 0}, false, true, 1, true, 1, 6, true},
+        {"bits 3 to 5 and 7 are no error", {2, 0xB8}, false, true, 0, false, 0, 2, false},
     };
     for (const auto& c : cases) {
         const cam::payload_info info = cam::parse_payload_header(c.bytes, c.pts_64bit);
@@ -48,6 +52,7 @@ TEST(uvc_payload_header, lengths_flags_and_time_stamps_are_checked_against_the_b
             EXPECT_EQ(info.end_of_frame, c.end_of_frame) << c.what;
             EXPECT_EQ(info.pts, c.pts) << c.what;
             EXPECT_EQ(info.header_length, c.length) << c.what;
+            EXPECT_EQ(info.error, c.error) << c.what;
         }
     }
 }

@@ -284,6 +284,112 @@ TEST(tonemap_process, frame_shorter_than_its_descriptor_is_measured_on_the_lines
     EXPECT_TRUE(std::isnan(cam::tonemap::mean_luminance(shorter)));
 }
 
+// A packed frame as the frame path describes it: the stride from
+// image_stride (a 12-bit line of odd width ends inside a byte, a 10-bit line
+// of a width that is no multiple of 4 inside a group) and a buffer that ends
+// with the last line; beside it the same pixels as 16-bit values.
+struct packed_and_wide {
+    std::vector<std::uint8_t> packed;
+    std::vector<std::uint8_t> wide;
+    img::image_desc packed_desc{};
+    img::image_desc wide_desc{};
+
+    packed_and_wide(std::uint32_t code, std::uint32_t wide_code, int width, int height)
+    {
+        const std::int32_t stride = img::image_stride(code, width);
+        packed.resize(img::image_buffer_size(code, width, height));
+        const auto line_length = static_cast<std::size_t>(stride);
+        for (std::size_t i = 0; i < packed.size(); ++i) {
+            packed[i] = static_cast<std::uint8_t>((i * 29 + i * i % 251 + i / line_length * 71) & 0xFF);
+        }
+        wide.resize(static_cast<std::size_t>(2 * width * height));
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t v = decode(code, static_cast<std::size_t>(y) * stride, x);
+                wide[static_cast<std::size_t>(2 * (y * width + x))] = static_cast<std::uint8_t>(v);
+                wide[static_cast<std::size_t>(2 * (y * width + x) + 1)] = static_cast<std::uint8_t>(v >> 8);
+            }
+        }
+        packed_desc = img::image_desc_make(packed.data(), code, width, height, stride,
+                                           static_cast<std::uint32_t>(packed.size()));
+        wide_desc = img::image_desc_make(wide.data(), wide_code, width, height, 2 * width,
+                                         static_cast<std::uint32_t>(wide.size()));
+    }
+
+    // Pixel x of the line at `line`, on the 16-bit scale; bytes past the
+    // buffer (of pixels the measurements never read) count as 0.
+    std::uint32_t decode(std::uint32_t code, std::size_t line, int x) const
+    {
+        auto b = [&](std::size_t i) -> std::uint32_t { return line + i < packed.size() ? packed[line + i] : 0; };
+        if (img::fourcc_bits_per_pixel(code) == 10) {
+            const std::size_t g = static_cast<std::size_t>(x / 4) * 5;
+            const std::uint32_t p[4] = {b(g) | (b(g + 1) & 3) << 8, b(g + 1) >> 2 | (b(g + 2) & 0x0F) << 6,
+                                        b(g + 2) >> 4 | (b(g + 3) & 0x3F) << 4, b(g + 3) >> 6 | b(g + 4) << 2};
+            return p[x % 4] << 6;
+        }
+        const std::size_t g = static_cast<std::size_t>(x / 2) * 3;
+        const bool odd = (x % 2) != 0;
+        std::uint32_t p = 0;
+        if (code == fourcc("Y1DP")) {
+            p = odd ? (b(g + 1) << 4 | b(g + 2) >> 4) : (b(g) << 4 | (b(g + 2) & 0x0F));
+        } else if (code == fourcc("Y12p")) {
+            p = odd ? (b(g + 1) >> 4 | b(g + 2) << 4) : (b(g) | (b(g + 1) & 0x0F) << 8);
+        } else {
+            p = odd ? (b(g + 2) << 4 | b(g + 1) >> 4) : (b(g) << 4 | (b(g + 1) & 0x0F));
+        }
+        return p << 4;
+    }
+};
+
+TEST(tonemap_process, packed_frames_of_every_width_are_measured_like_their_16_bit_pixels)
+{
+    const struct {
+        const char* packed;
+        const char* wide;
+    } formats[] = {{"Y12P", "Y16 "}, {"Y1DP", "Y16 "}, {"Y12p", "Y16 "}, {"Y10p", "Y16 "},
+                   {"GBCP", "BG16"}, {"GBAp", "BG16"}};
+    auto table_state = new_state();
+    cam::tonemap::build_curve_table(table_state->table, 0.5f, 0.3f, 0.25f, 0.4f);
+    for (const auto& f : formats) {
+        const bool mono = code_of(f.wide) == fourcc("Y16 ");
+        for (const int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 13}) {
+            SCOPED_TRACE(testing::Message() << f.packed << " width " << width);
+            const packed_and_wide image(code_of(f.packed), code_of(f.wide), width, 16);
+            const float mean = cam::tonemap::mean_luminance(image.packed_desc);
+            const float wide_mean = cam::tonemap::mean_luminance(image.wide_desc);
+            // Fewer than 5 columns leave no position for the mean.
+            EXPECT_EQ(std::isnan(mean), width < 5);
+            EXPECT_EQ(bits_of(mean), bits_of(wide_mean));
+
+            if (mono) { // Bayer curve indices differ between packed and 16-bit cells
+                const auto range = cam::tonemap::mapped_range(image.packed_desc, table_state->table);
+                const auto wide_range = cam::tonemap::mapped_range(image.wide_desc, table_state->table);
+                EXPECT_EQ(bits_of(range.lo), bits_of(wide_range.lo));
+                EXPECT_EQ(bits_of(range.hi), bits_of(wide_range.hi));
+                EXPECT_EQ(range.lo < 1.0f, width >= 3); // columns 0, 8, ... below width - 2
+            }
+
+            auto state = new_state();
+            tonemap_params p = enabled(0.5f, 0.25f);
+            ASSERT_TRUE(cam::tonemap::process(*state, image.packed_desc, p));
+            if (width < 5) {
+                expect_zero_outputs(p);
+                continue;
+            }
+            EXPECT_GT(p.gain, 0.0f);
+            EXPECT_TRUE(std::isfinite(p.gain));
+            EXPECT_EQ(bits_of(p.lum_avg), bits_of(wide_mean));
+            if (mono) {
+                auto wide_state = new_state();
+                tonemap_params q = enabled(0.5f, 0.25f);
+                ASSERT_TRUE(cam::tonemap::process(*wide_state, image.wide_desc, q));
+                EXPECT_EQ(bits_of(p.gain), bits_of(q.gain));
+                EXPECT_EQ(bits_of(p.offset), bits_of(q.offset));
+            }
+        }
+    }
+}
+
 TEST(tonemap_smooth, first_sample_is_taken_then_the_output_moves_a_fifth_of_the_way)
 {
     img::tonemap_filter filter{};

@@ -175,17 +175,27 @@ TEST_F(uvc_device_base_test, committed_sizes_decide_the_transfer_mode)
 {
     bench.responder = std::make_unique<sim_camera::uvc_responder>(bench.io.camera);
     open_and_init();
+    // A committed dwMaxVideoFrameSize below the image counts as the image:
+    // the camera sends the whole image all the same.
     struct row {
-        std::uint32_t payload;
+        std::uint32_t frame, payload;
         bool full_frame;
         std::uint32_t required;
-    } rows[] = {{16384, false, vga_size}, {vga_size, false, vga_size}, {vga_size + 254, false, vga_size},
-                {vga_size + 255, true, vga_size + 255}, {0x2000000, true, 0x2000000}};
+    } rows[] = {{vga_size, 16384, false, vga_size},
+                {vga_size, vga_size, false, vga_size},
+                {vga_size, vga_size + 254, false, vga_size},
+                {vga_size, vga_size + 255, true, vga_size + 255},
+                {vga_size, 0x2000000, true, 0x2000000},
+                {vga_size / 2, 16384, false, vga_size},
+                {vga_size / 2, vga_size / 2 + 255, false, vga_size},
+                {vga_size - 1, vga_size + 254, false, vga_size},
+                {1, vga_size + 255, true, vga_size + 255},
+                {vga_size + 1, vga_size + 255, false, vga_size + 1}};
     for (const auto& r : rows) {
-        bench.responder->set_stream_sizes(vga_size, r.payload);
-        ASSERT_FALSE(bench.camera->try_start(vga, interval)) << r.payload;
-        EXPECT_EQ(bench.camera->full_frame(), r.full_frame) << r.payload;
-        EXPECT_EQ(bench.camera->required_frame_buffer_size(), r.required) << r.payload;
+        bench.responder->set_stream_sizes(r.frame, r.payload);
+        ASSERT_FALSE(bench.camera->try_start(vga, interval)) << r.frame << "/" << r.payload;
+        EXPECT_EQ(bench.camera->full_frame(), r.full_frame) << r.frame << "/" << r.payload;
+        EXPECT_EQ(bench.camera->required_frame_buffer_size(), r.required) << r.frame << "/" << r.payload;
         EXPECT_EQ(bench.camera->transfer_size(), r.payload);
         bench.camera->release_stream();
     }
@@ -195,6 +205,7 @@ struct stream_case {
     const char* name;
     std::uint32_t payload_transfer; // committed dwMaxPayloadTransferSize
     std::uint32_t source_transfer;  // what the simulated camera sends per transfer (0: whole frames)
+    std::uint32_t frame_size = vga_size; // committed dwMaxVideoFrameSize
 };
 
 class uvc_streaming_test : public uvc_device_base_test, public ::testing::WithParamInterface<stream_case> {};
@@ -210,7 +221,7 @@ TEST_P(uvc_streaming_test, frames_stream_into_the_sink_and_rounds_leave_nothing_
     bench.io.camera.set_completion_mode(sim_camera::completion_mode::deferred);
     bench.io.camera.set_payload_generator(source.generator());
     bench.responder = std::make_unique<sim_camera::uvc_responder>(bench.io.camera);
-    bench.responder->set_stream_sizes(vga_size, c.payload_transfer);
+    bench.responder->set_stream_sizes(c.frame_size, c.payload_transfer);
     open_and_init();
     bench.sink.width = 640;
     bench.sink.image_size = vga_size;
@@ -255,7 +266,12 @@ TEST_P(uvc_streaming_test, frames_stream_into_the_sink_and_rounds_leave_nothing_
 
 INSTANTIATE_TEST_SUITE_P(modes, uvc_streaming_test,
                          ::testing::Values(stream_case{"payload", 16384, 16384},
-                                           stream_case{"full_frame", vga_size + 512, 0}),
+                                           stream_case{"full_frame", vga_size + 512, 0},
+                                           // The camera commits less than its image and sends the image.
+                                           stream_case{"payload_committed_below_the_image", vga_size, 16384,
+                                                       vga_size / 2},
+                                           stream_case{"full_frame_committed_below_the_image", vga_size + 512, 0,
+                                                       vga_size / 2}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A throw on the pipe's thread (here the sink's lock) ends the stream as a

@@ -224,6 +224,35 @@ TEST_F(uvc_sim_test, negotiation_faults_fail_before_or_at_commit)
         EXPECT_EQ(cam::to_hresult(refused.error()), invalid);
     }
 
+    // Frames are sized for an uncompressed image even when the camera commits
+    // less, so an image beyond 256 MiB is refused whatever the commit; a
+    // compressed format's frames are as long as the camera commits.
+    responder.set_stream_sizes(1920 * 1080, 0x2000000);
+    const auto found = find_stream_format_entry(entries, y800_1080.fourcc, 1920, 1080);
+    ASSERT_TRUE(found.has_value());
+    const struct {
+        std::int32_t height;
+        bool compressed, accepted;
+    } images[] = {{16384, false, true}, {16385, false, false}, {16385, true, true}};
+    for (const auto& image : images) {
+        SCOPED_TRACE(testing::Message() << image.height << " " << image.compressed);
+        auto huge_inputs = inputs;
+        auto huge_entries = entries;
+        auto& input = huge_inputs[huge_entries[*found].info.StreamFormatInfoId];
+        input.width = input.max_width = 16384;
+        input.height = input.max_height = image.height;
+        input.compressed = image.compressed;
+        huge_entries[*found].info.MinDim = huge_entries[*found].info.MaxDim = {16384, image.height};
+        auto negotiated = negotiate_stream(*device, huge_entries, huge_inputs,
+                                           {img::fourcc("Y800"), 16384, image.height, 0}, 333333, 4096, nullptr);
+        ASSERT_EQ(negotiated.has_value(), image.accepted);
+        if (negotiated.has_value()) {
+            EXPECT_EQ(negotiated.value().compressed, image.compressed);
+        } else {
+            EXPECT_EQ(cam::to_hresult(negotiated.error()), invalid);
+        }
+    }
+
     // A stall ends the sequence with the driver's error.
     responder.set_stream_sizes(1920 * 1080, 0x2000000);
     responder.set_stall_all(true);

@@ -146,11 +146,12 @@ TEST(uvc_input_formats, each_frame_kind_gives_its_size_and_interval_range)
         std::uint32_t format, frame, fourcc, bits;
         std::int32_t w, h;
         std::uint32_t min, max, def;
+        bool compressed; // MJPEG and frame-based
     } rows[] = {
-        {1, 1, img::fourcc("YUY2"), 16, 640, 480, 333333, 666666, 400000},
-        {1, 2, img::fourcc("YUY2"), 16, 320, 240, 100000, 1000000, 200000},
-        {2, 1, img::fourcc("MJPG"), 24, 1280, 720, 333333, 333333, 333333},
-        {3, 1, img::fourcc("YUY2"), 16, 800, 600, 500000, 1000000, 500000},
+        {1, 1, img::fourcc("YUY2"), 16, 640, 480, 333333, 666666, 400000, false},
+        {1, 2, img::fourcc("YUY2"), 16, 320, 240, 100000, 1000000, 200000, false},
+        {2, 1, img::fourcc("MJPG"), 24, 1280, 720, 333333, 333333, 333333, true},
+        {3, 1, img::fourcc("YUY2"), 16, 800, 600, 500000, 1000000, 500000, true},
     };
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
@@ -164,6 +165,7 @@ TEST(uvc_input_formats, each_frame_kind_gives_its_size_and_interval_range)
         EXPECT_EQ(formats[i].min_interval, rows[i].min);
         EXPECT_EQ(formats[i].max_interval, rows[i].max);
         EXPECT_EQ(formats[i].default_interval, rows[i].def);
+        EXPECT_EQ(formats[i].compressed, rows[i].compressed);
     }
 }
 
@@ -258,43 +260,61 @@ vs_probe_commit commit_of(std::uint32_t frame, std::uint32_t payload)
 
 TEST(uvc_stream_params, committed_sizes_must_be_non_zero_and_at_most_256_mib)
 {
+    // The image (0 for compressed formats) is bounded as the frame size is:
+    // frame buffers are sized for it.
     struct row {
-        std::uint32_t frame, payload;
+        std::uint32_t frame, payload, image;
         bool usable;
     } rows[] = {
-        {307200, 307200, true},     {0, 307200, false},           {307200, 0, false},
-        {0xFFFFFFFF, 4096, false},  {4096, 0xFFFFFFFF, false},    {256u << 20, 256u << 20, true},
-        {(256u << 20) + 1, 1, false},
+        {307200, 307200, 0, true},          {0, 307200, 0, false},
+        {307200, 0, 0, false},              {0xFFFFFFFF, 4096, 0, false},
+        {4096, 0xFFFFFFFF, 0, false},       {256u << 20, 256u << 20, 0, true},
+        {(256u << 20) + 1, 1, 0, false},    {307200, 16384, 307200, true},
+        {4096, 16384, 256u << 20, true},    {4096, 16384, (256u << 20) + 1, false},
+        {4096, 16384, 0xFFFFFFFF, false},   {0, 16384, 307200, false},
     };
     for (const auto& r : rows) {
-        EXPECT_EQ(committed_sizes_usable(commit_of(r.frame, r.payload)), r.usable) << r.frame << "/" << r.payload;
+        EXPECT_EQ(committed_sizes_usable(commit_of(r.frame, r.payload), r.image), r.usable)
+            << r.frame << "/" << r.payload << "/" << r.image;
     }
 }
 
 TEST(uvc_stream_params, full_frame_only_when_a_transfer_holds_frame_and_header)
 {
     const std::vector<pipe_info> bulk{{1024, 0, 0x81, 0}};
+    // A frame is the larger of the committed dwMaxVideoFrameSize and the
+    // uncompressed image; a compressed format (image 0) has the committed
+    // size alone.
     struct row {
-        std::uint32_t frame, payload;
+        std::uint32_t frame, payload, image;
         bool full_frame;
         std::uint32_t buffer;
     } rows[] = {
-        {307200, 307200, false, 307200},
-        {307200, 307200 + 254, false, 307200},
-        {307200, 307200 + 255, true, 307200 + 255},
-        {307200, 0x2000000, true, 0x2000000},
-        {307200, 4096, false, 307200},
+        {307200, 307200, 307200, false, 307200},
+        {307200, 307200 + 254, 307200, false, 307200},
+        {307200, 307200 + 255, 307200, true, 307200 + 255},
+        {307200, 0x2000000, 307200, true, 0x2000000},
+        {307200, 4096, 307200, false, 307200},
+        {307200, 4096, 0, false, 307200},
+        {100000, 4096, 307200, false, 307200},
+        {100000, 100000 + 255, 307200, false, 307200},
+        {307199, 307200 + 254, 307200, false, 307200},
+        {1, 307200 + 255, 307200, true, 307200 + 255},
+        {307201, 307200 + 255, 307200, false, 307201},
+        {100000, 100000 + 255, 0, true, 100000 + 255},
+        {100000, 4096, 0, false, 100000},
     };
     for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.frame << "/" << r.payload << "/" << r.image);
         const auto commit = commit_of(r.frame, r.payload);
-        const auto plan = plan_stream_transfers(bulk, commit);
+        const auto plan = plan_stream_transfers(bulk, commit, r.image);
         EXPECT_TRUE(plan.bulk);
-        EXPECT_EQ(plan.full_frame, r.full_frame) << r.payload;
+        EXPECT_EQ(plan.full_frame, r.full_frame);
         EXPECT_EQ(plan.transfer_size, r.payload);
-        EXPECT_EQ(required_frame_buffer_size(plan.full_frame, commit), r.buffer);
+        EXPECT_EQ(required_frame_buffer_size(plan.full_frame, commit, r.image), r.buffer);
     }
     const std::vector<pipe_info> isoch{{512, 1, 0x81, 1}, {1024, 2, 0x81, 1}};
-    const auto plan = plan_stream_transfers(isoch, commit_of(1000, 0x2000000));
+    const auto plan = plan_stream_transfers(isoch, commit_of(1000, 0x2000000), 307200);
     EXPECT_FALSE(plan.bulk);
     EXPECT_FALSE(plan.full_frame);
     EXPECT_EQ(plan.transfer_size, 80u);
