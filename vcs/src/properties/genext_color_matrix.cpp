@@ -3,6 +3,7 @@
 
 #include "genicam/iboolean.h"
 #include "genicam/ifloat.h"
+#include "properties/genicam_node_persistence.h"
 
 #include <fmt/format.h>
 
@@ -104,6 +105,10 @@ void add_color_matrix(color_transformation_settings& settings, std::span<const d
         return;
     }
     load_defaults(settings, camera_documents, product_key);
+    const auto persisted_as = [&](std::wstring_view name) {
+        return drv_genicam::handler_value_name(camera_documents, handlers.property_store(), name,
+                                               drv_genicam::service_value_prefix);
+    };
 
     constexpr const char* category = "Color Matrix";
     constexpr const char* item_guid = "{7F7E24E3-7162-42EF-BF5D-99A359CB32F2}";
@@ -113,7 +118,7 @@ void add_color_matrix(color_transformation_settings& settings, std::span<const d
     const gcxml::reg_ref enable = add_bool_feature(writer, "ColorTransformationEnable", false, enable_attributes);
     add_lock_node(writer, "ColorTransformation_Params_Locked", enable.name);
     handlers.table().add_bool_property({cam::PROPSETID_EMULATED_REGISTER, register_id(enable)},
-                                       L"ColorTransformationEnable", &settings.enable);
+                                       persisted_as(L"ColorTransformationEnable"), &settings.enable);
 
     for (std::size_t i = 0; i < 9; ++i) {
         const std::string name = fmt::format("ColorTransformationValue{}", element_suffixes[i]);
@@ -128,7 +133,8 @@ void add_color_matrix(color_transformation_settings& settings, std::span<const d
         const gcxml::reg_ref reg =
             add_float_feature(writer, name, {-1, 3, 0.04, settings.default_coefficients[i]}, attributes);
         handlers.table().add_float_property({cam::PROPSETID_EMULATED_REGISTER, register_id(reg)},
-                                            std::wstring(name.begin(), name.end()), &settings.coefficients[i], -1, 3);
+                                            persisted_as(std::wstring(name.begin(), name.end())),
+                                            &settings.coefficients[i], -1, 3);
     }
     settings.in_use = true;
 }

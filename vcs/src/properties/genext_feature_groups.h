@@ -48,13 +48,17 @@ struct color_transformation_settings {
 // The camera's own document has an available Boolean "ToneMappingEnable"
 // (native): every value node is Invisible, the handlers stay. Forced values:
 // "force_TonemappingEnable" and "force_TonemappingAuto" in the camera's store.
+// A persisted value whose name a feature of `camera_documents` has in the
+// store too is kept under the service's name of it (handler_value_name).
 void add_tone_mapping(tone_mapping_settings& settings, gcxml::doc_builder& writer,
-                      gen_property::gen_property_reqistry& handlers, bool native);
+                      gen_property::gen_property_reqistry& handlers, bool native,
+                      std::span<const drv_genicam::doc_entry> camera_documents = {});
 
 // Nothing when a camera document has an available Boolean
 // "ColorTransformationEnable". Defaults from the camera's
 // "ColorTransformationValueNN_Default" features, else from the table row of
-// product_key with bit 7 cleared.
+// product_key with bit 7 cleared. Values are persisted under the names of
+// their nodes, beside the camera's features as for tone mapping.
 void add_color_matrix(color_transformation_settings& settings, std::span<const drv_genicam::doc_entry> camera_documents,
                       gcxml::doc_builder& writer, gen_property::gen_property_reqistry& handlers,
                       std::uint8_t product_key);

@@ -2,6 +2,7 @@
 #include "properties/genext_node_writer.h"
 
 #include "genicam/gcxml_node_writers.h"
+#include "properties/genicam_node_persistence.h"
 #include "properties/node_descriptions.h"
 
 namespace genext {
@@ -25,7 +26,7 @@ cam::property_req_key key_of(const gcxml::reg_ref& reg)
 
 // A boolean handler; a forced value sets the variable and is not persisted.
 void add_switch_handler(gen_property::gen_property_reqistry& handlers, const gcxml::reg_ref& reg, bool& variable,
-                        const std::optional<std::int64_t>& forced, const wchar_t* persisted_as)
+                        const std::optional<std::int64_t>& forced, std::wstring_view persisted_as)
 {
     if (forced) {
         variable = *forced != 0;
@@ -37,8 +38,15 @@ void add_switch_handler(gen_property::gen_property_reqistry& handlers, const gcx
 } // namespace
 
 void add_tone_mapping(tone_mapping_settings& settings, gcxml::doc_builder& writer,
-                      gen_property::gen_property_reqistry& handlers, bool native)
+                      gen_property::gen_property_reqistry& handlers, bool native,
+                      std::span<const drv_genicam::doc_entry> camera_documents)
 {
+    // A camera with tone mapping of its own may have features of these names
+    // (ToneMappingEnable), whose values the node walk keeps in the same store.
+    const auto persisted_as = [&](std::wstring_view name) {
+        return drv_genicam::handler_value_name(camera_documents, handlers.property_store(), name,
+                                               drv_genicam::service_value_prefix);
+    };
     const auto forced_enable = forced_value(handlers, L"force_TonemappingEnable");
     const auto forced_auto = forced_value(handlers, L"force_TonemappingAuto");
     const std::optional<gcxml::visibility_kind> invisible =
@@ -48,7 +56,7 @@ void add_tone_mapping(tone_mapping_settings& settings, gcxml::doc_builder& write
     enable_attributes.imposed_access_mode = forced_enable ? gcxml::access_mode_kind::ro : gcxml::access_mode_kind::rw;
     enable_attributes.visibility = invisible;
     const gcxml::reg_ref enable = add_bool_feature(writer, "ToneMapping_Enable_Elem", false, enable_attributes);
-    add_switch_handler(handlers, enable, settings.enable, forced_enable, L"TonemappingEnable");
+    add_switch_handler(handlers, enable, settings.enable, forced_enable, persisted_as(L"TonemappingEnable"));
 
     add_lock_node(writer, "ToneMapping_Params_Locked", enable.name);
 
@@ -67,10 +75,11 @@ void add_tone_mapping(tone_mapping_settings& settings, gcxml::doc_builder& write
     auto auto_attributes = locked("Auto", "{B57D3001-0AC6-4819-A609-272A33140ACA}", 8);
     auto_attributes.imposed_access_mode = forced_auto ? gcxml::access_mode_kind::ro : gcxml::access_mode_kind::rw;
     const gcxml::reg_ref auto_reg = add_bool_feature(writer, "ToneMapping_Auto_Elem", true, auto_attributes);
-    add_switch_handler(handlers, auto_reg, settings.auto_mode, forced_auto, L"TonemappingAuto");
+    add_switch_handler(handlers, auto_reg, settings.auto_mode, forced_auto, persisted_as(L"TonemappingAuto"));
 
-    handlers.table().add_float_property(key_of(intensity), L"TonemappingIntensity", &settings.intensity, -8, 8);
-    handlers.table().add_float_property(key_of(brightness), L"TonemappingGlobalBrightnessFactor",
+    handlers.table().add_float_property(key_of(intensity), persisted_as(L"TonemappingIntensity"),
+                                        &settings.intensity, -8, 8);
+    handlers.table().add_float_property(key_of(brightness), persisted_as(L"TonemappingGlobalBrightnessFactor"),
                                         &settings.global_brightness, 0, 1);
 
     // The results: locked while auto computes them.
@@ -101,7 +110,7 @@ void add_tone_mapping(tone_mapping_settings& settings, gcxml::doc_builder& write
         result_regs[i] = add_float_feature(writer, results[i].name, results[i].range, attributes);
     }
     for (std::size_t i = 0; i < std::size(results); ++i) {
-        handlers.table().add_float_property(key_of(result_regs[i]), results[i].persisted_as,
+        handlers.table().add_float_property(key_of(result_regs[i]), persisted_as(results[i].persisted_as),
                                             &(settings.*results[i].variable),
                                             static_cast<float>(results[i].range.min),
                                             static_cast<float>(results[i].range.max));

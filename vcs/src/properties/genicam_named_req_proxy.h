@@ -95,9 +95,12 @@ public:
     static std::optional<std::pair<GUID, std::uint32_t>> request_address_to_identifier(std::uint64_t address);
 
     // One node's value from and into the store, under the node's name. True
-    // when a value was set or written.
+    // when a value was set or written. A save reads the value from the cache
+    // (a node not read or written since load is skipped); with
+    // `service_values` (a node of the service's own document) a node that was
+    // is saved with the value the service holds now.
     bool load_node_from_store(utils::property_store_itf& store, GenICam::INode& node);
-    bool save_node_to_store(utils::property_store_itf& store, GenICam::INode& node);
+    bool save_node_to_store(utils::property_store_itf& store, GenICam::INode& node, bool service_values = false);
 
     // The second option of every document load: when 0, nodes marked as
     // debug properties stay out of the node map (not out of the XML text).

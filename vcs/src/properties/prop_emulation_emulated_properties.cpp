@@ -5,6 +5,7 @@
 
 #include "gen_utils/log.h"
 #include "genicam/gcxml_node_writers.h"
+#include "properties/genicam_node_persistence.h"
 #include "properties/node_descriptions.h"
 #include "properties/prop_meta_list.h"
 
@@ -133,13 +134,21 @@ bool register_if_unsupported(gen_property::gen_property_reqistry& registry, vpa_
 } // namespace
 
 void emulated_properties::add(gen_property::gen_property_reqistry& registry, gcxml::doc_builder& document,
-                              bool with_colour)
+                              bool with_colour, std::span<const drv_genicam::doc_entry> camera_documents)
 {
     if (added_) {
         return;
     }
     added_ = true;
     const bool has_document = static_cast<bool>(document.register_description());
+    const auto persisted_as = [&](std::wstring_view name) {
+        return drv_genicam::handler_value_name(camera_documents, registry.property_store(), name,
+                                               drv_genicam::service_value_prefix);
+    };
+    // Hue's "emul.hue.val" is no feature's name.
+    for (vpa_property* value : {&brightness_, &sharpness_}) {
+        value->set_name(persisted_as(value->name()));
+    }
 
     register_if_unsupported(registry, sharpness_);
 
@@ -161,8 +170,8 @@ void emulated_properties::add(gen_property::gen_property_reqistry& registry, gcx
             document, {"Denoise_Item_Elem", "", "", 0, 25, "",
                        {"Image", "Denoise", "{C3C9944A-E6F6-4E25-A0BE-53C066AB65D8}", "Value", value_element_guid, 0}});
         registry.table().add_int_property(
-            {cam::PROPSETID_EMULATED_REGISTER, static_cast<std::uint32_t>(reg.address & 0xFFFFFFFFu)}, L"Denoise",
-            &denoise_, 0, 25);
+            {cam::PROPSETID_EMULATED_REGISTER, static_cast<std::uint32_t>(reg.address & 0xFFFFFFFFu)},
+            persisted_as(L"Denoise"), &denoise_, 0, 25);
     }
 
     if (with_colour) {

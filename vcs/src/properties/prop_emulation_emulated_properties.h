@@ -16,9 +16,11 @@
 // frame path and only reads plain integers.
 
 #include <cstdint>
+#include <span>
 
 #include "device_impl/device_impl_tools/propset.h"
 #include "genicam/doc_builder.h"
+#include "properties/genicam_named_req_proxy.h"
 #include "properties/prop_emulation_color_enhance2.h"
 #include "properties/prop_emulation_software_gamma.h"
 #include "properties/prop_emulation_vpa_property.h"
@@ -46,8 +48,11 @@ public:
     // sharpness; the software gamma with its GammaRaw feature; the denoise
     // feature (always); with `with_colour` hue and saturation (with its
     // SaturationRaw feature); brightness. Features go into `document`; their
-    // registers' handlers into the registry's table. Call once.
-    void add(gen_property::gen_property_reqistry& registry, gcxml::doc_builder& document, bool with_colour);
+    // registers' handlers into the registry's table. A persisted value whose
+    // name a feature of `camera_documents` has in the store too is kept under
+    // the service's name of it (handler_value_name). Call once.
+    void add(gen_property::gen_property_reqistry& registry, gcxml::doc_builder& document, bool with_colour,
+             std::span<const drv_genicam::doc_entry> camera_documents = {});
 
     // The colour-enhance items at level 2: the first variant (mode code 12,
     // pattern hidden) or the second (mode code 15, pattern shown).

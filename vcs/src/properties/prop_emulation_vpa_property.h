@@ -40,6 +40,9 @@ public:
     const vpa_values& values() const noexcept { return values_; }
     // Registered for its key because no other handler answers it.
     bool in_use() const noexcept { return in_use_; }
+    // The persistence name; empty when not persisted.
+    const std::wstring& name() const noexcept { return name_; }
+    void set_name(std::wstring name) { name_ = std::move(name); }
     void set_in_use(bool used) noexcept { in_use_ = used; }
 
     std::error_code get_request(KsPropDataRequest& request) override;

@@ -70,7 +70,7 @@ std::error_code std_uvc_property::set_request(KsPropDataRequest& request)
     if (auto_ != nullptr && (auto_->value() != 0) != auto_wanted) {
         const std::error_code ec = set_control_value(channel_, *auto_, auto_wanted ? 1 : 0);
         if (!ec && store != nullptr) {
-            store->write_int(auto_name_, auto_wanted ? 1 : 0);
+            store->write_int(channel_.value_name(auto_name_), auto_wanted ? 1 : 0);
         }
         return ec;
     }
@@ -81,7 +81,7 @@ std::error_code std_uvc_property::set_request(KsPropDataRequest& request)
         return ec;
     }
     if (store != nullptr) {
-        store->write_int(name_, value);
+        store->write_int(channel_.value_name(name_), value);
     }
     return {};
 }
@@ -89,11 +89,11 @@ std::error_code std_uvc_property::set_request(KsPropDataRequest& request)
 void std_uvc_property::load_value(utils::property_store_itf& store)
 {
     std::int64_t stored = 0;
-    if (value_ != nullptr && store.read_int(name_, stored)) {
+    if (value_ != nullptr && store.read_int(channel_.value_name(name_), stored)) {
         value_->set_value(static_cast<std::int32_t>(stored));
         (void)control_request(channel_, *value_, set_cur);
     }
-    if (auto_ != nullptr && store.read_int(auto_name_, stored)) {
+    if (auto_ != nullptr && store.read_int(channel_.value_name(auto_name_), stored)) {
         auto_->set_value(static_cast<std::int32_t>(stored));
         (void)control_request(channel_, *auto_, set_cur);
     }

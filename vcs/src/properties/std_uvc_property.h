@@ -2,7 +2,8 @@
 // A standard video property over a UVC value control and, optionally, the
 // control that switches it to automatic: the usual PROPSETID_VIDCAP_*
 // records (and the 48-byte record of the custom set). A set persists the
-// value under the property's name, the auto state under the name + ".auto".
+// value under the property's name, the auto state under the name + ".auto"
+// (each the channel's value_name of it).
 
 #include <string>
 

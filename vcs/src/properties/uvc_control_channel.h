@@ -5,6 +5,8 @@
 // VideoControl interface.
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 #include "properties/property_store.h"
@@ -20,6 +22,10 @@ public:
                                         std::uint16_t length, void* buffer) = 0;
     // Where set values persist; may be null.
     virtual utils::property_store_itf* property_store() = 0;
+    // The name a handler's value `name` is stored under on this camera:
+    // `name` itself unless something else of the camera keeps a value under
+    // it in the same store.
+    virtual std::wstring value_name(std::wstring_view name) { return std::wstring(name); }
 };
 
 // Reads a control's length (when not known), capabilities, resolution,

@@ -8,6 +8,9 @@ namespace uvc_property {
 namespace {
 constexpr std::uint8_t get_cur = 0x81;
 constexpr std::uint8_t set_cur = 0x01;
+// Where a set persists the time and the mode (see uvc_control_channel::value_name).
+constexpr std::wstring_view exposure_name = L"Exposure";
+constexpr std::wstring_view auto_name = L"ExposureAuto";
 
 bool is_camera_control(const KsPropDataRequest& request)
 {
@@ -98,7 +101,7 @@ std::error_code uvc_exposure_property::set_request(KsPropDataRequest& request)
         const std::int32_t mode = auto_wanted ? mode_aperture_priority : mode_manual;
         const std::error_code ec = set_control_value(channel_, *auto_, mode);
         if (!ec && store != nullptr) {
-            store->write_int(L"ExposureAuto", mode);
+            store->write_int(channel_.value_name(auto_name), mode);
         }
         return ec;
     }
@@ -106,7 +109,7 @@ std::error_code uvc_exposure_property::set_request(KsPropDataRequest& request)
         return ec;
     }
     if (store != nullptr) {
-        store->write_int(L"Exposure", exposure);
+        store->write_int(channel_.value_name(exposure_name), exposure);
     }
     return {};
 }
@@ -114,11 +117,11 @@ std::error_code uvc_exposure_property::set_request(KsPropDataRequest& request)
 void uvc_exposure_property::load_value(utils::property_store_itf& store)
 {
     std::int64_t stored = 0;
-    if (store.read_int(L"Exposure", stored)) {
+    if (store.read_int(channel_.value_name(exposure_name), stored)) {
         exposure_.set_value(static_cast<std::int32_t>(stored));
         (void)control_request(channel_, exposure_, set_cur);
     }
-    if (auto_ != nullptr && store.read_int(L"ExposureAuto", stored)) {
+    if (auto_ != nullptr && store.read_int(channel_.value_name(auto_name), stored)) {
         auto_->set_value(static_cast<std::int32_t>(stored));
         (void)control_request(channel_, *auto_, set_cur);
     }

@@ -2,7 +2,8 @@
 // Exposure over the UVC exposure-time-absolute control (100-us units) and the
 // auto-exposure-mode control: camera-control id 4 speaks base-2 exponents of
 // seconds, custom-set id 109 the raw 100-us value. A set persists the value
-// under "Exposure" and the mode under "ExposureAuto".
+// under "Exposure" and the mode under "ExposureAuto" (each the channel's
+// value_name of it).
 
 #include "device_impl/device_impl_tools/propset.h"
 #include "properties/uvc_control_channel.h"

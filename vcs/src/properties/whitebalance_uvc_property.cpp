@@ -59,7 +59,7 @@ std::error_code whitebalance_uvc_property::set_request(KsPropDataRequest& reques
     const std::error_code ec = control_request(channel_, control_, set_cur);
     if (!ec) {
         if (utils::property_store_itf* store = channel_.property_store()) {
-            store->write_int(name_, static_cast<std::int32_t>(packed));
+            store->write_int(channel_.value_name(name_), static_cast<std::int32_t>(packed));
         }
     }
     return ec;
@@ -68,7 +68,7 @@ std::error_code whitebalance_uvc_property::set_request(KsPropDataRequest& reques
 void whitebalance_uvc_property::load_value(utils::property_store_itf& store)
 {
     std::int64_t stored = 0;
-    if (store.read_int(name_, stored)) {
+    if (store.read_int(channel_.value_name(name_), stored)) {
         control_.set_value(static_cast<std::int32_t>(stored));
         (void)control_request(channel_, control_, set_cur);
     }

@@ -159,8 +159,11 @@ void cam_tovra::configure_pipeline(const std::vector<uvc_cam::input_format>& for
     } catch (const std::system_error& e) {
         log_line(logging::level_error, "[CamTovra] Failed to read the device descriptor, {}.\n", e.code());
     }
+    // Only the camera's own document is loaded yet; the service's document
+    // has no node named as a value these groups persist.
+    const std::span<const drv_genicam::doc_entry> camera_documents = genicam_proxy().documents();
     const bool native_tone_mapping =
-        drv_genicam::find_feature_as<GenICam::IBoolean>(genicam_proxy().documents(), "ToneMappingEnable") != nullptr;
+        drv_genicam::find_feature_as<GenICam::IBoolean>(camera_documents, "ToneMappingEnable") != nullptr;
     log_line(logging::level_trace, "[CamTovra] Image processing mode={}, bayer pattern={}.\n",
              static_cast<std::uint32_t>(mode), bayer_pattern_);
 
@@ -172,15 +175,15 @@ void cam_tovra::configure_pipeline(const std::vector<uvc_cam::input_format>& for
         // Sensors of this product mark the pattern fix; pre_start replaces the
         // mark with the store's value before any frame is processed.
         pattern_fix_ = product_key == 8;
-        emulated_.add(*this, own_document_, false);
-        genext::add_tone_mapping(tone_mapping_, own_document_, *this, native_tone_mapping);
+        emulated_.add(*this, own_document_, false, camera_documents);
+        genext::add_tone_mapping(tone_mapping_, own_document_, *this, native_tone_mapping, camera_documents);
         emulated_.register_color_enhance_first(*this);
         break;
     case image_processing_mode::bayer8:
         genext::add_color_matrix(color_transformation_, genicam_proxy().documents(), own_document_, *this,
                                  product_key);
-        emulated_.add(*this, own_document_, true);
-        genext::add_tone_mapping(tone_mapping_, own_document_, *this, native_tone_mapping);
+        emulated_.add(*this, own_document_, true, camera_documents);
+        genext::add_tone_mapping(tone_mapping_, own_document_, *this, native_tone_mapping, camera_documents);
         emulated_.register_color_enhance_second(*this);
         break;
     case image_processing_mode::polarization_single:

@@ -7,6 +7,7 @@
 #include "device_impl/uvc/uvc_stream_negotiation.h"
 #include "gen_utils/cam_error.h"
 #include "gen_utils/log.h"
+#include "properties/genicam_node_persistence.h"
 
 namespace cam::uvc_cam {
 
@@ -58,6 +59,12 @@ std::error_code uvc_device_base::uvc_request(std::uint8_t request, std::uint8_t 
 utils::property_store_itf* uvc_device_base::property_store()
 {
     return gen_property::gen_property_reqistry::property_store();
+}
+
+std::wstring uvc_device_base::value_name(std::wstring_view name)
+{
+    return drv_genicam::handler_value_name(genicam_proxy().documents(), property_store(), name,
+                                           drv_genicam::uvc_value_prefix);
 }
 
 std::uint32_t uvc_device_base::get_max_bus_transfer_size()

@@ -100,6 +100,9 @@ protected:
     std::error_code uvc_request(std::uint8_t request, std::uint8_t unit_id, std::uint8_t selector,
                                 std::uint16_t length, void* buffer) override;
     utils::property_store_itf* property_store() override;
+    // Beside the node walk of the camera's GenICam documents, which keeps
+    // feature values in the same store under the features' names.
+    std::wstring value_name(std::wstring_view name) override;
 
     // Set by the camera class: no standard UVC handlers; the device flag of
     // the UVC properties; 64-bit payload time stamps.

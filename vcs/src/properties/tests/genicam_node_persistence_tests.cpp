@@ -2,6 +2,7 @@
 
 #include "gen_utils/registry.h"
 #include "gen_utils/win32_utils.h"
+#include "properties/genicam_node_persistence.h"
 #include "properties/property_store_registry.h"
 
 #include <bit>
@@ -320,6 +321,68 @@ TEST_F(persistence, saving_logs_each_node_and_a_store_without_key_changes_nothin
     loaded.proxy.save_value(unopened);
     loaded.proxy.load_value(unopened);
     EXPECT_EQ(loaded.word(0x100), 32u);
+}
+
+// A second description with features named as the first's, one in another
+// case and one of another kind, and a feature the service implements.
+constexpr std::string_view twin_xml = R"(<?xml version="1.0"?>
+<RegisterDescription ModelName="Twin" VendorName="Test" StandardNameSpace="U3V" MajorVersion="1" MinorVersion="0" SubMinorVersion="0">
+  <Integer Name="WIDTH"><pValue>TwinWidthReg</pValue><Min>0</Min><Max>100000</Max></Integer>
+  <IntReg Name="TwinWidthReg"><Address>0x600</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteThrough</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
+  <Integer Name="Gamma"><pValue>TwinGammaReg</pValue><Min>0</Min><Max>9223372036854775807</Max></Integer>
+  <IntReg Name="TwinGammaReg"><Address>0x608</Address><Length>8</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>WriteThrough</Cachable><Sign>Unsigned</Sign><Endianess>LittleEndian</Endianess></IntReg>
+  <Integer Name="Exposure"><Extension><PropertyImplementer>Driver</PropertyImplementer></Extension><Value>3</Value></Integer>
+  <Port Name="Device"/>
+</RegisterDescription>
+)";
+
+TEST_F(persistence, a_name_features_share_without_regard_to_case_is_kept_for_the_first_only)
+{
+    put_qword(L"Width", 640);
+    put_qword(L"Gamma", std::bit_cast<std::uint64_t>(1.5));
+    {
+        camera first(*this, false);
+        ASSERT_FALSE(first.proxy.init_and_register(twin_xml.data(), twin_xml.size(), &first.device));
+        first.proxy.load_value(*store);
+        EXPECT_EQ(first.word(0x100), 640u);
+        EXPECT_EQ(first.word(0x600), 0u) << "WIDTH is not Width";
+        EXPECT_EQ(first.device.get(0x608, 8), std::vector<std::uint8_t>(8, 0)) << "nor is the integer Gamma";
+        ASSERT_FALSE(first.set("Width/Value", 320));
+        ASSERT_FALSE(first.set("WIDTH/Value", 7));
+        first.proxy.save_value(*store);
+    }
+    EXPECT_EQ(stored(L"Width"), 320u);
+    EXPECT_EQ(stored(L"Gamma"), std::bit_cast<std::uint64_t>(1.5));
+    EXPECT_EQ(stored(L"TwinWidthReg"), 7u) << "its register's name is its own";
+}
+
+TEST_F(persistence, a_handler_keeps_its_value_beside_the_walk_under_a_name_no_walked_node_has)
+{
+    camera both(*this, false);
+    ASSERT_FALSE(both.proxy.init_and_register(twin_xml.data(), twin_xml.size(), &both.device));
+    const std::span<const drv_genicam::doc_entry> documents = both.proxy.documents();
+    struct row {
+        const wchar_t* name;
+        const wchar_t* kept_as;
+    };
+    const row rows[] = {
+        {L"width", L"uvc.width"},
+        {L"GAMMA", L"uvc.GAMMA"},
+        {L"TriggerModeReg", L"uvc.TriggerModeReg"},
+        {L"Root", L"uvc.Root"},         // a category: the walk removes its name
+        {L"Exposure", L"Exposure"},     // implemented by the service: not walked
+        {L"Width.auto", L"Width.auto"}, // no node name holds a '.'
+        {L"Brightness", L"Brightness"},
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(drv_genicam::handler_value_name(documents, store.get(), r.name, drv_genicam::uvc_value_prefix),
+                  r.kept_as);
+    }
+    // Once moved, a value stays where it is when the description is missing.
+    EXPECT_EQ(drv_genicam::handler_value_name({}, store.get(), L"Width", drv_genicam::service_value_prefix), L"Width");
+    put_qword(L"service.Width", 1);
+    EXPECT_EQ(drv_genicam::handler_value_name({}, store.get(), L"width", drv_genicam::service_value_prefix),
+              L"service.width");
 }
 
 } // namespace

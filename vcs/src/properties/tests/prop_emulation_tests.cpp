@@ -75,13 +75,17 @@ struct registry_key {
 };
 
 // The emulated block of a camera whose registry answers nothing else, with
-// the camera's own document.
+// the camera's own document and, optionally, the camera's description.
 struct emulated_camera {
-    explicit emulated_camera(std::shared_ptr<utils::property_store_itf> store = nullptr)
+    explicit emulated_camera(std::shared_ptr<utils::property_store_itf> store = nullptr,
+                             std::string_view description = {})
         : requests(std::move(store))
     {
+        if (!description.empty()) {
+            EXPECT_FALSE(proxy.init_and_register(description.data(), description.size(), nullptr));
+        }
         gcxml::build_document(document.doc);
-        values.add(requests, document, true);
+        values.add(requests, document, true, proxy.documents());
     }
     // A standard-set get as the active device assembles it: the 48-byte record.
     HRESULT get(std::uint32_t id, std::vector<std::uint8_t>& b)
@@ -115,6 +119,7 @@ struct emulated_camera {
     }
 
     fake_devices::request_registry requests;
+    drv_genicam::genicam_named_req_proxy proxy{requests};
     gcxml::doc_builder document{0xBCEA541200040000ull};
     prop_emulation::emulated_properties values;
 };
@@ -182,6 +187,39 @@ TEST(emulated_values, persisted_values_survive_a_save_and_a_fresh_load_as_qwords
     EXPECT_EQ(frame.sharpness, 14);
     EXPECT_EQ(frame.denoise, 25);
     EXPECT_FLOAT_EQ(frame.saturation, 1.0F);
+}
+
+// Features of the camera named as persisted values, in any case: the node
+// walk keeps their values under those names, so the emulated values move.
+TEST(emulated_values, values_named_as_camera_features_persist_under_the_service_names)
+{
+    constexpr std::string_view description = R"(<?xml version="1.0"?>
+<RegisterDescription ModelName="Cam" VendorName="Test" StandardNameSpace="U3V" MajorVersion="1" MinorVersion="0" SubMinorVersion="0">
+  <Integer Name="brightness"><Value>1</Value></Integer><Float Name="Sharpness"><Value>1.5</Value></Float>
+  <Integer Name="DENOISE"><Value>2</Value></Integer><Port Name="Device"/>
+</RegisterDescription>)";
+    registry_key key;
+    {
+        emulated_camera camera(key.store, description);
+        ASSERT_EQ(camera.set(2, 90), S_OK);
+        ASSERT_EQ(camera.set(0, 30), S_OK);
+        ASSERT_EQ(camera.set(4, 14), S_OK);
+        ASSERT_EQ(camera.set_register("Denoise_Item_Elem_Reg", 25), S_OK);
+        camera.requests.save_values();
+    }
+    std::int64_t stored = 0;
+    for (const wchar_t* name : {L"Brightness", L"Sharpness", L"Denoise"}) {
+        EXPECT_FALSE(key.store->read_int(name, stored)) << name;
+    }
+    EXPECT_TRUE(key.store->read_int(L"emul.hue.val", stored));
+
+    emulated_camera fresh(key.store, description);
+    fresh.requests.load_values();
+    const prop_emulation::per_frame_values frame = fresh.values.per_frame();
+    EXPECT_FLOAT_EQ(frame.hue, 0.5F);
+    EXPECT_EQ(frame.brightness, 30);
+    EXPECT_EQ(frame.sharpness, 14);
+    EXPECT_EQ(frame.denoise, 25);
 }
 
 TEST(emulated_values, stored_values_outside_the_range_or_of_another_type_are_ignored)
@@ -306,6 +344,7 @@ struct debug_camera {
     }
 
     fake_devices::request_registry requests;
+    drv_genicam::genicam_named_req_proxy proxy{requests};
     gcxml::doc_builder document{0xBCEA541200040000ull};
     dbg_properties debug;
 };

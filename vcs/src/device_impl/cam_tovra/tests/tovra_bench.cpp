@@ -209,6 +209,22 @@ bool tovra_bench::open_and_init()
     return !ec;
 }
 
+void tovra_bench::close()
+{
+    release();
+    camera->unload();
+    camera.reset();
+    sink.clear();
+}
+
+bool tovra_bench::reopen()
+{
+    camera = std::make_unique<cam::impl::cam_tovra>(cam::camera_creation{device, &sink, store}, cache);
+    const std::error_code ec = camera->init_device();
+    EXPECT_FALSE(ec) << ec.message();
+    return !ec;
+}
+
 bool tovra_bench::start_vga()
 {
     const char* f = options.fourcc.c_str();

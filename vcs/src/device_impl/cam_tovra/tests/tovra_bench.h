@@ -103,6 +103,12 @@ public:
     bool open();
     // open() and init_device().
     bool open_and_init();
+    // Closes the camera as the service does: its handlers save their values
+    // and it goes; the device stays open.
+    void close();
+    // After close(): a new camera over the same device and store, initialised;
+    // false on failure (reported).
+    bool reopen();
     // try_start with 640x480 Y800 (or the bench's FOURCC), buffers lent,
     // start_streaming; false on failure (reported).
     bool start_vga();
@@ -119,8 +125,8 @@ public:
     std::unique_ptr<sim_camera::gencp_responder> gencp;
     std::unique_ptr<sim_camera::sim_xu_unit> xu;
     u3v_com::genicam_file_cache cache;
-    std::shared_ptr<fake_devices::memory_property_store> store =
-        std::make_shared<fake_devices::memory_property_store>();
+    // A test may put another store in before open().
+    std::shared_ptr<utils::property_store_itf> store = std::make_shared<fake_devices::memory_property_store>();
     std::shared_ptr<nox_um::usb_device_handle> device;
     recording_sink sink;
     std::unique_ptr<cam::impl::cam_tovra> camera;
