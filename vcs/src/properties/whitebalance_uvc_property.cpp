@@ -55,8 +55,9 @@ std::error_code whitebalance_uvc_property::set_request(KsPropDataRequest& reques
     auto packed = static_cast<std::uint32_t>(control_.value());
     const auto low = static_cast<std::uint32_t>(value) & 0xFFFF;
     packed = request.property_id == id_red ? (packed & 0xFFFF) | low << 16 : (packed & 0xFFFF0000u) | low;
-    control_.set_value(static_cast<std::int32_t>(packed));
-    const std::error_code ec = control_request(channel_, control_, set_cur);
+    // A refused write leaves the record as the device holds it: the next
+    // write of the other component carries this one from it.
+    const std::error_code ec = set_control_value(channel_, control_, static_cast<std::int32_t>(packed));
     if (!ec) {
         if (utils::property_store_itf* store = channel_.property_store()) {
             store->write_int(channel_.value_name(name_), static_cast<std::int32_t>(packed));

@@ -388,4 +388,23 @@ TEST_F(uvc_properties_test, component_and_temperature_persist_under_their_own_na
     EXPECT_EQ(responder->current_value(uvc_unit_kind::processing_unit, 0x0C), 0x00220011);
 }
 
+// Each component write carries the other half from what the handler holds:
+// a half the device refused must not ride along with the next write.
+TEST_F(uvc_properties_test, a_refused_white_balance_component_is_not_sent_with_the_other_one)
+{
+    start({0x0080, 0});
+    ASSERT_FALSE(request(KsPropDataRequest::set, custom, 102, 0x22, cam::flag_manual)); // red
+    ASSERT_FALSE(request(KsPropDataRequest::set, custom, 101, 0x11, cam::flag_manual)); // blue
+    responder->edit_control(uvc_unit_kind::processing_unit, 0x0C, [](auto& c) { c.stalls = true; });
+    EXPECT_TRUE(request(KsPropDataRequest::set, custom, 101, 0x33, cam::flag_manual));
+    responder->edit_control(uvc_unit_kind::processing_unit, 0x0C, [](auto& c) { c.stalls = false; });
+    ASSERT_FALSE(request(KsPropDataRequest::set, custom, 102, 0x44, cam::flag_manual));
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::processing_unit, 0x0C), 0x00440011);
+    registry.reapply_values();
+    EXPECT_EQ(responder->current_value(uvc_unit_kind::processing_unit, 0x0C), 0x00440011);
+    std::int64_t stored = 0;
+    ASSERT_TRUE(store.read_int(L"WhitebalanceComponent", stored));
+    EXPECT_EQ(stored, 0x00440011);
+}
+
 } // namespace
