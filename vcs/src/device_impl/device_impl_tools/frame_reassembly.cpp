@@ -86,6 +86,7 @@ void frame_reassembly::reset_stream_state()
     std::lock_guard lock(reassembly_lock_); // the endpoint may still run during a pause
     frame_number_ = 0;
     current_fid_ = fid_unknown;
+    starved_frame_ = false;
     stopping_ = false;
 }
 
@@ -115,6 +116,7 @@ void frame_reassembly::release_stream()
     {
         std::lock_guard lock(reassembly_lock_);
         current_ = nullptr;
+        starved_frame_ = false;
         free_list_.clear();
     }
     std::lock_guard lock(lending_lock_);
@@ -229,10 +231,12 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
                 ++frame_number_;
             }
             current_fid_ = info.fid;
+            starved_frame_ = false;
         }
         if (current_ == nullptr) {
-            if (free_list_.empty()) {
+            if (starved_frame_ || free_list_.empty()) {
                 starved = true;
+                starved_frame_ = true;
             } else {
                 current_ = free_list_.back();
                 free_list_.pop_back();
@@ -262,6 +266,7 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
         if (info.end_of_frame) {
             ++frame_number_;
             current_fid_ = 1 - info.fid;
+            starved_frame_ = false;
         }
     }
     for (int i = 0; i < finished_count; ++i) {

@@ -4,7 +4,9 @@
 // Payload mode: transfer buffers are read one UVC payload at a time; each
 // payload's header is parsed and its data appended to the current frame, a
 // frame lent by the sink (free list, last in first out). A frame ends with the
-// end-of-frame bit, when it is full, or when the frame identifier toggles.
+// end-of-frame bit, when it is full, or when the frame identifier toggles. A
+// frame whose first payload found the free list empty is dropped whole, each
+// of its payloads counted as input-buffer starvation.
 // Full-frame mode: the sink's frames themselves are read, one transfer being
 // header and whole frame; the header is stepped over, nothing is copied.
 // Either way a finished frame is judged (complete: as long as the input
@@ -111,6 +113,12 @@ private:
     std::uint64_t current_pts_ = 0; // time stamp of the current frame's first payload
     std::uint64_t frame_number_ = 0;
     std::uint32_t current_fid_ = fid_unknown;
+    // The frame being received found no free frame for its first payload: it
+    // is lost for want of a buffer, and the rest of its payloads are dropped
+    // as starved too, even when a frame comes back meanwhile; collected into
+    // it, they would make a frame judged short, and the loss would be counted
+    // a second time, as packet loss. Ends with the frame.
+    bool starved_frame_ = false;
     std::atomic<bool> stopping_{false};
 
     mutable std::mutex lending_lock_;
