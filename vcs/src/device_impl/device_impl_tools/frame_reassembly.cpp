@@ -90,6 +90,13 @@ void frame_reassembly::reset_stream_state()
     stopping_ = false;
 }
 
+void frame_reassembly::pause()
+{
+    stopping_ = true;
+    // A completion that saw the flag clear delivers before this returns.
+    std::lock_guard wait(completion_lock_);
+}
+
 void frame_reassembly::endpoint_stopped()
 {
     std::lock_guard lock(lending_lock_);
@@ -179,6 +186,7 @@ void frame_reassembly::on_completion(frame_wrapper* request, std::uint64_t bytes
     if (request == nullptr) {
         return;
     }
+    std::lock_guard completing(completion_lock_);
     {
         std::lock_guard lock(lending_lock_);
         erase_one(lent_, request);

@@ -22,7 +22,8 @@
 // frame counter; the lending lock guards the lent and parked requests and is
 // held while a request is queued. Delivery, counter publication and queueing
 // never happen under the reassembly lock: the sink calls return_frame under
-// its own lock.
+// its own lock. The completion lock is held through each completion, the
+// delivery included, so that a pause can wait for the one under way.
 
 #include <atomic>
 #include <cstdint>
@@ -66,6 +67,13 @@ public:
     // Before the endpoint stops: completions from now on only give their
     // buffers back.
     void set_stopping() noexcept { stopping_ = true; }
+    // A pause that leaves the endpoint running: as set_stopping, and once it
+    // returns no completion is still on its way to the sink, so nothing
+    // reaches it until the next start. Not to be called from a completion or
+    // while holding a lock that a completion takes.
+    void pause();
+    // Set by a stop or a pause, cleared by the next start.
+    bool stopping() const noexcept { return stopping_; }
     // After the endpoint's stop returned: what it still held is parked.
     void endpoint_stopped();
     // After the endpoint started: queues every parked request.
@@ -107,6 +115,8 @@ private:
     frame_request_queue& queue_;
     const frame_transfer_mode mode_;
 
+    // Held by the endpoint's thread through each completion; taken by pause.
+    std::mutex completion_lock_;
     mutable std::mutex reassembly_lock_;
     std::vector<frame_wrapper*> free_list_; // last in, first out
     frame_wrapper* current_ = nullptr;
