@@ -108,12 +108,19 @@ std::error_code cam_tovra::stop_streaming()
     }
     // The pipe keeps its reads queued; release_stream stops it. A refused
     // stop leaves the camera sending, so the caller hears of it.
-    const auto lock = lock_requests();
-    const std::error_code ec = acquisition_stop_->execute();
+    const std::error_code ec = [this] {
+        const auto lock = lock_requests();
+        return acquisition_stop_->execute();
+    }();
     if (ec) {
         log_line(logging::level_trace, "[CamTovra] AcquisitionStop res={}.\n", ec.message());
+        return ec;
     }
-    return ec;
+    // What the camera still sends of the run belongs to no frame of the
+    // next: nothing reaches the client until the next start. The pipe's
+    // thread may need the request lock to finish its frame.
+    pause_frame_path();
+    return {};
 }
 
 std::error_code cam_tovra::fill_probe(const uvc_cam::input_format& format, std::uint64_t interval,

@@ -73,8 +73,9 @@ public:
     // failed request is asked again next time).
     std::uint32_t firmware_revision() override;
     std::error_code pre_start() override;
-    // AcquisitionStop when the camera has it (its error is returned);
-    // otherwise the pipe stops.
+    // AcquisitionStop when the camera has it (its error is returned), the
+    // pipe running on while no frame reaches the client until the next
+    // start; otherwise the pipe stops.
     std::error_code stop_streaming() override;
     std::error_code init_features() override;
     // AcquisitionStart when the camera has it.

@@ -429,6 +429,13 @@ HRESULT device::close_stream_channel()
 HRESULT device::start_stream()
 {
     std::lock_guard lock(stream_lock_);
+    if (!camera_->streaming()) {
+        // Frames that waited through the pause are of the run before it:
+        // after the start the client gets the new run's frames only, whose
+        // numbers start again. Nothing is delivered while paused, so none
+        // can slip in behind this.
+        channel_.discard_ready();
+    }
     return cam::to_hresult(camera_->start_streaming());
 }
 

@@ -86,7 +86,15 @@ void frame_reassembly::reset_stream_state()
     std::lock_guard lock(reassembly_lock_); // the endpoint may still run during a pause
     frame_number_ = 0;
     current_fid_ = fid_unknown;
+    starved_frame_ = false;
     stopping_ = false;
+}
+
+void frame_reassembly::pause()
+{
+    stopping_ = true;
+    // A completion that saw the flag clear delivers before this returns.
+    std::lock_guard wait(completion_lock_);
 }
 
 void frame_reassembly::endpoint_stopped()
@@ -115,6 +123,7 @@ void frame_reassembly::release_stream()
     {
         std::lock_guard lock(reassembly_lock_);
         current_ = nullptr;
+        starved_frame_ = false;
         free_list_.clear();
     }
     std::lock_guard lock(lending_lock_);
@@ -177,6 +186,7 @@ void frame_reassembly::on_completion(frame_wrapper* request, std::uint64_t bytes
     if (request == nullptr) {
         return;
     }
+    std::lock_guard completing(completion_lock_);
     {
         std::lock_guard lock(lending_lock_);
         erase_one(lent_, request);
@@ -231,10 +241,12 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
                 ++frame_number_;
             }
             current_fid_ = info.fid;
+            starved_frame_ = false;
         }
         if (current_ == nullptr) {
-            if (free_list_.empty()) {
+            if (starved_frame_ || free_list_.empty()) {
                 starved = true;
+                starved_frame_ = true;
             } else {
                 current_ = free_list_.back();
                 free_list_.pop_back();
@@ -271,6 +283,7 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
         if (info.end_of_frame) {
             ++frame_number_;
             current_fid_ = 1 - info.fid;
+            starved_frame_ = false;
         }
     }
     for (int i = 0; i < finished_count; ++i) {

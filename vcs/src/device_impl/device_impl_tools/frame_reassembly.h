@@ -4,7 +4,9 @@
 // Payload mode: transfer buffers are read one UVC payload at a time; each
 // payload's header is parsed and its data appended to the current frame, a
 // frame lent by the sink (free list, last in first out). A frame ends with the
-// end-of-frame bit, when it is full, or when the frame identifier toggles.
+// end-of-frame bit, when it is full, or when the frame identifier toggles. A
+// frame whose first payload found the free list empty is dropped whole, each
+// of its payloads counted as input-buffer starvation.
 // Full-frame mode: the sink's frames themselves are read, one transfer being
 // header and whole frame; the header is stepped over, nothing is copied.
 // Either way a finished frame is judged (complete: ended by end-of-frame, no
@@ -21,7 +23,8 @@
 // frame counter; the lending lock guards the lent and parked requests and is
 // held while a request is queued. Delivery, counter publication and queueing
 // never happen under the reassembly lock: the sink calls return_frame under
-// its own lock.
+// its own lock. The completion lock is held through each completion, the
+// delivery included, so that a pause can wait for the one under way.
 
 #include <atomic>
 #include <cstdint>
@@ -65,6 +68,13 @@ public:
     // Before the endpoint stops: completions from now on only give their
     // buffers back.
     void set_stopping() noexcept { stopping_ = true; }
+    // A pause that leaves the endpoint running: as set_stopping, and once it
+    // returns no completion is still on its way to the sink, so nothing
+    // reaches it until the next start. Not to be called from a completion or
+    // while holding a lock that a completion takes.
+    void pause();
+    // Set by a stop or a pause, cleared by the next start.
+    bool stopping() const noexcept { return stopping_; }
     // After the endpoint's stop returned: what it still held is parked.
     void endpoint_stopped();
     // After the endpoint started: queues every parked request.
@@ -106,6 +116,8 @@ private:
     frame_request_queue& queue_;
     const frame_transfer_mode mode_;
 
+    // Held by the endpoint's thread through each completion; taken by pause.
+    std::mutex completion_lock_;
     mutable std::mutex reassembly_lock_;
     std::vector<frame_wrapper*> free_list_; // last in, first out
     frame_wrapper* current_ = nullptr;
@@ -115,6 +127,12 @@ private:
     bool current_bad_ = false;
     std::uint64_t frame_number_ = 0;
     std::uint32_t current_fid_ = fid_unknown;
+    // The frame being received found no free frame for its first payload: it
+    // is lost for want of a buffer, and the rest of its payloads are dropped
+    // as starved too, even when a frame comes back meanwhile; collected into
+    // it, they would make a frame judged short, and the loss would be counted
+    // a second time, as packet loss. Ends with the frame.
+    bool starved_frame_ = false;
     std::atomic<bool> stopping_{false};
 
     mutable std::mutex lending_lock_;

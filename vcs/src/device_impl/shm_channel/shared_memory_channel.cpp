@@ -239,6 +239,18 @@ void shared_memory_channel::hand_all_buffers_out()
     }
 }
 
+void shared_memory_channel::discard_ready()
+{
+    std::lock_guard lock(mutex_);
+    for (const std::uint32_t id : ready_) {
+        if (buffer* b = find(id)) {
+            ++starvation_;
+            to_producer(*b);
+        }
+    }
+    ready_.clear();
+}
+
 void shared_memory_channel::clear()
 {
     std::lock_guard lock(mutex_);

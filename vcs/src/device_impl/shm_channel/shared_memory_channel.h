@@ -87,6 +87,11 @@ public:
     HRESULT give_back(std::uint64_t id);
     // Stream-channel start: queue and counters cleared, every buffer to the producer.
     void hand_all_buffers_out();
+    // A new run of the stream: every frame still waiting for the client goes
+    // back to the producer, counted as a frame the client did not take in
+    // time (the starvation count); what the client holds stays with it. The
+    // semaphore keeps its count: the client finds no frame for those wakes.
+    void discard_ready();
     // Stream-channel close: queue emptied, buffers destroyed, semaphore emptied.
     // A client's handles keep their objects alive, but the next open uses
     // none of them.

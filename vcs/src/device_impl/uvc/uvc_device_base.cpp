@@ -277,10 +277,27 @@ void uvc_device_base::reset_stream_state()
     }
 }
 
+void uvc_device_base::pause_frame_path()
+{
+    if (stream_) {
+        stream_->frames().pause();
+    }
+}
+
+bool uvc_device_base::streaming() const
+{
+    return stream_ && pipe_ && pipe_->running() && !stream_->frames().stopping();
+}
+
 std::error_code uvc_device_base::start_streaming()
 {
     if (!stream_ || !pipe_) {
         return out_of_memory();
+    }
+    if (streaming()) {
+        // A reset now would number the frames still coming anew, from
+        // the middle of the run: the client would get numbers again.
+        return post_start();
     }
     reset_stream_state();
     if (!pipe_->running()) {

@@ -54,7 +54,12 @@ public:
     std::error_code prepare_stream() override;
     void release_stream() override;
     std::error_code stop_streaming() override;
+    // A start of a stream that already streams changes nothing of it: its
+    // frame numbering and the frame being received go on; only post_start
+    // runs again.
     std::error_code start_streaming() override;
+    // Started, and neither paused nor stopped since. Under the stream lock.
+    bool streaming() const;
 
     // -------- further operations
     virtual std::error_code init_features() = 0;
@@ -88,6 +93,10 @@ public:
     const uvc_property::uvc_standard_properties& standard_properties() const noexcept { return standard_; }
 
 protected:
+    // A pause that leaves the pipe running: from its return until the next
+    // start no frame reaches the sink. Not under the request lock.
+    void pause_frame_path();
+
     // -------- frame_path_host
     frame_input_format input_format() const override;
     bool pts_64bit() const override { return pts_64bit_; }

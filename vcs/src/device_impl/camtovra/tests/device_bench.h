@@ -87,7 +87,14 @@ public:
     std::uint64_t frames = 0;
     std::uint64_t last_number = 0;  // the camera's frame number
     std::uint64_t last_carried = 0; // the simulated camera's, carried in the image
-    bool new_run = false;           // set after a pause and start: the camera's numbering restarts
+    bool new_run = false;           // set after a start: the next frame taken opens the camera's new numbering
+    // The stream was paused and started `times` times since the last frame
+    // taken: new_run, and the accounting allows for what each stop lost.
+    void restarted(int times)
+    {
+        new_run = true;
+        restarts_ += times;
+    }
     std::uint64_t last_block_id = 0;
     bool expect_chunk = true;       // the simulated camera's description has ChunkModeActive
     DShowDeviceServer_FrameCountInfo counts{};
@@ -99,7 +106,7 @@ private:
 
     camtovra::device& device_;
     sim_camera::frame_accounting accounting_;
-    bool restart_counted_ = false; // new_run was told to the accounting
+    int restarts_ = 0; // told through restarted, not yet to the accounting
     win32::unique_handle semaphore_;
     std::vector<win32::unique_handle> mappings_;
     std::map<std::uint64_t, const std::uint8_t*> views_;

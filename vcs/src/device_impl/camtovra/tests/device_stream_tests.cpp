@@ -119,6 +119,33 @@ TEST_P(device_pause, frames_stream_through_the_named_channel_across_pause_and_re
     EXPECT_EQ(bench.device->get_frame_info(0, block, &id), E_INVALIDARG);
 }
 
+// A client that pauses and starts more often than it needs to: a start of a
+// running stream changes nothing of it, and after the start that follows a
+// pause the client gets only frames of the new run, each once, their numbers
+// rising.
+TEST_P(device_pause, repeated_pauses_and_starts_hand_out_each_frame_once_with_numbers_rising_after_every_start)
+{
+    const DShowDeviceServer_StreamFormat format = bench.vga_request();
+    ASSERT_EQ(bench.device->create_stream_channel(&format), S_OK);
+    channel_reader reader(*bench.device);
+    ASSERT_TRUE(reader.open());
+    ASSERT_EQ(bench.device->start_stream(), S_OK);
+    ASSERT_TRUE(reader.take(5));
+    camtovra::device& device = *bench.device;
+    const std::size_t starts_before = bench.unit.writes_at(sim_camera::reg_acquisition_start);
+    constexpr int rounds = 25;
+    for (int round = 0; round < rounds; ++round) {
+        for (const bool start : {false, false, true, true, true, false, false, false, true, true}) {
+            ASSERT_EQ(start ? device.start_stream() : device.pause_stream(), S_OK) << round;
+        }
+        reader.restarted(2);
+        ASSERT_TRUE(reader.take(10)) << round;
+    }
+    EXPECT_EQ(bench.unit.writes_at(sim_camera::reg_acquisition_start) - starts_before, 5u * rounds);
+    EXPECT_TRUE(reader.finish(*bench.unit.source));
+    EXPECT_EQ(device.close_stream_channel(), S_OK);
+}
+
 INSTANTIATE_TEST_SUITE_P(modes, device_pause,
                          ::testing::Values(pause_case{false, true}, pause_case{true, true}, pause_case{false, false},
                                            pause_case{true, false}),

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <numeric>
+#include <string>
+#include <thread>
 
 #include "fake_frame_path.h"
 
@@ -255,6 +261,129 @@ TEST_F(path_fixture, payloads_without_a_free_frame_are_counted_as_starved)
     EXPECT_EQ(sink.updates, 2);
     EXPECT_EQ(path->bytes_copied(), 0u);
     EXPECT_EQ(path->frame_number(), 1u);
+}
+
+TEST_F(path_fixture, a_frame_that_started_without_a_free_frame_is_dropped_whole_as_starved_not_as_packet_loss)
+{
+    // The client gives its frame back in the middle of the starved frame, at
+    // its last payload, and just before the next frame: that one arrives whole.
+    for (const int returned_after : {1, 2, 3}) {
+        SCOPED_TRACE(returned_after);
+        frames.clear();
+        sink = fake_sink{};
+        sink.give_back_at_once = false;
+        make(frame_transfer_mode::payload, 1);
+        send(fid0, 1, ramp(32, 0));
+        send(fid0 | eof, 2, ramp(32, 32)); // the client keeps the only frame
+        ASSERT_EQ(sink.held.size(), 1u);
+        const std::vector<std::pair<std::uint8_t, std::uint8_t>> starved{{fid1, 0}, {fid1, 32}, {fid1 | eof, 64}};
+        for (int i = 0; i < 3; ++i) {
+            if (i == returned_after) {
+                ASSERT_TRUE(path->return_frame(sink.held.front()));
+                sink.held.clear();
+            }
+            send(starved[i].first, 3, ramp(i == 2 ? 0 : 32, starved[i].second));
+        }
+        if (!sink.held.empty()) {
+            ASSERT_TRUE(path->return_frame(sink.held.front()));
+            sink.held.clear();
+        }
+        EXPECT_EQ(sink.last.frames_dropped_due_to_input_buffer_starvation, 3u);
+        EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 0u);
+        EXPECT_EQ(sink.frames.size(), 1u);
+        EXPECT_EQ(path->free_frames(), 1u);
+        // The frame after it has a buffer from its start.
+        send(fid0, 4, ramp(32, 9));
+        send(fid0 | eof, 5, ramp(32, 41));
+        ASSERT_EQ(sink.frames.size(), 2u);
+        EXPECT_EQ(sink.frames[1].number, 2u);
+        EXPECT_EQ(sink.frames[1].data, ramp(64, 9));
+        EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 0u);
+    }
+}
+
+TEST_F(path_fixture, a_starved_frame_ends_at_an_identifier_toggle_and_the_next_frame_is_received)
+{
+    make(frame_transfer_mode::payload, 1);
+    sink.give_back_at_once = false;
+    send(fid0 | eof, 1, ramp(64, 0));
+    ASSERT_EQ(sink.held.size(), 1u);
+    send(fid1, 2, ramp(32, 0)); // starved; its end-of-frame payload never comes
+    ASSERT_TRUE(path->return_frame(sink.held.front()));
+    sink.held.clear();
+    send(fid0, 3, ramp(32, 5));
+    send(fid0 | eof, 4, ramp(32, 37));
+    ASSERT_EQ(sink.frames.size(), 2u);
+    EXPECT_EQ(sink.frames[1].data, ramp(64, 5));
+    EXPECT_EQ(sink.frames[1].number, 2u);
+    EXPECT_EQ(sink.last.frames_dropped_due_to_input_buffer_starvation, 1u);
+    EXPECT_EQ(sink.last.frames_dropped_due_to_packet_loss, 0u);
+}
+
+// A sink whose delivery waits at a gate, and the order in which the delivery
+// and a pause returned.
+struct gated_sink : fake_sink {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false;           // guarded by lock
+    bool open = false;              // guarded by lock
+    std::vector<std::string> order; // guarded by lock
+
+    bool deliver_frame(cam::frame_wrapper& frame, const cam::frame_counts& counts) override
+    {
+        {
+            std::unique_lock guard(lock);
+            entered = true;
+            changed.notify_all();
+            changed.wait(guard, [&] { return open; });
+        }
+        const bool queued = fake_sink::deliver_frame(frame, counts);
+        record("delivered");
+        return queued;
+    }
+    void record(std::string event)
+    {
+        std::lock_guard guard(lock);
+        order.push_back(std::move(event));
+        changed.notify_all();
+    }
+};
+
+TEST_F(path_fixture, a_pause_returns_once_the_delivery_under_way_is_done_and_nothing_reaches_the_sink_until_a_start)
+{
+    make(frame_transfer_mode::payload);
+    gated_sink gate;
+    gate.path = path.get();
+    host.sink = &gate;
+    std::thread completion([&] { send(fid0 | eof, 1, ramp(64, 0)); });
+    {
+        std::unique_lock guard(gate.lock);
+        gate.changed.wait(guard, [&] { return gate.entered; });
+    }
+    std::thread pauser([&] {
+        path->pause();
+        gate.record("paused");
+    });
+    {
+        // The pause gets a chance to return early, which it must not take.
+        std::unique_lock guard(gate.lock);
+        gate.changed.wait_for(guard, std::chrono::milliseconds(100), [&] { return !gate.order.empty(); });
+        gate.open = true;
+        gate.changed.notify_all();
+    }
+    pauser.join();
+    completion.join();
+    EXPECT_EQ(gate.order, (std::vector<std::string>{"delivered", "paused"}));
+    EXPECT_TRUE(path->stopping());
+
+    send(fid1 | eof, 2, ramp(64, 1)); // while paused: only the transfer buffer goes back
+    EXPECT_EQ(gate.frames.size(), 1u);
+    path->reset_stream_state();
+    EXPECT_FALSE(path->stopping());
+    send(fid0 | eof, 3, ramp(64, 2));
+    ASSERT_EQ(gate.frames.size(), 2u);
+    EXPECT_EQ(gate.frames[1].number, 0u);
+    EXPECT_EQ(gate.frames[1].data, ramp(64, 2));
 }
 
 TEST_F(path_fixture, payloads_with_a_bad_header_are_dropped_and_never_become_image_data)

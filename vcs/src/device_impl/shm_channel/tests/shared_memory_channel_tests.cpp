@@ -323,6 +323,40 @@ TEST_F(channel_fixture, a_full_ready_queue_sends_the_new_frame_back_and_counts_i
     EXPECT_EQ(seen.frames_delivered, 3u);
 }
 
+TEST_F(channel_fixture, a_new_run_sends_the_waiting_frames_back_counted_and_leaves_the_clients_frame_with_it)
+{
+    auto frames = open_and_hand_out();
+    cam::frame_counts counts{};
+    counts.frames_delivered = 3;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(channel.write(*frames[i], counts)) << i;
+        if (i == 0) {
+            std::uint32_t held = 0;
+            ASSERT_EQ(channel.take(&held, nullptr), S_OK);
+            ASSERT_EQ(held, frames[0]->id);
+        }
+    }
+    channel.discard_ready();
+    EXPECT_EQ(returned, (std::vector<cam::frame_wrapper*>{frames[1], frames[2]})); // oldest first
+    EXPECT_EQ(channel.starvation_count(), 2u);
+    std::uint32_t id = 0;
+    cam::frame_counts seen{};
+    EXPECT_EQ(channel.take(&id, &seen), S_FALSE);
+    EXPECT_EQ(seen.frames_dropped_due_to_dshow_buffer_starvation, 2u);
+    EXPECT_EQ(semaphore_count(channel.semaphore_name()), 3) << "the client finds no frame for those wakes";
+    // The frame the client holds is still its own to give back, once.
+    returned.clear();
+    EXPECT_EQ(channel.give_back(frames[0]->id), S_OK);
+    EXPECT_EQ(returned, std::vector<cam::frame_wrapper*>{frames[0]});
+    channel.discard_ready(); // nothing waits
+    EXPECT_EQ(returned.size(), 1u);
+    EXPECT_EQ(channel.starvation_count(), 2u);
+    // The discarded frames circulate again.
+    EXPECT_TRUE(channel.write(*frames[1], counts));
+    ASSERT_EQ(channel.take(&id, nullptr), S_OK);
+    EXPECT_EQ(id, frames[1]->id);
+}
+
 TEST_F(channel_fixture, counter_updates_wake_the_client_once_until_it_looks)
 {
     open_and_hand_out();
