@@ -213,7 +213,6 @@ void frame_reassembly::on_payload(frame_wrapper* transfer, std::uint64_t bytes, 
 
 void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payload_info& info)
 {
-    const bool compressed = host_.input_format().compressed;
     frame_wrapper* finished[2] = {};
     payload_info finished_info[2];
     std::uint64_t finished_number[2] = {};
@@ -252,6 +251,7 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
                 free_list_.pop_back();
                 current_pts_ = info.pts;
                 current_bad_ = false;
+                current_compressed_ = host_.input_format().compressed;
                 store_le64(current_->buffer + frame_header::first_payload_us, now_us());
                 store_le64(current_->buffer + frame_header::pts, info.pts);
             }
@@ -268,9 +268,9 @@ void frame_reassembly::reassemble(std::span<const std::uint8_t> data, const payl
             // A compressed frame has no length of its own: bytes beyond its
             // buffer cut it short, and once full it waits for its
             // end-of-frame, so that its tail cannot pass for a frame.
-            current_bad_ = current_bad_ || info.error || (compressed && n < data.size());
+            current_bad_ = current_bad_ || info.error || (current_compressed_ && n < data.size());
             const bool full = frame.valid_data_size_ >= frame.capacity;
-            if (info.end_of_frame || (full && !compressed)) {
+            if (info.end_of_frame || (full && !current_compressed_)) {
                 payload_info done = info;
                 done.end_of_frame = true;
                 done.error = current_bad_;

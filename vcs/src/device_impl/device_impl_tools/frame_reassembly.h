@@ -125,6 +125,9 @@ private:
     // A payload of the current frame was marked bad, or (compressed formats)
     // lost bytes to the frame's capacity.
     bool current_bad_ = false;
+    // The current frame's format is compressed: read from the host once per
+    // frame, not for every payload.
+    bool current_compressed_ = false;
     std::uint64_t frame_number_ = 0;
     std::uint32_t current_fid_ = fid_unknown;
     // The frame being received found no free frame for its first payload: it
